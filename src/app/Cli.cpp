@@ -1,0 +1,117 @@
+// The command dispatcher and the helpers commands share.
+#include "app/Cli.h"
+
+#include <ostream>
+
+#include "app/CliUsers.h"
+
+namespace cli {
+namespace {
+
+const Command* const kCommands[] = {
+    &kUsersCommand,
+};
+
+const Command* Find(const std::string& name) {
+    for (const Command* c : kCommands) {
+        if (name == c->name)
+            return c;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string HelpText() {
+    std::string text =
+        "Usage: orvane [--headless]\n"
+        "       orvane COMMAND ...\n"
+        "\n"
+        "Without a command, Orvane monitors the users listed in Users.dat in the current\n"
+        "directory: it scans their calendars and task lists and pages them when a reminder\n"
+        "falls due. It opens its window when a display is available and runs headless\n"
+        "otherwise (or with --headless), writing what goes wrong to the system log.\n"
+        "\n"
+        "Commands:\n";
+    for (const Command* c : kCommands)
+        text += c->usage;
+    text +=
+        "\n"
+        "Environment:\n"
+        "  ORVANE_EVENT_LOG   also append every event to this file, one JSON object a line\n"
+        "  XDG_CONFIG_HOME    where settings and mail profiles are kept (default ~/.config)\n";
+    return text;
+}
+
+bool IsCommand(const Args& args) {
+    return !args.empty() && (Find(args[0]) || args[0] == "--help" || args[0] == "-h" ||
+                             args[0] == "help");
+}
+
+int Run(const Args& args, std::ostream& out, std::ostream& err) {
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        out << HelpText();
+        return 0;
+    }
+    const Command* command = Find(args[0]);
+    if (!command) {
+        err << "orvane: unknown command \"" << args[0] << "\"; see orvane --help\n";
+        return 2;
+    }
+    return command->run(Args(args.begin() + 1, args.end()), out, err);
+}
+
+bool ParseOptions(const Args& args, size_t first, const std::vector<std::string>& allowed,
+                  std::vector<OptionValue>& values, Args& positional, std::ostream& err) {
+    values.assign(allowed.size(), OptionValue{});
+    for (size_t i = first; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (word.size() < 3 || word.compare(0, 2, "--") != 0) {
+            positional.push_back(word);
+            continue;
+        }
+        const size_t equals = word.find('=');
+        const std::string name = word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+        size_t index = 0;
+        while (index < allowed.size() && allowed[index] != name)
+            ++index;
+        if (index == allowed.size()) {
+            err << "orvane: unknown option --" << name << "\n";
+            return false;
+        }
+        if (equals != std::string::npos) {
+            values[index] = {true, word.substr(equals + 1)};
+        } else if (i + 1 < args.size()) {
+            values[index] = {true, args[++i]};
+        } else {
+            err << "orvane: option --" << name << " needs a value\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string EscapeField(const std::string& value) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(value.size());
+    for (unsigned char c : value) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                out += "\\x";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace cli

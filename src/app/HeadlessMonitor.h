@@ -1,0 +1,33 @@
+// The monitor without a window: the cycle on a Qt event loop, stopped by SIGINT or SIGTERM.
+#pragma once
+
+#include <QObject>
+
+#include "app/MonitorCycle.h"
+
+class QSocketNotifier;
+
+class CHeadlessMonitor : public QObject, public CMonitorCycle {
+    Q_OBJECT
+public:
+    explicit CHeadlessMonitor(QObject* parent = nullptr);
+    ~CHeadlessMonitor() override;
+
+    // Creates the monitor (OnCreate) and watches for SIGINT and SIGTERM; false when creation
+    // failed. The event loop ends once the monitor has closed.
+    bool Start();
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    unsigned StartTimer(unsigned id, unsigned periodMs) override;
+    void StopTimer(unsigned timerId) override;
+    void SetModeText(const CString& text) override;
+    void PostCloseRequest() override;
+    bool RunUserListDialog(CUserList& workingCopy) override;
+
+private:
+    void Close();
+
+    QSocketNotifier* m_signals = nullptr;
+    bool m_closed = false;
+};

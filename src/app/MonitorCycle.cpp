@@ -1,0 +1,185 @@
+// The monitoring cycle.
+#include "app/MonitorCycle.h"
+
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <thread>
+
+#include "core/MessageBoxes.h"
+#include "core/WorkingDirectory.h"
+#include "paging/EventLog.h"
+#include "users/UserFile.h"
+
+namespace {
+
+// Resets a flag however the scope is left.
+class FlagReset {
+public:
+    explicit FlagReset(int& flag) : m_flag(flag) {}
+    ~FlagReset() { m_flag = 0; }
+    FlagReset(const FlagReset&) = delete;
+    FlagReset& operator=(const FlagReset&) = delete;
+
+private:
+    int& m_flag;
+};
+
+// A command-line edit holds the monitor lock for a moment; wait that long before giving up.
+constexpr int kMonitorLockAttempts = 20;
+constexpr auto kMonitorLockPause = std::chrono::milliseconds(100);
+
+}  // namespace
+
+bool CMonitorCycle::OnCreate() {
+    m_PendingList.reset();
+    m_TimerId = 0;
+    m_Busy = 0;
+    m_Paused = 0;
+    m_QuitRequested = 0;
+
+    if (!WorkingDirectory::Capture()) {
+        AfxMessageBox(CString("Orvane cannot read its working directory (") + std::strerror(errno) +
+                          "), where it keeps its user data file.",
+                      "Initialization Error", MB_OK | MB_ICONSTOP);
+        return false;
+    }
+    m_WorkingDirectory = WorkingDirectory::Get();
+
+    if (!CreateBars())
+        return false;
+
+    FileLock::Outcome locked = FileLock::Busy;
+    for (int attempt = 0; attempt < kMonitorLockAttempts && locked == FileLock::Busy; ++attempt) {
+        if (attempt)
+            std::this_thread::sleep_for(kMonitorLockPause);
+        locked = m_MonitorLock.TryLock(DATFileName(UserFile::kMonitorLockFileName), FileLock::Exclusive);
+    }
+    if (locked == FileLock::Busy) {
+        AfxMessageBox("Another copy of Orvane is already monitoring the users of " +
+                          m_WorkingDirectory + ".",
+                      "Initialization Error", MB_OK | MB_ICONSTOP);
+        return false;
+    }
+    // Unavailable (a read-only directory): monitoring still works; nothing can edit the file.
+
+    m_UserList.LoadUsers();
+
+    m_TimerId = StartTimer(kTimerId, kTimerPeriodMs);
+    if (m_TimerId == 0) {
+        AfxMessageBox("No unallocated system timers.  Other applications have utilized all the "
+                      "timers.  Try terminating some applications before running this program.",
+                      "Initialization Error", MB_OK | MB_ICONSTOP);
+        return false;
+    }
+    SetModeText(kMonitoringText);
+    return true;
+}
+
+void CMonitorCycle::OnTimer() {
+    if (m_Busy == 1 || m_Paused == 1)
+        return;
+    m_Busy = 1;
+    FlagReset notBusy(m_Busy);
+
+    try {
+        RefreshUserList();
+        RunPasses();
+    } catch (const std::exception& e) {
+        ReportEscapedFailure(e.what());
+    } catch (...) {
+        ReportEscapedFailure("an unknown error");
+    }
+
+    if (m_QuitRequested == 1) {
+        m_QuitRequested = 0;
+        PostCloseRequest();
+        if (m_TimerId != 0)
+            StopTimer(m_TimerId);
+        m_TimerId = 0;
+    }
+}
+
+void CMonitorCycle::RunPasses() {
+    if (!m_Passes)
+        return;
+    const int a = m_Passes->UpdateOOFFlags(m_UserList);
+    const int b = m_Passes->UpdateReminders(m_UserList);
+    const int c = m_Passes->ProcessReminders(m_UserList);
+    if (a || b || c)
+        RefreshView();
+}
+
+void CMonitorCycle::ReportEscapedFailure(const char* what) {
+    // The passes handle the failures they expect; anything else ends this cycle early, and the
+    // next tick starts a fresh one.
+    LogEvent(EventLog::kEventId,
+             (CString("A monitoring cycle was interrupted by ") + what + ".").c_str());
+    RefreshView();
+}
+
+void CMonitorCycle::OnActionPause() {
+    if (m_Paused == 1) {
+        m_Paused = 0;
+        SetModeText(kMonitoringText);
+    } else {
+        m_Paused = 1;
+        SetModeText(kPausedText);
+    }
+}
+
+void CMonitorCycle::OnAppExit() {
+    if (m_Busy == 0) {
+        PostCloseRequest();
+        return;
+    }
+    if (AfxMessageBox("Scanning and paging of reminders is currently in progress.  The program "
+                      "will be terminated once the operation is complete.",
+                      "Quit Notice", MB_OKCANCEL | MB_ICONINFORMATION) == IDOK)
+        m_QuitRequested = 1;
+}
+
+bool CMonitorCycle::OnSysClose() {
+    if (m_Busy != 1)
+        return true;
+    if (AfxMessageBox("Scanning or processing of page requests is currently in progress.  The "
+                      "program will be terminated once the operation is complete.",
+                      "EMail Notice", MB_OKCANCEL | MB_ICONINFORMATION) == IDOK)
+        m_QuitRequested = 1;
+    return false;
+}
+
+void CMonitorCycle::RequestQuit() {
+    if (m_Busy == 0)
+        PostCloseRequest();
+    else
+        m_QuitRequested = 1;
+}
+
+void CMonitorCycle::OnConfigureUsers() {
+    if (m_PendingList)
+        return;
+    auto copy = std::make_unique<CUserList>();
+    for (const auto& user : m_UserList.Users())
+        copy->CreateUser(user.get());
+    if (RunUserListDialog(*copy))
+        m_PendingList = std::move(copy);
+}
+
+void CMonitorCycle::RefreshUserList() {
+    if (!m_PendingList)
+        return;
+    m_UserList.DeleteAllUsers();
+    for (const auto& user : m_PendingList->Users())
+        m_UserList.CreateUser(user.get());
+    m_UserList.SaveUsers();
+    m_PendingList.reset();
+    RefreshView();
+}
+
+void CMonitorCycle::OnDestroy() {
+    if (m_TimerId != 0)
+        StopTimer(m_TimerId);
+    m_TimerId = 0;
+    RefreshUserList();
+}

@@ -1,0 +1,97 @@
+// The monitoring cycle of the main window: timer, busy/pause/quit rules and the pending user list.
+#pragma once
+
+#include <memory>
+
+#include "core/CString.h"
+#include "core/FileSystem.h"
+#include "users/CUserList.h"
+
+// The three passes that every cycle runs over the live list, in this order. Each result tells
+// the cycle whether the list view needs a refresh.
+class IMonitorPasses {
+public:
+    virtual ~IMonitorPasses() = default;
+    virtual int UpdateOOFFlags(CUserList& users) = 0;    // 1 when the out-of-office pass ran
+    virtual int UpdateReminders(CUserList& users) = 0;   // 1 when a user was scanned
+    virtual int ProcessReminders(CUserList& users) = 0;  // reminders that left the lists
+};
+
+// The deciding half of the main window, free of any window system: the desktop window and the
+// headless monitor derive from it and supply the hooks. Runs on one thread; the flags guard
+// against re-entry through nested event loops, not against other threads.
+class CMonitorCycle {
+public:
+    static constexpr unsigned kTimerId = 1;
+    static constexpr unsigned kTimerPeriodMs = 1000;
+    static constexpr const char* kMonitoringText = "MONITORING";
+    static constexpr const char* kPausedText = "PAUSED";
+
+    CMonitorCycle() = default;
+    CMonitorCycle(const CMonitorCycle&) = delete;
+    CMonitorCycle& operator=(const CMonitorCycle&) = delete;
+    virtual ~CMonitorCycle() = default;
+
+    // Window creation: state, working directory, bars, users, timer. False fails the creation
+    // (the reason has been shown).
+    bool OnCreate();
+    // One monitoring cycle; a tick during a cycle, or while paused, does nothing.
+    void OnTimer();
+    void OnActionPause();
+    // File, Exit: closes now when idle; during a cycle asks "Quit Notice" and defers.
+    void OnAppExit();
+    // The system Close command: true when the default close should go ahead now; during a
+    // cycle asks "EMail Notice", defers on OK and returns false.
+    bool OnSysClose();
+    // A quit asked for without a question (a signal to a headless monitor): closes now when
+    // idle, otherwise at the end of the running cycle.
+    void RequestQuit();
+    // Configure, Users...: edits a copy; OK makes it the pending list.
+    void OnConfigureUsers();
+    // Applies the pending list, if any, to the live list and saves it.
+    void RefreshUserList();
+    // First part of the window's destruction: stop the timer, save a still pending edit.
+    void OnDestroy();
+
+    CString DATFileName(const CString& fileName) const { return m_WorkingDirectory + fileName; }
+
+    // The passes the cycle runs (not owned); null runs none.
+    void SetPasses(IMonitorPasses* passes) { m_Passes = passes; }
+
+    const CUserList& LiveUsers() const { return m_UserList; }
+    CUserList& LiveUsers() { return m_UserList; }
+    bool HasPendingList() const { return m_PendingList != nullptr; }
+    unsigned TimerId() const { return m_TimerId; }
+    bool IsBusy() const { return m_Busy != 0; }
+    bool IsPaused() const { return m_Paused != 0; }
+    bool IsQuitRequested() const { return m_QuitRequested != 0; }
+    const CString& WorkingDirectory() const { return m_WorkingDirectory; }
+
+protected:
+    // Hooks of the window system.
+    virtual bool CreateBars() { return true; }
+    // Starts the repeating timer; returns its identifier, 0 when it cannot be started.
+    virtual unsigned StartTimer(unsigned id, unsigned periodMs) = 0;
+    virtual void StopTimer(unsigned timerId) = 0;
+    // Rebuilds the list view from the live list.
+    virtual void RefreshView() {}
+    virtual void SetModeText(const CString& text) = 0;
+    // Posts a close request that is handled after the running cycle has returned.
+    virtual void PostCloseRequest() = 0;
+    // Runs the user-list dialog on `workingCopy`; true for OK.
+    virtual bool RunUserListDialog(CUserList& workingCopy) = 0;
+
+private:
+    void RunPasses();
+    void ReportEscapedFailure(const char* what);
+
+    CString m_WorkingDirectory;  // captured at creation, with one trailing "/"
+    CUserList m_UserList;        // the only list the cycle works on
+    std::unique_ptr<CUserList> m_PendingList;  // accepted edit not yet applied; null otherwise
+    unsigned m_TimerId = 0;      // 0 = no timer
+    int m_Busy = 0;
+    int m_Paused = 0;
+    int m_QuitRequested = 0;
+    IMonitorPasses* m_Passes = nullptr;
+    FileLock m_MonitorLock;      // tells the command line that this directory is monitored
+};

@@ -1,0 +1,109 @@
+// Calendar time: local breakdown through the C library, formatting in the "C" locale.
+#include "CTime.h"
+
+#include <cerrno>
+#include <climits>
+#include <clocale>
+#include <locale.h>
+
+#include "Clock.h"
+
+namespace {
+
+// One "C" locale object for the whole process; the process locale itself is never changed.
+locale_t CLocale() {
+    static const locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return loc;
+}
+
+CString FormatTm(const struct tm& tm, const char* pattern) {
+    char buf[256];
+    const size_t n = strftime_l(buf, sizeof buf, pattern, &tm, CLocale());
+    return CString(buf, n);
+}
+
+}  // namespace
+
+CTime CTime::Saturate(int64_t seconds) {
+    if (seconds > INT32_MAX)
+        return CTime(INT32_MAX);
+    if (seconds < INT32_MIN)
+        return CTime(INT32_MIN);
+    return CTime(static_cast<int32_t>(seconds));
+}
+
+std::optional<CTime> CTime::FromLocal(int year, int month, int day, int hour, int minute,
+                                      int second, int nDST) {
+    struct tm tm = {};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = nDST;
+    errno = 0;
+    const time_t t = mktime(&tm);
+    // mktime gives -1 both for an error and for 23:59:59 on 31 December 1969 (UTC); the year
+    // field tells the two apart.
+    if (t == time_t(-1) && errno != 0)
+        return std::nullopt;
+    if (t > INT32_MAX || t < INT32_MIN)
+        return std::nullopt;
+    return CTime(static_cast<int32_t>(t));
+}
+
+CTime::CTime(int year, int month, int day, int hour, int minute, int second, int nDST) {
+    m_time = FromLocal(year, month, day, hour, minute, second, nDST).value_or(CTime()).m_time;
+}
+
+CTime CTime::GetCurrentTime() { return Clock::Now(); }
+
+bool CTime::GetLocalTm(struct tm* out) const {
+    const time_t t = m_time;
+    return localtime_r(&t, out) != nullptr;
+}
+
+int CTime::GetYear() const {
+    struct tm tm;
+    return GetLocalTm(&tm) ? tm.tm_year + 1900 : 0;
+}
+int CTime::GetMonth() const {
+    struct tm tm;
+    return GetLocalTm(&tm) ? tm.tm_mon + 1 : 0;
+}
+int CTime::GetDay() const {
+    struct tm tm;
+    return GetLocalTm(&tm) ? tm.tm_mday : 0;
+}
+int CTime::GetHour() const {
+    struct tm tm;
+    return GetLocalTm(&tm) ? tm.tm_hour : 0;
+}
+int CTime::GetMinute() const {
+    struct tm tm;
+    return GetLocalTm(&tm) ? tm.tm_min : 0;
+}
+int CTime::GetSecond() const {
+    struct tm tm;
+    return GetLocalTm(&tm) ? tm.tm_sec : 0;
+}
+int CTime::GetDayOfWeek() const {
+    struct tm tm;
+    return GetLocalTm(&tm) ? tm.tm_wday + 1 : 0;
+}
+
+CString CTime::Format(const char* pattern) const {
+    struct tm tm;
+    if (!GetLocalTm(&tm))
+        return CString();
+    return FormatTm(tm, pattern);
+}
+
+CString CTime::FormatGmt(const char* pattern) const {
+    const time_t t = m_time;
+    struct tm tm;
+    if (!gmtime_r(&t, &tm))
+        return CString();
+    return FormatTm(tm, pattern);
+}

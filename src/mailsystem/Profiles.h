@@ -1,0 +1,57 @@
+// Named mail profiles: which mail system a session opens and how its mail leaves.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace mail {
+
+// How a profile's outgoing mail (the pages) is delivered.
+struct TransportConfig {
+    enum class Kind { Outbox, Smtp };
+    Kind kind = Kind::Outbox;
+    // Smtp only: "smtp://host[:port]" or "smtps://host[:port]" (TLS from the first byte).
+    std::string url;
+    bool startTls = false;  // smtp:// only: upgrade with STARTTLS and refuse to go on without it
+    std::string user;       // empty: no authentication
+    std::string password;
+    std::string sender;     // envelope sender and From; empty: "orvane@" + the host name
+};
+
+struct Profile {
+    std::string name;
+    std::string mailSystem;  // absolute directory of the mail system (MailSystem.h)
+    TransportConfig transport;
+};
+
+// The profiles of the current user, kept in one file readable by its owner only:
+// $XDG_CONFIG_HOME/Quorvik/Orvane-profiles.conf (XDG_CONFIG_HOME defaults to ~/.config).
+// Nothing is cached between Load calls.
+class Profiles {
+public:
+    static std::string FilePath();
+
+    // Reads the file; a missing file is an empty set. False, with a sentence in `error`, when
+    // the file cannot be read or is malformed.
+    bool Load(std::string& error);
+    // Writes the file safely (temporary file, flush, rename), mode 0600.
+    bool Save(std::string& error) const;
+
+    // The profile of that name; an empty name means the default profile. Null when none.
+    const Profile* Find(const std::string& name) const;
+    const std::vector<Profile>& All() const { return m_profiles; }
+    const std::string& DefaultName() const { return m_default; }
+
+    // Adds or replaces the profile of that name. The first profile becomes the default.
+    void Set(const Profile& profile);
+    // False when there is no such profile. Removing the default leaves no default.
+    bool Remove(const std::string& name);
+    // False when there is no such profile.
+    bool SetDefault(const std::string& name);
+
+private:
+    std::vector<Profile> m_profiles;
+    std::string m_default;
+};
+
+}  // namespace mail

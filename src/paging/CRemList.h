@@ -1,0 +1,49 @@
+// A user's pending reminders: page texts, the duplicate rule and the order of paging.
+#pragma once
+
+#include <list>
+#include <memory>
+
+#include "core/CString.h"
+#include "core/CTime.h"
+
+// One pending reminder.
+struct ReminderStru {
+    CTime PageTime;   // when the page falls due: the item's reminder time minus 60 seconds
+    CString Text;     // the page text, sent as the page's body
+    CString TimeKey;  // start "%H%M" (four digits), or the page time's when there is no start
+    CTime StartTime;  // the item's start; PageTime when the item has no start
+    CTime EndTime;    // the item's end; PageTime when the item has no start
+};
+
+// Owns its records. Insertion order until SortList; after it, ascending PageTime, records with
+// equal page times in the order they were added.
+class CRemList {
+public:
+    using Records = std::list<std::unique_ptr<ReminderStru>>;
+
+    CRemList() = default;
+    CRemList(const CRemList&) = delete;
+    CRemList& operator=(const CRemList&) = delete;
+    virtual ~CRemList();
+
+    // Builds the record for an item and appends it unless an equal one is present. A start of
+    // time 0 marks an item without appointment times (a task).
+    void AddReminder(const CTime& reminderTime, const CTime& start, const CTime& end,
+                     const CString& subject);
+    // 1 when a record equal in all five fields is in the list, else 0.
+    int IsReminderDuplicate(const ReminderStru* candidate) const;
+    void SortList();
+    // Removes and destroys `record` if this list holds it (by identity); otherwise does nothing.
+    void DeleteReminder(ReminderStru* record);
+    void ClearList();
+
+    int GetCount() const { return static_cast<int>(m_records.size()); }
+    bool IsEmpty() const { return m_records.empty(); }
+    // The first record, or null when the list is empty.
+    ReminderStru* GetHead() const { return m_records.empty() ? nullptr : m_records.front().get(); }
+    const Records& GetRecords() const { return m_records; }
+
+private:
+    Records m_records;
+};

@@ -1,0 +1,51 @@
+// The event writer: one error entry per failure of Outlook, MAPI or mail work.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "core/CString.h"
+#include "core/CTime.h"
+
+// Every entry carries the source "Orvane", the error type, the caller's event ID and its
+// insertion strings in order, each kept as its own field:
+//  - in the system journal (fields ORVANE_EVENT_ID, ORVANE_EVENT_TYPE, ORVANE_STRING_1, ...), or
+//    through syslog where no journal listens;
+//  - and, when the environment variable ORVANE_EVENT_LOG names a file, as one JSON object per
+//    line appended to that file.
+// Writing is fire-and-forget: a failure of any sink is dropped without notice.
+namespace EventLog {
+
+inline constexpr const char* kSource = "Orvane";
+inline constexpr int kErrorType = 1;  // EVENTLOG_ERROR_TYPE
+inline constexpr unsigned long kEventId = 1001;
+inline constexpr const char* kFileVariable = "ORVANE_EVENT_LOG";
+
+struct Entry {
+    CString source;
+    int type = kErrorType;
+    unsigned long eventId = 0;
+    std::vector<CString> strings;  // 0, 1 or 2 insertion strings, the first text first
+    CTime written;                 // system time of writing
+};
+
+// Writes one entry. `first` absent: no strings (a second text alone is not sent).
+void Write(unsigned long eventId, const char* first, const char* second);
+
+// The line written to syslog: `event 1001 error: "first" "second"`, with backslash, quote and
+// every control character escaped, so that one entry can never read as two.
+CString SyslogLine(const Entry& entry);
+// The JSON object written to the file sink (no line end); invalid UTF-8 bytes become \u00XX.
+CString JsonLine(const Entry& entry);
+
+// Tests: every entry is also handed to `observer` (empty to stop), and the system journal or
+// syslog can be switched off so that test runs do not fill the machine's log.
+void SetObserver(std::function<void(const Entry&)> observer);
+void SetSystemLogEnabled(bool enabled);
+
+}  // namespace EventLog
+
+// The routine behind the LogEvent members of CMAPI, COOFCheck and COutlook.
+inline void LogEvent(unsigned long eventId, const char* first, const char* second = nullptr) {
+    EventLog::Write(eventId, first, second);
+}

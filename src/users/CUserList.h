@@ -1,0 +1,77 @@
+// The ordered list of monitored users, owner of its records.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+
+#include "core/CString.h"
+#include "core/CTime.h"
+#include "users/UserlistStru.h"
+
+// How a load of Users.dat went. The monitor ignores it (a missing or unreadable file just leaves
+// the list empty); the command line reports it.
+struct UserFileLoad {
+    enum Status {
+        Loaded,      // read to its end
+        Missing,     // no file: nothing to read
+        Busy,        // another process is writing it
+        Unreadable,  // it exists but cannot be opened or read (errno in `error`)
+        Damaged,     // the users before `offset` were loaded; the rest was not
+    };
+    Status status = Loaded;
+    int users = 0;         // records appended to the list
+    uint64_t offset = 0;   // Damaged: where the damage was found
+    int error = 0;         // Unreadable: errno
+    CString message;       // a sentence for the administrator; empty when Loaded or Missing
+};
+
+// How a save of Users.dat went.
+enum class UserFileSave {
+    Saved,
+    Cancelled,  // the user answered Cancel to a write question; the old file is untouched
+    Refused,    // a record cannot be stored (a string over 999 characters); nothing written
+};
+
+class CUserList {
+public:
+    using Records = std::list<std::unique_ptr<UserlistStru>>;
+
+    CUserList() = default;
+    CUserList(const CUserList&) = delete;
+    // Deep copy of the configuration; keeps OutlookOLE and NextOOFCheck, NextCode becomes 1.
+    CUserList& operator=(const CUserList& source);
+    virtual ~CUserList();
+
+    // A new record with a fresh code, appended; null when no code is free (see `whyNot`).
+    UserlistStru* CreateUser();
+    UserlistStru* CreateUser(CString& whyNot);
+    // A new record without a code (the caller sets Code), appended.
+    UserlistStru* CreateNoCodeUser();
+    // A copy of `source`'s configuration with fresh run-time state, appended; null for null.
+    UserlistStru* CreateUser(const UserlistStru* source);
+    // Removes `user` if present, applies code reuse, and frees it (also when not in the list).
+    void DeleteUser(UserlistStru* user);
+    void DeleteAllUsers();
+    // Reorders the records by Server with the classic Shell sort (not stable; its order shows).
+    void SortByServer();
+
+    // Appends the users of Users.dat in the working directory; NextCode becomes 1.
+    UserFileLoad LoadUsers();
+    // Rewrites Users.dat from the records whose Code is above 0, asking Retry or Cancel on failure.
+    UserFileSave SaveUsers();
+
+    Records& Users() { return m_users; }
+    const Records& Users() const { return m_users; }
+    int GetCount() const { return static_cast<int>(m_users.size()); }
+    bool IsEmpty() const { return m_users.empty(); }
+
+    int32_t NextCode = 1;  // where the next code search starts
+    CTime NextOOFCheck;    // when the next out-of-office pass is due; 0 = at the first tick
+
+private:
+    // The code search; 0 (and `whyNot` set) when it cannot hand out a code.
+    int FindUniqueCode(CString& whyNot);
+
+    Records m_users;
+};
