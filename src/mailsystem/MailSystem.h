@@ -1,6 +1,7 @@
 // A mail system on disk: the global address list, one folder per mailbox, and the outbox.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,37 @@ struct AddressEntry {
     std::string mailbox;      // the entry's folder under mailboxes/; empty when it has no mailbox
     std::string deliverTo;    // where mail for the entry is delivered (a pager gateway's address);
                               // empty: to `address`
+};
+
+// How a recurring appointment repeats, in the terms of Outlook's RecurrencePattern.
+struct RecurrencePattern {
+    // 0 daily, 1 weekly, 2 monthly on a day, 3 monthly on the Nth weekday, 5 yearly on a day,
+    // 6 yearly on the Nth weekday; 4 for a rule that none of these expresses.
+    int32_t recurrenceType = 4;
+    int32_t interval = 0;       // days, weeks or months between occurrences
+    int32_t instance = 0;       // the N of an Nth-weekday pattern; 5 = the last
+    int32_t dayOfWeekMask = 0;  // bit 0 Sunday ... bit 6 Saturday
+    int32_t dayOfMonth = 0;
+    int32_t monthOfYear = 0;    // 1 to 12
+};
+
+// A single appointment, or one occurrence of a recurring one. Times are seconds since 1970 (UTC
+// instants); floating times have been read as local time.
+struct Appointment {
+    std::string subject;
+    std::string location;
+    int64_t start = 0;
+    int64_t end = 0;
+    bool reminderSet = false;
+    int32_t reminderMinutesBeforeStart = 0;
+    bool isRecurring = false;    // an occurrence of a recurring series
+    RecurrencePattern pattern;   // meaningful when isRecurring
+};
+
+struct Task {
+    std::string subject;
+    bool reminderSet = false;
+    int64_t reminderTime = 0;  // seconds since 1970; meaningful when reminderSet
 };
 
 // The out-of-office state of a mailbox as stored.
@@ -42,6 +74,16 @@ public:
     // The mailbox folder of an entry with a mailbox; empty when it has none.
     virtual std::string MailboxDirectory(const AddressEntry& entry) const = 0;
     virtual OutOfOffice ReadOutOfOffice(const AddressEntry& entry) = 0;
+
+    // The appointments of the mailbox's calendar whose start s lies in from <= s <= to: single
+    // appointments and every occurrence of recurring ones (exceptions and excluded dates
+    // applied), ordered by start, equal starts in file order. Every recurrence walk is bounded:
+    // a rule that cannot reach the range in bounded time yields no occurrence. False, with a
+    // sentence in `error`, when the calendar cannot be read (a damaged file names itself).
+    virtual bool FindAppointments(const AddressEntry& mailbox, int64_t from, int64_t to,
+                                  std::vector<Appointment>& out, std::string& error) = 0;
+    // Every task of the mailbox's task list, in file order.
+    virtual bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out, std::string& error) = 0;
 
     // Where the local transport delivers: one message a file, renamed into place when whole.
     virtual std::string OutboxDirectory() const = 0;
