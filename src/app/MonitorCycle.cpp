@@ -25,8 +25,6 @@ private:
     int& m_flag;
 };
 
-// A command-line edit holds the monitor lock for a moment; wait that long before giving up.
-constexpr int kMonitorLockAttempts = 20;
 constexpr auto kMonitorLockPause = std::chrono::milliseconds(100);
 
 }  // namespace
@@ -50,7 +48,7 @@ bool CMonitorCycle::OnCreate() {
         return false;
 
     FileLock::Outcome locked = FileLock::Busy;
-    for (int attempt = 0; attempt < kMonitorLockAttempts && locked == FileLock::Busy; ++attempt) {
+    for (int attempt = 0; attempt < m_MonitorLockAttempts && locked == FileLock::Busy; ++attempt) {
         if (attempt)
             std::this_thread::sleep_for(kMonitorLockPause);
         locked = m_MonitorLock.TryLock(DATFileName(UserFile::kMonitorLockFileName), FileLock::Exclusive);

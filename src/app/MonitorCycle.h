@@ -68,6 +68,10 @@ public:
     const CString& WorkingDirectory() const { return m_WorkingDirectory; }
 
 protected:
+    // How often creation tries the directory's monitor lock, 100 ms apart, before it concludes
+    // that another monitor holds it (a command-line edit holds it only for a moment).
+    int m_MonitorLockAttempts = 20;
+
     // Hooks of the window system.
     virtual bool CreateBars() { return true; }
     // Starts the repeating timer; returns its identifier, 0 when it cannot be started.

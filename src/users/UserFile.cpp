@@ -267,10 +267,12 @@ UserFileLoad CUserList::LoadUsers() {
             if (decoded.damaged) {
                 load.status = UserFileLoad::Damaged;
                 load.offset = decoded.offset;
+                const CString loaded = decoded.users == 1
+                    ? CString("The user before it was loaded")
+                    : "The " + std::to_string(decoded.users) + " users before it were loaded";
                 load.message = "The user data file " + path + " is damaged at byte offset " +
-                               std::to_string(decoded.offset) + ": " + decoded.reason + ". The " +
-                               std::to_string(decoded.users) +
-                               " users before it were loaded; the rest of the file was not.";
+                               std::to_string(decoded.offset) + ": " + decoded.reason + ". " +
+                               loaded + "; the rest of the file was not.";
                 LogEvent(EventLog::kEventId, load.message.c_str());
             }
             break;
