@@ -1,0 +1,32 @@
+#!/bin/sh
+# Installs, as root on Debian 12, the packages that Orvane's build, run and tests need.
+# Only what is missing is installed; the package lists are refreshed only when needed.
+set -eu
+
+PACKAGES="
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libical-dev libcurl4-openssl-dev libsystemd-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  python3 python3-aiosmtpd openssl ca-certificates tzdata
+"
+
+missing=""
+for p in $PACKAGES; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+    missing="$missing $p"
+  fi
+done
+
+if [ -n "$missing" ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: these packages are missing:$missing" >&2
+    echo "setup: run this command as root (or with sudo) to install them" >&2
+    exit 1
+  fi
+  echo "setup: installing$missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y -q --no-install-recommends $missing || {
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends $missing
+  }
+fi
