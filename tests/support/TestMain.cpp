@@ -39,6 +39,10 @@ int main(int argc, char** argv) {
     unsetenv("ORVANE_EVENT_LOG");
     EventLog::SetSystemLogEnabled(false);
 
+#ifdef ORVANE_GUI_TEST
+    // Windows are created on the offscreen platform, also when the tests are only listed.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+#endif
     TestApplication app(argc, argv);
     testing::UnitTest::GetInstance()->listeners().Append(new ResetSeams);
     return RUN_ALL_TESTS();
