@@ -1,0 +1,134 @@
+// The local transport: one message a file in the mail system's outbox, never seen half-written.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "core/Clock.h"
+#include "core/FileSystem.h"
+#include "mailsystem/TransportInternal.h"
+
+namespace mail {
+namespace {
+
+DeliveryResult Failure(const char* step, int error) {
+    DeliveryResult result;
+    if (error == ENOSPC || error == EDQUOT)
+        result.outcome = DeliveryOutcome::DiskFull;
+    else if (error == ENOMEM)
+        result.outcome = DeliveryOutcome::OutOfMemory;
+    else
+        result.outcome = DeliveryOutcome::Failed;
+    result.detail = std::string("outbox: ") + step + ": " + std::strerror(error);
+    return result;
+}
+
+// "20261207T083401Z-1234-0-89abcdef01234567.eml": ordered by time, unique by process, counter
+// and random bits. Readers take only names ending in ".eml" that do not start with ".".
+std::string MessageFileName(int64_t now) {
+    static std::atomic<unsigned> counter{0};
+    const time_t t = static_cast<time_t>(now);
+    struct tm utc = {};
+    gmtime_r(&t, &utc);
+    char buffer[128];
+    snprintf(buffer, sizeof buffer, "%04d%02d%02dT%02d%02d%02dZ-%d-%u-%016llx.eml",
+             utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+             static_cast<int>(getpid()), counter++, static_cast<unsigned long long>(RandomBits()));
+    return buffer;
+}
+
+// Moves `from` to `to` unless `to` exists; errno EEXIST when it does.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    // File systems without RENAME_NOREPLACE: a hard link refuses an existing name as well.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return -1;
+    ::unlink(from.c_str());
+    return 0;
+}
+
+class OutboxTransport : public Transport {
+public:
+    OutboxTransport(std::string directory, std::string sender)
+        : m_directory(std::move(directory)), m_sender(std::move(sender)) {}
+
+    DeliveryResult Deliver(const OutgoingMessage& message) override {
+        DeliveryResult check = CheckMessage(message);
+        if (!check.ok())
+            return check;
+        const int64_t now = Clock::Now().GetTime();
+        std::string bytes, error;
+        if (!ComposeMessage(m_sender, message, now, NewMessageId(), bytes, error))
+            return {DeliveryOutcome::InvalidMessage, error};
+
+        // The outbox belongs to the mail system; make it when someone removed it.
+        if (::mkdir(m_directory.c_str(), 0777) != 0 && errno != EEXIST)
+            return Failure("create directory", errno);
+
+        const std::string name = MessageFileName(now);
+        const std::string temporary = m_directory + "/." + name + ".tmp";
+        IFileSystem& fs = FileSystem();
+        const int fd = fs.Open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0)
+            return Failure("create", errno);
+        auto abandon = [&](const char* step, bool closed) {
+            const int saved = errno;
+            if (!closed)
+                fs.Close(fd);
+            ::unlink(temporary.c_str());
+            return Failure(step, saved);
+        };
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = fs.Write(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                if (n == 0)
+                    errno = ENOSPC;
+                return abandon("write", false);
+            }
+            done += static_cast<size_t>(n);
+        }
+        if (fs.Fsync(fd) != 0)
+            return abandon("flush", false);
+        if (fs.Close(fd) != 0)
+            return abandon("close", true);
+
+        std::string target = m_directory + "/" + name;
+        int attempts = 0;
+        while (RenameNoReplace(temporary, target) != 0) {
+            if (errno != EEXIST || ++attempts > 8)
+                return abandon("rename", true);
+            target = m_directory + "/" + MessageFileName(now);
+        }
+        // Make the new name itself durable; the message is already complete under it.
+        const int dirFd = ::open(m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd >= 0) {
+            ::fsync(dirFd);
+            ::close(dirFd);
+        }
+        return {DeliveryOutcome::Sent, target};
+    }
+
+private:
+    std::string m_directory;
+    std::string m_sender;
+};
+
+}  // namespace
+
+std::unique_ptr<Transport> MakeOutboxTransport(const std::string& directory,
+                                               const std::string& sender) {
+    return std::make_unique<OutboxTransport>(directory, sender);
+}
+
+}  // namespace mail

@@ -1,0 +1,83 @@
+// Test servers on loopback: the aiosmtpd server of smtp_server.py, a port that refuses
+// connections, and one that accepts them and never answers.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace testing_support {
+
+// Runs a program (no shell) and waits for it; its exit status, or -1 when it could not run.
+int RunProgram(const std::vector<std::string>& argv);
+
+// A self-signed certificate for 127.0.0.1 and localhost, made with the openssl command.
+struct TestCertificate {
+    bool ok = false;  // false when openssl is not installed or failed
+    std::string certFile, keyFile;
+};
+TestCertificate MakeCertificate(const TempDir& dir);
+
+class SmtpTestServer {
+public:
+    struct Options {
+        std::string mode = "accept";  // or refuse-recipient, refuse-sender, refuse-data
+        std::string tls = "none";     // or implicit, starttls
+        std::string certFile, keyFile;
+        std::string auth;             // "user:password" that AUTH must present
+    };
+    struct Message {
+        std::string sender;
+        std::vector<std::string> recipients;
+        std::string data;  // as received, after the server undid the dot-stuffing
+    };
+
+    explicit SmtpTestServer(const Options& options);
+    SmtpTestServer() : SmtpTestServer(Options{}) {}
+    ~SmtpTestServer();
+    SmtpTestServer(const SmtpTestServer&) = delete;
+    SmtpTestServer& operator=(const SmtpTestServer&) = delete;
+
+    bool Started() const { return m_port > 0; }
+    int Port() const { return m_port; }
+    // "smtp://127.0.0.1:PORT" (or smtps:// for implicit TLS).
+    std::string Url() const;
+    // The messages accepted so far, in order.
+    std::vector<Message> Messages() const;
+
+private:
+    TempDir m_spool;
+    std::string m_scheme = "smtp";
+    pid_t m_pid = -1;
+    int m_stdin = -1;  // closing it ends the server
+    int m_port = 0;
+};
+
+// A loopback port bound without listening: connections to it are refused.
+class RefusingPort {
+public:
+    RefusingPort();
+    ~RefusingPort();
+    int Port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+// A loopback port that accepts connections (in the kernel's backlog) and never says a word.
+class SilentServer {
+public:
+    SilentServer();
+    ~SilentServer();
+    int Port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+}  // namespace testing_support
