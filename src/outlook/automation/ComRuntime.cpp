@@ -1,0 +1,161 @@
+// The COM runtime stand-in: initialisation, creation by ProgID, variants, status texts and the
+// live-object registry.
+#include "ComRuntime.h"
+
+#include <strings.h>
+
+#include <mutex>
+#include <unordered_set>
+
+#include "Faults.h"
+#include "OutlookServer.h"
+
+namespace {
+
+thread_local int t_initialised = 0;  // CoInitialize calls not yet undone on this thread
+
+struct Registry {
+    std::mutex mutex;
+    std::unordered_set<const IDispatch*> live;
+    std::size_t invalid = 0;
+};
+
+Registry& Objects() {
+    static Registry registry;
+    return registry;
+}
+
+bool IsLive(IDispatch* object) {
+    Registry& r = Objects();
+    std::lock_guard lock(r.mutex);
+    if (r.live.count(object))
+        return true;
+    ++r.invalid;
+    return false;
+}
+
+struct MessageText {
+    HRESULT code;
+    const char* text;
+};
+
+// The texts FormatMessage gives for these codes, without the trailing line end.
+constexpr MessageText kMessages[] = {
+    {E_NOTIMPL, "Not implemented"},
+    {E_NOINTERFACE, "No such interface supported"},
+    {E_POINTER, "Invalid pointer"},
+    {E_FAIL, "Unspecified error"},
+    {E_UNEXPECTED, "Catastrophic failure"},
+    {E_ACCESSDENIED, "Access is denied."},
+    {E_OUTOFMEMORY, "Not enough memory resources are available to complete this operation."},
+    {E_INVALIDARG, "The parameter is incorrect."},
+    {DISP_E_UNKNOWNINTERFACE, "Unknown interface."},
+    {DISP_E_MEMBERNOTFOUND, "Member not found."},
+    {DISP_E_PARAMNOTFOUND, "Parameter not found."},
+    {DISP_E_TYPEMISMATCH, "Type mismatch."},
+    {DISP_E_UNKNOWNNAME, "Unknown name."},
+    {DISP_E_EXCEPTION, "Exception occurred."},
+    {DISP_E_BADPARAMCOUNT, "Invalid number of parameters."},
+    {DISP_E_PARAMNOTOPTIONAL, "Parameter not optional."},
+    {REGDB_E_CLASSNOTREG, "Class not registered"},
+    {CO_E_NOTINITIALIZED, "CoInitialize has not been called."},
+    {CO_E_CLASSSTRING, "Invalid class string"},
+    {RPC_E_CALL_REJECTED, "Call was rejected by callee."},
+    {RPC_E_DISCONNECTED, "The object invoked has disconnected from its clients."},
+    {RPC_E_SERVERCALL_RETRYLATER, "The message filter indicated that the application is busy."},
+    {CO_E_SERVER_EXEC_FAILURE, "Server execution failed"},
+};
+
+}  // namespace
+
+bool SystemMessageText(HRESULT code, CString& text) {
+    for (const MessageText& m : kMessages) {
+        if (m.code == code) {
+            text = m.text;
+            return true;
+        }
+    }
+    text.clear();
+    return false;
+}
+
+HRESULT CoInitialize(void*) { return t_initialised++ == 0 ? S_OK : S_FALSE; }
+
+void CoUninitialize() {
+    if (t_initialised > 0)
+        --t_initialised;
+}
+
+HRESULT CoCreateInstanceFromProgID(LPCTSTR progId, IDispatch** object) {
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (t_initialised == 0)
+        return CO_E_NOTINITIALIZED;
+    const std::string name = progId ? progId : "";
+    HRESULT code = S_OK;
+    CString description;
+    if (automation::CheckCreateFault(name, code, description))
+        return code;
+    // ProgIDs, like registry keys, ignore case.
+    if (strcasecmp(name.c_str(), "Outlook.Application") != 0)
+        return CO_E_CLASSSTRING;
+    try {
+        *object = automation::CreateOutlookApplication();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+namespace automation {
+
+void AddRef(IDispatch* object) {
+    if (object && IsLive(object))
+        object->AddRef();
+}
+
+void Release(IDispatch* object) {
+    if (object && IsLive(object))
+        object->Release();
+}
+
+std::size_t LiveObjects() {
+    Registry& r = Objects();
+    std::lock_guard lock(r.mutex);
+    return r.live.size();
+}
+
+std::size_t InvalidReleases() {
+    Registry& r = Objects();
+    std::lock_guard lock(r.mutex);
+    return r.invalid;
+}
+
+void RegisterObject(const IDispatch* object) {
+    Registry& r = Objects();
+    std::lock_guard lock(r.mutex);
+    r.live.insert(object);
+}
+
+void UnregisterObject(const IDispatch* object) {
+    Registry& r = Objects();
+    std::lock_guard lock(r.mutex);
+    r.live.erase(object);
+}
+
+}  // namespace automation
+
+VARTYPE COleVariant::vt() const {
+    constexpr VARTYPE kTypes[] = {VT_EMPTY, VT_BOOL, VT_I4, VT_BSTR, VT_DATE, VT_DISPATCH};
+    return kTypes[m_value.index()];
+}
+
+IDispatch* COleVariant::DetachDispatch() {
+    DispatchPtr* object = std::get_if<DispatchPtr>(&m_value);
+    if (!object)
+        return nullptr;
+    IDispatch* detached = object->Detach();
+    m_value = std::monostate{};
+    return detached;
+}
