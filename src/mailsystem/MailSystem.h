@@ -8,6 +8,18 @@
 
 namespace mail {
 
+// Names inside a mail system directory (docs/mailsystem.md).
+inline constexpr const char* kAddressListFileName = "address-list.txt";
+inline constexpr const char* kMailboxesDirectoryName = "mailboxes";
+inline constexpr const char* kOutboxDirectoryName = "outbox";
+inline constexpr const char* kCalendarFileName = "calendar.ics";
+inline constexpr const char* kTasksFileName = "tasks.ics";
+inline constexpr const char* kOutOfOfficeFileName = "out-of-office";
+
+// True when `name` can be a mailbox folder: 1 to 255 bytes, no "/", "\\" or control
+// characters, not starting with "." (so neither "." nor ".." nor a hidden folder).
+bool IsValidFolderName(const std::string& name);
+
 // One entry of the global address list.
 struct AddressEntry {
     std::string displayName;  // PR_DISPLAY_NAME
@@ -41,6 +53,7 @@ struct Appointment {
     int32_t reminderMinutesBeforeStart = 0;
     bool isRecurring = false;    // an occurrence of a recurring series
     RecurrencePattern pattern;   // meaningful when isRecurring
+    std::string uid;             // the item's iCalendar UID (shared by a series' occurrences)
 };
 
 struct Task {

@@ -24,6 +24,16 @@ struct Profile {
     TransportConfig transport;
 };
 
+// Empty when `name` can name a profile (1 to 200 bytes, no control characters, no "[" or "]",
+// no blank at either end); otherwise a sentence saying why not.
+std::string CheckProfileName(const std::string& name);
+// Empty when the transport is complete and consistent (outbox; or an smtp:// or smtps:// URL
+// with a host, an optional port from 1 to 65535, no user or path in it, STARTTLS only with
+// smtp://); otherwise a sentence saying what is wrong.
+std::string CheckTransport(const TransportConfig& transport);
+// "outbox", or the URL followed by " (STARTTLS)" when it applies. Never shows the password.
+std::string DescribeTransport(const TransportConfig& transport);
+
 // The profiles of the current user, kept in one file readable by its owner only:
 // $XDG_CONFIG_HOME/Quorvik/Orvane-profiles.conf (XDG_CONFIG_HOME defaults to ~/.config).
 // Nothing is cached between Load calls.

@@ -1,0 +1,271 @@
+// A mail system directory: the address list, the mailbox folders and the outbox.
+#include "mailsystem/MailSystem.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "mailsystem/AddressList.h"
+#include "mailsystem/CalendarCache.h"
+#include "mailsystem/FileStamp.h"
+
+namespace mail {
+namespace {
+
+constexpr size_t kMaxAddressListSize = 64u << 20;
+constexpr size_t kMaxStateFileSize = 4096;
+
+bool IsDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    }
+    return out;
+}
+
+// The state file: one word, "out" or "in" (also yes/no, true/false, on/off, 1/0); blank lines
+// and "#" comments are ignored. Nothing but comments: no state stored.
+OutOfOffice ParseOutOfOffice(std::string_view text) {
+    std::string word;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t stop = text.find('\n', pos);
+        if (stop == std::string_view::npos)
+            stop = text.size();
+        std::string_view line = text.substr(pos, stop - pos);
+        pos = stop + 1;
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
+            line.remove_suffix(1);
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (!word.empty())
+            return OutOfOffice::Unreadable;
+        word = Lower(line);
+    }
+    if (word.empty())
+        return OutOfOffice::Missing;
+    for (const char* out : {"out", "yes", "true", "on", "1"}) {
+        if (word == out)
+            return OutOfOffice::Out;
+    }
+    for (const char* in : {"in", "no", "false", "off", "0"}) {
+        if (word == in)
+            return OutOfOffice::In;
+    }
+    return OutOfOffice::Unreadable;
+}
+
+class DirectoryMailSystem final : public MailSystem {
+public:
+    explicit DirectoryMailSystem(std::string directory) : m_directory(std::move(directory)) {}
+
+    bool Load(std::string& error);
+
+    const std::string& Directory() const override { return m_directory; }
+    bool AddressList(std::vector<AddressEntry>& entries, std::string& error) override;
+    std::vector<AddressEntry> FindByDisplayName(const std::string& name) override;
+    std::vector<AddressEntry> FindByAddress(const std::string& address) override;
+    std::string MailboxDirectory(const AddressEntry& entry) const override;
+    OutOfOffice ReadOutOfOffice(const AddressEntry& entry) override;
+    bool FindAppointments(const AddressEntry& mailbox, int64_t from, int64_t to, std::vector<Appointment>& out,
+                          std::string& error) override;
+    bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out, std::string& error) override;
+    std::string OutboxDirectory() const override { return m_directory + "/" + kOutboxDirectoryName; }
+
+private:
+    std::string ListPath() const { return m_directory + "/" + kAddressListFileName; }
+    // The mailbox folder, or empty with `error` set when the entry has none that exists.
+    std::string ExistingMailbox(const AddressEntry& entry, std::string& error) const;
+
+    std::string m_directory;
+    FileStamp m_listStamp;
+    bool m_listLoaded = false;
+    std::vector<AddressEntry> m_entries;
+};
+
+bool DirectoryMailSystem::Load(std::string& error) {
+    if (m_listLoaded && Unchanged(ListPath(), m_listStamp))
+        return true;
+    m_listLoaded = false;
+    m_entries.clear();
+    std::string bytes;
+    FileStamp stamp;
+    int readError = 0;
+    switch (ReadWholeFile(ListPath(), kMaxAddressListSize, bytes, stamp, readError)) {
+    case ReadStatus::Missing:
+        error = "The mail system " + m_directory + " has no address list (" + kAddressListFileName + ").";
+        return false;
+    case ReadStatus::Failed:
+        error = "The address list " + ListPath() + " cannot be read: " + std::strerror(readError) + ".";
+        return false;
+    case ReadStatus::Ok:
+        break;
+    }
+    std::vector<AddressEntry> entries;
+    if (!ParseAddressList(bytes, ListPath(), entries, error)) {
+        error += ".";
+        return false;
+    }
+    m_entries = std::move(entries);
+    m_listStamp = stamp;
+    m_listLoaded = true;
+    return true;
+}
+
+bool DirectoryMailSystem::AddressList(std::vector<AddressEntry>& entries, std::string& error) {
+    if (!Load(error)) {
+        entries.clear();
+        return false;
+    }
+    entries = m_entries;
+    return true;
+}
+
+std::vector<AddressEntry> DirectoryMailSystem::FindByDisplayName(const std::string& name) {
+    std::vector<AddressEntry> found;
+    std::string error;
+    if (Load(error)) {
+        for (const AddressEntry& e : m_entries) {
+            if (e.displayName == name)
+                found.push_back(e);
+        }
+    }
+    return found;
+}
+
+std::vector<AddressEntry> DirectoryMailSystem::FindByAddress(const std::string& address) {
+    std::vector<AddressEntry> found;
+    std::string error;
+    if (Load(error)) {
+        for (const AddressEntry& e : m_entries) {
+            if (e.address == address)
+                found.push_back(e);
+        }
+    }
+    return found;
+}
+
+std::string DirectoryMailSystem::MailboxDirectory(const AddressEntry& entry) const {
+    if (!IsValidFolderName(entry.mailbox))
+        return {};
+    return m_directory + "/" + kMailboxesDirectoryName + "/" + entry.mailbox;
+}
+
+std::string DirectoryMailSystem::ExistingMailbox(const AddressEntry& entry, std::string& error) const {
+    const std::string folder = MailboxDirectory(entry);
+    if (folder.empty()) {
+        error = entry.mailbox.empty() ? entry.displayName + " has no mailbox in the mail system " + m_directory + "."
+                                      : "\"" + entry.mailbox + "\" is not a valid mailbox folder name.";
+        return {};
+    }
+    if (!IsDirectory(folder)) {
+        error = "The mailbox folder " + folder + " of " + entry.displayName + " does not exist.";
+        return {};
+    }
+    return folder;
+}
+
+OutOfOffice DirectoryMailSystem::ReadOutOfOffice(const AddressEntry& entry) {
+    std::string error;
+    const std::string folder = ExistingMailbox(entry, error);
+    if (folder.empty())
+        return OutOfOffice::Unreadable;
+    std::string bytes;
+    FileStamp stamp;
+    int readError = 0;
+    switch (ReadWholeFile(folder + "/" + kOutOfOfficeFileName, kMaxStateFileSize, bytes, stamp, readError)) {
+    case ReadStatus::Missing: return OutOfOffice::Missing;
+    case ReadStatus::Failed: return OutOfOffice::Unreadable;
+    case ReadStatus::Ok: break;
+    }
+    return ParseOutOfOffice(bytes);
+}
+
+bool DirectoryMailSystem::FindAppointments(const AddressEntry& mailbox, int64_t from, int64_t to,
+                                           std::vector<Appointment>& out, std::string& error) {
+    out.clear();
+    const std::string folder = ExistingMailbox(mailbox, error);
+    if (folder.empty())
+        return false;
+    if (from > to)
+        return true;
+    const calendar::Window window{from, to};
+    // Both files may hold events and tasks (as some programs export them together).
+    for (const char* name : {kCalendarFileName, kTasksFileName}) {
+        const cache::Status status = cache::WithFile(
+            folder + "/" + name, &window,
+            [&](const calendar::FileContents& contents) { calendar::AppendAppointments(contents, from, to, out); },
+            error);
+        if (status == cache::Status::Failed) {
+            out.clear();
+            return false;
+        }
+    }
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Appointment& a, const Appointment& b) { return a.start < b.start; });
+    return true;
+}
+
+bool DirectoryMailSystem::FindTasks(const AddressEntry& mailbox, std::vector<Task>& out, std::string& error) {
+    out.clear();
+    const std::string folder = ExistingMailbox(mailbox, error);
+    if (folder.empty())
+        return false;
+    for (const char* name : {kTasksFileName, kCalendarFileName}) {
+        const cache::Status status = cache::WithFile(
+            folder + "/" + name, nullptr,
+            [&](const calendar::FileContents& contents) {
+                out.insert(out.end(), contents.tasks.begin(), contents.tasks.end());
+            },
+            error);
+        if (status == cache::Status::Failed) {
+            out.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::shared_ptr<MailSystem> MailSystem::Open(const std::string& directory, std::string& error) {
+    if (directory.empty()) {
+        error = "No mail system directory is given.";
+        return nullptr;
+    }
+    std::error_code ec;
+    std::string path = std::filesystem::absolute(directory, ec).lexically_normal().string();
+    if (ec)
+        path = directory;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        error = "The mail system directory " + path + " cannot be opened: " + std::strerror(errno) + ".";
+        return nullptr;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        error = path + " is not a directory, so it cannot be a mail system.";
+        return nullptr;
+    }
+    auto system = std::make_shared<DirectoryMailSystem>(path);
+    if (!system->Load(error))
+        return nullptr;
+    // The local transport delivers here; a read-only mail system simply has none yet, which
+    // the transport reports when it is used.
+    mkdir(system->OutboxDirectory().c_str(), 0777);
+    return system;
+}
+
+}  // namespace mail

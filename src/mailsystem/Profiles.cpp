@@ -1,0 +1,452 @@
+// The profiles file: an INI-like text that a person can read and edit (docs/mailsystem.md).
+#include "mailsystem/Profiles.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <QStandardPaths>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "core/FileSystem.h"
+#include "mailsystem/FileStamp.h"
+
+namespace mail {
+namespace {
+
+constexpr size_t kMaxFileSize = 1u << 20;
+
+const char* const kKeyDefault = "default";
+const char* const kKeyMailSystem = "mail-system";
+const char* const kKeyTransport = "transport";
+const char* const kKeyStartTls = "starttls";
+const char* const kKeyUser = "user";
+const char* const kKeyPassword = "password";
+const char* const kKeySender = "sender";
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool HasControl(std::string_view s) {
+    for (unsigned char c : s) {
+        if (c < 0x20 || c == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && strncasecmp(s.data(), prefix.data(), prefix.size()) == 0;
+}
+
+// A value as written to the file: bare when it reads back unchanged, else in double quotes
+// with backslash escapes.
+std::string Quote(const std::string& value) {
+    const bool bare = !value.empty() && !HasControl(value) && value.front() != '"' && value.front() != ' ' &&
+                      value.back() != ' ' && value.front() != '\t' && value.back() != '\t';
+    if (bare)
+        return value;
+    static const char hex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (unsigned char c : value) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                out += "\\x";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+// Reads a value written by Quote (or typed bare). False with `why` when a quoted value is
+// broken.
+bool Unquote(std::string_view text, std::string& value, std::string& why) {
+    value.clear();
+    if (text.empty() || text.front() != '"') {
+        value.assign(text);
+        return true;
+    }
+    size_t i = 1;
+    for (; i < text.size() && text[i] != '"'; ++i) {
+        if (text[i] != '\\') {
+            value += text[i];
+            continue;
+        }
+        if (++i >= text.size())
+            break;
+        switch (text[i]) {
+        case 'n': value += '\n'; break;
+        case 't': value += '\t'; break;
+        case 'r': value += '\r'; break;
+        case '"': value += '"'; break;
+        case '\\': value += '\\'; break;
+        case 'x': {
+            auto digit = [](char c) {
+                return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            };
+            if (i + 2 >= text.size() || digit(text[i + 1]) < 0 || digit(text[i + 2]) < 0) {
+                why = "a \\x escape needs two hexadecimal digits";
+                return false;
+            }
+            value += static_cast<char>(digit(text[i + 1]) * 16 + digit(text[i + 2]));
+            i += 2;
+            break;
+        }
+        default:
+            why = std::string("unknown escape \\") + text[i];
+            return false;
+        }
+    }
+    if (i >= text.size()) {
+        why = "the quoted value has no closing \"";
+        return false;
+    }
+    if (!Trim(text.substr(i + 1)).empty()) {
+        why = "text follows the closing \" of the value";
+        return false;
+    }
+    return true;
+}
+
+bool ParseYesNo(const std::string& text, bool& value) {
+    if (strcasecmp(text.c_str(), "yes") == 0 || strcasecmp(text.c_str(), "true") == 0) {
+        value = true;
+        return true;
+    }
+    if (strcasecmp(text.c_str(), "no") == 0 || strcasecmp(text.c_str(), "false") == 0) {
+        value = false;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string CheckProfileName(const std::string& name) {
+    if (name.empty())
+        return "A profile name may not be empty.";
+    if (name.size() > 200)
+        return "A profile name holds at most 200 bytes.";
+    if (HasControl(name) || name.find_first_of("[]") != std::string::npos)
+        return "A profile name may not hold control characters, \"[\" or \"]\".";
+    if (name.front() == ' ' || name.back() == ' ' || name.front() == '\t' || name.back() == '\t')
+        return "A profile name may not begin or end with a blank.";
+    return {};
+}
+
+std::string CheckTransport(const TransportConfig& transport) {
+    if (transport.kind == TransportConfig::Kind::Outbox)
+        return {};
+    const std::string& url = transport.url;
+    size_t schemeLength = 0;
+    bool secure = false;
+    if (StartsWithNoCase(url, "smtp://")) {
+        schemeLength = 7;
+    } else if (StartsWithNoCase(url, "smtps://")) {
+        schemeLength = 8;
+        secure = true;
+    } else {
+        return "The transport must be outbox or an smtp:// or smtps:// URL, not \"" + url + "\".";
+    }
+    for (unsigned char c : url) {
+        if (c <= 0x20 || c == 0x7f)
+            return "The URL \"" + url + "\" may not hold blanks or control characters.";
+    }
+    std::string_view rest = std::string_view(url).substr(schemeLength);
+    if (rest.find('@') != std::string_view::npos)
+        return "Give the user name with --user and the password with --password-file, not inside the URL.";
+    if (!rest.empty() && rest.back() == '/')
+        rest.remove_suffix(1);
+    if (rest.find('/') != std::string_view::npos || rest.find('?') != std::string_view::npos)
+        return "An SMTP URL names only a host and a port, as in smtp://mail.example.com:587.";
+    std::string_view host = rest, port;
+    if (!rest.empty() && rest.front() == '[') {
+        const size_t close = rest.find(']');
+        if (close == std::string_view::npos)
+            return "The IPv6 address in \"" + url + "\" has no closing \"]\".";
+        host = rest.substr(0, close + 1);
+        std::string_view after = rest.substr(close + 1);
+        if (!after.empty()) {
+            if (after.front() != ':')
+                return "Unexpected text after the host in \"" + url + "\".";
+            port = after.substr(1);
+        }
+    } else if (const size_t colon = rest.rfind(':'); colon != std::string_view::npos) {
+        host = rest.substr(0, colon);
+        port = rest.substr(colon + 1);
+    }
+    if (host.empty() || host == "[]")
+        return "The URL \"" + url + "\" names no host.";
+    if (rest.find(':') != std::string_view::npos || !port.empty()) {
+        long value = 0;
+        bool digits = !port.empty() && port.size() <= 5;
+        for (char c : port) {
+            digits = digits && c >= '0' && c <= '9';
+            if (digits)
+                value = value * 10 + (c - '0');
+        }
+        if (!digits || value < 1 || value > 65535)
+            return "The port in \"" + url + "\" must be a number from 1 to 65535.";
+    }
+    if (secure && transport.startTls)
+        return "STARTTLS applies to smtp:// only; smtps:// is encrypted from the first byte.";
+    if (HasControl(transport.user) || HasControl(transport.sender))
+        return "The user name and the sender may not hold control characters.";
+    if (transport.user.empty() && !transport.password.empty())
+        return "A password is set but no user name.";
+    return {};
+}
+
+std::string DescribeTransport(const TransportConfig& transport) {
+    if (transport.kind == TransportConfig::Kind::Outbox)
+        return "outbox";
+    return transport.url + (transport.startTls ? " (STARTTLS)" : "");
+}
+
+std::string Profiles::FilePath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString() +
+           "/Quorvik/Orvane-profiles.conf";
+}
+
+bool Profiles::Load(std::string& error) {
+    m_profiles.clear();
+    m_default.clear();
+    const std::string path = FilePath();
+    std::string text;
+    FileStamp stamp;
+    int readError = 0;
+    switch (ReadWholeFile(path, kMaxFileSize, text, stamp, readError)) {
+    case ReadStatus::Missing: return true;
+    case ReadStatus::Failed:
+        error = "The profiles file " + path + " cannot be read: " +
+                (readError == EFBIG ? std::string("it is larger than 1 MiB") : std::strerror(readError)) + ".";
+        return false;
+    case ReadStatus::Ok: break;
+    }
+
+    std::vector<Profile> profiles;
+    std::string defaultName;
+    size_t defaultLine = 0;
+    std::vector<size_t> sectionLines;
+    struct Seen {
+        bool mailSystem = false, transport = false, startTls = false, user = false, password = false, sender = false;
+    };
+    std::vector<Seen> seen;
+    bool seenDefault = false;
+    const auto fail = [&](size_t line, const std::string& what) {
+        error = path + ", line " + std::to_string(line) + ": " + what + ".";
+        return false;
+    };
+
+    size_t lineNumber = 0, pos = 0;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        pos = 3;
+    while (pos < text.size()) {
+        size_t stop = text.find('\n', pos);
+        if (stop == std::string::npos)
+            stop = text.size();
+        const std::string_view line = Trim(std::string_view(text).substr(pos, stop - pos));
+        pos = stop + 1;
+        ++lineNumber;
+        if (line.empty() || line[0] == '#' || line[0] == ';')
+            continue;
+        if (line[0] == '[') {
+            if (line.back() != ']')
+                return fail(lineNumber, "a section line must end with \"]\"");
+            Profile profile;
+            profile.name = std::string(line.substr(1, line.size() - 2));
+            const std::string why = CheckProfileName(profile.name);
+            if (!why.empty())
+                return fail(lineNumber, why.substr(0, why.size() - 1));
+            for (size_t i = 0; i < profiles.size(); ++i) {
+                if (profiles[i].name == profile.name)
+                    return fail(lineNumber, "a second section for the profile \"" + profile.name + "\" (the first is on line " +
+                                                std::to_string(sectionLines[i]) + ")");
+            }
+            profiles.push_back(std::move(profile));
+            sectionLines.push_back(lineNumber);
+            seen.emplace_back();
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (equals == std::string_view::npos)
+            return fail(lineNumber, "expected \"name = value\" or \"[profile name]\"");
+        const std::string key(Trim(line.substr(0, equals)));
+        std::string value, why;
+        if (!Unquote(Trim(line.substr(equals + 1)), value, why))
+            return fail(lineNumber, why);
+        if (profiles.empty()) {
+            if (key != kKeyDefault)
+                return fail(lineNumber, "\"" + key + "\" must belong to a [profile] section; only \"default\" comes before them");
+            if (seenDefault)
+                return fail(lineNumber, "a second \"default\" line");
+            seenDefault = true;
+            defaultName = value;
+            defaultLine = lineNumber;
+            continue;
+        }
+        Profile& profile = profiles.back();
+        Seen& s = seen.back();
+        bool* flag = nullptr;
+        if (key == kKeyMailSystem) {
+            flag = &s.mailSystem;
+            profile.mailSystem = value;
+        } else if (key == kKeyTransport) {
+            flag = &s.transport;
+            if (value == "outbox") {
+                profile.transport.kind = TransportConfig::Kind::Outbox;
+                profile.transport.url.clear();
+            } else {
+                profile.transport.kind = TransportConfig::Kind::Smtp;
+                profile.transport.url = value;
+            }
+        } else if (key == kKeyStartTls) {
+            flag = &s.startTls;
+            if (!ParseYesNo(value, profile.transport.startTls))
+                return fail(lineNumber, "\"starttls\" takes yes or no, not \"" + value + "\"");
+        } else if (key == kKeyUser) {
+            flag = &s.user;
+            profile.transport.user = value;
+        } else if (key == kKeyPassword) {
+            flag = &s.password;
+            profile.transport.password = value;
+        } else if (key == kKeySender) {
+            flag = &s.sender;
+            profile.transport.sender = value;
+        } else {
+            return fail(lineNumber, "unknown setting \"" + key +
+                                        "\" (the settings are mail-system, transport, starttls, user, password and sender)");
+        }
+        if (*flag)
+            return fail(lineNumber, "a second \"" + key + "\" line in the profile \"" + profile.name + "\"");
+        *flag = true;
+    }
+    for (size_t i = 0; i < profiles.size(); ++i) {
+        if (profiles[i].mailSystem.empty())
+            return fail(sectionLines[i], "the profile \"" + profiles[i].name + "\" names no mail-system directory");
+        const std::string why = CheckTransport(profiles[i].transport);
+        if (!why.empty())
+            return fail(sectionLines[i], "in the profile \"" + profiles[i].name + "\": " + why.substr(0, why.size() - 1));
+    }
+    if (seenDefault && !defaultName.empty() &&
+        std::none_of(profiles.begin(), profiles.end(), [&](const Profile& p) { return p.name == defaultName; }))
+        return fail(defaultLine, "the default profile \"" + defaultName + "\" has no section");
+    m_profiles = std::move(profiles);
+    m_default = defaultName;
+    return true;
+}
+
+bool Profiles::Save(std::string& error) const {
+    const std::string path = FilePath();
+    std::string text =
+        "# Orvane mail profiles, written by \"orvane profile\". A profile names a mail system\n"
+        "# directory and how pages leave it: transport = outbox, or an smtp:// or smtps:// URL\n"
+        "# with starttls, user, password and sender. This file may hold passwords: keep it\n"
+        "# readable by its owner only.\n";
+    if (!m_default.empty())
+        text += std::string(kKeyDefault) + " = " + Quote(m_default) + "\n";
+    for (const Profile& p : m_profiles) {
+        std::string why = CheckProfileName(p.name);
+        if (why.empty() && p.mailSystem.empty())
+            why = "It names no mail system directory.";
+        if (why.empty())
+            why = CheckTransport(p.transport);
+        if (!why.empty()) {
+            error = "The profile \"" + p.name + "\" cannot be saved: " + why;
+            return false;
+        }
+        text += "\n[" + p.name + "]\n";
+        text += std::string(kKeyMailSystem) + " = " + Quote(p.mailSystem) + "\n";
+        text += std::string(kKeyTransport) + " = " +
+                (p.transport.kind == TransportConfig::Kind::Outbox ? std::string("outbox") : Quote(p.transport.url)) + "\n";
+        if (p.transport.kind == TransportConfig::Kind::Smtp && p.transport.startTls)
+            text += std::string(kKeyStartTls) + " = yes\n";
+        if (!p.transport.user.empty())
+            text += std::string(kKeyUser) + " = " + Quote(p.transport.user) + "\n";
+        if (!p.transport.password.empty())
+            text += std::string(kKeyPassword) + " = " + Quote(p.transport.password) + "\n";
+        if (!p.transport.sender.empty())
+            text += std::string(kKeySender) + " = " + Quote(p.transport.sender) + "\n";
+    }
+
+    const std::string directory = path.substr(0, path.rfind('/'));
+    const std::string parent = directory.substr(0, directory.rfind('/'));
+    mkdir(parent.c_str(), 0700);
+    if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = "The directory " + directory + " cannot be created: " + std::strerror(errno) + ".";
+        return false;
+    }
+    // A save keeps the old file's mode: a file made readable by others is closed first, so the
+    // passwords never land in a readable file.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && (st.st_mode & 077) != 0 && chmod(path.c_str(), 0600) != 0) {
+        error = "The profiles file " + path + " is readable by others and its mode cannot be changed: " +
+                std::strerror(errno) + ".";
+        return false;
+    }
+    const SaveResult saved = SaveFileAtomically(path, text, 0600);
+    if (!saved.ok()) {
+        error = "The profiles file " + path + " cannot be written (" + saved.Describe() + ").";
+        return false;
+    }
+    return true;
+}
+
+const Profile* Profiles::Find(const std::string& name) const {
+    const std::string& wanted = name.empty() ? m_default : name;
+    if (wanted.empty())
+        return nullptr;
+    for (const Profile& p : m_profiles) {
+        if (p.name == wanted)
+            return &p;
+    }
+    return nullptr;
+}
+
+void Profiles::Set(const Profile& profile) {
+    for (Profile& p : m_profiles) {
+        if (p.name == profile.name) {
+            p = profile;
+            return;
+        }
+    }
+    if (m_profiles.empty())
+        m_default = profile.name;
+    m_profiles.push_back(profile);
+}
+
+bool Profiles::Remove(const std::string& name) {
+    auto it = std::find_if(m_profiles.begin(), m_profiles.end(), [&](const Profile& p) { return p.name == name; });
+    if (it == m_profiles.end())
+        return false;
+    m_profiles.erase(it);
+    if (m_default == name)
+        m_default.clear();
+    return true;
+}
+
+bool Profiles::SetDefault(const std::string& name) {
+    if (std::none_of(m_profiles.begin(), m_profiles.end(), [&](const Profile& p) { return p.name == name; }))
+        return false;
+    m_default = name;
+    return true;
+}
+
+}  // namespace mail
