@@ -3,6 +3,8 @@
 
 #include <ostream>
 
+#include "app/CliDemo.h"
+#include "app/CliProfile.h"
 #include "app/CliUsers.h"
 
 namespace cli {
@@ -10,6 +12,8 @@ namespace {
 
 const Command* const kCommands[] = {
     &kUsersCommand,
+    &kProfileCommand,
+    &kDemoCommand,
 };
 
 const Command* Find(const std::string& name) {

@@ -1,0 +1,280 @@
+// "orvane profile": lists, sets and removes the mail profiles of the current user.
+#include "app/CliProfile.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+
+#include "core/FileSystem.h"
+#include "mailsystem/MailSystem.h"
+#include "mailsystem/Profiles.h"
+
+namespace cli {
+namespace {
+
+enum Option { MailSystem, Transport, StartTls, User, Password, PasswordFile, Sender, OptionCount };
+const std::vector<std::string> kOptions = {"mail-system", "transport", "starttls", "user",
+                                           "password",    "password-file", "sender"};
+
+bool HasControl(const std::string& text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+// Removes every "--NAME" word from `args` (a flag without a value); true when there was one.
+bool TakeFlag(Args& args, const std::string& name) {
+    bool found = false;
+    for (auto it = args.begin(); it != args.end();) {
+        if (*it == "--" + name) {
+            it = args.erase(it);
+            found = true;
+        } else {
+            ++it;
+        }
+    }
+    return found;
+}
+
+// Profile commands run one at a time: a lock beside the profiles file (never replaced, unlike
+// the file itself).
+bool LockProfiles(FileLock& lock, std::ostream& err) {
+    const std::string path = mail::Profiles::FilePath();
+    const std::string directory = path.substr(0, path.rfind('/'));
+    std::error_code ec;
+    std::filesystem::create_directories(directory, ec);
+    int error = 0;
+    switch (lock.TryLock(directory + "/Orvane-profiles.lock", FileLock::Exclusive, &error)) {
+    case FileLock::Locked: return true;
+    case FileLock::Busy:
+        err << "orvane: another orvane profile command is changing the profiles; try again\n";
+        return false;
+    case FileLock::Unavailable:
+        err << "orvane: the profiles in " << directory << " cannot be locked: " << std::strerror(error) << "\n";
+        return false;
+    }
+    return false;
+}
+
+int List(const Args& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 1) {
+        err << "orvane: profile list takes no arguments\n";
+        return 2;
+    }
+    mail::Profiles profiles;
+    std::string error;
+    if (!profiles.Load(error)) {
+        err << "orvane: " << error << "\n";
+        return 1;
+    }
+    out << "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\n";
+    for (const mail::Profile& p : profiles.All()) {
+        out << EscapeField(p.name) << '\t' << (p.name == profiles.DefaultName() ? "yes" : "no") << '\t'
+            << EscapeField(p.mailSystem) << '\t' << EscapeField(mail::DescribeTransport(p.transport)) << '\t'
+            << EscapeField(p.transport.user) << '\t' << (p.transport.password.empty() ? "" : "set") << '\t'
+            << EscapeField(p.transport.sender) << '\n';
+    }
+    return 0;
+}
+
+// The first line of a file, without its line end.
+bool ReadPasswordFile(const std::string& path, std::string& password, std::ostream& err) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        err << "orvane: the password file " << path << " cannot be read\n";
+        return false;
+    }
+    std::getline(in, password);
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    if (password.empty()) {
+        err << "orvane: the password file " << path << " holds no password on its first line\n";
+        return false;
+    }
+    return true;
+}
+
+int Set(Args args, std::ostream& out, std::ostream& err) {
+    const bool makeDefault = TakeFlag(args, "default");
+    std::vector<OptionValue> values;
+    Args positional;
+    if (!ParseOptions(args, 1, kOptions, values, positional, err))
+        return 2;
+    if (positional.size() != 1) {
+        err << "orvane: profile set takes one profile name; see orvane --help\n";
+        return 2;
+    }
+    if (values[Password].present && values[PasswordFile].present) {
+        err << "orvane: give either --password or --password-file\n";
+        return 2;
+    }
+    const std::string& name = positional[0];
+    const std::string nameProblem = mail::CheckProfileName(name);
+    if (!nameProblem.empty()) {
+        err << "orvane: " << nameProblem << "\n";
+        return 1;
+    }
+    for (Option option : {MailSystem, Transport, User, Password, Sender}) {
+        if (values[option].present && HasControl(values[option].value)) {
+            err << "orvane: --" << kOptions[option] << " must not contain control characters\n";
+            return 1;
+        }
+    }
+
+    FileLock lock;
+    if (!LockProfiles(lock, err))
+        return 1;
+    mail::Profiles profiles;
+    std::string error;
+    if (!profiles.Load(error)) {
+        err << "orvane: " << error << "\norvane: nothing was changed; repair or remove the file first\n";
+        return 1;
+    }
+    mail::Profile profile;
+    if (const mail::Profile* existing = profiles.Find(name)) {
+        profile = *existing;
+    } else {
+        if (!values[MailSystem].present) {
+            err << "orvane: the new profile \"" << name << "\" needs --mail-system DIR\n";
+            return 2;
+        }
+        profile.name = name;
+    }
+
+    if (values[MailSystem].present) {
+        if (values[MailSystem].value.empty()) {
+            err << "orvane: --mail-system needs a directory\n";
+            return 1;
+        }
+        std::error_code ec;
+        profile.mailSystem = std::filesystem::absolute(values[MailSystem].value, ec).lexically_normal().string();
+        while (profile.mailSystem.size() > 1 && profile.mailSystem.back() == '/')
+            profile.mailSystem.pop_back();
+    }
+    mail::TransportConfig& t = profile.transport;
+    if (values[Transport].present) {
+        if (values[Transport].value == "outbox") {
+            // No stale SMTP credentials stay behind in a profile that no longer uses them.
+            t = mail::TransportConfig{mail::TransportConfig::Kind::Outbox, "", false, "", "", t.sender};
+        } else {
+            t.kind = mail::TransportConfig::Kind::Smtp;
+            t.url = values[Transport].value;
+        }
+    }
+    if (values[StartTls].present) {
+        const std::string& v = values[StartTls].value;
+        if (v != "yes" && v != "no") {
+            err << "orvane: --starttls takes yes or no\n";
+            return 2;
+        }
+        t.startTls = v == "yes";
+    }
+    if (values[User].present)
+        t.user = values[User].value;
+    if (values[Password].present)
+        t.password = values[Password].value;
+    if (values[PasswordFile].present && !ReadPasswordFile(values[PasswordFile].value, t.password, err))
+        return 1;
+    if (values[Sender].present)
+        t.sender = values[Sender].value;
+    if (t.kind == mail::TransportConfig::Kind::Outbox &&
+        (values[StartTls].present || values[User].present || values[Password].present || values[PasswordFile].present)) {
+        err << "orvane: --starttls, --user and --password apply to an SMTP transport; give --transport smtp://HOST too\n";
+        return 1;
+    }
+    const std::string transportProblem = mail::CheckTransport(t);
+    if (!transportProblem.empty()) {
+        err << "orvane: " << transportProblem << "\n";
+        return 1;
+    }
+
+    profiles.Set(profile);
+    if (makeDefault)
+        profiles.SetDefault(name);
+    if (!profiles.Save(error)) {
+        err << "orvane: " << error << "\n";
+        return 1;
+    }
+    if (values[MailSystem].present) {
+        std::string why;
+        if (!mail::MailSystem::Open(profile.mailSystem, why))
+            err << "orvane: warning: " << why << "\n";
+    }
+    if (profiles.DefaultName() == name && (makeDefault || profiles.All().size() == 1))
+        out << "\"" << name << "\" is the default profile.\n";
+    return 0;
+}
+
+int Remove(const Args& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 2) {
+        err << "orvane: profile remove takes one profile name\n";
+        return 2;
+    }
+    FileLock lock;
+    if (!LockProfiles(lock, err))
+        return 1;
+    mail::Profiles profiles;
+    std::string error;
+    if (!profiles.Load(error)) {
+        err << "orvane: " << error << "\norvane: nothing was changed; repair or remove the file first\n";
+        return 1;
+    }
+    const bool wasDefault = profiles.DefaultName() == args[1];
+    if (!profiles.Remove(args[1])) {
+        err << "orvane: there is no profile \"" << EscapeField(args[1]) << "\"\n";
+        return 1;
+    }
+    if (!profiles.Save(error)) {
+        err << "orvane: " << error << "\n";
+        return 1;
+    }
+    if (wasDefault && !profiles.All().empty())
+        out << "There is no default profile now; choose one with: orvane profile set NAME --default\n";
+    return 0;
+}
+
+int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        err << "orvane: profile needs list, set or remove; see orvane --help\n";
+        return 2;
+    }
+    if (args[0] == "list")
+        return List(args, out, err);
+    if (args[0] == "set")
+        return Set(args, out, err);
+    if (args[0] == "remove")
+        return Remove(args, out, err);
+    err << "orvane: unknown profile command \"" << EscapeField(args[0]) << "\"; see orvane --help\n";
+    return 2;
+}
+
+}  // namespace
+
+const Command kProfileCommand = {
+    "profile",
+    "  profile list\n"
+    "      Lists the mail profiles, one a line, fields separated by tabs: name, whether\n"
+    "      it is the default (yes or no), mail system directory, transport, SMTP user,\n"
+    "      whether a password is set, and sender. Passwords are never shown.\n"
+    "  profile set NAME [--mail-system DIR] [--transport outbox|URL] [--default]\n"
+    "                   [--starttls yes|no] [--user NAME] [--password-file FILE]\n"
+    "                   [--password TEXT] [--sender ADDRESS]\n"
+    "      Adds or changes a profile. A new profile needs --mail-system; the transport\n"
+    "      is outbox (messages are written to the mail system's outbox/) or an SMTP\n"
+    "      server as smtp://HOST[:PORT] or smtps://HOST[:PORT]. --starttls yes requires\n"
+    "      STARTTLS on smtp://. --password-file reads the password from the first line\n"
+    "      of FILE, so that it does not appear in the process list. The first profile\n"
+    "      and a profile given --default become the default, which an empty profile\n"
+    "      name (the \"ProfileName\" preference's default) selects.\n"
+    "  profile remove NAME\n"
+    "      Removes a profile. The profiles are kept in\n"
+    "      $XDG_CONFIG_HOME/Quorvik/Orvane-profiles.conf, readable by its owner only.\n",
+    RunProfile,
+};
+
+}  // namespace cli
