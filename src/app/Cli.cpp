@@ -5,6 +5,7 @@
 
 #include "app/CliDemo.h"
 #include "app/CliProfile.h"
+#include "app/CliScan.h"
 #include "app/CliUsers.h"
 
 namespace cli {
@@ -14,6 +15,7 @@ const Command* const kCommands[] = {
     &kUsersCommand,
     &kProfileCommand,
     &kDemoCommand,
+    &kScanCommand,
 };
 
 const Command* Find(const std::string& name) {

@@ -1,0 +1,99 @@
+// "orvane scan": shows administrators what Orvane will page for a mailbox.
+#include "app/CliScan.h"
+
+#include <cstdio>
+#include <ostream>
+
+#include "core/Clock.h"
+#include "core/Settings.h"
+#include "outlook/COutlook.h"
+#include "paging/EventLog.h"
+
+namespace cli {
+namespace {
+
+// "YYYY-MM-DD HH:MM:SS" in local time; false for anything else or a moment that does not exist.
+bool ParseLocalTime(const std::string& text, CTime& out) {
+    int year, month, day, hour, minute, second;
+    char tail;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &year, &month, &day, &hour, &minute,
+                    &second, &tail) != 6)
+        return false;
+    const auto t = CTime::FromLocal(year, month, day, hour, minute, second);
+    if (!t || t->GetYear() != year || t->GetMonth() != month || t->GetDay() != day ||
+        t->GetMinute() != minute || t->GetSecond() != second)
+        return false;  // normalised: the date or time does not exist as written
+    out = *t;
+    return true;
+}
+
+// Prints every event of the run on standard error while it lives.
+class EventsToStream {
+public:
+    explicit EventsToStream(std::ostream& err) {
+        EventLog::SetObserver([&err](const EventLog::Entry& entry) {
+            err << "orvane:";
+            for (const CString& s : entry.strings)
+                err << ' ' << s;
+            err << '\n';
+        });
+    }
+    ~EventsToStream() { EventLog::SetObserver(nullptr); }
+    EventsToStream(const EventsToStream&) = delete;
+    EventsToStream& operator=(const EventsToStream&) = delete;
+};
+
+int RunScan(const Args& args, std::ostream& out, std::ostream& err) {
+    std::vector<OptionValue> values;
+    Args positional;
+    if (!ParseOptions(args, 0, {"profile", "at"}, values, positional, err))
+        return 2;
+    if (positional.size() != 1 || positional[0].empty()) {
+        err << "orvane: scan takes one mailbox name (as stored in Users.dat); see orvane --help\n";
+        return 2;
+    }
+    if (values[1].present) {
+        CTime at;
+        if (!ParseLocalTime(values[1].value, at)) {
+            err << "orvane: --at takes a local time as \"YYYY-MM-DD HH:MM:SS\", not \""
+                << EscapeField(values[1].value) << "\"\n";
+            return 2;
+        }
+        Clock::StartAt(at);
+    }
+    const CString profile = values[0].present ? values[0].value : Settings::ProfileName();
+
+    EventsToStream events(err);
+    CRemList reminders;
+    int status = 0;
+    try {
+        COutlook outlook(profile);
+        outlook.GetUserReminders("EX:" + positional[0], reminders, &status);
+    } catch (const COleDispatchException& e) {
+        err << "orvane: " << WithDescription("The scan was interrupted by an Outlook failure.", e) << "\n";
+        status = 0;
+    } catch (const COleException& e) {
+        err << "orvane: " << WithSystemText("The scan was interrupted by an Outlook failure.", e) << "\n";
+        status = 0;
+    }
+    reminders.SortList();
+    for (const auto& r : reminders.GetRecords())
+        out << r->PageTime.Format("%m/%d/%y %H:%M:%S") << '\t' << EscapeField(r->Text) << '\n';
+    out << (status ? "status: succeeded\n" : "status: failed\n");
+    return status ? 0 : 1;
+}
+
+}  // namespace
+
+const Command kScanCommand = {
+    "scan",
+    "  scan MAILBOX [--profile NAME] [--at \"YYYY-MM-DD HH:MM:SS\"]\n"
+    "      Scans one mailbox (as stored in Users.dat, without \"EX:\") as the monitor does and\n"
+    "      prints each pending reminder: its page time (\"%m/%d/%y %H:%M:%S\"), a tab and the\n"
+    "      page text; then \"status: succeeded\" or \"status: failed\". The profile defaults\n"
+    "      to the \"ProfileName\" setting (empty: the default profile); --at runs the clock\n"
+    "      from that local time. Exits 0 when the scan succeeded; failures go to stderr.\n",
+    RunScan,
+};
+
+}  // namespace cli
