@@ -1,0 +1,187 @@
+// The Simple MAPI client: loading the library, logging on, sending one page, reporting failures.
+#include "paging/CMAPI.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "paging/EventLog.h"
+
+LPMAPILOGON CMAPI::lpfnMAPILogon = nullptr;
+LPMAPILOGOFF CMAPI::lpfnMAPILogoff = nullptr;
+LPMAPIFREEBUFFER CMAPI::lpfnMAPIFreeBuffer = nullptr;
+LPMAPIFINDNEXT CMAPI::lpfnMAPIFindNext = nullptr;
+LPMAPIREADMAIL CMAPI::lpfnMAPIReadMail = nullptr;
+LPMAPISENDMAIL CMAPI::lpfnMAPISendMail = nullptr;
+
+namespace {
+
+constexpr size_t kMaxProfileName = 255;
+
+// A writable copy of `text` (the Simple MAPI entry points take non-const strings); null when
+// no memory could be had.
+std::unique_ptr<char[]> Buffer(const char* text) {
+    const size_t length = text ? std::strlen(text) : 0;
+    std::unique_ptr<char[]> copy(new (std::nothrow) char[length + 1]);
+    if (copy) {
+        if (length)
+            std::memcpy(copy.get(), text, length);
+        copy[length] = '\0';
+    }
+    return copy;
+}
+
+std::string ExecutableDirectory() {
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return "";
+    path[n] = '\0';
+    char* slash = std::strrchr(path, '/');
+    if (!slash)
+        return "";
+    *slash = '\0';
+    return path;
+}
+
+template <typename T>
+T Resolve(void* library, const char* name) {
+    return reinterpret_cast<T>(dlsym(library, name));
+}
+
+}  // namespace
+
+CMAPI::~CMAPI() { CloseMailServer(); }
+
+std::vector<std::string> CMAPI::LibraryCandidates() {
+    if (const char* chosen = std::getenv(kSimpleMapiLibraryVariable); chosen && *chosen)
+        return {chosen};
+    std::vector<std::string> candidates;
+    const std::string directory = ExecutableDirectory();
+    if (!directory.empty())
+        candidates.push_back(directory + "/" + kSimpleMapiLibraryName);
+    candidates.push_back(kSimpleMapiLibraryName);
+    return candidates;
+}
+
+void CMAPI::OpenMailServer() {
+    // Opening again releases what the earlier opening held instead of leaking it.
+    if (ServerOpen || Library)
+        CloseMailServer();
+    ServerOpen = 0;
+    Session = 0;
+
+    for (const std::string& candidate : LibraryCandidates()) {
+        Library = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (Library)
+            break;
+    }
+    if (!Library)
+        return;
+
+    lpfnMAPILogon = Resolve<LPMAPILOGON>(Library, "MAPILogon");
+    lpfnMAPILogoff = Resolve<LPMAPILOGOFF>(Library, "MAPILogoff");
+    lpfnMAPIFreeBuffer = Resolve<LPMAPIFREEBUFFER>(Library, "MAPIFreeBuffer");
+    lpfnMAPIFindNext = Resolve<LPMAPIFINDNEXT>(Library, "MAPIFindNext");
+    lpfnMAPIReadMail = Resolve<LPMAPIREADMAIL>(Library, "MAPIReadMail");
+    lpfnMAPISendMail = Resolve<LPMAPISENDMAIL>(Library, "MAPISendMail");
+
+    if (!lpfnMAPILogon || !lpfnMAPILogoff || !lpfnMAPIFreeBuffer || !lpfnMAPIFindNext ||
+        !lpfnMAPIReadMail || !lpfnMAPISendMail) {
+        dlclose(Library);
+        Library = nullptr;
+        return;
+    }
+    ServerOpen = 1;
+}
+
+void CMAPI::CloseMailServer() {
+    CloseMailSession();
+    if (ServerOpen == 1) {
+        dlclose(Library);
+        Library = nullptr;
+        // The entry points went with the library; nothing may call them through this object.
+        ServerOpen = 0;
+    }
+}
+
+int CMAPI::OpenMailSession(const CString& profile) {
+    std::unique_ptr<char[]> name = Buffer(profile.substr(0, kMaxProfileName).c_str());
+    std::unique_ptr<char[]> password = Buffer("");
+    if (!ServerOpen)
+        return 0;
+    if (Session == 0 && name && password)
+        lpfnMAPILogon(0, name.get(), password.get(), MAPI_LOGON_UI, 0, &Session);
+    return Session != 0 ? 1 : 0;
+}
+
+void CMAPI::CloseMailSession() {
+    if (ServerOpen == 1 && Session != 0) {
+        lpfnMAPILogoff(Session, 0, 0, 0);
+        Session = 0;
+    }
+}
+
+int CMAPI::SendMail(const char* recipient, const char* subject, const char* text, int reportErrors) {
+    if (Session == 0) {
+        LogEvent(EventLog::kEventId,
+                 "Orvane is not logged onto the mail system.  Please exit and restart the "
+                 "application.");
+        return 0;
+    }
+
+    std::unique_ptr<char[]> name = Buffer(recipient);
+    std::unique_ptr<char[]> subjectCopy = Buffer(subject);
+    std::unique_ptr<char[]> body = Buffer(text);
+    if (!name || !subjectCopy || !body)
+        return 0;
+
+    MapiRecipDesc recip = {};
+    recip.ulRecipClass = MAPI_TO;
+    recip.lpszName = name.get();
+
+    MapiMessage message = {};
+    message.lpszSubject = subjectCopy.get();
+    message.lpszNoteText = body.get();
+    message.nRecipCount = 1;
+    message.lpRecips = &recip;
+
+    const ULONG rc = lpfnMAPISendMail(Session, 0, &message, 0, 0);
+    if (rc != SUCCESS_SUCCESS && reportErrors) {
+        switch (rc) {
+        case MAPI_E_DISK_FULL:
+            LogEvent(EventLog::kEventId, "There is insufficient disk space to send the reminder page.");
+            break;
+        case MAPI_E_INSUFFICIENT_MEMORY:
+            LogEvent(EventLog::kEventId, "There is insufficient memory to send the reminder page");
+            break;
+        case MAPI_E_UNKNOWN_RECIPIENT: {
+            const CString event = CString("A reminder page could not be sent to ") + name.get() +
+                                  " because the pager name does not exist in the addressbook.";
+            LogEvent(EventLog::kEventId, event.c_str());
+            break;
+        }
+        case MAPI_E_INVALID_SESSION:
+            LogEvent(EventLog::kEventId, "The logon to the mail system has been lost.");
+            break;
+        case MAPI_E_AMBIGUOUS_RECIPIENT:
+            LogEvent(EventLog::kEventId,
+                     "A reminder page could not be sent because the specified pager name matched "
+                     "more than one entry in the addressbook.");
+            break;
+        default:
+            LogEvent(EventLog::kEventId,
+                     "A reminder page could not be sent.  An unspecified error was received.");
+        }
+    }
+    return rc == SUCCESS_SUCCESS ? 1 : 0;
+}
+
+void CMAPI::LogEvent(unsigned long eventId, const char* first, const char* second) {
+    ::LogEvent(eventId, first, second);
+}

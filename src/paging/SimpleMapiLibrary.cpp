@@ -1,0 +1,262 @@
+// The Simple MAPI shared library: sessions on mail profiles and page delivery by recipient name.
+//
+// Only the six entry points leave this library (SimpleMapiLibrary.map); the mail-system code it
+// links is a private copy, so its state (sessions, libcurl set-up) is independent of the program's.
+#include <strings.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <type_traits>
+
+#include "mailsystem/MailSystem.h"
+#include "mailsystem/Profiles.h"
+#include "mailsystem/Transport.h"
+#include "paging/SimpleMapi.h"
+
+#define SIMPLE_MAPI_EXPORT extern "C" __attribute__((visibility("default")))
+
+SIMPLE_MAPI_EXPORT ULONG MAPILogon(ULONG_PTR ulUIParam, LPSTR lpszProfileName, LPSTR lpszPassword,
+                                   FLAGS flFlags, ULONG ulReserved, LPLHANDLE lplhSession);
+SIMPLE_MAPI_EXPORT ULONG MAPILogoff(LHANDLE lhSession, ULONG_PTR ulUIParam, FLAGS flFlags,
+                                    ULONG ulReserved);
+SIMPLE_MAPI_EXPORT ULONG MAPIFreeBuffer(LPVOID pv);
+SIMPLE_MAPI_EXPORT ULONG MAPIFindNext(LHANDLE lhSession, ULONG_PTR ulUIParam,
+                                      LPSTR lpszMessageType, LPSTR lpszSeedMessageID,
+                                      FLAGS flFlags, ULONG ulReserved, LPSTR lpszMessageID);
+SIMPLE_MAPI_EXPORT ULONG MAPIReadMail(LHANDLE lhSession, ULONG_PTR ulUIParam,
+                                      LPSTR lpszMessageID, FLAGS flFlags, ULONG ulReserved,
+                                      lpMapiMessage* lppMessage);
+SIMPLE_MAPI_EXPORT ULONG MAPISendMail(LHANDLE lhSession, ULONG_PTR ulUIParam,
+                                      lpMapiMessage lpMessage, FLAGS flFlags, ULONG ulReserved);
+
+// The definitions must keep the types that callers look them up as.
+static_assert(std::is_same_v<decltype(&MAPILogon), LPMAPILOGON>);
+static_assert(std::is_same_v<decltype(&MAPILogoff), LPMAPILOGOFF>);
+static_assert(std::is_same_v<decltype(&MAPIFreeBuffer), LPMAPIFREEBUFFER>);
+static_assert(std::is_same_v<decltype(&MAPIFindNext), LPMAPIFINDNEXT>);
+static_assert(std::is_same_v<decltype(&MAPIReadMail), LPMAPIREADMAIL>);
+static_assert(std::is_same_v<decltype(&MAPISendMail), LPMAPISENDMAIL>);
+
+namespace {
+
+// One logged-on session: the profile as it was at logon, its mail system and its transport.
+struct Session {
+    mail::Profile profile;
+    std::shared_ptr<mail::MailSystem> mailSystem;
+    std::unique_ptr<mail::Transport> transport;
+    std::mutex sending;  // one delivery at a time per session
+};
+
+// A bound on open sessions, so that a caller that never logs off cannot grow this without end.
+constexpr size_t kMaxSessions = 256;
+
+struct Registry {
+    std::mutex lock;
+    std::map<LHANDLE, std::shared_ptr<Session>> sessions;
+    LHANDLE next = 1;
+};
+
+// Destroyed when the library is unloaded, with any session a caller failed to log off.
+Registry& Sessions() {
+    static Registry registry;
+    return registry;
+}
+
+std::shared_ptr<Session> FindSession(LHANDLE handle) {
+    Registry& r = Sessions();
+    std::lock_guard<std::mutex> guard(r.lock);
+    auto it = r.sessions.find(handle);
+    return it == r.sessions.end() ? nullptr : it->second;
+}
+
+ULONG ResultFor(mail::DeliveryOutcome outcome) {
+    using mail::DeliveryOutcome;
+    switch (outcome) {
+    case DeliveryOutcome::Sent: return SUCCESS_SUCCESS;
+    case DeliveryOutcome::InvalidRecipient:
+    case DeliveryOutcome::RecipientRefused: return MAPI_E_INVALID_RECIPS;
+    case DeliveryOutcome::InvalidMessage: return MAPI_E_INVALID_MESSAGE;
+    case DeliveryOutcome::ConnectionFailed:
+    case DeliveryOutcome::TimedOut:
+    case DeliveryOutcome::TlsFailed: return MAPI_E_NETWORK_FAILURE;
+    case DeliveryOutcome::AuthenticationFailed: return MAPI_E_LOGON_FAILURE;
+    case DeliveryOutcome::DiskFull: return MAPI_E_DISK_FULL;
+    case DeliveryOutcome::OutOfMemory: return MAPI_E_INSUFFICIENT_MEMORY;
+    case DeliveryOutcome::SenderRefused:
+    case DeliveryOutcome::MessageRefused:
+    case DeliveryOutcome::Failed: return MAPI_E_FAILURE;
+    }
+    return MAPI_E_FAILURE;
+}
+
+// "SMTP:user@example.org" or "user@example.org" as given by a caller.
+std::string StripAddressType(const char* address) {
+    std::string text = address;
+    if (text.size() > 5 && strncasecmp(text.c_str(), "SMTP:", 5) == 0)
+        text.erase(0, 5);
+    return text;
+}
+
+// Resolves one recipient against the address list; a Simple MAPI result code.
+ULONG Resolve(const MapiRecipDesc& recip, const std::vector<mail::AddressEntry>& list,
+              mail::OutgoingRecipient& out) {
+    switch (recip.ulRecipClass) {
+    case MAPI_TO: out.kind = mail::OutgoingRecipient::Kind::To; break;
+    case MAPI_CC: out.kind = mail::OutgoingRecipient::Kind::Cc; break;
+    case MAPI_BCC: out.kind = mail::OutgoingRecipient::Kind::Bcc; break;
+    default: return MAPI_E_BAD_RECIPTYPE;
+    }
+    const char* name = recip.lpszName ? recip.lpszName : "";
+    // A line break or other control character in a name is refused outright: such a name can
+    // never be looked up honestly nor written into a header.
+    if (mail::HasControlCharacter(name))
+        return MAPI_E_INVALID_RECIPS;
+    if (recip.lpszAddress && *recip.lpszAddress) {
+        out.displayName = name;
+        out.address = StripAddressType(recip.lpszAddress);
+        return mail::IsValidMailboxAddress(out.address) ? SUCCESS_SUCCESS : MAPI_E_INVALID_RECIPS;
+    }
+    if (!*name)
+        return MAPI_E_UNKNOWN_RECIPIENT;
+    const mail::AddressEntry* match = nullptr;
+    for (const mail::AddressEntry& entry : list) {
+        if (entry.displayName != name)
+            continue;
+        if (match)
+            return MAPI_E_AMBIGUOUS_RECIPIENT;
+        match = &entry;
+    }
+    if (!match)
+        return MAPI_E_UNKNOWN_RECIPIENT;
+    out.displayName = match->displayName;
+    out.address = match->deliverTo.empty() ? match->address : match->deliverTo;
+    // The address list is edited by hand: its addresses are checked before they reach an
+    // envelope or a header.
+    if (mail::HasControlCharacter(out.displayName) || !mail::IsValidMailboxAddress(out.address))
+        return MAPI_E_INVALID_RECIPS;
+    return SUCCESS_SUCCESS;
+}
+
+ULONG Send(Session& session, const MapiMessage& message) {
+    if (message.nFileCount != 0)
+        return MAPI_E_NOT_SUPPORTED;
+    if (message.nRecipCount == 0 || !message.lpRecips)
+        return MAPI_E_INVALID_RECIPS;
+
+    std::vector<mail::AddressEntry> list;
+    std::string error;
+    if (!session.mailSystem->AddressList(list, error))
+        return MAPI_E_FAILURE;
+
+    mail::OutgoingMessage outgoing;
+    outgoing.recipients.resize(message.nRecipCount);
+    for (ULONG i = 0; i < message.nRecipCount; ++i) {
+        const ULONG rc = Resolve(message.lpRecips[i], list, outgoing.recipients[i]);
+        if (rc != SUCCESS_SUCCESS)
+            return rc;
+    }
+    outgoing.subject = message.lpszSubject ? message.lpszSubject : "";
+    if (mail::HasControlCharacter(outgoing.subject))
+        return MAPI_E_INVALID_MESSAGE;
+    outgoing.body = message.lpszNoteText ? message.lpszNoteText : "";
+
+    std::lock_guard<std::mutex> guard(session.sending);
+    return ResultFor(session.transport->Deliver(outgoing).outcome);
+}
+
+}  // namespace
+
+ULONG MAPILogon(ULONG_PTR, LPSTR lpszProfileName, LPSTR, FLAGS, ULONG, LPLHANDLE lplhSession) {
+    if (!lplhSession)
+        return MAPI_E_FAILURE;
+    *lplhSession = 0;
+    try {
+        mail::Profiles profiles;
+        std::string error;
+        if (!profiles.Load(error))
+            return MAPI_E_LOGON_FAILURE;
+        // An empty or absent name means the default profile. There is no logon dialog to show,
+        // so MAPI_LOGON_UI changes nothing.
+        const mail::Profile* profile = profiles.Find(lpszProfileName ? lpszProfileName : "");
+        if (!profile)
+            return MAPI_E_LOGON_FAILURE;
+
+        auto session = std::make_shared<Session>();
+        session->profile = *profile;
+        session->mailSystem = mail::MailSystem::Open(profile->mailSystem, error);
+        if (!session->mailSystem)
+            return MAPI_E_LOGON_FAILURE;
+        session->transport =
+            mail::Transport::Create(profile->transport, session->mailSystem->OutboxDirectory(),
+                                    mail::CurrentTransportLimits(), error);
+        if (!session->transport)
+            return MAPI_E_LOGON_FAILURE;
+
+        Registry& r = Sessions();
+        std::lock_guard<std::mutex> guard(r.lock);
+        if (r.sessions.size() >= kMaxSessions)
+            return MAPI_E_TOO_MANY_SESSIONS;
+        LHANDLE handle = r.next;
+        while (handle == 0 || r.sessions.count(handle))
+            ++handle;
+        r.next = handle + 1;
+        r.sessions.emplace(handle, std::move(session));
+        *lplhSession = handle;
+        return SUCCESS_SUCCESS;
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_INSUFFICIENT_MEMORY;
+    } catch (...) {
+        return MAPI_E_FAILURE;
+    }
+}
+
+ULONG MAPILogoff(LHANDLE lhSession, ULONG_PTR, FLAGS, ULONG) {
+    std::shared_ptr<Session> closed;  // destroyed outside the lock
+    Registry& r = Sessions();
+    std::lock_guard<std::mutex> guard(r.lock);
+    auto it = r.sessions.find(lhSession);
+    if (it == r.sessions.end())
+        return MAPI_E_INVALID_SESSION;
+    closed = std::move(it->second);
+    r.sessions.erase(it);
+    return SUCCESS_SUCCESS;
+}
+
+ULONG MAPISendMail(LHANDLE lhSession, ULONG_PTR, lpMapiMessage lpMessage, FLAGS flFlags, ULONG) {
+    try {
+        std::shared_ptr<Session> session = FindSession(lhSession);
+        if (!session)
+            return MAPI_E_INVALID_SESSION;
+        if (!lpMessage)
+            return MAPI_E_INVALID_MESSAGE;
+        // No dialog can be shown to complete a message.
+        if (flFlags & MAPI_DIALOG)
+            return MAPI_E_NOT_SUPPORTED;
+        return Send(*session, *lpMessage);
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_INSUFFICIENT_MEMORY;
+    } catch (...) {
+        return MAPI_E_FAILURE;
+    }
+}
+
+// Reading mail is not offered: the mail system keeps no inbox that Simple MAPI could read.
+ULONG MAPIFindNext(LHANDLE lhSession, ULONG_PTR, LPSTR, LPSTR, FLAGS, ULONG, LPSTR) {
+    if (!FindSession(lhSession))
+        return MAPI_E_INVALID_SESSION;
+    return MAPI_E_NOT_SUPPORTED;
+}
+
+ULONG MAPIReadMail(LHANDLE lhSession, ULONG_PTR, LPSTR, FLAGS, ULONG, lpMapiMessage* lppMessage) {
+    if (lppMessage)
+        *lppMessage = nullptr;
+    if (!FindSession(lhSession))
+        return MAPI_E_INVALID_SESSION;
+    return MAPI_E_NOT_SUPPORTED;
+}
+
+// Nothing this library returns is allocated for the caller, so only a null pointer is valid.
+ULONG MAPIFreeBuffer(LPVOID pv) { return pv ? MAPI_E_FAILURE : SUCCESS_SUCCESS; }
