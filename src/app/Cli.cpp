@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "app/CliDemo.h"
+#include "app/CliPage.h"
 #include "app/CliProfile.h"
 #include "app/CliScan.h"
 #include "app/CliUsers.h"
@@ -16,6 +17,7 @@ const Command* const kCommands[] = {
     &kProfileCommand,
     &kDemoCommand,
     &kScanCommand,
+    &kPageCommand,
 };
 
 const Command* Find(const std::string& name) {
