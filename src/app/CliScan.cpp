@@ -30,17 +30,19 @@ bool ParseLocalTime(const std::string& text, CTime& out) {
 // Prints every event of the run on standard error while it lives.
 class EventsToStream {
 public:
-    explicit EventsToStream(std::ostream& err) {
-        EventLog::SetObserver([&err](const EventLog::Entry& entry) {
-            err << "orvane:";
-            for (const CString& s : entry.strings)
-                err << ' ' << s;
-            err << '\n';
-        });
-    }
-    ~EventsToStream() { EventLog::SetObserver(nullptr); }
+    explicit EventsToStream(std::ostream& err)
+        : m_previous(EventLog::SetObserver([&err](const EventLog::Entry& entry) {
+              err << "orvane:";
+              for (const CString& s : entry.strings)
+                  err << ' ' << s;
+              err << '\n';
+          })) {}
+    ~EventsToStream() { EventLog::SetObserver(m_previous); }
     EventsToStream(const EventsToStream&) = delete;
     EventsToStream& operator=(const EventsToStream&) = delete;
+
+private:
+    std::function<void(const EventLog::Entry&)> m_previous;
 };
 
 int RunScan(const Args& args, std::ostream& out, std::ostream& err) {

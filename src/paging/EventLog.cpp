@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #ifdef ORVANE_HAVE_SYSTEMD
 #include <systemd/sd-journal.h>
@@ -198,8 +199,8 @@ void Write(unsigned long eventId, const char* first, const char* second) {
     }
 }
 
-void SetObserver(std::function<void(const Entry&)> observer) {
-    GetState().observer = std::move(observer);
+std::function<void(const Entry&)> SetObserver(std::function<void(const Entry&)> observer) {
+    return std::exchange(GetState().observer, std::move(observer));
 }
 
 void SetSystemLogEnabled(bool enabled) { GetState().systemLog = enabled; }

@@ -40,7 +40,8 @@ CString JsonLine(const Entry& entry);
 
 // Tests: every entry is also handed to `observer` (empty to stop), and the system journal or
 // syslog can be switched off so that test runs do not fill the machine's log.
-void SetObserver(std::function<void(const Entry&)> observer);
+// Returns the observer it replaces.
+std::function<void(const Entry&)> SetObserver(std::function<void(const Entry&)> observer);
 void SetSystemLogEnabled(bool enabled);
 
 }  // namespace EventLog

@@ -80,11 +80,10 @@ int QueuedMessageBoxes::Show(const CString& text, const CString& caption, unsign
     return answer;
 }
 
-CapturedEvents::CapturedEvents() {
-    EventLog::SetObserver([this](const EventLog::Entry& e) { m_entries.push_back(e); });
-}
+CapturedEvents::CapturedEvents()
+    : m_previous(EventLog::SetObserver([this](const EventLog::Entry& e) { m_entries.push_back(e); })) {}
 
-CapturedEvents::~CapturedEvents() { EventLog::SetObserver(nullptr); }
+CapturedEvents::~CapturedEvents() { EventLog::SetObserver(m_previous); }
 
 std::vector<std::string> CapturedEvents::Texts() const {
     std::vector<std::string> texts;

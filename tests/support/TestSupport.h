@@ -71,7 +71,8 @@ private:
     IMessageBoxes* m_previous;
 };
 
-// Collects every event written during the scope.
+// Collects every event written during the scope. Scopes nest: an inner one collects alone and
+// hands the events back to the outer one when it ends.
 class CapturedEvents {
 public:
     CapturedEvents();
@@ -82,6 +83,7 @@ public:
 
 private:
     std::vector<EventLog::Entry> m_entries;
+    std::function<void(const EventLog::Entry&)> m_previous;
 };
 
 }  // namespace testing_support
