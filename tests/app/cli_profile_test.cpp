@@ -1,0 +1,149 @@
+// "orvane profile": adding, changing, listing and removing mail profiles from the command line.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "app/Cli.h"
+#include "mailsystem/Profiles.h"
+#include "support/TestSupport.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct Result {
+    int code;
+    std::string out, err;
+};
+
+Result RunCli(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    const int code = cli::Run(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+const char* kHeader = "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\n";
+
+class CliProfileTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::remove_all(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quorvik");
+        WriteFile(dir.File("address-list.txt"), "");
+    }
+    TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(CliProfileTest, SetsListsAndRemovesProfiles) {
+    Result r = RunCli({"profile", "list"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, kHeader);
+
+    r = RunCli({"profile", "set", "Local", "--mail-system", dir.Path() + "/./"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "\"Local\" is the default profile.\n");
+    EXPECT_EQ(r.err, "");
+
+    WriteFile(dir.File("password"), "s3cret\nsecond line\n");
+    r = RunCli({"profile", "set", "Office", "--mail-system", dir.Path(), "--transport", "smtp://mail.example.com:587",
+                "--starttls", "yes", "--user", "pager", "--password-file", dir.File("password"), "--sender",
+                "orvane@example.com"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+
+    r = RunCli({"profile", "list"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(kHeader) + "Local\tyes\t" + dir.Path() + "\toutbox\t\t\t\n" + "Office\tno\t" +
+                         dir.Path() + "\tsmtp://mail.example.com:587 (STARTTLS)\tpager\tset\torvane@example.com\n");
+    EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
+
+    mail::Profiles profiles;
+    std::string error;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    EXPECT_EQ(profiles.Find("Office")->transport.password, "s3cret");
+
+    // Changing one setting keeps the others; --default moves the default.
+    r = RunCli({"profile", "set", "Office", "--starttls=no", "--default"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "\"Office\" is the default profile.\n");
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    EXPECT_EQ(profiles.DefaultName(), "Office");
+    EXPECT_FALSE(profiles.Find("Office")->transport.startTls);
+    EXPECT_EQ(profiles.Find("Office")->transport.user, "pager");
+
+    // Back to the outbox: the SMTP credentials do not stay behind.
+    r = RunCli({"profile", "set", "Office", "--transport", "outbox"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    EXPECT_EQ(profiles.Find("Office")->transport.password, "");
+    EXPECT_EQ(profiles.Find("Office")->transport.sender, "orvane@example.com");
+
+    r = RunCli({"profile", "remove", "Office"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "There is no default profile now; choose one with: orvane profile set NAME --default\n");
+    r = RunCli({"profile", "remove", "Office"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "orvane: there is no profile \"Office\"\n");
+    r = RunCli({"profile", "list"});
+    EXPECT_EQ(r.out, std::string(kHeader) + "Local\tno\t" + dir.Path() + "\toutbox\t\t\t\n");
+
+    struct stat st;
+    ASSERT_EQ(stat(mail::Profiles::FilePath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(CliProfileTest, RefusesWhatCannotWork) {
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* err;
+    } rows[] = {
+        {{"profile"}, 2, "profile needs list, set or remove"},
+        {{"profile", "rename", "A"}, 2, "unknown profile command \"rename\""},
+        {{"profile", "list", "x"}, 2, "profile list takes no arguments"},
+        {{"profile", "set"}, 2, "profile set takes one profile name"},
+        {{"profile", "set", "New"}, 2, "the new profile \"New\" needs --mail-system DIR"},
+        {{"profile", "set", "A", "--mail-system"}, 2, "option --mail-system needs a value"},
+        {{"profile", "set", "A", "--colour", "red"}, 2, "unknown option --colour"},
+        {{"profile", "set", "[A]", "--mail-system", "/m"}, 1, "may not hold control characters, \"[\" or \"]\""},
+        {{"profile", "set", "A", "--mail-system", "/m", "--transport", "ftp://x"}, 1, "must be outbox or an smtp://"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--transport", "smtps://x", "--starttls", "yes"}, 1,
+         "STARTTLS applies to smtp:// only"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--starttls", "maybe", "--transport", "smtp://x"}, 2,
+         "--starttls takes yes or no"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--user", "u"}, 1, "apply to an SMTP transport"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--password", "p", "--password-file", "f"}, 2,
+         "give either --password or --password-file"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--transport", "smtp://x", "--password-file", "/absent"}, 1,
+         "the password file /absent cannot be read"},
+        {{"profile", "remove"}, 2, "profile remove takes one profile name"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args.back());
+        const Result r = RunCli(row.args);
+        EXPECT_EQ(r.code, row.code);
+        EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(RunCli({"profile", "list"}).out, kHeader);  // nothing was saved
+}
+
+TEST_F(CliProfileTest, WarnsAboutAMailSystemThatCannotBeOpenedAndStopsAtADamagedFile) {
+    Result r = RunCli({"profile", "set", "Later", "--mail-system", dir.File("not-yet")});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("orvane: warning: The mail system directory " + dir.File("not-yet")), std::string::npos)
+        << r.err;
+
+    WriteFile(mail::Profiles::FilePath(), "[Later]\nmail-system = /m\nbroken line\n");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"profile", "list"}, std::vector<std::string>{"profile", "remove", "Later"},
+          std::vector<std::string>{"profile", "set", "Later", "--mail-system", "/n"}}) {
+        r = RunCli(args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find(mail::Profiles::FilePath() + ", line 3"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(ReadFile(mail::Profiles::FilePath()), "[Later]\nmail-system = /m\nbroken line\n");
+}
