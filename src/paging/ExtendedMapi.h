@@ -15,20 +15,13 @@
 #include <cstdint>
 #include <string>
 
+// HRESULT, S_OK, E_FAIL, E_NOINTERFACE, E_INVALIDARG, E_OUTOFMEMORY, SUCCEEDED and FAILED are
+// shared with the automation layer, so that one file can use both.
+#include "outlook/automation/OleTypes.h"
 #include "paging/MapiTypes.h"
 
-typedef int32_t HRESULT;
-
 // --- Result codes --------------------------------------------------------------------------
-#define S_OK ((HRESULT)0)
-#define SUCCEEDED(hr) ((HRESULT)(hr) >= 0)
-#define FAILED(hr) ((HRESULT)(hr) < 0)
 #define HR_FAILED(hr) FAILED(hr)
-
-#define E_FAIL ((HRESULT)0x80004005)
-#define E_NOINTERFACE ((HRESULT)0x80004002)
-#define E_INVALIDARG ((HRESULT)0x80070057)
-#define E_OUTOFMEMORY ((HRESULT)0x8007000E)
 
 #define MAPI_E_CALL_FAILED E_FAIL
 #define MAPI_E_NOT_ENOUGH_MEMORY E_OUTOFMEMORY
