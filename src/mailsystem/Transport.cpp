@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <string>
 
 #include "mailsystem/TransportInternal.h"
 

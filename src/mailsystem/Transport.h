@@ -43,7 +43,9 @@ enum class DeliveryOutcome {
 
 struct DeliveryResult {
     DeliveryOutcome outcome = DeliveryOutcome::Failed;
-    std::string detail;  // one sentence for people: the server's reply or the system error
+    // A failure: one sentence for people (the server's reply or the system error). An outbox
+    // delivery: the path of the file written.
+    std::string detail;
     bool ok() const { return outcome == DeliveryOutcome::Sent; }
 };
 
@@ -118,10 +120,13 @@ DeliveryResult CheckMessage(const OutgoingMessage& message);
 std::string NewMessageId();
 
 // The whole message with CRLF line ends, ready for the outbox or for DATA (not dot-stuffed).
-// `date` is seconds since 1970, written in local time with its offset. False, with a reason in
-// `error`, when a recipient or the subject cannot be written safely.
+// `date` is seconds since 1970, written in local time with its offset. Blind copies appear in a
+// Bcc field only with `withBcc` (the outbox, whose files carry no envelope); over SMTP they are in
+// the envelope alone. False, with a reason in `error`, when a recipient or the subject cannot be
+// written safely.
 bool ComposeMessage(const std::string& from, const OutgoingMessage& message, int64_t date,
-                    const std::string& messageId, std::string& out, std::string& error);
+                    const std::string& messageId, std::string& out, std::string& error,
+                    bool withBcc = false);
 
 // The envelope sender of a transport: the configured one, or "orvane@" plus this host's name
 // ("orvane@localhost" when the host name is no domain).

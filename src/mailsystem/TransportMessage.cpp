@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -372,12 +373,13 @@ std::string EncodePhrase(std::string_view name) {
 }
 
 bool ComposeMessage(const std::string& from, const OutgoingMessage& message, int64_t date,
-                    const std::string& messageId, std::string& out, std::string& error) {
+                    const std::string& messageId, std::string& out, std::string& error,
+                    bool withBcc) {
     if (!IsValidMailboxAddress(from)) {
         error = "the sender address is not a valid mailbox address";
         return false;
     }
-    std::vector<std::string> to, cc;
+    std::vector<std::string> to, cc, bcc;
     for (const OutgoingRecipient& r : message.recipients) {
         if (HasControlCharacter(r.displayName) || !IsValidMailboxAddress(r.address)) {
             error = "a recipient name or address cannot be written into a message";
@@ -387,6 +389,8 @@ bool ComposeMessage(const std::string& from, const OutgoingMessage& message, int
             to.push_back(Mailbox(r));
         else if (r.kind == OutgoingRecipient::Kind::Cc)
             cc.push_back(Mailbox(r));
+        else
+            bcc.push_back(Mailbox(r));
     }
     if (message.recipients.empty()) {
         error = "the message has no recipient";
@@ -407,6 +411,8 @@ bool ComposeMessage(const std::string& from, const OutgoingMessage& message, int
         out += AddressHeader("To", to);
     if (!cc.empty())
         out += AddressHeader("Cc", cc);
+    if (withBcc && !bcc.empty())
+        out += AddressHeader("Bcc", bcc);
     if (message.subject.empty())
         out += "Subject:\r\n";
     else if (IsPrintableAscii(message.subject) && message.subject.size() <= 900)

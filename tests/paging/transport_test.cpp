@@ -245,6 +245,10 @@ TEST(TransportCompose, WritesAnEmptySubjectAndQuotedOrEncodedNames) {
               std::string::npos)
         << p.headers;
     EXPECT_EQ(p.headers.find("hidden@example.org"), std::string::npos) << "Bcc stays off the headers";
+    std::string withBcc;
+    ASSERT_TRUE(mail::ComposeMessage("orvane@example.org", m, 0, "id@example.org", withBcc, error, true));
+    EXPECT_NE(withBcc.find("\r\nBcc: \"Hidden\" <hidden@example.org>\r\n"), std::string::npos)
+        << "an outbox file has no envelope to keep it in";
     EXPECT_NE(p.headers.find("Message-ID: <id@example.org>\r\n"), std::string::npos);
     EXPECT_NE(p.headers.find("Date: "), std::string::npos);
     EXPECT_EQ(p.body, "text\r\n");
