@@ -109,11 +109,11 @@ int Compare(ValueType type, const Value& a, const Value& b) {
     return (a.number > b.number) - (a.number < b.number);
 }
 
-int64_t WallSeconds(int64_t t, bool& ok) {
+// The local wall-clock time of an instant, as seconds since 1970 read as UTC.
+int64_t WallSeconds(int64_t t) {
     const time_t tt = time_t(t);
     struct tm tm;
-    ok = localtime_r(&tt, &tm) != nullptr;
-    return ok ? t + tm.tm_gmtoff : t;
+    return localtime_r(&tt, &tm) ? t + tm.tm_gmtoff : t;
 }
 
 bool ReadNumber(std::string_view& s, std::size_t minDigits, std::size_t maxDigits, int& out) {
@@ -143,16 +143,15 @@ MinuteSpan LocalMinuteSpan(const LocalMinute& m) {
     // Every offset from UTC that the zone uses a day around the minute; a zone changes at most
     // once in that time.
     int64_t offsets[3];
-    bool ok = true;
     for (int i = 0; i < 3; ++i) {
         const int64_t probe = wall + (i - 1) * 86400;
-        offsets[i] = WallSeconds(probe, ok) - probe;
+        offsets[i] = WallSeconds(probe) - probe;
     }
     bool found = false;
     MinuteSpan span;
     for (int64_t offset : offsets) {
         const int64_t t = wall - offset;
-        if (WallSeconds(t, ok) != wall || !ok)
+        if (WallSeconds(t) != wall)
             continue;
         span.first = found ? std::min(span.first, t) : t;
         span.last = found ? std::max(span.last, t + 59) : t + 59;
@@ -163,11 +162,11 @@ MinuteSpan LocalMinuteSpan(const LocalMinute& m) {
     // A skipped minute: find the change, the first instant whose wall clock is past the minute.
     int64_t low = std::min(wall - offsets[0], wall - offsets[2]);
     int64_t high = std::max(wall - offsets[0], wall - offsets[2]);
-    if (WallSeconds(high, ok) <= wall)
+    if (WallSeconds(high) <= wall)
         return MinuteSpan{wall - offsets[1], wall - offsets[1] + 59};  // no change found: UTC-like
     while (low < high) {
         const int64_t mid = low + (high - low) / 2;
-        if (WallSeconds(mid, ok) > wall)
+        if (WallSeconds(mid) > wall)
             high = mid;
         else
             low = mid + 1;
