@@ -83,18 +83,17 @@ Fault& FaultScope::On(ObjectKind kind, DISPID member) {
     auto fault = std::make_unique<Fault>();
     fault->m_kind = kind;
     fault->m_member = member;
-    Seams& s = State();
-    std::lock_guard lock(s.mutex);
-    s.faults.push_back(fault.get());
-    s.faultCount = s.faults.size();
-    m_faults.push_back(std::move(fault));
-    return *m_faults.back();
+    return Activate(std::move(fault));
 }
 
 Fault& FaultScope::OnCreate(std::string progId) {
     auto fault = std::make_unique<Fault>();
     fault->m_create = true;
     fault->m_progId = std::move(progId);
+    return Activate(std::move(fault));
+}
+
+Fault& FaultScope::Activate(std::unique_ptr<Fault> fault) {
     Seams& s = State();
     std::lock_guard lock(s.mutex);
     s.faults.push_back(fault.get());

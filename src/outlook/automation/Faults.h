@@ -72,6 +72,7 @@ public:
     Fault& OnCreate(std::string progId);
 
 private:
+    Fault& Activate(std::unique_ptr<Fault> fault);
     std::vector<std::unique_ptr<Fault>> m_faults;
 };
 
