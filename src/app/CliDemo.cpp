@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "app/CliProfile.h"
 #include "core/Clock.h"
 #include "core/FileSystem.h"
 #include "core/WorkingDirectory.h"
@@ -325,6 +326,12 @@ int Init(Args args, std::ostream& out, std::ostream& err) {
         err << "orvane: " << root << " is not a directory\n";
         return 1;
     }
+
+    // Held from the start, so that no other command changes the profiles while the demo is
+    // written and none is half written when another one holds them.
+    FileLock lock;
+    if (!LockProfiles(lock, err))
+        return 1;
 
     const int64_t now = Clock::Now().GetTime();
     const int64_t base = (now + kMinute - 1) / kMinute * kMinute;

@@ -41,26 +41,6 @@ bool TakeFlag(Args& args, const std::string& name) {
     return found;
 }
 
-// Profile commands run one at a time: a lock beside the profiles file (never replaced, unlike
-// the file itself).
-bool LockProfiles(FileLock& lock, std::ostream& err) {
-    const std::string path = mail::Profiles::FilePath();
-    const std::string directory = path.substr(0, path.rfind('/'));
-    std::error_code ec;
-    std::filesystem::create_directories(directory, ec);
-    int error = 0;
-    switch (lock.TryLock(directory + "/Orvane-profiles.lock", FileLock::Exclusive, &error)) {
-    case FileLock::Locked: return true;
-    case FileLock::Busy:
-        err << "orvane: another orvane profile command is changing the profiles; try again\n";
-        return false;
-    case FileLock::Unavailable:
-        err << "orvane: the profiles in " << directory << " cannot be locked: " << std::strerror(error) << "\n";
-        return false;
-    }
-    return false;
-}
-
 int List(const Args& args, std::ostream& out, std::ostream& err) {
     if (args.size() != 1) {
         err << "orvane: profile list takes no arguments\n";
@@ -254,6 +234,25 @@ int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
 }
 
 }  // namespace
+
+// The lock lies beside the profiles file, which saves replace (a lock on it would be lost).
+bool LockProfiles(FileLock& lock, std::ostream& err) {
+    const std::string path = mail::Profiles::FilePath();
+    const std::string directory = path.substr(0, path.rfind('/'));
+    std::error_code ec;
+    std::filesystem::create_directories(directory, ec);
+    int error = 0;
+    switch (lock.TryLock(directory + "/Orvane-profiles.lock", FileLock::Exclusive, &error)) {
+    case FileLock::Locked: return true;
+    case FileLock::Busy:
+        err << "orvane: another orvane profile command is changing the profiles; try again\n";
+        return false;
+    case FileLock::Unavailable:
+        err << "orvane: the profiles in " << directory << " cannot be locked: " << std::strerror(error) << "\n";
+        return false;
+    }
+    return false;
+}
 
 const Command kProfileCommand = {
     "profile",

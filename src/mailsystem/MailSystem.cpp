@@ -198,6 +198,11 @@ bool DirectoryMailSystem::FindAppointments(const AddressEntry& mailbox, int64_t 
     const std::string folder = ExistingMailbox(mailbox, error);
     if (folder.empty())
         return false;
+    // Ranges reach at most some 35,000 years either way, so that margins added to them stay
+    // far from overflowing.
+    constexpr int64_t kFarthest = int64_t(1) << 40;
+    from = std::max(from, -kFarthest);
+    to = std::min(to, kFarthest);
     if (from > to)
         return true;
     const calendar::Window window{from, to};

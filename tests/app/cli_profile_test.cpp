@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/Cli.h"
+#include "core/FileSystem.h"
 #include "mailsystem/Profiles.h"
 #include "support/TestSupport.h"
 
@@ -146,4 +147,22 @@ TEST_F(CliProfileTest, WarnsAboutAMailSystemThatCannotBeOpenedAndStopsAtADamaged
         EXPECT_NE(r.err.find(mail::Profiles::FilePath() + ", line 3"), std::string::npos) << r.err;
     }
     EXPECT_EQ(ReadFile(mail::Profiles::FilePath()), "[Later]\nmail-system = /m\nbroken line\n");
+}
+
+TEST_F(CliProfileTest, OneCommandAtATimeChangesTheProfiles) {
+    std::filesystem::create_directories(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quorvik");
+    FileLock held;
+    ASSERT_EQ(held.TryLock(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quorvik/Orvane-profiles.lock",
+                           FileLock::Exclusive),
+              FileLock::Locked);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"profile", "set", "A", "--mail-system", dir.Path()},
+          std::vector<std::string>{"profile", "remove", "A"}, std::vector<std::string>{"demo", "init", dir.File("d")}}) {
+        const Result r = RunCli(args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find("another orvane profile command is changing the profiles"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("d")));  // the demo stopped before writing anything
+    held.Unlock();
+    EXPECT_EQ(RunCli({"profile", "set", "A", "--mail-system", dir.Path()}).code, 0);
 }

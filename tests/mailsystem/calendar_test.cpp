@@ -155,6 +155,7 @@ TEST_F(CalendarTest, RangeEdgesAreInclusiveToTheSecond) {
     EXPECT_EQ(Find(start - 60, start - 1).size(), 0u);
     EXPECT_EQ(Find(start + 1, start + 60).size(), 0u);
     EXPECT_EQ(Find(start + 1, start - 1).size(), 0u);  // an empty range
+    EXPECT_EQ(Find(INT64_MIN, INT64_MAX).size(), 1u);   // no overflow at the ends
 }
 
 // Floating times are local: an occurrence shortly after "now" is found in every zone (libical's
