@@ -7,6 +7,8 @@
 #include "core/CString.h"
 #include "core/CTime.h"
 
+struct UserlistStru;
+
 // One pending reminder.
 struct ReminderStru {
     CTime PageTime;   // when the page falls due: the item's reminder time minus 60 seconds
@@ -37,6 +39,13 @@ public:
     // Removes and destroys `record` if this list holds it (by identity); otherwise does nothing.
     void DeleteReminder(ReminderStru* record);
     void ClearList();
+
+    // Page delivery for `user` at `now`: sends every due reminder inside the paging hours to
+    // the user's PagerName through one mail session opened for this call (only if something is
+    // to be sent), drops the due ones outside the paging hours, and keeps the ones whose sending
+    // failed. Nothing is due unless `now` is later than the user's LastPageCheck. Reads only
+    // PagerName and LastPageCheck of the user. Returns how many reminders left the list.
+    int PageReminders(const CTime& now, const UserlistStru* user);
 
     int GetCount() const { return static_cast<int>(m_records.size()); }
     bool IsEmpty() const { return m_records.empty(); }
