@@ -276,6 +276,29 @@ TEST_F(CalendarTest, ADamagedFileFailsItsMailboxWithASentenceNamingIt) {
     }
 }
 
+TEST_F(CalendarTest, ValuesThatCannotBeReadCostOnlyTheirItem) {
+    const std::string good = Event("g", "20260310T100000Z", "SUMMARY:Good\n" + Alarm("TRIGGER:-PT5M\n"));
+    const char* const broken[] = {
+        "DTSTART:tomorrow\n",
+        "DTSTART:20261345T250000\n",
+        "DTSTART;TZID=\"unterminated:20260310T100000\n",
+        "DTSTART:20260310T100000Z\nRRULE:every day\n",
+        "DTSTART:20260310T100000Z\nRRULE:FREQ=DAILY;COUNT=-5\n",
+        "DTSTART:20260310T100000Z\nEXDATE:not-a-date\nRDATE:PERIOD\nDTEND:later\n",
+        "DTSTART:20260310T100000Z\nDURATION:PXYZ\nBEGIN:VALARM\nTRIGGER:soon\nEND:VALARM\n",
+        "DTSTART:20260310T100000Z\nRECURRENCE-ID:garbage\n",
+        "SUMMARY:no start at all\n",
+    };
+    for (const char* lines : broken) {
+        SCOPED_TRACE(lines);
+        WriteCalendar("BEGIN:VEVENT\nUID:b\n" + std::string(lines) + "END:VEVENT\n" + good);
+        const auto found = Find(Utc("2026-03-10 00:00"), Utc("2026-03-11 00:00"));
+        ASSERT_GE(found.size(), 1u);
+        EXPECT_EQ(found.back().subject, "Good");
+        EXPECT_EQ(found.back().reminderMinutesBeforeStart, 5);
+    }
+}
+
 TEST_F(CalendarTest, MissingEmptyAndUnreadableFiles) {
     // No files: an empty mailbox.
     EXPECT_TRUE(Find(0, INT32_MAX).empty());
