@@ -5,6 +5,8 @@
 #include <new>
 #include <vector>
 
+#include "outlook/COutlook.h"
+
 namespace {
 
 // Codes handed out by the search wrap from here back to 1.
@@ -41,7 +43,12 @@ CString CheckUserStrings(const UserlistStru& user) {
     return CString();
 }
 
-CUserList::~CUserList() { DeleteAllUsers(); }
+CUserList::CUserList() = default;
+
+CUserList::~CUserList() {
+    DeleteAllUsers();
+    CloseOutlookOLE();
+}
 
 CUserList& CUserList::operator=(const CUserList& source) {
     if (this == &source)

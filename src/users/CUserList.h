@@ -9,6 +9,8 @@
 #include "core/CTime.h"
 #include "users/UserlistStru.h"
 
+class COutlook;
+
 // How a load of Users.dat went. The monitor ignores it (a missing or unreadable file just leaves
 // the list empty); the command line reports it.
 struct UserFileLoad {
@@ -37,10 +39,11 @@ class CUserList {
 public:
     using Records = std::list<std::unique_ptr<UserlistStru>>;
 
-    CUserList() = default;
+    CUserList();
     CUserList(const CUserList&) = delete;
     // Deep copy of the configuration; keeps OutlookOLE and NextOOFCheck, NextCode becomes 1.
     CUserList& operator=(const CUserList& source);
+    // Deletes every user, then closes the Outlook client if one is still open.
     virtual ~CUserList();
 
     // A new record with a fresh code, appended; null when no code is free (see `whyNot`).
@@ -61,6 +64,17 @@ public:
     // Rewrites Users.dat from the records whose Code is above 0, asking Retry or Cancel on failure.
     UserFileSave SaveUsers();
 
+    // The passes of each monitoring cycle, in this order (UserPasses.cpp).
+    // At most once a minute, reads the out-of-office flag of every user who pages only when out
+    // of office, one checker per run of users on the same Server; sorts the list by Server.
+    // 1 when the pass ran, 0 when it was not yet due.
+    int UpdateOOFFlags();
+    // Rescans every active user whose NextScan has come, over one Outlook session for the pass.
+    // 1 when at least one user was scanned.
+    int UpdateReminders();
+    // Pages the due reminders of every active user; the number that left the lists.
+    int ProcessReminders();
+
     Records& Users() { return m_users; }
     const Records& Users() const { return m_users; }
     int GetCount() const { return static_cast<int>(m_users.size()); }
@@ -68,8 +82,16 @@ public:
 
     int32_t NextCode = 1;  // where the next code search starts
     CTime NextOOFCheck;    // when the next out-of-office pass is due; 0 = at the first tick
+    // The Outlook client of a running scan pass; none between passes.
+    std::unique_ptr<COutlook> OutlookOLE;
 
 private:
+    // TRUE when the list holds an Outlook client afterwards (created with the "ProfileName"
+    // setting read now). A client whose construction failed with a call error counts as one
+    // that could not be created; the error is written as an event.
+    int OpenOutlookOLE();
+    void CloseOutlookOLE();
+
     // The code search; 0 (and `whyNot` set) when it cannot hand out a code.
     int FindUniqueCode(CString& whyNot);
 

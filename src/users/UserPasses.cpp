@@ -1,0 +1,148 @@
+// The per-user update passes of each monitoring cycle: out-of-office flags, scans and paging.
+#include <memory>
+#include <new>
+
+#include "core/Bool.h"
+#include "core/Settings.h"
+#include "outlook/COutlook.h"
+#include "paging/COOFCheck.h"
+#include "paging/EventLog.h"
+#include "users/CUserList.h"
+
+namespace {
+
+constexpr CTimeSpan kOOFPeriod{60};            // between two out-of-office passes
+constexpr const char* kMailboxPrefix = "EX:";  // how the scan addresses a user's mailbox
+
+// The interval until a user's next scan. A stored interval of zero or less (only a hand-edited
+// Users.dat holds one) would rescan the user at every tick; it counts as the shortest interval
+// the program stores instead.
+CTimeSpan ScanIntervalOf(const UserlistStru& user) {
+    const int minutes = user.ScanInterval > 0 ? user.ScanInterval : kMinScanInterval;
+    return CTimeSpan(int64_t(minutes) * 60);
+}
+
+std::unique_ptr<COOFCheck> MakeChecker(const CString& server) {
+    try {
+        return std::make_unique<COOFCheck>(server);
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // the users of this store are passed over in this pass
+    }
+}
+
+// Ends the scan pass's Outlook session however the pass is left.
+template <typename Close> class AtExit {
+public:
+    explicit AtExit(Close close) : m_close(close) {}
+    ~AtExit() { m_close(); }
+    AtExit(const AtExit&) = delete;
+    AtExit& operator=(const AtExit&) = delete;
+
+private:
+    Close m_close;
+};
+
+}  // namespace
+
+int CUserList::UpdateOOFFlags() {
+    const CTime now = CTime::GetCurrentTime();
+    if (now < NextOOFCheck)
+        return 0;
+
+    SortByServer();
+    // Starting from the empty server with no checker, users whose Server is empty get none.
+    CString server;
+    std::unique_ptr<COOFCheck> checker;
+    for (const auto& record : m_users) {
+        UserlistStru& user = *record;
+        if (!user.PageOnlyOOF)
+            continue;  // passed over; does not end a run of users on one server
+        if (user.Server != server) {
+            server = user.Server;
+            if (checker) {
+                checker->CloseExchangeStore();
+                checker.reset();
+            }
+            checker = MakeChecker(server);
+            if (!checker)
+                continue;
+            checker->OpenExchangeStore();
+        }
+        if (checker)
+            checker->GetOOF(user.MailboxName, &user.OOFFlag);
+    }
+    if (checker) {
+        checker->CloseExchangeStore();
+        checker.reset();
+    }
+
+    NextOOFCheck = now + kOOFPeriod;
+    return 1;
+}
+
+int CUserList::UpdateReminders() {
+    // The pass's start: every NextScan set in this pass is counted from it.
+    const CTime now = CTime::GetCurrentTime();
+    int result = 0;
+    AtExit closeSession([this] { CloseOutlookOLE(); });
+
+    for (const auto& record : m_users) {
+        UserlistStru& user = *record;
+        if (now < user.NextScan || !IsActiveUser(user))
+            continue;
+        if (!OpenOutlookOLE())
+            return result;  // this user and the ones after it are tried again at the next tick
+
+        user.Reminders.ClearList();
+        const CString mailbox = kMailboxPrefix + user.MailboxName;
+        // Call errors the session lets pass end this user's scan as a failed one. The session
+        // that met one is ended, so the next user is scanned over a fresh one.
+        const CString interrupted = "The scan of " + mailbox + " was interrupted by an Outlook failure.";
+        try {
+            OutlookOLE->GetUserReminders(mailbox, user.Reminders, &user.ScanStatus);
+        } catch (const COleDispatchException& e) {
+            LogEvent(EventLog::kEventId, WithDescription(interrupted, e).c_str());
+            user.ScanStatus = FALSE;
+            CloseOutlookOLE();
+        } catch (const COleException& e) {
+            LogEvent(EventLog::kEventId, WithSystemText(interrupted, e).c_str());
+            user.ScanStatus = FALSE;
+            CloseOutlookOLE();
+        }
+        user.Reminders.SortList();
+        // Whatever the outcome: a failed user is retried after its interval, not at the next tick.
+        user.NextScan = now + ScanIntervalOf(user);
+        result = 1;
+    }
+    return result;
+}
+
+int CUserList::ProcessReminders() {
+    int sum = 0;
+    for (const auto& record : m_users) {
+        UserlistStru& user = *record;
+        if (!IsActiveUser(user))
+            continue;
+        const CTime t = CTime::GetCurrentTime();  // read anew for each user
+        sum += user.Reminders.PageReminders(t, &user);
+        user.LastPageCheck = t;
+    }
+    return sum;
+}
+
+int CUserList::OpenOutlookOLE() {
+    if (OutlookOLE)
+        return TRUE;
+    const CString profile = Settings::ProfileName();  // read anew for every session
+    const CString failure = "Unable to start the Outlook session for the scan.";
+    try {
+        OutlookOLE.reset(new (std::nothrow) COutlook(profile));
+    } catch (const COleDispatchException& e) {
+        LogEvent(EventLog::kEventId, WithDescription(failure, e).c_str());
+    } catch (const COleException& e) {
+        LogEvent(EventLog::kEventId, WithSystemText(failure, e).c_str());
+    }
+    return OutlookOLE ? TRUE : FALSE;
+}
+
+void CUserList::CloseOutlookOLE() { OutlookOLE.reset(); }
