@@ -9,6 +9,7 @@
 #include "app/HeadlessMonitor.h"
 #include "app/PageWindow.h"
 #include "app/QtMessageBoxes.h"
+#include "app/UserListPasses.h"
 #include "paging/EventLog.h"
 
 namespace {
@@ -30,7 +31,9 @@ int RunHeadless(int argc, char** argv) {
             std::cerr << ": " << s;
         std::cerr << std::endl;
     });
+    CUserListPasses passes;
     CHeadlessMonitor monitor;
+    monitor.SetPasses(&passes);
     if (!monitor.Start())
         return 1;
     return app.exec();
@@ -40,7 +43,9 @@ int RunDesktop(int argc, char** argv) {
     QApplication app(argc, argv);
     QtMessageBoxes boxes;
     SetMessageBoxes(&boxes);
+    CUserListPasses passes;
     auto window = std::make_unique<CPageWindow>();
+    window->SetPasses(&passes);
     if (!window->Create())
         return 1;
     window->show();
