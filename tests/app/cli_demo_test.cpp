@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 
+#include "CliRunner.h"
 #include "app/Cli.h"
 #include "core/Clock.h"
 #include "mailsystem/MailSystem.h"
@@ -17,17 +18,6 @@
 using namespace testing_support;
 
 namespace {
-
-struct Result {
-    int code;
-    std::string out, err;
-};
-
-Result RunCli(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    const int code = cli::Run(args, out, err);
-    return {code, out.str(), err.str()};
-}
 
 class CliDemoTest : public testing::TestWithParam<const char*> {
 protected:
@@ -42,7 +32,7 @@ TEST_P(CliDemoTest, CreatesUsersMailSystemAndProfileWithPagesDueWithinMinutes) {
     const CTime created(2026, 3, 8, 0, 55, 20);  // in New York, an hour before the clocks go forward
     Clock::Freeze(created);
     const std::string root = dir.File("demo");
-    const Result r = RunCli({"demo", "init", root});
+    const CliResult r = RunCli({"demo", "init", root});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("Profile \"Demo\" uses " + root + "/mail with the outbox transport; it is the default"),
               std::string::npos)
@@ -59,7 +49,7 @@ TEST_P(CliDemoTest, CreatesUsersMailSystemAndProfileWithPagesDueWithinMinutes) {
     {
         ScopedWorkingDirectory cwd(root);
         EXPECT_EQ(users.LoadUsers().status, UserFileLoad::Loaded);
-        const Result list = RunCli({"users", "list"});
+        const CliResult list = RunCli({"users", "list"});
         EXPECT_EQ(list.code, 0) << list.err;
         EXPECT_NE(list.out.find("Liam O'Brien"), std::string::npos);
     }
@@ -120,7 +110,7 @@ TEST(CliDemoCommandTest, RefusesANonEmptyDirectoryUnlessForcedAndKeepsAnotherDef
     TempDir dir;
     ASSERT_EQ(RunCli({"profile", "set", "Main", "--mail-system", dir.File("elsewhere")}).code, 0);
     WriteFile(dir.File("notes.txt"), "mine");
-    Result r = RunCli({"demo", "init", dir.Path()});
+    CliResult r = RunCli({"demo", "init", dir.Path()});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("is not an empty directory; give --force"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir.File("Users.dat")));

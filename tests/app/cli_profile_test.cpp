@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "CliRunner.h"
 #include "app/Cli.h"
 #include "core/FileSystem.h"
 #include "mailsystem/Profiles.h"
@@ -14,17 +15,6 @@
 using namespace testing_support;
 
 namespace {
-
-struct Result {
-    int code;
-    std::string out, err;
-};
-
-Result RunCli(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    const int code = cli::Run(args, out, err);
-    return {code, out.str(), err.str()};
-}
 
 const char* kHeader = "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\n";
 
@@ -40,7 +30,7 @@ protected:
 }  // namespace
 
 TEST_F(CliProfileTest, SetsListsAndRemovesProfiles) {
-    Result r = RunCli({"profile", "list"});
+    CliResult r = RunCli({"profile", "list"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, kHeader);
 
@@ -125,7 +115,7 @@ TEST_F(CliProfileTest, RefusesWhatCannotWork) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args.back());
-        const Result r = RunCli(row.args);
+        const CliResult r = RunCli(row.args);
         EXPECT_EQ(r.code, row.code);
         EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
     }
@@ -133,7 +123,7 @@ TEST_F(CliProfileTest, RefusesWhatCannotWork) {
 }
 
 TEST_F(CliProfileTest, WarnsAboutAMailSystemThatCannotBeOpenedAndStopsAtADamagedFile) {
-    Result r = RunCli({"profile", "set", "Later", "--mail-system", dir.File("not-yet")});
+    CliResult r = RunCli({"profile", "set", "Later", "--mail-system", dir.File("not-yet")});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("orvane: warning: The mail system directory " + dir.File("not-yet")), std::string::npos)
         << r.err;
@@ -158,7 +148,7 @@ TEST_F(CliProfileTest, OneCommandAtATimeChangesTheProfiles) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"profile", "set", "A", "--mail-system", dir.Path()},
           std::vector<std::string>{"profile", "remove", "A"}, std::vector<std::string>{"demo", "init", dir.File("d")}}) {
-        const Result r = RunCli(args);
+        const CliResult r = RunCli(args);
         EXPECT_EQ(r.code, 1);
         EXPECT_NE(r.err.find("another orvane profile command is changing the profiles"), std::string::npos) << r.err;
     }

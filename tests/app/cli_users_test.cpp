@@ -3,6 +3,7 @@
 
 #include <sstream>
 
+#include "CliRunner.h"
 #include "app/Cli.h"
 #include "core/FileSystem.h"
 #include "support/TestSupport.h"
@@ -13,23 +14,12 @@ using namespace testing_support;
 
 namespace {
 
-struct Result {
-    int code;
-    std::string out, err;
-};
-
-Result RunCli(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    const int code = cli::Run(args, out, err);
-    return {code, out.str(), err.str()};
-}
-
 class CliUsersTest : public testing::Test {
 protected:
     TempDir dir;
     ScopedWorkingDirectory cwd{dir.Path()};
 
-    Result Add(const std::string& name, std::vector<std::string> extra = {}) {
+    CliResult Add(const std::string& name, std::vector<std::string> extra = {}) {
         std::vector<std::string> args = {"users", "add", "--display-name", name, "--mailbox",
                                          "mbx-" + name, "--server", "srv", "--pager", name + " pager"};
         args.insert(args.end(), extra.begin(), extra.end());
@@ -42,7 +32,7 @@ const char* kHeader = "code\tdisplay name\tmailbox\tserver\tpager name\tinterval
 }  // namespace
 
 TEST_F(CliUsersTest, AddsListsChangesAndRemovesUsers) {
-    Result r = Add("Ann");
+    CliResult r = Add("Ann");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "1\n");
     r = Add("Bob", {"--interval", "5", "--page-only-when-out-of-office", "no"});
@@ -84,7 +74,7 @@ TEST_F(CliUsersTest, RefusesValuesTheFileCannotHoldAndChangesNothing) {
         {{"users", "set", "1", "--colour", "blue"}, "unknown option --colour"},
     };
     for (const auto& row : rows) {
-        const Result r = RunCli(row.args);
+        const CliResult r = RunCli(row.args);
         EXPECT_NE(r.code, 0) << row.says;
         EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
         EXPECT_TRUE(ReadFile(dir.File("Users.dat")) == before) << row.says;
@@ -98,7 +88,7 @@ TEST_F(CliUsersTest, ADamagedFileIsReportedAndNeverReplaced) {
     const std::string bytes = whole + std::string("\x01\x00\x00\x00", 4);  // a zero length
     WriteFile(dir.File("Users.dat"), bytes);
 
-    Result r = RunCli({"users", "list"});
+    CliResult r = RunCli({"users", "list"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.out.find("1\tAnn"), std::string::npos) << "the users before the damage are shown";
     EXPECT_NE(r.err.find("damaged at byte offset " + std::to_string(whole.size() + 2)), std::string::npos)
@@ -115,7 +105,7 @@ TEST_F(CliUsersTest, RefusesToChangeTheFileWhileAMonitorRunsInTheDirectory) {
     ASSERT_EQ(Add("Ann").code, 0);
     FileLock monitor;
     ASSERT_EQ(monitor.TryLock(dir.File(UserFile::kMonitorLockFileName), FileLock::Exclusive), FileLock::Locked);
-    const Result r = Add("Bob");
+    const CliResult r = Add("Bob");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("Orvane is monitoring the users of"), std::string::npos) << r.err;
     EXPECT_EQ(RunCli({"users", "list"}).code, 0) << "reading is still allowed";
@@ -127,13 +117,13 @@ TEST_F(CliUsersTest, AFileBeingWrittenByAnotherProcessIsNotOverwritten) {
     ASSERT_EQ(Add("Ann").code, 0);
     FileLock writer;
     ASSERT_EQ(writer.TryLock(dir.File(UserFile::kLockFileName), FileLock::Exclusive), FileLock::Locked);
-    const Result r = RunCli({"users", "remove", "1"});
+    const CliResult r = RunCli({"users", "remove", "1"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("being written by another process"), std::string::npos) << r.err;
 }
 
 TEST(Cli, HelpDescribesEveryCommandAndUnknownCommandsAreUsageErrors) {
-    Result r = RunCli({"--help"});
+    CliResult r = RunCli({"--help"});
     EXPECT_EQ(r.code, 0);
     for (const char* word : {"users list", "users add", "users set", "users remove", "--headless"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
