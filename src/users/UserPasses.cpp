@@ -31,7 +31,8 @@ std::unique_ptr<COOFCheck> MakeChecker(const CString& server) {
 }
 
 // Ends the scan pass's Outlook session however the pass is left.
-template <typename Close> class AtExit {
+template <typename Close>
+class AtExit {
 public:
     explicit AtExit(Close close) : m_close(close) {}
     ~AtExit() { m_close(); }
