@@ -28,17 +28,22 @@ DeliveryResult Failure(const char* step, int error) {
     return result;
 }
 
-// "20261207T083401Z-1234-0-89abcdef01234567.eml": ordered by time, unique by process, counter
-// and random bits. Readers take only names ending in ".eml" that do not start with ".".
+// "20261207T083401.123456789Z-1234-0-89abcdef01234567.eml": ordered by the time of sending (the
+// fraction of the second from the system clock keeps pages sent within one second in order, also
+// across processes, which each count from 0), unique by process, counter and random bits.
+// Readers take only names ending in ".eml" that do not start with ".".
 std::string MessageFileName(int64_t now) {
     static std::atomic<unsigned> counter{0};
     const time_t t = static_cast<time_t>(now);
     struct tm utc = {};
     gmtime_r(&t, &utc);
+    struct timespec exact = {};
+    clock_gettime(CLOCK_REALTIME, &exact);
     char buffer[128];
-    snprintf(buffer, sizeof buffer, "%04d%02d%02dT%02d%02d%02dZ-%d-%u-%016llx.eml",
+    snprintf(buffer, sizeof buffer, "%04d%02d%02dT%02d%02d%02d.%09ldZ-%d-%u-%016llx.eml",
              utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-             static_cast<int>(getpid()), counter++, static_cast<unsigned long long>(RandomBits()));
+             static_cast<long>(exact.tv_nsec), static_cast<int>(getpid()), counter++,
+             static_cast<unsigned long long>(RandomBits()));
     return buffer;
 }
 
