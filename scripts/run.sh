@@ -13,8 +13,9 @@ cmake --build "$build"
 orvane="$build/bin/orvane"
 
 demo="${ORVANE_DEMO_DIR:-$HOME/orvane-demo}"
-if ! "$orvane" profile list 2>/dev/null | grep -q .; then
-  "$orvane" demo init "$demo"
+# The list's first line is its header; a second line is a profile.
+if [ "$("$orvane" profile list 2>/dev/null | wc -l)" -le 1 ]; then
+  "$orvane" demo init "$demo" --force
 fi
 if [ -f "$demo/Users.dat" ]; then
   cd "$demo"
