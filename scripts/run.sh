@@ -17,7 +17,7 @@ demo="${ORVANE_DEMO_DIR:-$HOME/orvane-demo}"
 if [ "$("$orvane" profile list 2>/dev/null | wc -l)" -le 1 ]; then
   "$orvane" demo init "$demo" --force
 fi
-if [ -f "$demo/Users.dat" ]; then
+if [ ! -f Users.dat ] && [ -f "$demo/Users.dat" ]; then
   cd "$demo"
 fi
 echo "run: monitoring the users of $(pwd)"
