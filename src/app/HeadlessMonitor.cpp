@@ -21,7 +21,36 @@ void OnSignal(int) {
 
 }  // namespace
 
+CString MonitoringSummary(const CUserList& users) {
+    int active = 0, pending = 0, failed = 0;
+    const ReminderStru* next = nullptr;
+    for (const auto& user : users.Users()) {
+        active += IsActiveUser(*user) ? 1 : 0;
+        pending += user->Reminders.GetCount();
+        failed += user->ScanStatus == 0 ? 1 : 0;
+        const ReminderStru* head = user->Reminders.GetHead();
+        if (head && (!next || head->PageTime < next->PageTime))
+            next = head;
+    }
+    CString text = std::to_string(users.GetCount()) + (users.GetCount() == 1 ? " user" : " users") +
+                   " (" + std::to_string(active) + " active): " + std::to_string(pending) +
+                   (pending == 1 ? " reminder" : " reminders") + " pending";
+    if (next)  // the reminder's own time, a minute after its page time
+        text += ", next due " + (next->PageTime + timespans::kMinute).Format("%m/%d/%y %H:%M");
+    if (failed)
+        text += "; " + std::to_string(failed) + (failed == 1 ? " scan failed" : " scans failed");
+    return text;
+}
+
 CHeadlessMonitor::CHeadlessMonitor(QObject* parent) : QObject(parent) {}
+
+void CHeadlessMonitor::RefreshView() {
+    const CString summary = MonitoringSummary(LiveUsers());
+    if (summary != m_lastSummary) {
+        std::fprintf(stderr, "orvane: %s\n", summary.c_str());
+        m_lastSummary = summary;
+    }
+}
 
 CHeadlessMonitor::~CHeadlessMonitor() {
     if (!m_closed)

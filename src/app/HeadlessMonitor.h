@@ -7,6 +7,10 @@
 
 class QSocketNotifier;
 
+// One line about the live list, as the window's list view would show it: users, active users,
+// pending reminders, the next due time and failed scans.
+CString MonitoringSummary(const CUserList& users);
+
 class CHeadlessMonitor : public QObject, public CMonitorCycle {
     Q_OBJECT
 public:
@@ -22,6 +26,8 @@ protected:
     unsigned StartTimer(unsigned id, unsigned periodMs) override;
     void StopTimer(unsigned timerId) override;
     void SetModeText(const CString& text) override;
+    // Prints the summary when it has changed since the last one.
+    void RefreshView() override;
     void PostCloseRequest() override;
     bool RunUserListDialog(CUserList& workingCopy) override;
 
@@ -29,5 +35,6 @@ private:
     void Close();
 
     QSocketNotifier* m_signals = nullptr;
+    CString m_lastSummary;
     bool m_closed = false;
 };

@@ -6,6 +6,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "app/HeadlessMonitor.h"
 #include "app/MonitorCycle.h"
 #include "core/WorkingDirectory.h"
 #include "support/TestSupport.h"
@@ -382,4 +383,19 @@ TEST_F(MonitorCycleTest, WhateverAPassThrowsMonitoringGoesOn) {
     passes.calls.clear();
     monitor.OnTimer();
     EXPECT_EQ(passes.calls, std::vector<std::string>({"oof", "scan", "page"}));
+}
+
+TEST(MonitoringSummary, CountsUsersRemindersAndFailuresAndNamesTheNextDueTime) {
+    ScopedTimeZone zone("UTC");
+    CUserList users;
+    EXPECT_EQ(MonitoringSummary(users), "0 users (0 active): 0 reminders pending");
+    UserlistStru* ann = users.CreateUser();
+    ann->PageOnlyOOF = 0;
+    ann->ScanStatus = 1;
+    ann->Reminders.AddReminder(CTime(2026, 6, 1, 9, 30, 0), CTime(0), CTime(0), "later");
+    UserlistStru* bob = users.CreateUser();  // pages only when out, and is in
+    bob->ScanStatus = 0;
+    bob->Reminders.AddReminder(CTime(2026, 6, 1, 9, 15, 0), CTime(0), CTime(0), "sooner");
+    EXPECT_EQ(MonitoringSummary(users),
+              "2 users (1 active): 2 reminders pending, next due 06/01/26 09:15; 1 scan failed");
 }
