@@ -15,6 +15,7 @@
 #include <ostream>
 
 #include "app/CliProfile.h"
+#include "core/CTime.h"
 #include "core/Clock.h"
 #include "core/FileSystem.h"
 #include "core/WorkingDirectory.h"
@@ -74,14 +75,7 @@ struct tm LocalParts(int64_t instant) {
 
 // A local wall-clock time, normalised like mktime (day 32 runs into the next month).
 int64_t Local(int year, int month, int day, int hour, int minute) {
-    struct tm tm = {};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_isdst = -1;
-    return static_cast<int64_t>(mktime(&tm));
+    return LocalTimeToInstant(year, month, day, hour, minute, 0);
 }
 
 std::string Format(const char* pattern, const struct tm& tm) {

@@ -1,6 +1,8 @@
 // "orvane profile": lists, sets and removes the mail profiles of the current user.
 #include "app/CliProfile.h"
 
+#include "core/Text.h"
+
 #include <sys/stat.h>
 
 #include <cstring>
@@ -18,14 +20,6 @@ namespace {
 enum Option { MailSystem, Transport, StartTls, User, Password, PasswordFile, Sender, OptionCount };
 const std::vector<std::string> kOptions = {"mail-system", "transport", "starttls", "user",
                                            "password",    "password-file", "sender"};
-
-bool HasControl(const std::string& text) {
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f)
-            return true;
-    }
-    return false;
-}
 
 // Removes every "--NAME" word from `args` (a flag without a value); true when there was one.
 bool TakeFlag(Args& args, const std::string& name) {
@@ -100,7 +94,7 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         return 1;
     }
     for (Option option : {MailSystem, Transport, User, Password, Sender}) {
-        if (values[option].present && HasControl(values[option].value)) {
+        if (values[option].present && HasControlCharacter(values[option].value)) {
             err << "orvane: --" << kOptions[option] << " must not contain control characters\n";
             return 1;
         }

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "core/FileSystem.h"
+#include "core/Text.h"
 #include "core/WorkingDirectory.h"
 #include "users/CUserList.h"
 #include "users/UserFile.h"
@@ -51,11 +52,9 @@ bool ApplyOptions(const std::vector<OptionValue>& values, UserlistStru& user, st
         if (!values[s.option].present)
             continue;
         const std::string& text = values[s.option].value;
-        for (unsigned char c : text) {
-            if (c < 0x20 || c == 0x7f) {
-                err << "orvane: --" << kOptions[s.option] << " must not contain control characters\n";
-                return false;
-            }
+        if (HasControlCharacter(text)) {
+            err << "orvane: --" << kOptions[s.option] << " must not contain control characters\n";
+            return false;
         }
         *s.field = text;
     }

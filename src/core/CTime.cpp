@@ -32,8 +32,7 @@ CTime CTime::Saturate(int64_t seconds) {
     return CTime(static_cast<int32_t>(seconds));
 }
 
-std::optional<CTime> CTime::FromLocal(int year, int month, int day, int hour, int minute,
-                                      int second, int nDST) {
+int64_t LocalTimeToInstant(int year, int month, int day, int hour, int minute, int second, int nDST) {
     struct tm tm = {};
     tm.tm_year = year - 1900;
     tm.tm_mon = month - 1;
@@ -42,11 +41,15 @@ std::optional<CTime> CTime::FromLocal(int year, int month, int day, int hour, in
     tm.tm_min = minute;
     tm.tm_sec = second;
     tm.tm_isdst = nDST;
+    return static_cast<int64_t>(mktime(&tm));
+}
+
+std::optional<CTime> CTime::FromLocal(int year, int month, int day, int hour, int minute,
+                                      int second, int nDST) {
     errno = 0;
-    const time_t t = mktime(&tm);
-    // mktime gives -1 both for an error and for 23:59:59 on 31 December 1969 (UTC); the year
-    // field tells the two apart.
-    if (t == time_t(-1) && errno != 0)
+    const int64_t t = LocalTimeToInstant(year, month, day, hour, minute, second, nDST);
+    // -1 is both an error and 23:59:59 on 31 December 1969 (UTC); errno tells them apart.
+    if (t == -1 && errno != 0)
         return std::nullopt;
     if (t > INT32_MAX || t < INT32_MIN)
         return std::nullopt;

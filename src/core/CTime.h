@@ -21,6 +21,11 @@ private:
     int64_t m_seconds = 0;
 };
 
+// Seconds since 1970 of a local date and time, normalised like mktime (a day 31 of a 30-day month
+// runs into the next month); nDST -1 lets the C library decide. -1 when the C library cannot
+// represent it (as mktime, which also gives -1 for the second before 1970 in UTC).
+int64_t LocalTimeToInstant(int year, int month, int day, int hour, int minute, int second, int nDST = -1);
+
 // A value of 0 means "no time" or "due at once" where the caller says so. Arithmetic saturates at
 // the ends of the 32-bit range instead of wrapping, so a limit computed near 2038 stays a limit.
 class CTime {

@@ -59,6 +59,22 @@ CString SaveResult::Describe() const {
     return text;
 }
 
+bool WriteAll(IFileSystem& fs, int fd, const CString& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = fs.Write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 SaveResult SaveFileAtomically(const CString& path, const CString& bytes, mode_t newFileMode) {
     IFileSystem& fs = FileSystem();
     SaveResult result;
@@ -96,18 +112,8 @@ SaveResult SaveFileAtomically(const CString& path, const CString& bytes, mode_t 
             return abandon(SaveResult::Create, false);
     }
 
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = fs.Write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return abandon(SaveResult::Write, false);
-        }
-        done += static_cast<size_t>(n);
-    }
+    if (!WriteAll(fs, fd, bytes))
+        return abandon(SaveResult::Write, false);
     if (fs.Fsync(fd) != 0)
         return abandon(SaveResult::Flush, false);
     if (fs.Close(fd) != 0)

@@ -27,6 +27,10 @@ IFileSystem& FileSystem();
 // Installs `fs` (not owned; null restores the system one). Returns the previous one.
 IFileSystem* SetFileSystem(IFileSystem* fs);
 
+// Writes all of `bytes` to `fd` through `fs`, going on after short writes and interruptions.
+// False with errno set when a write fails (ENOSPC when the device takes nothing more).
+bool WriteAll(IFileSystem& fs, int fd, const CString& bytes);
+
 // What a safe save did.
 struct SaveResult {
     enum Step { Done, Create, Write, Flush, Close, Rename, FlushDirectory };

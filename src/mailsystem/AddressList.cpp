@@ -1,6 +1,8 @@
 // Reading and writing the address list file.
 #include "mailsystem/AddressList.h"
 
+#include "core/Text.h"
+
 #include <strings.h>
 
 #include <algorithm>
@@ -8,22 +10,6 @@
 
 namespace mail {
 namespace {
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool HasControlCharacter(std::string_view s) {
-    for (unsigned char c : s) {
-        if (c < 0x20 || c == 0x7f)
-            return true;
-    }
-    return false;
-}
 
 struct Field {
     const char* name;
@@ -42,7 +28,7 @@ bool IsValidFolderName(const std::string& name) {
     if (name.empty() || name.size() > 255 || name[0] == '.')
         return false;
     for (unsigned char c : name) {
-        if (c == '/' || c == '\\' || c < 0x20 || c == 0x7f)
+        if (c == '/' || c == '\\' || IsControlCharacter(c))
             return false;
     }
     return true;
@@ -89,7 +75,7 @@ bool ParseAddressList(std::string_view text, const std::string& fileName, std::v
         const std::string_view raw = text.substr(pos, stop - pos);
         pos = stop + 1;
         ++lineNumber;
-        const std::string_view line = Trim(raw);
+        const std::string_view line = TrimBlanks(raw);
         if (line.empty()) {
             if (!finish())
                 return false;
@@ -102,8 +88,8 @@ bool ParseAddressList(std::string_view text, const std::string& fileName, std::v
         const size_t colon = line.find(':');
         if (colon == std::string_view::npos || colon == 0)
             return fail(lineNumber, "expected \"Field: value\", found \"" + std::string(line.substr(0, 60)) + "\"");
-        const std::string_view name = Trim(line.substr(0, colon));
-        const std::string_view value = Trim(line.substr(colon + 1));
+        const std::string_view name = TrimBlanks(line.substr(0, colon));
+        const std::string_view value = TrimBlanks(line.substr(colon + 1));
         size_t index = 0;
         while (index < kFieldCount && strncasecmp(std::string(name).c_str(), kFields[index].name, 64) != 0)
             ++index;

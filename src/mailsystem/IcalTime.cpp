@@ -5,6 +5,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "core/CTime.h"
+
 namespace mail::ical {
 namespace {
 
@@ -19,15 +21,7 @@ ZonePool& Pool() {
 }
 
 int64_t LocalInstant(int year, int month, int day, int hour, int minute, int second) {
-    struct tm tm = {};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    return static_cast<int64_t>(mktime(&tm));
+    return LocalTimeToInstant(year, month, day, hour, minute, second);
 }
 
 icaltimezone* BuiltinZone(const char* tzid) {

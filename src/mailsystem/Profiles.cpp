@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/FileSystem.h"
+#include "core/Text.h"
 #include "mailsystem/FileStamp.h"
 
 namespace mail {
@@ -26,22 +27,6 @@ const char* const kKeyUser = "user";
 const char* const kKeyPassword = "password";
 const char* const kKeySender = "sender";
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool HasControl(std::string_view s) {
-    for (unsigned char c : s) {
-        if (c < 0x20 || c == 0x7f)
-            return true;
-    }
-    return false;
-}
-
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && strncasecmp(s.data(), prefix.data(), prefix.size()) == 0;
 }
@@ -49,7 +34,7 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
 // A value as written to the file: bare when it reads back unchanged, else in double quotes
 // with backslash escapes.
 std::string Quote(const std::string& value) {
-    const bool bare = !value.empty() && !HasControl(value) && value.front() != '"' && value.front() != ' ' &&
+    const bool bare = !value.empty() && !HasControlCharacter(value) && value.front() != '"' && value.front() != ' ' &&
                       value.back() != ' ' && value.front() != '\t' && value.back() != '\t';
     if (bare)
         return value;
@@ -118,7 +103,7 @@ bool Unquote(std::string_view text, std::string& value, std::string& why) {
         why = "the quoted value has no closing \"";
         return false;
     }
-    if (!Trim(text.substr(i + 1)).empty()) {
+    if (!TrimBlanks(text.substr(i + 1)).empty()) {
         why = "text follows the closing \" of the value";
         return false;
     }
@@ -144,7 +129,7 @@ std::string CheckProfileName(const std::string& name) {
         return "A profile name may not be empty.";
     if (name.size() > 200)
         return "A profile name holds at most 200 bytes.";
-    if (HasControl(name) || name.find_first_of("[]") != std::string::npos)
+    if (HasControlCharacter(name) || name.find_first_of("[]") != std::string::npos)
         return "A profile name may not hold control characters, \"[\" or \"]\".";
     if (name.front() == ' ' || name.back() == ' ' || name.front() == '\t' || name.back() == '\t')
         return "A profile name may not begin or end with a blank.";
@@ -207,7 +192,7 @@ std::string CheckTransport(const TransportConfig& transport) {
     }
     if (secure && transport.startTls)
         return "STARTTLS applies to smtp:// only; smtps:// is encrypted from the first byte.";
-    if (HasControl(transport.user) || HasControl(transport.sender))
+    if (HasControlCharacter(transport.user) || HasControlCharacter(transport.sender))
         return "The user name and the sender may not hold control characters.";
     if (transport.user.empty() && !transport.password.empty())
         return "A password is set but no user name.";
@@ -262,7 +247,7 @@ bool Profiles::Load(std::string& error) {
         size_t stop = text.find('\n', pos);
         if (stop == std::string::npos)
             stop = text.size();
-        const std::string_view line = Trim(std::string_view(text).substr(pos, stop - pos));
+        const std::string_view line = TrimBlanks(std::string_view(text).substr(pos, stop - pos));
         pos = stop + 1;
         ++lineNumber;
         if (line.empty() || line[0] == '#' || line[0] == ';')
@@ -288,9 +273,9 @@ bool Profiles::Load(std::string& error) {
         const size_t equals = line.find('=');
         if (equals == std::string_view::npos)
             return fail(lineNumber, "expected \"name = value\" or \"[profile name]\"");
-        const std::string key(Trim(line.substr(0, equals)));
+        const std::string key(TrimBlanks(line.substr(0, equals)));
         std::string value, why;
-        if (!Unquote(Trim(line.substr(equals + 1)), value, why))
+        if (!Unquote(TrimBlanks(line.substr(equals + 1)), value, why))
             return fail(lineNumber, why);
         if (profiles.empty()) {
             if (key != kKeyDefault)

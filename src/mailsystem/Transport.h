@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Text.h"
 #include "mailsystem/Profiles.h"
 
 namespace mail {
@@ -83,9 +84,6 @@ public:
 // literal in brackets; at most 254 octets in all; printable ASCII only. So no line break, space,
 // angle bracket or SMTP parameter can ride along.
 bool IsValidMailboxAddress(std::string_view address);
-
-// True when `text` holds a control character (below 0x20, or 0x7F), line breaks included.
-bool HasControlCharacter(std::string_view text);
 
 bool IsValidUtf8(std::string_view text);
 

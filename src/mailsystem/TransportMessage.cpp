@@ -224,14 +224,6 @@ bool IsValidMailboxAddress(std::string_view address) {
     return IsDomainName(domain) || IsAddressLiteral(domain);
 }
 
-bool HasControlCharacter(std::string_view text) {
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f)
-            return true;
-    }
-    return false;
-}
-
 bool IsValidUtf8(std::string_view text) {
     size_t i = 0;
     while (i < text.size()) {

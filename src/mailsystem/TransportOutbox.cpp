@@ -91,18 +91,8 @@ public:
             ::unlink(temporary.c_str());
             return Failure(step, saved);
         };
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = fs.Write(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                if (n == 0)
-                    errno = ENOSPC;
-                return abandon("write", false);
-            }
-            done += static_cast<size_t>(n);
-        }
+        if (!WriteAll(fs, fd, bytes))
+            return abandon("write", false);
         if (fs.Fsync(fd) != 0)
             return abandon("flush", false);
         if (fs.Close(fd) != 0)

@@ -112,7 +112,7 @@ ULONG Resolve(const MapiRecipDesc& recip, const std::vector<mail::AddressEntry>&
     const char* name = recip.lpszName ? recip.lpszName : "";
     // A line break or other control character in a name is refused outright: such a name can
     // never be looked up honestly nor written into a header.
-    if (mail::HasControlCharacter(name))
+    if (HasControlCharacter(name))
         return MAPI_E_INVALID_RECIPS;
     if (recip.lpszAddress && *recip.lpszAddress) {
         out.displayName = name;
@@ -135,7 +135,7 @@ ULONG Resolve(const MapiRecipDesc& recip, const std::vector<mail::AddressEntry>&
     out.address = match->deliverTo.empty() ? match->address : match->deliverTo;
     // The address list is edited by hand: its addresses are checked before they reach an
     // envelope or a header.
-    if (mail::HasControlCharacter(out.displayName) || !mail::IsValidMailboxAddress(out.address))
+    if (HasControlCharacter(out.displayName) || !mail::IsValidMailboxAddress(out.address))
         return MAPI_E_INVALID_RECIPS;
     return SUCCESS_SUCCESS;
 }
@@ -159,7 +159,7 @@ ULONG Send(Session& session, const MapiMessage& message) {
             return rc;
     }
     outgoing.subject = message.lpszSubject ? message.lpszSubject : "";
-    if (mail::HasControlCharacter(outgoing.subject))
+    if (HasControlCharacter(outgoing.subject))
         return MAPI_E_INVALID_MESSAGE;
     outgoing.body = message.lpszNoteText ? message.lpszNoteText : "";
 
