@@ -34,12 +34,7 @@ bool ParseWholeNumber(const std::string& text, long& value) {
 // message) when a value is refused. Nothing is changed unless every value is accepted.
 bool ApplyOptions(const std::vector<OptionValue>& values, UserlistStru& user, std::ostream& err) {
     UserlistStru edited;
-    edited.DisplayName = user.DisplayName;
-    edited.MailboxName = user.MailboxName;
-    edited.Server = user.Server;
-    edited.PagerName = user.PagerName;
-    edited.ScanInterval = user.ScanInterval;
-    edited.PageOnlyOOF = user.PageOnlyOOF;
+    CopyUserConfiguration(edited, user);
 
     const struct {
         Option option;
@@ -87,12 +82,7 @@ bool ApplyOptions(const std::vector<OptionValue>& values, UserlistStru& user, st
         edited.PageOnlyOOF = v == "yes" ? 1 : 0;
     }
 
-    user.DisplayName = edited.DisplayName;
-    user.MailboxName = edited.MailboxName;
-    user.Server = edited.Server;
-    user.PagerName = edited.PagerName;
-    user.ScanInterval = edited.ScanInterval;
-    user.PageOnlyOOF = edited.PageOnlyOOF;
+    CopyUserConfiguration(user, edited);
     return true;
 }
 

@@ -14,7 +14,9 @@ constexpr int kLastWrappingCode = 32000;
 // The largest value a 16-bit code holds.
 constexpr int kLargestCode = 32767;
 
-void CopyConfiguration(UserlistStru& to, const UserlistStru& from) {
+}  // namespace
+
+void CopyUserConfiguration(UserlistStru& to, const UserlistStru& from) {
     to.Code = from.Code;
     to.ScanInterval = from.ScanInterval;
     to.PageOnlyOOF = from.PageOnlyOOF;
@@ -23,8 +25,6 @@ void CopyConfiguration(UserlistStru& to, const UserlistStru& from) {
     to.PagerName = from.PagerName;
     to.DisplayName = from.DisplayName;
 }
-
-}  // namespace
 
 CString CheckUserStrings(const UserlistStru& user) {
     const struct {
@@ -110,7 +110,7 @@ UserlistStru* CUserList::CreateUser(const UserlistStru* source) {
     auto copy = std::unique_ptr<UserlistStru>(new (std::nothrow) UserlistStru);
     if (!copy)
         return nullptr;
-    CopyConfiguration(*copy, *source);
+    CopyUserConfiguration(*copy, *source);
     m_users.push_back(std::move(copy));
     return m_users.back().get();
 }

@@ -39,6 +39,9 @@ inline bool IsActiveUser(const UserlistStru& user) {
     return user.PageOnlyOOF == 0 || user.OOFFlag != 0;
 }
 
+// Copies the configuration (what Users.dat stores) and nothing of the run-time state.
+void CopyUserConfiguration(UserlistStru& to, const UserlistStru& from);
+
 // Empty when every string field fits the user file; otherwise a sentence naming the first field
 // that is too long, for the person who typed it.
 CString CheckUserStrings(const UserlistStru& user);
