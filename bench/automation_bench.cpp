@@ -1,18 +1,5 @@
 // Reading a mailbox of 2,000 appointments (40% recurring) through the automation layer: Find and
 // FindNext over seven days, each item read as the scan reads it.
-#include <benchmark/benchmark.h>
-#include <stdlib.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <chrono>
-#include <memory>
-#include <string>
-#include <thread>
-
 #include "core/Clock.h"
 #include "mailsystem/MailSystem.h"
 #include "outlook/automation/ComRuntime.h"
@@ -20,11 +7,23 @@
 #include "outlook/automation/OutlookObjects.h"
 #include "outlook/automation/OutlookServer.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <fcntl.h>
+#include <memory>
+#include <stdlib.h>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+
 namespace {
 
 using namespace outlook_id;
 
-constexpr int64_t kNow = 1773493540;  // 14 March 2026 13:05:40 UTC, the generator's reference day
+constexpr int64_t kNow = 1773493540; // 14 March 2026 13:05:40 UTC, the generator's reference day
 constexpr const char* kMailbox = "mbox00000";
 
 // One generated mail system with one mailbox, made once per run with the shared generator.
@@ -40,8 +39,9 @@ public:
 private:
     GeneratedMailSystem() : m_path(m_dir.path().toStdString()) {
         const std::string gen = ORVANE_BENCH_GENERATOR;
-        const std::string command = "python3 '" + gen + "' --out '" + m_path +
-                                    "/generated' --mailboxes 1 --events 2000 --recurring 0.40 >/dev/null 2>&1";
+        const std::string command =
+            "python3 '" + gen + "' --out '" + m_path +
+            "/generated' --mailboxes 1 --events 2000 --recurring 0.40 >/dev/null 2>&1";
         if (std::system(command.c_str()) != 0) {
             m_error = "cannot run " + gen;
             return;
@@ -66,7 +66,6 @@ public:
     std::string CalendarFile() const { return m_path + "/mailboxes/" + kMailbox + "/calendar.ics"; }
 
 private:
-
     QTemporaryDir m_dir;
     std::string m_path;
     std::string m_error;
@@ -85,9 +84,11 @@ public:
     std::vector<mail::AddressEntry> FindByDisplayName(const std::string&) override { return list; }
     std::vector<mail::AddressEntry> FindByAddress(const std::string&) override { return list; }
     std::string MailboxDirectory(const mail::AddressEntry&) const override { return m_directory; }
-    mail::OutOfOffice ReadOutOfOffice(const mail::AddressEntry&) override { return mail::OutOfOffice::Missing; }
-    bool FindAppointments(const mail::AddressEntry&, int64_t, int64_t, std::vector<mail::Appointment>& out,
-                          std::string&) override {
+    mail::OutOfOffice ReadOutOfOffice(const mail::AddressEntry&) override {
+        return mail::OutOfOffice::Missing;
+    }
+    bool FindAppointments(const mail::AddressEntry&, int64_t, int64_t,
+                          std::vector<mail::Appointment>& out, std::string&) override {
         out = week;
         return true;
     }
@@ -174,8 +175,8 @@ int ReadWeek(_NameSpace& ns) {
     items.Sort("[Start]", COleVariant(false));
     items.SetIncludeRecurrences(true);
     const CTime now = Clock::Now();
-    const CString filter =
-        now.Format("[Start] >= '%x %I:%M%p' AND ") + (now + timespans::kWeek).Format("[Start] <= '%x %I:%M%p'");
+    const CString filter = now.Format("[Start] >= '%x %I:%M%p' AND ") +
+                           (now + timespans::kWeek).Format("[Start] <= '%x %I:%M%p'");
     int count = 0;
     int64_t sum = 0;
     for (LPDISPATCH item = items.Find(filter.c_str()); item; item = items.FindNext()) {
@@ -191,7 +192,8 @@ enum class Mode { OpenSession, NewSession, ChangedFile };
 void Run(benchmark::State& state, Environment& env, Mode mode) {
     int items = 0;
     try {
-        std::unique_ptr<Session> open = mode == Mode::NewSession ? nullptr : std::make_unique<Session>();
+        std::unique_ptr<Session> open =
+            mode == Mode::NewSession ? nullptr : std::make_unique<Session>();
         for (auto _ : state) {
             if (mode == Mode::NewSession) {
                 // A new Logon opens the mail system afresh, as each scan pass does.
@@ -201,7 +203,8 @@ void Run(benchmark::State& state, Environment& env, Mode mode) {
             } else {
                 // A new modification time makes the store read and walk the whole file again.
                 if (mode == Mode::ChangedFile &&
-                    utimensat(AT_FDCWD, GeneratedMailSystem::Get().CalendarFile().c_str(), nullptr, 0) != 0)
+                    utimensat(AT_FDCWD, GeneratedMailSystem::Get().CalendarFile().c_str(), nullptr,
+                              0) != 0)
                     state.SkipWithError("cannot touch the calendar");
                 items = ReadWeek(open->ns);
             }
@@ -253,7 +256,8 @@ void BM_FindWeek_LayerOnly(benchmark::State& state) {
     auto fixed = std::make_shared<FixedStore>();
     std::string error;
     if (!generated->AddressList(fixed->list, error) ||
-        !generated->FindAppointments(fixed->list.at(0), kNow - 60, kNow + 7 * 86400 + 60, fixed->week, error)) {
+        !generated->FindAppointments(fixed->list.at(0), kNow - 60, kNow + 7 * 86400 + 60,
+                                     fixed->week, error)) {
         state.SkipWithError(error.c_str());
         return;
     }
@@ -262,6 +266,6 @@ void BM_FindWeek_LayerOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_FindWeek_LayerOnly)->Unit(benchmark::kMicrosecond);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -6,26 +6,6 @@
 //
 // ORVANE_BENCH_MAILBOXES (default 1000) sets the size of the generated set, which is kept in
 // the build tree and made once per size.
-#include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <set>
-#include <string>
-#include <vector>
-
 #include "core/Clock.h"
 #include "mailsystem/AddressList.h"
 #include "mailsystem/CalendarCache.h"
@@ -33,6 +13,25 @@
 #include "mailsystem/Profiles.h"
 #include "outlook/COutlook.h"
 #include "paging/CRemList.h"
+
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -44,7 +43,7 @@ constexpr const char* kNowText = "20260314T130540Z";
 constexpr int64_t kWeek = 7 * 86400;
 
 std::string g_self;
-std::string g_dataDir;  // the mail system: address-list.txt and mailboxes/mboxNNNNN
+std::string g_dataDir; // the mail system: address-list.txt and mailboxes/mboxNNNNN
 int g_mailboxes = 1000;
 double g_baselineSeconds = 0, g_firstScanSeconds = 0, g_rescanSeconds = 0;
 double g_passFirstSeconds = 0, g_passRescanSeconds = 0;
@@ -63,7 +62,8 @@ Child Run(const std::vector<std::string>& argv, const std::string& out) {
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     Child child;
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = 0;
@@ -81,7 +81,8 @@ Child Run(const std::vector<std::string>& argv, const std::string& out) {
 }
 
 // One reminder as the baseline prints it: mailbox, alarm (UTC), E or T, UID or "-", start.
-std::string Line(const std::string& mailbox, int64_t alarm, char kind, const std::string& uid, int64_t start) {
+std::string Line(const std::string& mailbox, int64_t alarm, char kind, const std::string& uid,
+                 int64_t start) {
     auto format = [](int64_t t) {
         const time_t x = static_cast<time_t>(t);
         struct tm tm = {};
@@ -90,7 +91,8 @@ std::string Line(const std::string& mailbox, int64_t alarm, char kind, const std
         strftime(buffer, sizeof buffer, "%Y%m%dT%H%M%SZ", &tm);
         return std::string(buffer);
     };
-    return mailbox + "\t" + format(alarm) + "\t" + kind + "\t" + uid + "\t" + (start < 0 ? "-" : format(start));
+    return mailbox + "\t" + format(alarm) + "\t" + kind + "\t" + uid + "\t" +
+           (start < 0 ? "-" : format(start));
 }
 
 // The scan of every mailbox as the reminder scan asks it: the appointments of the next seven
@@ -182,8 +184,8 @@ void Prepare() {
     const std::string mailboxes = g_dataDir + "/mailboxes";
     if (!std::filesystem::exists(mailboxes + "/MANIFEST")) {
         std::cerr << "Generating " << g_mailboxes << " mailboxes into " << mailboxes << " ...\n";
-        const Child gen = Run({"/usr/bin/python3", ORVANE_SHARED_BENCH_DIR "/gen.py", "--out", mailboxes,
-                               "--mailboxes", std::to_string(g_mailboxes)},
+        const Child gen = Run({"/usr/bin/python3", ORVANE_SHARED_BENCH_DIR "/gen.py", "--out",
+                               mailboxes, "--mailboxes", std::to_string(g_mailboxes)},
                               "/dev/null");
         if (gen.status != 0) {
             std::cerr << "gen.py failed\n";
@@ -194,10 +196,11 @@ void Prepare() {
     for (int i = 0; i < g_mailboxes; ++i) {
         char folder[16];
         std::snprintf(folder, sizeof folder, "mbox%05d", i);
-        entries.push_back({std::string("User ") + folder, std::string("/o=Bench/cn=") + folder, "/o=Bench/cn=MAIL1",
-                           folder, ""});
+        entries.push_back({std::string("User ") + folder, std::string("/o=Bench/cn=") + folder,
+                           "/o=Bench/cn=MAIL1", folder, ""});
     }
-    std::ofstream(g_dataDir + "/" + mail::kAddressListFileName) << mail::FormatAddressList(entries, "benchmark");
+    std::ofstream(g_dataDir + "/" + mail::kAddressListFileName)
+        << mail::FormatAddressList(entries, "benchmark");
 }
 
 // Our reminders must be exactly the baseline's before any time is worth comparing.
@@ -225,10 +228,13 @@ void Compare() {
     std::sort(expected.begin(), expected.end());
     std::sort(ours.begin(), ours.end());
     std::vector<std::string> missing, extra;
-    std::set_difference(expected.begin(), expected.end(), ours.begin(), ours.end(), std::back_inserter(missing));
-    std::set_difference(ours.begin(), ours.end(), expected.begin(), expected.end(), std::back_inserter(extra));
-    std::cerr << "Reminders: baseline " << expected.size() << ", mail system " << ours.size() << "; "
-              << missing.size() << " missing, " << extra.size() << " extra (baseline exit " << peer.status << ")\n";
+    std::set_difference(expected.begin(), expected.end(), ours.begin(), ours.end(),
+                        std::back_inserter(missing));
+    std::set_difference(ours.begin(), ours.end(), expected.begin(), expected.end(),
+                        std::back_inserter(extra));
+    std::cerr << "Reminders: baseline " << expected.size() << ", mail system " << ours.size()
+              << "; " << missing.size() << " missing, " << extra.size() << " extra (baseline exit "
+              << peer.status << ")\n";
     for (size_t i = 0; i < std::min<size_t>(missing.size(), 5); ++i)
         std::cerr << "  missing " << missing[i] << "\n";
     for (size_t i = 0; i < std::min<size_t>(extra.size(), 5); ++i)
@@ -239,7 +245,8 @@ void Compare() {
 void BM_Baseline(benchmark::State& state) {
     double total = 0;
     for (auto _ : state) {
-        const Child peer = Run({ORVANE_PEER_LIBICAL, g_dataDir + "/mailboxes", kNowText}, "/dev/null");
+        const Child peer =
+            Run({ORVANE_PEER_LIBICAL, g_dataDir + "/mailboxes", kNowText}, "/dev/null");
         if (peer.status != 0)
             state.SkipWithError("the baseline failed");
         state.SetIterationTime(peer.seconds);
@@ -260,7 +267,8 @@ void BM_FirstScan(benchmark::State& state) {
         std::vector<mail::AddressEntry> entries;
         auto system = OpenData(entries);
         reminders = ScanAll(*system, entries, nullptr);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(seconds);
         total += seconds;
     }
@@ -274,7 +282,7 @@ void BM_FirstScan(benchmark::State& state) {
 void BM_Rescan(benchmark::State& state) {
     std::vector<mail::AddressEntry> entries;
     auto system = OpenData(entries);
-    ScanAll(*system, entries, nullptr);  // the first scan, not measured
+    ScanAll(*system, entries, nullptr); // the first scan, not measured
     const auto before = mail::cache::GetStats();
     double total = 0;
     for (auto _ : state) {
@@ -283,13 +291,15 @@ void BM_Rescan(benchmark::State& state) {
         std::vector<mail::AddressEntry> again;
         auto fresh = OpenData(again);
         benchmark::DoNotOptimize(ScanAll(*fresh, again, nullptr));
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(seconds);
         total += seconds;
     }
     g_rescanSeconds = total / static_cast<double>(state.iterations());
     state.counters["mailboxes_per_s"] = g_mailboxes / g_rescanSeconds;
-    state.counters["files_read_again"] = static_cast<double>(mail::cache::GetStats().reads - before.reads);
+    state.counters["files_read_again"] =
+        static_cast<double>(mail::cache::GetStats().reads - before.reads);
     if (g_baselineSeconds > 0)
         state.counters["speedup_vs_baseline"] = g_baselineSeconds / g_rescanSeconds;
 }
@@ -304,7 +314,8 @@ void BM_ScanPassFirst(benchmark::State& state) {
         mail::cache::Clear();
         const auto start = std::chrono::steady_clock::now();
         reminders = ScanPass(entries, lists);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(seconds);
         total += seconds;
     }
@@ -319,19 +330,21 @@ void BM_ScanPassRescan(benchmark::State& state) {
     std::vector<mail::AddressEntry> entries;
     OpenData(entries);
     std::vector<CRemList> lists(entries.size());
-    ScanPass(entries, lists);  // the first scan, not measured
+    ScanPass(entries, lists); // the first scan, not measured
     const auto before = mail::cache::GetStats();
     double total = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         benchmark::DoNotOptimize(ScanPass(entries, lists));
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(seconds);
         total += seconds;
     }
     g_passRescanSeconds = total / static_cast<double>(state.iterations());
     state.counters["mailboxes_per_s"] = g_mailboxes / g_passRescanSeconds;
-    state.counters["files_read_again"] = static_cast<double>(mail::cache::GetStats().reads - before.reads);
+    state.counters["files_read_again"] =
+        static_cast<double>(mail::cache::GetStats().reads - before.reads);
     if (g_baselineSeconds > 0)
         state.counters["speedup_vs_baseline"] = g_baselineSeconds / g_passRescanSeconds;
 }
@@ -360,7 +373,8 @@ void BM_PeakMemory(benchmark::State& state) {
         const auto start = std::chrono::steady_clock::now();
         ours = PeakKiB({g_self, "--scan-once", g_dataDir});
         pass = PeakKiB({g_self, "--scan-pass-once", g_dataDir});
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         peer = PeakKiB({ORVANE_PEER_LIBICAL, g_dataDir + "/mailboxes", kNowText});
     }
     state.counters["mail_system_MiB"] = ours / 1024.0;
@@ -368,10 +382,10 @@ void BM_PeakMemory(benchmark::State& state) {
     state.counters["baseline_MiB"] = peer / 1024.0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
-    setenv("TZ", "America/New_York", 1);  // the baseline reads floating times in New York
+    setenv("TZ", "America/New_York", 1); // the baseline reads floating times in New York
     tzset();
     if (argc == 3 && std::strcmp(argv[1], "--scan-once") == 0) {
         g_dataDir = argv[2];
@@ -400,26 +414,48 @@ int main(int argc, char** argv) {
     Compare();
     UseBenchProfile();
 
-    benchmark::RegisterBenchmark("Baseline/libical", BM_Baseline)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("MailSystem/FirstScan", BM_FirstScan)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("MailSystem/Rescan", BM_Rescan)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("ScanPass/FirstScan", BM_ScanPassFirst)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("ScanPass/Rescan", BM_ScanPassRescan)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("PeakMemory", BM_PeakMemory)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Baseline/libical", BM_Baseline)
+        ->UseManualTime()
+        ->Iterations(3)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("MailSystem/FirstScan", BM_FirstScan)
+        ->UseManualTime()
+        ->Iterations(3)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("MailSystem/Rescan", BM_Rescan)
+        ->UseManualTime()
+        ->Iterations(20)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("ScanPass/FirstScan", BM_ScanPassFirst)
+        ->UseManualTime()
+        ->Iterations(3)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("ScanPass/Rescan", BM_ScanPassRescan)
+        ->UseManualTime()
+        ->Iterations(10)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("PeakMemory", BM_PeakMemory)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (g_baselineSeconds > 0 && g_firstScanSeconds > 0 && g_rescanSeconds > 0) {
-        std::printf("\n%d mailboxes: baseline %.3f s; first scan %.3f s (%.2f of the baseline); rescan %.4f s "
+        std::printf("\n%d mailboxes: baseline %.3f s; first scan %.3f s (%.2f of the baseline); "
+                    "rescan %.4f s "
                     "(%.1f times faster than the baseline)\n",
-                    g_mailboxes, g_baselineSeconds, g_firstScanSeconds, g_firstScanSeconds / g_baselineSeconds,
-                    g_rescanSeconds, g_baselineSeconds / g_rescanSeconds);
+                    g_mailboxes, g_baselineSeconds, g_firstScanSeconds,
+                    g_firstScanSeconds / g_baselineSeconds, g_rescanSeconds,
+                    g_baselineSeconds / g_rescanSeconds);
     }
     if (g_baselineSeconds > 0 && g_passFirstSeconds > 0 && g_passRescanSeconds > 0) {
-        std::printf("Scan pass: first scan %.3f s (%.2f of the baseline, %.0f mailboxes/s); rescan %.4f s "
-                    "(%.1f times faster than the baseline, %.0f mailboxes/s)\n",
-                    g_passFirstSeconds, g_passFirstSeconds / g_baselineSeconds, g_mailboxes / g_passFirstSeconds,
-                    g_passRescanSeconds, g_baselineSeconds / g_passRescanSeconds, g_mailboxes / g_passRescanSeconds);
+        std::printf(
+            "Scan pass: first scan %.3f s (%.2f of the baseline, %.0f mailboxes/s); rescan %.4f s "
+            "(%.1f times faster than the baseline, %.0f mailboxes/s)\n",
+            g_passFirstSeconds, g_passFirstSeconds / g_baselineSeconds,
+            g_mailboxes / g_passFirstSeconds, g_passRescanSeconds,
+            g_baselineSeconds / g_passRescanSeconds, g_mailboxes / g_passRescanSeconds);
     }
     return 0;
 }

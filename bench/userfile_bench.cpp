@@ -1,13 +1,12 @@
 // Loading and saving a Users.dat of 32,000 users, and the code search on a full list.
-#include <benchmark/benchmark.h>
-#include <unistd.h>
-
-#include <QTemporaryDir>
-#include <string>
-
 #include "core/WorkingDirectory.h"
 #include "users/CUserList.h"
 #include "users/UserFile.h"
+
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -20,8 +19,8 @@ void Fill(CUserList& list) {
         const std::string n = std::to_string(i);
         u->DisplayName = "User number " + n;
         u->MailboxName = "/o=Quorvik/ou=Site/cn=Recipients/cn=user" + n;
-        u->Server = "/o=Quorvik/ou=Site/cn=Configuration/cn=Servers/cn=MAIL" + std::to_string(i % 8) +
-                    "/cn=Microsoft Private MDB";
+        u->Server = "/o=Quorvik/ou=Site/cn=Configuration/cn=Servers/cn=MAIL" +
+                    std::to_string(i % 8) + "/cn=Microsoft Private MDB";
         u->PagerName = "Pager of user " + n;
     }
 }
@@ -79,7 +78,7 @@ BENCHMARK(BM_EncodeDecode)->Unit(benchmark::kMillisecond);
 void BM_CreateUserInAFullList(benchmark::State& state) {
     CUserList list;
     Fill(list);
-    list.DeleteUser(list.Users().front().get());  // frees code 1, NextCode becomes 1
+    list.DeleteUser(list.Users().front().get()); // frees code 1, NextCode becomes 1
     for (auto _ : state) {
         list.NextCode = 2;
         UserlistStru* u = list.CreateUser();
@@ -89,6 +88,6 @@ void BM_CreateUserInAFullList(benchmark::State& state) {
 }
 BENCHMARK(BM_CreateUserInAFullList)->Unit(benchmark::kMicrosecond);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -1,23 +1,19 @@
 // The command dispatcher and the helpers commands share.
 #include "app/Cli.h"
 
-#include <ostream>
-
 #include "app/CliDemo.h"
 #include "app/CliPage.h"
 #include "app/CliProfile.h"
 #include "app/CliScan.h"
 #include "app/CliUsers.h"
 
+#include <ostream>
+
 namespace cli {
 namespace {
 
 const Command* const kCommands[] = {
-    &kUsersCommand,
-    &kProfileCommand,
-    &kDemoCommand,
-    &kScanCommand,
-    &kPageCommand,
+    &kUsersCommand, &kProfileCommand, &kDemoCommand, &kScanCommand, &kPageCommand,
 };
 
 const Command* Find(const std::string& name) {
@@ -28,7 +24,7 @@ const Command* Find(const std::string& name) {
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 std::string HelpText() {
     std::string text =
@@ -43,17 +39,16 @@ std::string HelpText() {
         "Commands:\n";
     for (const Command* c : kCommands)
         text += c->usage;
-    text +=
-        "\n"
-        "Environment:\n"
-        "  ORVANE_EVENT_LOG   also append every event to this file, one JSON object a line\n"
-        "  XDG_CONFIG_HOME    where settings and mail profiles are kept (default ~/.config)\n";
+    text += "\n"
+            "Environment:\n"
+            "  ORVANE_EVENT_LOG   also append every event to this file, one JSON object a line\n"
+            "  XDG_CONFIG_HOME    where settings and mail profiles are kept (default ~/.config)\n";
     return text;
 }
 
 bool IsCommand(const Args& args) {
-    return !args.empty() && (Find(args[0]) || args[0] == "--help" || args[0] == "-h" ||
-                             args[0] == "help");
+    return !args.empty() &&
+           (Find(args[0]) || args[0] == "--help" || args[0] == "-h" || args[0] == "help");
 }
 
 int Run(const Args& args, std::ostream& out, std::ostream& err) {
@@ -79,7 +74,8 @@ bool ParseOptions(const Args& args, size_t first, const std::vector<std::string>
             continue;
         }
         const size_t equals = word.find('=');
-        const std::string name = word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+        const std::string name =
+            word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
         size_t index = 0;
         while (index < allowed.size() && allowed[index] != name)
             ++index;
@@ -105,10 +101,18 @@ std::string EscapeField(const std::string& value) {
     out.reserve(value.size());
     for (unsigned char c : value) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
         default:
             if (c < 0x20 || c == 0x7f) {
                 out += "\\x";
@@ -122,4 +126,4 @@ std::string EscapeField(const std::string& value) {
     return out;
 }
 
-}  // namespace cli
+} // namespace cli

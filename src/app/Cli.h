@@ -12,7 +12,7 @@ using Args = std::vector<std::string>;
 // One command group, such as "users": `run` gets the words after the group's name.
 struct Command {
     const char* name;
-    const char* usage;  // the lines --help prints for the group, each ending in "\n"
+    const char* usage; // the lines --help prints for the group, each ending in "\n"
     int (*run)(const Args& args, std::ostream& out, std::ostream& err);
 };
 
@@ -38,4 +38,4 @@ bool ParseOptions(const Args& args, size_t first, const std::vector<std::string>
 // ends inside a value never break a line apart.
 std::string EscapeField(const std::string& value);
 
-}  // namespace cli
+} // namespace cli

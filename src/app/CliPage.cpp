@@ -1,12 +1,12 @@
 // "orvane page": one test page through CMAPI, with the paging pass's calls and event texts.
 #include "app/CliPage.h"
 
-#include <ostream>
-#include <vector>
-
 #include "core/Settings.h"
 #include "paging/CMAPI.h"
 #include "paging/EventLog.h"
+
+#include <ostream>
+#include <vector>
 
 namespace cli {
 namespace {
@@ -58,7 +58,7 @@ int RunPage(const Args& args, std::ostream& out, std::ostream& err) {
     return 1;
 }
 
-}  // namespace
+} // namespace
 
 const Command kPageCommand = {
     "page",
@@ -70,4 +70,4 @@ const Command kPageCommand = {
     RunPage,
 };
 
-}  // namespace cli
+} // namespace cli

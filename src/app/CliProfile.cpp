@@ -1,24 +1,22 @@
 // "orvane profile": lists, sets and removes the mail profiles of the current user.
 #include "app/CliProfile.h"
 
+#include "core/FileSystem.h"
 #include "core/Text.h"
-
-#include <sys/stat.h>
+#include "mailsystem/MailSystem.h"
+#include "mailsystem/Profiles.h"
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
-
-#include "core/FileSystem.h"
-#include "mailsystem/MailSystem.h"
-#include "mailsystem/Profiles.h"
+#include <sys/stat.h>
 
 namespace cli {
 namespace {
 
 enum Option { MailSystem, Transport, StartTls, User, Password, PasswordFile, Sender, OptionCount };
-const std::vector<std::string> kOptions = {"mail-system", "transport", "starttls", "user",
+const std::vector<std::string> kOptions = {"mail-system", "transport",     "starttls", "user",
                                            "password",    "password-file", "sender"};
 
 // Removes every "--NAME" word from `args` (a flag without a value); true when there was one.
@@ -48,10 +46,11 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
     }
     out << "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\n";
     for (const mail::Profile& p : profiles.All()) {
-        out << EscapeField(p.name) << '\t' << (p.name == profiles.DefaultName() ? "yes" : "no") << '\t'
-            << EscapeField(p.mailSystem) << '\t' << EscapeField(mail::DescribeTransport(p.transport)) << '\t'
-            << EscapeField(p.transport.user) << '\t' << (p.transport.password.empty() ? "" : "set") << '\t'
-            << EscapeField(p.transport.sender) << '\n';
+        out << EscapeField(p.name) << '\t' << (p.name == profiles.DefaultName() ? "yes" : "no")
+            << '\t' << EscapeField(p.mailSystem) << '\t'
+            << EscapeField(mail::DescribeTransport(p.transport)) << '\t'
+            << EscapeField(p.transport.user) << '\t' << (p.transport.password.empty() ? "" : "set")
+            << '\t' << EscapeField(p.transport.sender) << '\n';
     }
     return 0;
 }
@@ -106,7 +105,8 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
     mail::Profiles profiles;
     std::string error;
     if (!profiles.Load(error)) {
-        err << "orvane: " << error << "\norvane: nothing was changed; repair or remove the file first\n";
+        err << "orvane: " << error
+            << "\norvane: nothing was changed; repair or remove the file first\n";
         return 1;
     }
     mail::Profile profile;
@@ -126,7 +126,8 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
             return 1;
         }
         std::error_code ec;
-        profile.mailSystem = std::filesystem::absolute(values[MailSystem].value, ec).lexically_normal().string();
+        profile.mailSystem =
+            std::filesystem::absolute(values[MailSystem].value, ec).lexically_normal().string();
         while (profile.mailSystem.size() > 1 && profile.mailSystem.back() == '/')
             profile.mailSystem.pop_back();
     }
@@ -134,7 +135,8 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
     if (values[Transport].present) {
         if (values[Transport].value == "outbox") {
             // No stale SMTP credentials stay behind in a profile that no longer uses them.
-            t = mail::TransportConfig{mail::TransportConfig::Kind::Outbox, "", false, "", "", t.sender};
+            t = mail::TransportConfig{
+                mail::TransportConfig::Kind::Outbox, "", false, "", "", t.sender};
         } else {
             t.kind = mail::TransportConfig::Kind::Smtp;
             t.url = values[Transport].value;
@@ -152,13 +154,16 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         t.user = values[User].value;
     if (values[Password].present)
         t.password = values[Password].value;
-    if (values[PasswordFile].present && !ReadPasswordFile(values[PasswordFile].value, t.password, err))
+    if (values[PasswordFile].present &&
+        !ReadPasswordFile(values[PasswordFile].value, t.password, err))
         return 1;
     if (values[Sender].present)
         t.sender = values[Sender].value;
     if (t.kind == mail::TransportConfig::Kind::Outbox &&
-        (values[StartTls].present || values[User].present || values[Password].present || values[PasswordFile].present)) {
-        err << "orvane: --starttls, --user and --password apply to an SMTP transport; give --transport smtp://HOST too\n";
+        (values[StartTls].present || values[User].present || values[Password].present ||
+         values[PasswordFile].present)) {
+        err << "orvane: --starttls, --user and --password apply to an SMTP transport; give "
+               "--transport smtp://HOST too\n";
         return 1;
     }
     const std::string transportProblem = mail::CheckTransport(t);
@@ -195,7 +200,8 @@ int Remove(const Args& args, std::ostream& out, std::ostream& err) {
     mail::Profiles profiles;
     std::string error;
     if (!profiles.Load(error)) {
-        err << "orvane: " << error << "\norvane: nothing was changed; repair or remove the file first\n";
+        err << "orvane: " << error
+            << "\norvane: nothing was changed; repair or remove the file first\n";
         return 1;
     }
     const bool wasDefault = profiles.DefaultName() == args[1];
@@ -208,7 +214,8 @@ int Remove(const Args& args, std::ostream& out, std::ostream& err) {
         return 1;
     }
     if (wasDefault && !profiles.All().empty())
-        out << "There is no default profile now; choose one with: orvane profile set NAME --default\n";
+        out << "There is no default profile now; choose one with: orvane profile set NAME "
+               "--default\n";
     return 0;
 }
 
@@ -223,11 +230,12 @@ int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
         return Set(args, out, err);
     if (args[0] == "remove")
         return Remove(args, out, err);
-    err << "orvane: unknown profile command \"" << EscapeField(args[0]) << "\"; see orvane --help\n";
+    err << "orvane: unknown profile command \"" << EscapeField(args[0])
+        << "\"; see orvane --help\n";
     return 2;
 }
 
-}  // namespace
+} // namespace
 
 // The lock lies beside the profiles file, which saves replace (a lock on it would be lost).
 bool LockProfiles(FileLock& lock, std::ostream& err) {
@@ -237,12 +245,14 @@ bool LockProfiles(FileLock& lock, std::ostream& err) {
     std::filesystem::create_directories(directory, ec);
     int error = 0;
     switch (lock.TryLock(directory + "/Orvane-profiles.lock", FileLock::Exclusive, &error)) {
-    case FileLock::Locked: return true;
+    case FileLock::Locked:
+        return true;
     case FileLock::Busy:
         err << "orvane: another orvane profile command is changing the profiles; try again\n";
         return false;
     case FileLock::Unavailable:
-        err << "orvane: the profiles in " << directory << " cannot be locked: " << std::strerror(error) << "\n";
+        err << "orvane: the profiles in " << directory
+            << " cannot be locked: " << std::strerror(error) << "\n";
         return false;
     }
     return false;
@@ -270,4 +280,4 @@ const Command kProfileCommand = {
     RunProfile,
 };
 
-}  // namespace cli
+} // namespace cli

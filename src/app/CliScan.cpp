@@ -1,13 +1,13 @@
 // "orvane scan": shows administrators what Orvane will page for a mailbox.
 #include "app/CliScan.h"
 
-#include <cstdio>
-#include <ostream>
-
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "outlook/COutlook.h"
 #include "paging/EventLog.h"
+
+#include <cstdio>
+#include <ostream>
 
 namespace cli {
 namespace {
@@ -22,7 +22,7 @@ bool ParseLocalTime(const std::string& text, CTime& out) {
     const auto t = CTime::FromLocal(year, month, day, hour, minute, second);
     if (!t || t->GetYear() != year || t->GetMonth() != month || t->GetDay() != day ||
         t->GetMinute() != minute || t->GetSecond() != second)
-        return false;  // normalised: the date or time does not exist as written
+        return false; // normalised: the date or time does not exist as written
     out = *t;
     return true;
 }
@@ -72,10 +72,12 @@ int RunScan(const Args& args, std::ostream& out, std::ostream& err) {
         COutlook outlook(profile);
         outlook.GetUserReminders("EX:" + positional[0], reminders, &status);
     } catch (const COleDispatchException& e) {
-        err << "orvane: " << WithDescription("The scan was interrupted by an Outlook failure.", e) << "\n";
+        err << "orvane: " << WithDescription("The scan was interrupted by an Outlook failure.", e)
+            << "\n";
         status = 0;
     } catch (const COleException& e) {
-        err << "orvane: " << WithSystemText("The scan was interrupted by an Outlook failure.", e) << "\n";
+        err << "orvane: " << WithSystemText("The scan was interrupted by an Outlook failure.", e)
+            << "\n";
         status = 0;
     }
     reminders.SortList();
@@ -85,7 +87,7 @@ int RunScan(const Args& args, std::ostream& out, std::ostream& err) {
     return status ? 0 : 1;
 }
 
-}  // namespace
+} // namespace
 
 const Command kScanCommand = {
     "scan",
@@ -98,4 +100,4 @@ const Command kScanCommand = {
     RunScan,
 };
 
-}  // namespace cli
+} // namespace cli

@@ -1,4 +1,5 @@
-// "orvane scan": one Outlook session and one scan of a mailbox, printed as the monitor would page it.
+// "orvane scan": one Outlook session and one scan of a mailbox, printed as the monitor would page
+// it.
 #pragma once
 
 #include "app/Cli.h"

@@ -1,22 +1,22 @@
 // "orvane users": the user list of the working directory, for administrators without a display.
 #include "app/CliUsers.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <ostream>
-
 #include "core/FileSystem.h"
 #include "core/Text.h"
 #include "core/WorkingDirectory.h"
 #include "users/CUserList.h"
 #include "users/UserFile.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <ostream>
+
 namespace cli {
 namespace {
 
 enum Option { DisplayName, Mailbox, Server, Pager, Interval, PageOnlyOOF, OptionCount };
-const std::vector<std::string> kOptions = {"display-name", "mailbox", "server", "pager",
-                                           "interval", "page-only-when-out-of-office"};
+const std::vector<std::string> kOptions = {
+    "display-name", "mailbox", "server", "pager", "interval", "page-only-when-out-of-office"};
 
 bool ParseWholeNumber(const std::string& text, long& value) {
     if (text.empty())
@@ -71,7 +71,8 @@ bool ApplyOptions(const std::vector<OptionValue>& values, UserlistStru& user, st
                 << kMaxScanInterval << " minutes can be stored\n";
             return false;
         }
-        edited.ScanInterval = static_cast<int16_t>(minutes < kMinScanInterval ? kMinScanInterval : minutes);
+        edited.ScanInterval =
+            static_cast<int16_t>(minutes < kMinScanInterval ? kMinScanInterval : minutes);
     }
     if (values[PageOnlyOOF].present) {
         const std::string& v = values[PageOnlyOOF].value;
@@ -114,7 +115,8 @@ UserlistStru* FindByCode(CUserList& list, const std::string& text, std::ostream&
         if (user->Code == code)
             return user.get();
     }
-    err << "orvane: there is no user with code " << code << " in " << DATFileName(UserFile::kFileName) << "\n";
+    err << "orvane: there is no user with code " << code << " in "
+        << DATFileName(UserFile::kFileName) << "\n";
     return nullptr;
 }
 
@@ -125,7 +127,8 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
     }
     CUserList list;
     const bool whole = LoadForCommand(list, false, err);
-    out << "code\tdisplay name\tmailbox\tserver\tpager name\tinterval\tpage only when out of office\n";
+    out << "code\tdisplay name\tmailbox\tserver\tpager name\tinterval\tpage only when out of "
+           "office\n";
     for (const auto& u : list.Users()) {
         out << u->Code << '\t' << EscapeField(u->DisplayName) << '\t' << EscapeField(u->MailboxName)
             << '\t' << EscapeField(u->Server) << '\t' << EscapeField(u->PagerName) << '\t'
@@ -143,7 +146,8 @@ int Change(const Args& args, std::ostream& out, std::ostream& err) {
         return 2;
     const size_t wantPositional = verb == "add" ? 0 : 1;
     if (positional.size() != wantPositional) {
-        err << "orvane: users " << verb << (wantPositional ? " takes one user code" : " takes options only")
+        err << "orvane: users " << verb
+            << (wantPositional ? " takes one user code" : " takes options only")
             << "; see orvane --help\n";
         return 2;
     }
@@ -158,7 +162,8 @@ int Change(const Args& args, std::ostream& out, std::ostream& err) {
 
     // Held for the whole edit: a monitor starting meanwhile waits, one already running refuses us.
     FileLock monitor;
-    if (monitor.TryLock(DATFileName(UserFile::kMonitorLockFileName), FileLock::Exclusive) == FileLock::Busy) {
+    if (monitor.TryLock(DATFileName(UserFile::kMonitorLockFileName), FileLock::Exclusive) ==
+        FileLock::Busy) {
         err << "orvane: Orvane is monitoring the users of " << WorkingDirectory::Get()
             << "; change them in its Configure, Users... dialog, or stop it first\n";
         return 1;
@@ -217,7 +222,7 @@ int RunUsers(const Args& args, std::ostream& out, std::ostream& err) {
     return 2;
 }
 
-}  // namespace
+} // namespace
 
 const Command kUsersCommand = {
     "users",
@@ -238,4 +243,4 @@ const Command kUsersCommand = {
     RunUsers,
 };
 
-}  // namespace cli
+} // namespace cli

@@ -1,14 +1,13 @@
 // The monitor without a window.
 #include "app/HeadlessMonitor.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimerEvent>
 #include <cstdio>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 
 namespace {
 
@@ -19,7 +18,7 @@ void OnSignal(int) {
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
 }
 
-}  // namespace
+} // namespace
 
 CString MonitoringSummary(const CUserList& users) {
     int active = 0, pending = 0, failed = 0;
@@ -35,7 +34,7 @@ CString MonitoringSummary(const CUserList& users) {
     CString text = std::to_string(users.GetCount()) + (users.GetCount() == 1 ? " user" : " users") +
                    " (" + std::to_string(active) + " active): " + std::to_string(pending) +
                    (pending == 1 ? " reminder" : " reminders") + " pending";
-    if (next)  // the reminder's own time, a minute after its page time
+    if (next) // the reminder's own time, a minute after its page time
         text += ", next due " + (next->PageTime + timespans::kMinute).Format("%m/%d/%y %H:%M");
     if (failed)
         text += "; " + std::to_string(failed) + (failed == 1 ? " scan failed" : " scans failed");
@@ -66,7 +65,8 @@ bool CHeadlessMonitor::Start() {
             char buffer[16];
             while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
             }
-            std::fprintf(stderr, "orvane: stopping%s\n", IsBusy() ? " after the running cycle" : "");
+            std::fprintf(stderr, "orvane: stopping%s\n",
+                         IsBusy() ? " after the running cycle" : "");
             RequestQuit();
         });
         struct sigaction action = {};
@@ -79,25 +79,30 @@ bool CHeadlessMonitor::Start() {
     return true;
 }
 
-void CHeadlessMonitor::timerEvent(QTimerEvent*) { OnTimer(); }
+void CHeadlessMonitor::timerEvent(QTimerEvent*) {
+    OnTimer();
+}
 
 unsigned CHeadlessMonitor::StartTimer(unsigned, unsigned periodMs) {
     const int id = startTimer(static_cast<int>(periodMs));
     return id > 0 ? static_cast<unsigned>(id) : 0;
 }
 
-void CHeadlessMonitor::StopTimer(unsigned timerId) { killTimer(static_cast<int>(timerId)); }
+void CHeadlessMonitor::StopTimer(unsigned timerId) {
+    killTimer(static_cast<int>(timerId));
+}
 
 void CHeadlessMonitor::SetModeText(const CString& text) {
     std::fprintf(stderr, "orvane: %s %s\n", text.c_str(), WorkingDirectory().c_str());
 }
 
 void CHeadlessMonitor::PostCloseRequest() {
-    QMetaObject::invokeMethod(this, [this] { Close(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Close(); }, Qt::QueuedConnection);
 }
 
 bool CHeadlessMonitor::RunUserListDialog(CUserList&) {
-    return false;  // no dialogs without a display; "orvane users" edits the file instead
+    return false; // no dialogs without a display; "orvane users" edits the file instead
 }
 
 void CHeadlessMonitor::Close() {

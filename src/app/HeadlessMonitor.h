@@ -1,9 +1,9 @@
 // The monitor without a window: the cycle on a Qt event loop, stopped by SIGINT or SIGTERM.
 #pragma once
 
-#include <QObject>
-
 #include "app/MonitorCycle.h"
+
+#include <QObject>
 
 class QSocketNotifier;
 

@@ -1,15 +1,15 @@
 // The monitoring cycle.
 #include "app/MonitorCycle.h"
 
-#include <chrono>
-#include <cstring>
-#include <exception>
-#include <thread>
-
 #include "core/MessageBoxes.h"
 #include "core/WorkingDirectory.h"
 #include "paging/EventLog.h"
 #include "users/UserFile.h"
+
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <thread>
 
 namespace {
 
@@ -27,7 +27,7 @@ private:
 
 constexpr auto kMonitorLockPause = std::chrono::milliseconds(100);
 
-}  // namespace
+} // namespace
 
 bool CMonitorCycle::OnCreate() {
     m_PendingList.reset();
@@ -51,7 +51,8 @@ bool CMonitorCycle::OnCreate() {
     for (int attempt = 0; attempt < m_MonitorLockAttempts && locked == FileLock::Busy; ++attempt) {
         if (attempt)
             std::this_thread::sleep_for(kMonitorLockPause);
-        locked = m_MonitorLock.TryLock(DATFileName(UserFile::kMonitorLockFileName), FileLock::Exclusive);
+        locked =
+            m_MonitorLock.TryLock(DATFileName(UserFile::kMonitorLockFileName), FileLock::Exclusive);
     }
     if (locked == FileLock::Busy) {
         AfxMessageBox("Another copy of Orvane is already monitoring the users of " +

@@ -1,20 +1,20 @@
 // The monitoring cycle of the main window: timer, busy/pause/quit rules and the pending user list.
 #pragma once
 
-#include <memory>
-
 #include "core/CString.h"
 #include "core/FileSystem.h"
 #include "users/CUserList.h"
+
+#include <memory>
 
 // The three passes that every cycle runs over the live list, in this order. Each result tells
 // the cycle whether the list view needs a refresh.
 class IMonitorPasses {
 public:
     virtual ~IMonitorPasses() = default;
-    virtual int UpdateOOFFlags(CUserList& users) = 0;    // 1 when the out-of-office pass ran
-    virtual int UpdateReminders(CUserList& users) = 0;   // 1 when a user was scanned
-    virtual int ProcessReminders(CUserList& users) = 0;  // reminders that left the lists
+    virtual int UpdateOOFFlags(CUserList& users) = 0;   // 1 when the out-of-office pass ran
+    virtual int UpdateReminders(CUserList& users) = 0;  // 1 when a user was scanned
+    virtual int ProcessReminders(CUserList& users) = 0; // reminders that left the lists
 };
 
 // The deciding half of the main window, free of any window system: the desktop window and the
@@ -89,13 +89,13 @@ private:
     void RunPasses();
     void ReportEscapedFailure(const char* what);
 
-    CString m_WorkingDirectory;  // captured at creation, with one trailing "/"
-    CUserList m_UserList;        // the only list the cycle works on
-    std::unique_ptr<CUserList> m_PendingList;  // accepted edit not yet applied; null otherwise
-    unsigned m_TimerId = 0;      // 0 = no timer
+    CString m_WorkingDirectory;               // captured at creation, with one trailing "/"
+    CUserList m_UserList;                     // the only list the cycle works on
+    std::unique_ptr<CUserList> m_PendingList; // accepted edit not yet applied; null otherwise
+    unsigned m_TimerId = 0;                   // 0 = no timer
     int m_Busy = 0;
     int m_Paused = 0;
     int m_QuitRequested = 0;
     IMonitorPasses* m_Passes = nullptr;
-    FileLock m_MonitorLock;      // tells the command line that this directory is monitored
+    FileLock m_MonitorLock; // tells the command line that this directory is monitored
 };

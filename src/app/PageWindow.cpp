@@ -24,7 +24,9 @@ CPageWindow::~CPageWindow() {
         SetStatusText(nullptr);
 }
 
-bool CPageWindow::Create() { return OnCreate(); }
+bool CPageWindow::Create() {
+    return OnCreate();
+}
 
 bool CPageWindow::CreateBars() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
@@ -42,14 +44,14 @@ bool CPageWindow::CreateBars() {
     m_pauseAction->setStatusTip(tr("Pause processing of page reminders."));
     connect(m_pauseAction, &QAction::triggered, this, [this] {
         OnActionPause();
-        m_pauseAction->setChecked(IsPaused());  // pressed exactly while paused
+        m_pauseAction->setChecked(IsPaused()); // pressed exactly while paused
     });
 
     m_messagePane = new QLabel(tr("Ready"));
     m_messagePane->setObjectName("messagePane");
     m_modePane = new QLabel(QString::fromLatin1(kMonitoringText));
     m_modePane->setObjectName("modePane");
-    m_modePane->setMinimumWidth(m_modePane->sizeHint().width());  // fitted to "MONITORING"
+    m_modePane->setMinimumWidth(m_modePane->sizeHint().width()); // fitted to "MONITORING"
     statusBar()->addWidget(m_messagePane, 1);
     statusBar()->addPermanentWidget(m_modePane);
     SetStatusText(this);
@@ -63,10 +65,16 @@ void CPageWindow::SetMessageText(const CString& text) {
     }
 }
 
-QString CPageWindow::MessageText() const { return m_messagePane ? m_messagePane->text() : QString(); }
-QString CPageWindow::ModeText() const { return m_modePane ? m_modePane->text() : QString(); }
+QString CPageWindow::MessageText() const {
+    return m_messagePane ? m_messagePane->text() : QString();
+}
+QString CPageWindow::ModeText() const {
+    return m_modePane ? m_modePane->text() : QString();
+}
 
-void CPageWindow::timerEvent(QTimerEvent*) { OnTimer(); }
+void CPageWindow::timerEvent(QTimerEvent*) {
+    OnTimer();
+}
 
 void CPageWindow::closeEvent(QCloseEvent* event) {
     if (!OnSysClose()) {
@@ -85,7 +93,9 @@ unsigned CPageWindow::StartTimer(unsigned, unsigned periodMs) {
     return id > 0 ? static_cast<unsigned>(id) : 0;
 }
 
-void CPageWindow::StopTimer(unsigned timerId) { killTimer(static_cast<int>(timerId)); }
+void CPageWindow::StopTimer(unsigned timerId) {
+    killTimer(static_cast<int>(timerId));
+}
 
 void CPageWindow::SetModeText(const CString& text) {
     if (m_modePane) {

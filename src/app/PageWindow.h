@@ -1,10 +1,10 @@
 // The main window: tool bar, status bar and the monitoring cycle on the desktop.
 #pragma once
 
-#include <QMainWindow>
-
 #include "app/MonitorCycle.h"
 #include "core/StatusText.h"
+
+#include <QMainWindow>
 
 class QAction;
 class QLabel;

@@ -1,16 +1,16 @@
 // Orvane: the monitor (desktop or headless) and the administrator's commands.
-#include <QApplication>
-#include <QCoreApplication>
-#include <cstdlib>
-#include <iostream>
-#include <memory>
-
 #include "app/Cli.h"
 #include "app/HeadlessMonitor.h"
 #include "app/PageWindow.h"
 #include "app/QtMessageBoxes.h"
 #include "app/UserListPasses.h"
 #include "paging/EventLog.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
 
 namespace {
 
@@ -55,7 +55,7 @@ int RunDesktop(int argc, char** argv) {
     return code;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     cli::Args args(argv + 1, argv + argc);

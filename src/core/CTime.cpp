@@ -1,12 +1,12 @@
 // Calendar time: local breakdown through the C library, formatting in the "C" locale.
 #include "CTime.h"
 
+#include "Clock.h"
+
 #include <cerrno>
 #include <climits>
 #include <clocale>
 #include <locale.h>
-
-#include "Clock.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ CString FormatTm(const struct tm& tm, const char* pattern) {
     return CString(buf, n);
 }
 
-}  // namespace
+} // namespace
 
 CTime CTime::Saturate(int64_t seconds) {
     if (seconds > INT32_MAX)
@@ -32,7 +32,8 @@ CTime CTime::Saturate(int64_t seconds) {
     return CTime(static_cast<int32_t>(seconds));
 }
 
-int64_t LocalTimeToInstant(int year, int month, int day, int hour, int minute, int second, int nDST) {
+int64_t LocalTimeToInstant(int year, int month, int day, int hour, int minute, int second,
+                           int nDST) {
     struct tm tm = {};
     tm.tm_year = year - 1900;
     tm.tm_mon = month - 1;
@@ -60,7 +61,9 @@ CTime::CTime(int year, int month, int day, int hour, int minute, int second, int
     m_time = FromLocal(year, month, day, hour, minute, second, nDST).value_or(CTime()).m_time;
 }
 
-CTime CTime::GetCurrentTime() { return Clock::Now(); }
+CTime CTime::GetCurrentTime() {
+    return Clock::Now();
+}
 
 bool CTime::GetLocalTm(struct tm* out) const {
     const time_t t = m_time;

@@ -8,7 +8,7 @@ namespace {
 struct ClockState {
     bool frozen = false;
     int64_t frozenAt = 0;
-    int64_t offset = 0;  // added to the system time while running
+    int64_t offset = 0; // added to the system time while running
 };
 
 ClockState& State() {
@@ -16,9 +16,11 @@ ClockState& State() {
     return state;
 }
 
-int64_t SystemSeconds() { return static_cast<int64_t>(time(nullptr)); }
+int64_t SystemSeconds() {
+    return static_cast<int64_t>(time(nullptr));
+}
 
-}  // namespace
+} // namespace
 
 namespace Clock {
 
@@ -31,7 +33,9 @@ void StartAt(CTime when) {
     State() = ClockState{false, 0, int64_t(when.GetTime()) - SystemSeconds()};
 }
 
-void Freeze(CTime when) { State() = ClockState{true, when.GetTime(), 0}; }
+void Freeze(CTime when) {
+    State() = ClockState{true, when.GetTime(), 0};
+}
 
 void Advance(int64_t seconds) {
     ClockState& s = State();
@@ -41,6 +45,8 @@ void Advance(int64_t seconds) {
         s.offset += seconds;
 }
 
-void Reset() { State() = ClockState{}; }
+void Reset() {
+    State() = ClockState{};
+}
 
-}  // namespace Clock
+} // namespace Clock

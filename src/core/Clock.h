@@ -17,4 +17,4 @@ void Advance(int64_t seconds);
 // Back to the plain system time.
 void Reset();
 
-}  // namespace Clock
+} // namespace Clock

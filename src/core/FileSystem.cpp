@@ -1,20 +1,33 @@
 // Safe saves and advisory locks.
 #include "FileSystem.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
-int IFileSystem::Open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
-ssize_t IFileSystem::Write(int fd, const void* data, size_t size) { return ::write(fd, data, size); }
-int IFileSystem::Fsync(int fd) { return ::fsync(fd); }
-int IFileSystem::Close(int fd) { return ::close(fd); }
-int IFileSystem::Rename(const char* from, const char* to) { return ::rename(from, to); }
-int IFileSystem::Fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
-int IFileSystem::Fchown(int fd, uid_t uid, gid_t gid) { return ::fchown(fd, uid, gid); }
+int IFileSystem::Open(const char* path, int flags, mode_t mode) {
+    return ::open(path, flags, mode);
+}
+ssize_t IFileSystem::Write(int fd, const void* data, size_t size) {
+    return ::write(fd, data, size);
+}
+int IFileSystem::Fsync(int fd) {
+    return ::fsync(fd);
+}
+int IFileSystem::Close(int fd) {
+    return ::close(fd);
+}
+int IFileSystem::Rename(const char* from, const char* to) {
+    return ::rename(from, to);
+}
+int IFileSystem::Fchmod(int fd, mode_t mode) {
+    return ::fchmod(fd, mode);
+}
+int IFileSystem::Fchown(int fd, uid_t uid, gid_t gid) {
+    return ::fchown(fd, uid, gid);
+}
 
 namespace {
 
@@ -37,7 +50,7 @@ CString TemporaryNameFor(const CString& path) {
     return path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
 }
 
-}  // namespace
+} // namespace
 
 IFileSystem& FileSystem() {
     static IFileSystem system;
@@ -135,7 +148,9 @@ SaveResult SaveFileAtomically(const CString& path, const CString& bytes, mode_t 
     return result;
 }
 
-FileLock::FileLock(FileLock&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+FileLock::FileLock(FileLock&& other) noexcept : m_fd(other.m_fd) {
+    other.m_fd = -1;
+}
 
 FileLock& FileLock::operator=(FileLock&& other) noexcept {
     if (this != &other) {
@@ -146,7 +161,9 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
     return *this;
 }
 
-FileLock::~FileLock() { Unlock(); }
+FileLock::~FileLock() {
+    Unlock();
+}
 
 FileLock::Outcome FileLock::TryLock(const CString& lockPath, Kind kind, int* error) {
     Unlock();
@@ -174,7 +191,7 @@ FileLock::Outcome FileLock::TryLock(const CString& lockPath, Kind kind, int* err
 
 void FileLock::Unlock() {
     if (m_fd >= 0) {
-        ::close(m_fd);  // closing the description releases its lock
+        ::close(m_fd); // closing the description releases its lock
         m_fd = -1;
     }
 }

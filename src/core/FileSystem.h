@@ -1,12 +1,11 @@
 // The file-system calls behind safe saves and advisory locks, with a seam for injected failures.
 #pragma once
 
-#include <sys/stat.h>
-#include <sys/types.h>
+#include "CString.h"
 
 #include <optional>
-
-#include "CString.h"
+#include <sys/stat.h>
+#include <sys/types.h>
 
 // Each call behaves as its POSIX namesake: a result of -1 with errno set means failure. Tests
 // install a subclass that fails a chosen step; production uses the plain system calls.
@@ -38,7 +37,7 @@ struct SaveResult {
     int error = 0;         // errno of the failure
     bool replaced = false; // the new contents are in place (only FlushDirectory can fail after)
     bool ok() const { return failedAt == Done; }
-    CString Describe() const;  // e.g. "write: No space left on device"
+    CString Describe() const; // e.g. "write: No space left on device"
 };
 
 // Replaces `path` with `bytes` so that a reader sees either the old file or the new one, never a

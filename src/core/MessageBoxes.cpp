@@ -15,9 +15,11 @@ IMessageBoxes*& Current() {
     return current;
 }
 
-}  // namespace
+} // namespace
 
-IMessageBoxes& MessageBoxes() { return Current() ? *Current() : Console(); }
+IMessageBoxes& MessageBoxes() {
+    return Current() ? *Current() : Console();
+}
 
 IMessageBoxes* SetMessageBoxes(IMessageBoxes* boxes) {
     IMessageBoxes* previous = Current();

@@ -12,7 +12,7 @@ QString Key(const char* section, const char* entry) {
     return QString::fromUtf8(section) + QLatin1Char('/') + QString::fromUtf8(entry);
 }
 
-}  // namespace
+} // namespace
 
 namespace Settings {
 
@@ -44,7 +44,7 @@ int TextToInt(const CString& text) {
     while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
         value = value * 10 + (text[i] - '0');
         if (value > static_cast<long long>(INT_MAX) + 1)
-            value = static_cast<long long>(INT_MAX) + 1;  // saturate; keeps INT_MIN reachable
+            value = static_cast<long long>(INT_MAX) + 1; // saturate; keeps INT_MIN reachable
         ++i;
     }
     if (negative)
@@ -68,6 +68,8 @@ bool IsPagingHour(int hour) {
     return HourInPagingWindow(startHour, endHour, hour);
 }
 
-CString ProfileName() { return GetProfileString(kPreferences, kProfileName, ""); }
+CString ProfileName() {
+    return GetProfileString(kPreferences, kProfileName, "");
+}
 
-}  // namespace Settings
+} // namespace Settings

@@ -11,9 +11,9 @@ namespace Settings {
 inline constexpr const char* kPreferences = "Preferences";
 inline constexpr const char* kDisplay = "Display";
 
-inline constexpr const char* kProfileName = "ProfileName";  // default ""
-inline constexpr const char* kStartHour = "StartHour";      // default "0"
-inline constexpr const char* kEndHour = "EndHour";          // default "24"
+inline constexpr const char* kProfileName = "ProfileName"; // default ""
+inline constexpr const char* kStartHour = "StartHour";     // default "0"
+inline constexpr const char* kEndHour = "EndHour";         // default "24"
 
 // The value, or `defaultValue` when it is absent or the store cannot be read.
 CString GetProfileString(const char* section, const char* entry, const char* defaultValue);
@@ -33,4 +33,4 @@ bool IsPagingHour(int hour);
 // Convenience for the profile name that Outlook and mail sessions log on with.
 CString ProfileName();
 
-}  // namespace Settings
+} // namespace Settings

@@ -13,7 +13,7 @@ IStatusText*& Current() {
     return current;
 }
 
-}  // namespace
+} // namespace
 
 IStatusText& StatusText() {
     static SilentStatusText silent;

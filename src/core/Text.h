@@ -4,7 +4,9 @@
 #include <string_view>
 
 // A C0 control character or DEL: never allowed inside a name, a header or a line of a list.
-constexpr bool IsControlCharacter(unsigned char c) { return c < 0x20 || c == 0x7f; }
+constexpr bool IsControlCharacter(unsigned char c) {
+    return c < 0x20 || c == 0x7f;
+}
 
 inline bool HasControlCharacter(std::string_view text) {
     for (unsigned char c : text) {

@@ -10,7 +10,7 @@ CString& Directory() {
     return directory;
 }
 
-}  // namespace
+} // namespace
 
 namespace WorkingDirectory {
 
@@ -22,10 +22,16 @@ bool Capture() {
     return true;
 }
 
-const CString& Get() { return Directory(); }
+const CString& Get() {
+    return Directory();
+}
 
-void Set(const CString& directory) { Directory() = directory + "/"; }
+void Set(const CString& directory) {
+    Directory() = directory + "/";
+}
 
-}  // namespace WorkingDirectory
+} // namespace WorkingDirectory
 
-CString DATFileName(const CString& fileName) { return WorkingDirectory::Get() + fileName; }
+CString DATFileName(const CString& fileName) {
+    return WorkingDirectory::Get() + fileName;
+}

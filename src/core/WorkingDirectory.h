@@ -13,7 +13,7 @@ const CString& Get();
 // Sets the directory directly (tests); a "/" is appended as Capture does.
 void Set(const CString& directory);
 
-}  // namespace WorkingDirectory
+} // namespace WorkingDirectory
 
 // The working directory followed by `fileName`.
 CString DATFileName(const CString& fileName);

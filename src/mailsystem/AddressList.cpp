@@ -3,10 +3,9 @@
 
 #include "core/Text.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <iterator>
+#include <strings.h>
 
 namespace mail {
 namespace {
@@ -22,7 +21,7 @@ const Field kFields[] = {{kFieldDisplayName, &AddressEntry::displayName},
                          {kFieldDeliverTo, &AddressEntry::deliverTo}};
 constexpr size_t kFieldCount = sizeof kFields / sizeof kFields[0];
 
-}  // namespace
+} // namespace
 
 bool IsValidFolderName(const std::string& name) {
     if (name.empty() || name.size() > 255 || name[0] == '.')
@@ -34,8 +33,8 @@ bool IsValidFolderName(const std::string& name) {
     return true;
 }
 
-bool ParseAddressList(std::string_view text, const std::string& fileName, std::vector<AddressEntry>& entries,
-                      std::string& error) {
+bool ParseAddressList(std::string_view text, const std::string& fileName,
+                      std::vector<AddressEntry>& entries, std::string& error) {
     entries.clear();
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3);
@@ -47,14 +46,14 @@ bool ParseAddressList(std::string_view text, const std::string& fileName, std::v
 
     AddressEntry current;
     bool seen[kFieldCount] = {};
-    size_t entryLine = 0;  // 0: between entries
+    size_t entryLine = 0; // 0: between entries
     const auto finish = [&]() -> bool {
         if (entryLine == 0)
             return true;
         for (size_t required : {size_t(0), size_t(1)}) {
             if (!seen[required]) {
-                error = fileName + ", line " + std::to_string(entryLine) + ": the entry beginning here has no " +
-                        kFields[required].name + " field";
+                error = fileName + ", line " + std::to_string(entryLine) +
+                        ": the entry beginning here has no " + kFields[required].name + " field";
                 entries.clear();
                 return false;
             }
@@ -84,32 +83,38 @@ bool ParseAddressList(std::string_view text, const std::string& fileName, std::v
         if (line[0] == '#')
             continue;
         if (raw[0] == ' ' || raw[0] == '\t')
-            return fail(lineNumber, "a line may not begin with a blank (each value takes one line)");
+            return fail(lineNumber,
+                        "a line may not begin with a blank (each value takes one line)");
         const size_t colon = line.find(':');
         if (colon == std::string_view::npos || colon == 0)
-            return fail(lineNumber, "expected \"Field: value\", found \"" + std::string(line.substr(0, 60)) + "\"");
+            return fail(lineNumber, "expected \"Field: value\", found \"" +
+                                        std::string(line.substr(0, 60)) + "\"");
         const std::string_view name = TrimBlanks(line.substr(0, colon));
         const std::string_view value = TrimBlanks(line.substr(colon + 1));
         size_t index = 0;
-        while (index < kFieldCount && strncasecmp(std::string(name).c_str(), kFields[index].name, 64) != 0)
+        while (index < kFieldCount &&
+               strncasecmp(std::string(name).c_str(), kFields[index].name, 64) != 0)
             ++index;
         if (index == kFieldCount) {
             return fail(lineNumber, "unknown field \"" + std::string(name) +
-                                        "\" (the fields are Display-Name, Address, Home-Store, Mailbox and Deliver-To)");
+                                        "\" (the fields are Display-Name, Address, Home-Store, "
+                                        "Mailbox and Deliver-To)");
         }
         if (HasControlCharacter(value))
             return fail(lineNumber, "the value holds a control character");
         if (entryLine == 0)
             entryLine = lineNumber;
         if (seen[index])
-            return fail(lineNumber, std::string("the entry has a second ") + kFields[index].name + " field");
+            return fail(lineNumber,
+                        std::string("the entry has a second ") + kFields[index].name + " field");
         if ((index == 0 || index == 1) && value.empty())
             return fail(lineNumber, std::string(kFields[index].name) + " may not be empty");
         if (kFields[index].member == &AddressEntry::mailbox && !value.empty() &&
             !IsValidFolderName(std::string(value))) {
-            return fail(lineNumber, "\"" + std::string(value) +
-                                        "\" cannot be a mailbox folder (a name of 1 to 255 bytes without "
-                                        "\"/\", \"\\\" or control characters, not beginning with \".\")");
+            return fail(lineNumber,
+                        "\"" + std::string(value) +
+                            "\" cannot be a mailbox folder (a name of 1 to 255 bytes without "
+                            "\"/\", \"\\\" or control characters, not beginning with \".\")");
         }
         seen[index] = true;
         current.*kFields[index].member = std::string(value);
@@ -133,11 +138,12 @@ std::string FormatAddressList(const std::vector<AddressEntry>& entries, std::str
             text += "\n";
         for (const Field& field : kFields) {
             const std::string& value = e.*field.member;
-            if (!value.empty() || field.member == &AddressEntry::displayName || field.member == &AddressEntry::address)
+            if (!value.empty() || field.member == &AddressEntry::displayName ||
+                field.member == &AddressEntry::address)
                 text += std::string(field.name) + ": " + value + "\n";
         }
     }
     return text;
 }
 
-}  // namespace mail
+} // namespace mail

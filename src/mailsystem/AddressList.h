@@ -1,11 +1,11 @@
 // The global address list file: blocks of "Field: value" lines, one block per entry.
 #pragma once
 
+#include "mailsystem/MailSystem.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "mailsystem/MailSystem.h"
 
 namespace mail {
 
@@ -20,11 +20,11 @@ inline constexpr const char* kFieldDeliverTo = "Deliver-To";
 // comments. Display-Name and Address are required; the others may be left out. False, with a
 // sentence naming `fileName` and the line, when the text is malformed; `entries` then holds
 // nothing.
-bool ParseAddressList(std::string_view text, const std::string& fileName, std::vector<AddressEntry>& entries,
-                      std::string& error);
+bool ParseAddressList(std::string_view text, const std::string& fileName,
+                      std::vector<AddressEntry>& entries, std::string& error);
 
 // The text of an address list holding `entries`, after `comment` (lines that become "# "
 // comments). Values must hold no line ends.
 std::string FormatAddressList(const std::vector<AddressEntry>& entries, std::string_view comment);
 
-}  // namespace mail
+} // namespace mail

@@ -1,15 +1,15 @@
 // The calendar cache: contents keyed by path and checked against the file's stamp at each use.
 #include "mailsystem/CalendarCache.h"
 
+#include "mailsystem/FileStamp.h"
+#include "mailsystem/IcalTime.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
-
-#include "mailsystem/FileStamp.h"
-#include "mailsystem/IcalTime.h"
 
 namespace mail::cache {
 namespace {
@@ -20,7 +20,7 @@ constexpr size_t kPooledZones = 64;
 
 struct Entry {
     FileStamp stamp;
-    std::string timeZone;  // TZ when read: floating and all-day times depend on it
+    std::string timeZone; // TZ when read: floating and all-day times depend on it
     bool ok = false;
     std::string error;
     calendar::FileContents contents;
@@ -35,7 +35,7 @@ struct Cache {
 };
 
 Cache& TheCache() {
-    static Cache* cache = new Cache;  // outlives static destructors that might still scan
+    static Cache* cache = new Cache; // outlives static destructors that might still scan
     return *cache;
 }
 
@@ -54,7 +54,7 @@ void EvictOne(Cache& cache) {
         cache.entries.erase(oldest);
 }
 
-}  // namespace
+} // namespace
 
 Status WithFile(const std::string& path, const calendar::Window* window,
                 const std::function<void(const calendar::FileContents&)>& use, std::string& error) {
@@ -70,7 +70,8 @@ Status WithFile(const std::string& path, const calendar::Window* window,
             cache.entries.erase(found);
             return Status::Missing;
         }
-        if (same && (!entry.ok || !window || entry.contents.window.Covers(window->from, window->to))) {
+        if (same &&
+            (!entry.ok || !window || entry.contents.window.Covers(window->from, window->to))) {
             entry.lastUse = ++cache.tick;
             ++cache.stats.hits;
             if (!entry.ok) {
@@ -95,7 +96,9 @@ Status WithFile(const std::string& path, const calendar::Window* window,
     entry->timeZone = timeZone;
     if (read == ReadStatus::Failed) {
         entry->error = "The calendar file " + path + " cannot be read: " +
-                       (readError == EFBIG ? std::string("it is larger than 256 MiB") : std::strerror(readError)) + ".";
+                       (readError == EFBIG ? std::string("it is larger than 256 MiB")
+                                           : std::strerror(readError)) +
+                       ".";
     } else {
         calendar::Window built;
         if (window && window->from <= window->to) {
@@ -137,4 +140,4 @@ void Clear() {
     cache.entries.clear();
 }
 
-}  // namespace mail::cache
+} // namespace mail::cache

@@ -2,11 +2,11 @@
 // monitoring pass opens a new session, and the rescan must not parse again).
 #pragma once
 
+#include "mailsystem/CalendarFile.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
-
-#include "mailsystem/CalendarFile.h"
 
 namespace mail::cache {
 
@@ -25,14 +25,14 @@ Status WithFile(const std::string& path, const calendar::Window* window,
                 const std::function<void(const calendar::FileContents&)>& use, std::string& error);
 
 struct Stats {
-    uint64_t reads = 0;             // files read (and scanned)
-    uint64_t hits = 0;              // answers from memory
-    uint64_t parsedComponents = 0;  // components parsed by libical
-    size_t entries = 0;             // files held
+    uint64_t reads = 0;            // files read (and scanned)
+    uint64_t hits = 0;             // answers from memory
+    uint64_t parsedComponents = 0; // components parsed by libical
+    size_t entries = 0;            // files held
 };
 Stats GetStats();
 
 // Forgets everything (benchmarks measure a first scan again).
 void Clear();
 
-}  // namespace mail::cache
+} // namespace mail::cache

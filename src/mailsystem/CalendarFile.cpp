@@ -2,17 +2,16 @@
 // recurring events are expanded over the window with bounded walks.
 #include "mailsystem/CalendarFile.h"
 
-#include <strings.h>
+#include "mailsystem/IcalTime.h"
+#include "mailsystem/IcsScanner.h"
+#include "mailsystem/Recurrence.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <strings.h>
 #include <unordered_map>
 #include <unordered_set>
-
-#include "mailsystem/IcalTime.h"
-#include "mailsystem/IcsScanner.h"
-#include "mailsystem/Recurrence.h"
 
 namespace mail::calendar {
 namespace {
@@ -24,13 +23,15 @@ constexpr int64_t kDay = 86400;
 // Beyond this reach the check for deviations after an occurrence gives up and assumes one.
 constexpr int64_t kGuardCap = 800 * kDay;
 
-int DateKey(const icaltimetype& t) { return t.year * 10000 + t.month * 100 + t.day; }
+int DateKey(const icaltimetype& t) {
+    return t.year * 10000 + t.month * 100 + t.day;
+}
 
 // What an alarm's trigger says.
 struct Trigger {
     enum Kind { None, Start, End, Absolute };
     Kind kind = None;
-    int64_t value = 0;  // Start, End: signed seconds from that edge; Absolute: the instant
+    int64_t value = 0; // Start, End: signed seconds from that edge; Absolute: the instant
 };
 
 struct Event {
@@ -41,26 +42,27 @@ struct Event {
     icaltimetype start{};
     Zone zone;
     int64_t startInstant = 0;
-    int spanDays = 0;      // all-day events: days from start to end
-    int64_t duration = 0;  // other events: seconds from start to end
+    int spanDays = 0;     // all-day events: days from start to end
+    int64_t duration = 0; // other events: seconds from start to end
     Trigger trigger;
     std::vector<icalrecurrencetype> rules;
-    bool badRule = false;  // an RRULE that libical could not read
+    bool badRule = false; // an RRULE that libical could not read
     std::vector<int64_t> excludedInstants;
-    std::vector<int> excludedDates;  // DateKey of DATE values
+    std::vector<int> excludedDates; // DateKey of DATE values
     struct Added {
         int64_t start, end;
     };
-    std::vector<Added> added;  // RDATE
+    std::vector<Added> added; // RDATE
     bool isOverride = false;
     bool recurrenceIdIsDate = false;
-    int64_t recurrenceId = 0;     // instant of the occurrence replaced
-    int recurrenceIdDate = 0;     // its DateKey when it is a DATE
+    int64_t recurrenceId = 0; // instant of the occurrence replaced
+    int recurrenceIdDate = 0; // its DateKey when it is a DATE
 
     bool Recurring() const { return !rules.empty() || !added.empty() || badRule; }
     int64_t EndOf(const icaltimetype& occurrence, int64_t instant) const {
         if (start.is_date)
-            return ical::LocalMidnight(occurrence.year, occurrence.month, occurrence.day + spanDays);
+            return ical::LocalMidnight(occurrence.year, occurrence.month,
+                                       occurrence.day + spanDays);
         return instant + duration;
     }
 };
@@ -85,7 +87,8 @@ Trigger ChooseTrigger(icalcomponent* component, ical::ZoneTable& zones) {
         if (!icaltime_is_null_time(trigger.time)) {
             if (!icaltime_is_valid_time(trigger.time))
                 continue;
-            return {Trigger::Absolute, ical::ToInstant(trigger.time, zones.ZoneOf(property, trigger.time))};
+            return {Trigger::Absolute,
+                    ical::ToInstant(trigger.time, zones.ZoneOf(property, trigger.time))};
         }
         if (icaldurationtype_is_bad_duration(trigger.duration))
             continue;
@@ -100,18 +103,29 @@ Trigger ChooseTrigger(icalcomponent* component, ical::ZoneTable& zones) {
 int32_t Lead(const Trigger& trigger, int64_t start, int64_t end, int64_t seriesStart) {
     int64_t before = 0;
     switch (trigger.kind) {
-    case Trigger::None: return 0;
-    case Trigger::Start: before = -trigger.value; break;
-    case Trigger::End: before = start - (end + trigger.value); break;
-    case Trigger::Absolute: before = seriesStart - trigger.value; break;
+    case Trigger::None:
+        return 0;
+    case Trigger::Start:
+        before = -trigger.value;
+        break;
+    case Trigger::End:
+        before = start - (end + trigger.value);
+        break;
+    case Trigger::Absolute:
+        before = seriesStart - trigger.value;
+        break;
     }
     const int64_t minutes = before >= 0 ? (before + 59) / 60 : before / 60;
     return static_cast<int32_t>(std::clamp<int64_t>(minutes, INT32_MIN, INT32_MAX));
 }
 
-bool UsableTime(const icaltimetype& t) { return !icaltime_is_null_time(t) && icaltime_is_valid_time(t); }
+bool UsableTime(const icaltimetype& t) {
+    return !icaltime_is_null_time(t) && icaltime_is_valid_time(t);
+}
 
-const char* Text(const char* text) { return text ? text : ""; }
+const char* Text(const char* text) {
+    return text ? text : "";
+}
 
 // Fills `e` from a parsed VEVENT; false when it has no usable start.
 bool ReadEvent(icalcomponent* c, ical::ZoneTable& zones, Event& e) {
@@ -139,7 +153,9 @@ bool ReadEvent(icalcomponent* c, ical::ZoneTable& zones, Event& e) {
             duration = icalproperty_get_duration(p);
             hasDuration = !icaldurationtype_is_bad_duration(duration);
             break;
-        case ICAL_UID_PROPERTY: e.uid = Text(icalproperty_get_uid(p)); break;
+        case ICAL_UID_PROPERTY:
+            e.uid = Text(icalproperty_get_uid(p));
+            break;
         case ICAL_SUMMARY_PROPERTY:
             e.subject = Text(icalproperty_get_summary(p));
             e.hasSubject = true;
@@ -148,13 +164,16 @@ bool ReadEvent(icalcomponent* c, ical::ZoneTable& zones, Event& e) {
             e.location = Text(icalproperty_get_location(p));
             e.hasLocation = true;
             break;
-        case ICAL_STATUS_PROPERTY: e.cancelled = icalproperty_get_status(p) == ICAL_STATUS_CANCELLED; break;
+        case ICAL_STATUS_PROPERTY:
+            e.cancelled = icalproperty_get_status(p) == ICAL_STATUS_CANCELLED;
+            break;
         case ICAL_RRULE_PROPERTY: {
             icalrecurrencetype rule = icalproperty_get_rrule(p);
             if (rule.freq == ICAL_NO_RECURRENCE) {
                 e.badRule = true;
             } else {
-                // The calendar scale string belongs to the property; only "is it Gregorian" is kept.
+                // The calendar scale string belongs to the property; only "is it Gregorian" is
+                // kept.
                 if (rule.rscale && strcasecmp(rule.rscale, "GREGORIAN") != 0)
                     e.badRule = true;
                 rule.rscale = nullptr;
@@ -192,11 +211,14 @@ bool ReadEvent(icalcomponent* c, ical::ZoneTable& zones, Event& e) {
     if (e.start.is_date) {
         e.spanDays = 1;
         if (hasEnd && end.is_date) {
-            const int64_t days = (ical::LocalMidnight(end.year, end.month, end.day) -
-                                  ical::LocalMidnight(e.start.year, e.start.month, e.start.day) + kDay / 2) / kDay;
+            const int64_t days =
+                (ical::LocalMidnight(end.year, end.month, end.day) -
+                 ical::LocalMidnight(e.start.year, e.start.month, e.start.day) + kDay / 2) /
+                kDay;
             e.spanDays = static_cast<int>(std::clamp<int64_t>(days, 0, 3660));
         } else if (hasDuration) {
-            e.spanDays = static_cast<int>(std::clamp<int64_t>(icaldurationtype_as_int(duration) / kDay, 0, 3660));
+            e.spanDays = static_cast<int>(
+                std::clamp<int64_t>(icaldurationtype_as_int(duration) / kDay, 0, 3660));
         }
     } else if (hasEnd) {
         e.duration = std::max<int64_t>(0, ical::ToInstant(end, endZone) - e.startInstant);
@@ -208,7 +230,8 @@ bool ReadEvent(icalcomponent* c, ical::ZoneTable& zones, Event& e) {
          p = icalcomponent_get_next_property(c, ICAL_RDATE_PROPERTY)) {
         const icaldatetimeperiodtype rdate = icalproperty_get_rdate(p);
         if (UsableTime(rdate.time)) {
-            const int64_t s = ical::ToInstant(rdate.time, rdate.time.is_date ? Zone{} : zones.ZoneOf(p, rdate.time));
+            const int64_t s = ical::ToInstant(
+                rdate.time, rdate.time.is_date ? Zone{} : zones.ZoneOf(p, rdate.time));
             e.added.push_back({s, e.EndOf(rdate.time, s)});
         } else if (UsableTime(rdate.period.start)) {
             const Zone zone = zones.ZoneOf(p, rdate.period.start);
@@ -233,14 +256,20 @@ Task ReadTask(icalcomponent* c, ical::ZoneTable& zones) {
     for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_ANY_PROPERTY); p;
          p = icalcomponent_get_next_property(c, ICAL_ANY_PROPERTY)) {
         switch (icalproperty_isa(p)) {
-        case ICAL_SUMMARY_PROPERTY: task.subject = Text(icalproperty_get_summary(p)); break;
+        case ICAL_SUMMARY_PROPERTY:
+            task.subject = Text(icalproperty_get_summary(p));
+            break;
         case ICAL_STATUS_PROPERTY: {
             const icalproperty_status status = icalproperty_get_status(p);
             done = done || status == ICAL_STATUS_COMPLETED || status == ICAL_STATUS_CANCELLED;
             break;
         }
-        case ICAL_COMPLETED_PROPERTY: done = true; break;
-        case ICAL_PERCENTCOMPLETE_PROPERTY: done = done || icalproperty_get_percentcomplete(p) >= 100; break;
+        case ICAL_COMPLETED_PROPERTY:
+            done = true;
+            break;
+        case ICAL_PERCENTCOMPLETE_PROPERTY:
+            done = done || icalproperty_get_percentcomplete(p) >= 100;
+            break;
         case ICAL_DTSTART_PROPERTY: {
             const icaltimetype t = icalproperty_get_dtstart(p);
             if ((hasStart = UsableTime(t)))
@@ -261,8 +290,11 @@ Task ReadTask(icalcomponent* c, ical::ZoneTable& zones) {
         return task;
     const Trigger trigger = ChooseTrigger(c, zones);
     switch (trigger.kind) {
-    case Trigger::None: return task;
-    case Trigger::Absolute: task.reminderTime = trigger.value; break;
+    case Trigger::None:
+        return task;
+    case Trigger::Absolute:
+        task.reminderTime = trigger.value;
+        break;
     case Trigger::Start:
     case Trigger::End: {
         // A task's "end" is its due time; either edge stands in for a missing other one.
@@ -285,7 +317,8 @@ public:
     void AddSeries(const Event& master, const std::vector<const Event*>& overrides);
 
 private:
-    uint32_t NewItem(const Event& e, bool recurring, const RecurrencePattern& pattern, const Event* inherit) {
+    uint32_t NewItem(const Event& e, bool recurring, const RecurrencePattern& pattern,
+                     const Event* inherit) {
         Item item;
         item.uid = e.uid;
         item.subject = (!e.hasSubject && inherit) ? inherit->subject : e.subject;
@@ -296,7 +329,9 @@ private:
         m_out.items.push_back(std::move(item));
         return static_cast<uint32_t>(m_out.items.size() - 1);
     }
-    bool InWindow(int64_t instant) const { return instant >= m_window.from && instant <= m_window.to; }
+    bool InWindow(int64_t instant) const {
+        return instant >= m_window.from && instant <= m_window.to;
+    }
 
     FileContents& m_out;
     Window m_window;
@@ -318,7 +353,7 @@ void Builder::AddSingle(const Event& e, bool recurring) {
 
 void Builder::AddSeries(const Event& master, const std::vector<const Event*>& overrides) {
     if (master.badRule)
-        return;  // an unreadable rule: the series gives nothing, its exceptions neither
+        return; // an unreadable rule: the series gives nothing, its exceptions neither
     const Zone zone = master.zone;
     const bool isDate = master.start.is_date;
     auto toInstant = [&](const icaltimetype& t) { return ical::ToInstant(t, zone); };
@@ -326,14 +361,16 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
 
     // The lead of the rule's occurrences: their length is the series' own.
     const int64_t masterEnd = master.EndOf(master.start, master.startInstant);
-    const int32_t ruleLead = Lead(master.trigger, master.startInstant, masterEnd, master.startInstant);
+    const int32_t ruleLead =
+        Lead(master.trigger, master.startInstant, masterEnd, master.startInstant);
     bool hasEnd = false;
     int64_t step = 0;
     for (const icalrecurrencetype& rule : master.rules) {
         hasEnd = hasEnd || rule.count > 0 || !icaltime_is_null_time(rule.until);
         step = std::max(step, recurrence::StepBound(rule));
     }
-    const int64_t reach = std::min<int64_t>(8 * kDay + std::max<int64_t>(ruleLead, 0) * 60 + step, kGuardCap);
+    const int64_t reach =
+        std::min<int64_t>(8 * kDay + std::max<int64_t>(ruleLead, 0) * 60 + step, kGuardCap);
     // A rule that ends is walked far enough past the window to see whether its end is near; an
     // UNTIL beyond that reach needs no look.
     bool endNear = false;
@@ -341,8 +378,9 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
         if (rule.count > 0)
             endNear = true;
         else if (!icaltime_is_null_time(rule.until))
-            endNear = endNear || (icaltime_is_utc(rule.until) ? int64_t(icaltime_as_timet(rule.until))
-                                                              : toInstant(rule.until)) <= m_window.to + reach;
+            endNear = endNear ||
+                      (icaltime_is_utc(rule.until) ? int64_t(icaltime_as_timet(rule.until))
+                                                   : toInstant(rule.until)) <= m_window.to + reach;
     }
     const int64_t walkTo = endNear ? m_window.to + reach : m_window.to;
 
@@ -355,10 +393,10 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
     bool ended = false;
     int64_t lastOfRule = INT64_MIN;
     for (const icalrecurrencetype& rule : master.rules) {
-        const recurrence::Walk walk = recurrence::WalkRule(rule, master.start, master.startInstant,
-                                                           m_window.from, walkTo, toInstant, fromInstant);
+        const recurrence::Walk walk = recurrence::WalkRule(
+            rule, master.start, master.startInstant, m_window.from, walkTo, toInstant, fromInstant);
         if (walk.outcome == recurrence::Walk::Refused)
-            return;  // bounded out: no occurrence for this item
+            return; // bounded out: no occurrence for this item
         if (walk.outcome == recurrence::Walk::Ended) {
             ended = true;
             lastOfRule = std::max(lastOfRule, walk.last);
@@ -376,9 +414,10 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
     }
     std::stable_sort(occurrences.begin(), occurrences.end(),
                      [](const Occurrence& a, const Occurrence& b) { return a.start < b.start; });
-    occurrences.erase(std::unique(occurrences.begin(), occurrences.end(),
-                                  [](const Occurrence& a, const Occurrence& b) { return a.start == b.start; }),
-                      occurrences.end());
+    occurrences.erase(
+        std::unique(occurrences.begin(), occurrences.end(),
+                    [](const Occurrence& a, const Occurrence& b) { return a.start == b.start; }),
+        occurrences.end());
 
     // Where the series departs from its rule.
     std::vector<int64_t> deviations = master.excludedInstants;
@@ -393,19 +432,21 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
         deviations.push_back(o->recurrenceId);
     std::sort(deviations.begin(), deviations.end());
 
-    const RecurrencePattern pattern = master.rules.size() == 1 ? recurrence::MapRule(master.rules[0], master.start)
-                                                              : RecurrencePattern{};
+    const RecurrencePattern pattern = master.rules.size() == 1
+                                          ? recurrence::MapRule(master.rules[0], master.start)
+                                          : RecurrencePattern{};
     uint32_t item = UINT32_MAX;
     for (const Occurrence& o : occurrences) {
         const auto excluded = [&] {
-            if (std::find(master.excludedInstants.begin(), master.excludedInstants.end(), o.start) !=
-                master.excludedInstants.end())
+            if (std::find(master.excludedInstants.begin(), master.excludedInstants.end(),
+                          o.start) != master.excludedInstants.end())
                 return true;
-            if (std::find(master.excludedDates.begin(), master.excludedDates.end(), DateKey(o.wall)) !=
-                master.excludedDates.end())
+            if (std::find(master.excludedDates.begin(), master.excludedDates.end(),
+                          DateKey(o.wall)) != master.excludedDates.end())
                 return true;
             for (const Event* r : overrides) {
-                if (r->recurrenceIdIsDate ? r->recurrenceIdDate == DateKey(o.wall) : r->recurrenceId == o.start)
+                if (r->recurrenceIdIsDate ? r->recurrenceIdDate == DateKey(o.wall)
+                                          : r->recurrenceId == o.start)
                     return true;
             }
             return false;
@@ -461,7 +502,7 @@ bool RuleMayOccur(const ics::RawComponent& raw, int64_t from, int64_t to) {
         return true;
     const icalrecurrencetype rule = icalrecurrencetype_from_string(raw.rrule.c_str());
     if (rule.freq == ICAL_NO_RECURRENCE)
-        return true;  // parsed later and reported as an unreadable rule
+        return true; // parsed later and reported as an unreadable rule
     const auto dayOf = [](int64_t t) { return t >= 0 ? t / kDay : (t - kDay + 1) / kDay; };
     const int64_t startDay = dayOf(raw.approxStart);
     const int64_t firstDay = dayOf(from) - 1;
@@ -475,7 +516,7 @@ ComponentPtr ParseReduced(std::string_view text, const ics::RawComponent& raw) {
     return ComponentPtr(icalparser_parse_string(reduced.c_str()));
 }
 
-}  // namespace
+} // namespace
 
 bool Build(std::string_view text, Window window, FileContents& out, std::string& damage) {
     out = FileContents{};
@@ -515,10 +556,12 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
         if (raw.hasRecurrenceId) {
             need = true;
         } else if (raw.hasRRule || raw.hasRDate) {
-            const bool endedBefore = raw.approxUntil != ics::kUnknownTime && raw.approxUntil < from && !raw.hasRDate;
+            const bool endedBefore =
+                raw.approxUntil != ics::kUnknownTime && raw.approxUntil < from && !raw.hasRDate;
             const bool startsAfter = startKnown && raw.approxStart > to;
             need = overriddenUids.count(raw.uid) || !(endedBefore || startsAfter);
-            if (need && !raw.hasRDate && startKnown && !overriddenUids.count(raw.uid) && !raw.rrule.empty())
+            if (need && !raw.hasRDate && startKnown && !overriddenUids.count(raw.uid) &&
+                !raw.rrule.empty())
                 need = RuleMayOccur(raw, from, to);
         } else {
             need = !startKnown || (raw.approxStart >= from && raw.approxStart <= to);
@@ -555,7 +598,8 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
         }
         static const std::vector<const Event*> kNone;
         auto found = overridesOf.find(e.uid);
-        const std::vector<const Event*>& overrides = found != overridesOf.end() ? found->second : kNone;
+        const std::vector<const Event*>& overrides =
+            found != overridesOf.end() ? found->second : kNone;
         placed.insert(overrides.begin(), overrides.end());
         builder.AddSeries(e, overrides);
     }
@@ -570,7 +614,8 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
     return true;
 }
 
-void AppendAppointments(const FileContents& contents, int64_t from, int64_t to, std::vector<Appointment>& out) {
+void AppendAppointments(const FileContents& contents, int64_t from, int64_t to,
+                        std::vector<Appointment>& out) {
     auto it = std::lower_bound(contents.instances.begin(), contents.instances.end(), from,
                                [](const Instance& i, int64_t value) { return i.start < value; });
     for (; it != contents.instances.end() && it->start <= to; ++it) {
@@ -591,4 +636,4 @@ void AppendAppointments(const FileContents& contents, int64_t from, int64_t to, 
     }
 }
 
-}  // namespace mail::calendar
+} // namespace mail::calendar

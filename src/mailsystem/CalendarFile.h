@@ -2,19 +2,19 @@
 // of time, and all its tasks.
 #pragma once
 
+#include "mailsystem/MailSystem.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "mailsystem/MailSystem.h"
 
 namespace mail::calendar {
 
 // The instants [from, to] for which a FileContents knows every occurrence.
 struct Window {
     int64_t from = 0;
-    int64_t to = -1;  // to < from: no occurrence is known
+    int64_t to = -1; // to < from: no occurrence is known
     bool Covers(int64_t f, int64_t t) const { return from <= f && t <= to; }
 };
 
@@ -28,9 +28,9 @@ struct Item {
 
 struct Instance {
     int64_t start = 0, end = 0;
-    int32_t lead = 0;      // ReminderMinutesBeforeStart
-    uint32_t item = 0;     // index into FileContents::items
-    uint32_t order = 0;    // the component's position in the file
+    int32_t lead = 0;   // ReminderMinutesBeforeStart
+    uint32_t item = 0;  // index into FileContents::items
+    uint32_t order = 0; // the component's position in the file
     // The series deviates from its rule soon after this occurrence (an excluded, added or moved
     // occurrence, or its end): stepping by the pattern could land on an occurrence that does
     // not exist, so the occurrence reports pattern type 4.
@@ -40,9 +40,9 @@ struct Instance {
 struct FileContents {
     Window window;
     std::vector<Item> items;
-    std::vector<Instance> instances;  // ordered by start, then file order
-    std::vector<Task> tasks;          // every VTODO, in file order
-    size_t parsedComponents = 0;      // how many components libical parsed (statistics)
+    std::vector<Instance> instances; // ordered by start, then file order
+    std::vector<Task> tasks;         // every VTODO, in file order
+    size_t parsedComponents = 0;     // how many components libical parsed (statistics)
 };
 
 // Reads `text` (a whole file) for `window`: events that cannot have an occurrence in it are not
@@ -53,4 +53,4 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
 void AppendAppointments(const FileContents& contents, int64_t from, int64_t to,
                         std::vector<Appointment>& out);
 
-}  // namespace mail::calendar
+} // namespace mail::calendar

@@ -1,20 +1,21 @@
 // Whole-file reads with stamps.
 #include "mailsystem/FileStamp.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace mail {
 namespace {
 
 std::atomic<int64_t> g_racyWindow{2'000'000'000};
 
-int64_t Nanoseconds(const struct timespec& t) { return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
+int64_t Nanoseconds(const struct timespec& t) {
+    return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 
 FileStamp StampOf(const struct stat& st) {
     FileStamp stamp;
@@ -31,9 +32,10 @@ FileStamp StampOf(const struct stat& st) {
     return stamp;
 }
 
-}  // namespace
+} // namespace
 
-ReadStatus ReadWholeFile(const std::string& path, size_t limit, std::string& bytes, FileStamp& stamp, int& error) {
+ReadStatus ReadWholeFile(const std::string& path, size_t limit, std::string& bytes,
+                         FileStamp& stamp, int& error) {
     bytes.clear();
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -67,7 +69,7 @@ ReadStatus ReadWholeFile(const std::string& path, size_t limit, std::string& byt
                 break;
             }
             if (n == 0)
-                break;  // shrank meanwhile: keep what is there; the stamp differs next time
+                break; // shrank meanwhile: keep what is there; the stamp differs next time
             done += static_cast<size_t>(n);
         }
         bytes.resize(done);
@@ -101,6 +103,8 @@ bool Unchanged(const std::string& path, const FileStamp& stamp, bool* missing) {
     return !stamp.racy && stamp.SameFile(StampOf(st));
 }
 
-void SetRacyWindow(int64_t nanoseconds) { g_racyWindow = nanoseconds; }
+void SetRacyWindow(int64_t nanoseconds) {
+    g_racyWindow = nanoseconds;
+}
 
-}  // namespace mail
+} // namespace mail

@@ -1,10 +1,9 @@
 // Reading whole files together with the identity that tells whether they changed since.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 namespace mail {
 
@@ -29,7 +28,8 @@ enum class ReadStatus { Ok, Missing, Failed };
 
 // Reads the whole file and its stamp. Failed (errno in `error`) also for files over `limit`
 // bytes (EFBIG) and for anything that is not a regular file (EISDIR or EINVAL).
-ReadStatus ReadWholeFile(const std::string& path, size_t limit, std::string& bytes, FileStamp& stamp, int& error);
+ReadStatus ReadWholeFile(const std::string& path, size_t limit, std::string& bytes,
+                         FileStamp& stamp, int& error);
 
 // True when the file at `path` still has `stamp` and the stamp is not racy. `missing` (if
 // given) tells whether the file has gone.
@@ -39,4 +39,4 @@ bool Unchanged(const std::string& path, const FileStamp& stamp, bool* missing = 
 // file systems with one-second timestamps. Tests set 0 to see the stamp comparison alone.
 void SetRacyWindow(int64_t nanoseconds);
 
-}  // namespace mail
+} // namespace mail

@@ -1,22 +1,22 @@
 // Instants from libical times; the pool of parsed VTIMEZONEs.
 #include "mailsystem/IcalTime.h"
 
+#include "core/CTime.h"
+
 #include <ctime>
 #include <mutex>
 #include <unordered_map>
-
-#include "core/CTime.h"
 
 namespace mail::ical {
 namespace {
 
 struct ZonePool {
     std::mutex mutex;
-    std::unordered_map<std::string, icaltimezone*> zones;  // owned: icaltimezone_free(zone, 1)
+    std::unordered_map<std::string, icaltimezone*> zones; // owned: icaltimezone_free(zone, 1)
 };
 
 ZonePool& Pool() {
-    static ZonePool* pool = new ZonePool;  // never destroyed: zones may be borrowed at exit
+    static ZonePool* pool = new ZonePool; // never destroyed: zones may be borrowed at exit
     return *pool;
 }
 
@@ -33,9 +33,11 @@ icaltimezone* BuiltinZone(const char* tzid) {
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
-int64_t LocalMidnight(int year, int month, int day) { return LocalInstant(year, month, day, 0, 0, 0); }
+int64_t LocalMidnight(int year, int month, int day) {
+    return LocalInstant(year, month, day, 0, 0, 0);
+}
 
 int64_t ToInstant(const icaltimetype& t, const Zone& zone) {
     if (t.is_date)
@@ -132,4 +134,4 @@ void ZonePoolTrim(size_t keep) {
     pool.zones.clear();
 }
 
-}  // namespace mail::ical
+} // namespace mail::ical

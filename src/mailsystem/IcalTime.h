@@ -2,9 +2,8 @@
 // all-day times in the process's local time zone.
 #pragma once
 
-#include <libical/ical.h>
-
 #include <cstdint>
+#include <libical/ical.h>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,7 +22,7 @@ using ComponentPtr = std::unique_ptr<icalcomponent, ComponentDeleter>;
 struct Zone {
     enum Kind { Floating, Utc, Zoned };
     Kind kind = Floating;
-    icaltimezone* zone = nullptr;  // Zoned only
+    icaltimezone* zone = nullptr; // Zoned only
 };
 
 // Seconds since 1970 of a wall-clock time. DATE values (all-day) are local midnight whatever
@@ -52,4 +51,4 @@ private:
 // ZoneTable is in use (the calendar cache calls it between builds).
 void ZonePoolTrim(size_t keep);
 
-}  // namespace mail::ical
+} // namespace mail::ical

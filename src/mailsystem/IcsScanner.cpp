@@ -9,7 +9,9 @@ namespace {
 
 constexpr size_t kMaxDepth = 16;
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+char Upper(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
 
 bool IsNameChar(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
@@ -48,19 +50,26 @@ enum class Prop { Other, Begin, End, DtStart, RRule, RDate, RecurrenceId, Uid };
 Prop Classify(std::string_view name) {
     switch (name.size()) {
     case 3:
-        if (EqualsNoCase(name, "END")) return Prop::End;
-        if (EqualsNoCase(name, "UID")) return Prop::Uid;
+        if (EqualsNoCase(name, "END"))
+            return Prop::End;
+        if (EqualsNoCase(name, "UID"))
+            return Prop::Uid;
         break;
     case 5:
-        if (EqualsNoCase(name, "BEGIN")) return Prop::Begin;
-        if (EqualsNoCase(name, "RRULE")) return Prop::RRule;
-        if (EqualsNoCase(name, "RDATE")) return Prop::RDate;
+        if (EqualsNoCase(name, "BEGIN"))
+            return Prop::Begin;
+        if (EqualsNoCase(name, "RRULE"))
+            return Prop::RRule;
+        if (EqualsNoCase(name, "RDATE"))
+            return Prop::RDate;
         break;
     case 7:
-        if (EqualsNoCase(name, "DTSTART")) return Prop::DtStart;
+        if (EqualsNoCase(name, "DTSTART"))
+            return Prop::DtStart;
         break;
     case 13:
-        if (EqualsNoCase(name, "RECURRENCE-ID")) return Prop::RecurrenceId;
+        if (EqualsNoCase(name, "RECURRENCE-ID"))
+            return Prop::RecurrenceId;
         break;
     default:
         break;
@@ -71,9 +80,9 @@ Prop Classify(std::string_view name) {
 // The lines a reduced component keeps (besides BEGIN and END).
 bool IsKeptName(std::string_view name) {
     static constexpr std::string_view kKept[] = {
-        "DTSTART", "DTEND",   "DURATION", "RRULE",    "RDATE",     "EXDATE",
-        "RECURRENCE-ID", "SUMMARY", "LOCATION", "UID", "STATUS", "TRIGGER",
-        "ACTION", "DUE", "COMPLETED", "PERCENT-COMPLETE"};
+        "DTSTART",   "DTEND",           "DURATION", "RRULE",  "RDATE",   "EXDATE", "RECURRENCE-ID",
+        "SUMMARY",   "LOCATION",        "UID",      "STATUS", "TRIGGER", "ACTION", "DUE",
+        "COMPLETED", "PERCENT-COMPLETE"};
     for (std::string_view kept : kKept) {
         if (EqualsNoCase(name, kept))
             return true;
@@ -158,7 +167,7 @@ private:
     std::string_view m_text;
     ScanResult m_result;
     std::vector<Open> m_open;
-    RawComponent* m_current = nullptr;  // the recorded component being read, if any
+    RawComponent* m_current = nullptr; // the recorded component being read, if any
     // The logical line in progress.
     bool m_inLogical = false;
     size_t m_logicalStart = 0, m_logicalStop = 0;
@@ -270,9 +279,12 @@ void Scanner::ContentLine(std::string_view logical, Prop prop) {
         m_open.push_back({name, lineNumber});
         if (m_open.size() == 2) {
             std::optional<Kind> kind;
-            if (EqualsNoCase(name, "VEVENT")) kind = Kind::Event;
-            else if (EqualsNoCase(name, "VTODO")) kind = Kind::Todo;
-            else if (EqualsNoCase(name, "VTIMEZONE")) kind = Kind::TimeZone;
+            if (EqualsNoCase(name, "VEVENT"))
+                kind = Kind::Event;
+            else if (EqualsNoCase(name, "VTODO"))
+                kind = Kind::Todo;
+            else if (EqualsNoCase(name, "VTIMEZONE"))
+                kind = Kind::TimeZone;
             if (kind) {
                 RawComponent& c = m_result.components.emplace_back();
                 c.kind = *kind;
@@ -306,7 +318,8 @@ void Scanner::ContentLine(std::string_view logical, Prop prop) {
         Fail(At(lineNumber) + " lies outside BEGIN:VCALENDAR and END:VCALENDAR");
         return;
     }
-    if (!m_current || m_open.size() != 2 || m_current->kind == Kind::TimeZone || prop == Prop::Other)
+    if (!m_current || m_open.size() != 2 || m_current->kind == Kind::TimeZone ||
+        prop == Prop::Other)
         return;
     const std::string_view value = TrimRight(ValueOf(logical));
     switch (prop) {
@@ -341,9 +354,11 @@ void Scanner::ContentLine(std::string_view logical, Prop prop) {
     }
 }
 
-}  // namespace
+} // namespace
 
-ScanResult Scan(std::string_view text) { return Scanner(text).Run(); }
+ScanResult Scan(std::string_view text) {
+    return Scanner(text).Run();
+}
 
 std::string ReducedComponent(std::string_view text, const RawComponent& component) {
     std::string out;
@@ -365,7 +380,8 @@ std::string ReducedComponent(std::string_view text, const RawComponent& componen
         while (n < physical.size() && IsNameChar(static_cast<unsigned char>(physical[n])))
             ++n;
         const std::string_view name = physical.substr(0, n);
-        keeping = n > 0 && (EqualsNoCase(name, "BEGIN") || EqualsNoCase(name, "END") || IsKeptName(name));
+        keeping =
+            n > 0 && (EqualsNoCase(name, "BEGIN") || EqualsNoCase(name, "END") || IsKeptName(name));
         if (keeping) {
             out.append(physical);
             out += '\n';
@@ -380,15 +396,17 @@ int64_t QuickTime(std::string_view value) {
     const int year = Digits(value, 0, 4), month = Digits(value, 4, 2), day = Digits(value, 6, 2);
     if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31)
         return kUnknownTime;
-    int64_t seconds = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400;
+    int64_t seconds =
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400;
     if (value.size() == 8)
         return seconds;
     if (Upper(value[8]) != 'T' || (value.size() == 16 && Upper(value[15]) != 'Z'))
         return kUnknownTime;
-    const int hour = Digits(value, 9, 2), minute = Digits(value, 11, 2), second = Digits(value, 13, 2);
+    const int hour = Digits(value, 9, 2), minute = Digits(value, 11, 2),
+              second = Digits(value, 13, 2);
     if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60)
         return kUnknownTime;
     return seconds + hour * 3600 + minute * 60 + second;
 }
 
-}  // namespace mail::ics
+} // namespace mail::ics

@@ -17,9 +17,9 @@ inline constexpr int64_t kUnknownTime = INT64_MIN;
 // One VEVENT, VTODO or VTIMEZONE directly inside a VCALENDAR; other components are skipped.
 struct RawComponent {
     Kind kind = Kind::Event;
-    uint32_t begin = 0;  // byte offset of its BEGIN line
-    uint32_t end = 0;    // byte offset just past its END line
-    uint32_t line = 0;   // line number (from 1) of its BEGIN line
+    uint32_t begin = 0; // byte offset of its BEGIN line
+    uint32_t end = 0;   // byte offset just past its END line
+    uint32_t line = 0;  // line number (from 1) of its BEGIN line
     // DTSTART read as if it were UTC, whatever its zone: within a day of the true instant.
     int64_t approxStart = kUnknownTime;
     // The UNTIL of its RRULE read the same way; kUnknownTime when there is none.
@@ -27,13 +27,13 @@ struct RawComponent {
     bool hasRRule = false;
     bool hasRDate = false;
     bool hasRecurrenceId = false;
-    std::string uid;    // its UID (unfolded)
-    std::string rrule;  // the value of its first RRULE
+    std::string uid;   // its UID (unfolded)
+    std::string rrule; // the value of its first RRULE
 };
 
 struct ScanResult {
-    std::vector<RawComponent> components;  // in file order
-    std::string damage;  // empty, or what is wrong and on which line (a sentence fragment)
+    std::vector<RawComponent> components; // in file order
+    std::string damage; // empty, or what is wrong and on which line (a sentence fragment)
 };
 
 // Scans `text` (the whole file). An empty or blank text is an empty calendar. Line ends may be
@@ -50,4 +50,4 @@ std::string ReducedComponent(std::string_view text, const RawComponent& componen
 // "YYYYMMDD", "YYYYMMDDTHHMMSS" or "...Z" read as UTC seconds; kUnknownTime otherwise.
 int64_t QuickTime(std::string_view value);
 
-}  // namespace mail::ics
+} // namespace mail::ics

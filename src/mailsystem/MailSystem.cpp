@@ -1,16 +1,15 @@
 // A mail system directory: the address list, the mailbox folders and the outbox.
 #include "mailsystem/MailSystem.h"
 
-#include <sys/stat.h>
+#include "mailsystem/AddressList.h"
+#include "mailsystem/CalendarCache.h"
+#include "mailsystem/FileStamp.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-
-#include "mailsystem/AddressList.h"
-#include "mailsystem/CalendarCache.h"
-#include "mailsystem/FileStamp.h"
+#include <sys/stat.h>
 
 namespace mail {
 namespace {
@@ -78,10 +77,13 @@ public:
     std::vector<AddressEntry> FindByAddress(const std::string& address) override;
     std::string MailboxDirectory(const AddressEntry& entry) const override;
     OutOfOffice ReadOutOfOffice(const AddressEntry& entry) override;
-    bool FindAppointments(const AddressEntry& mailbox, int64_t from, int64_t to, std::vector<Appointment>& out,
-                          std::string& error) override;
-    bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out, std::string& error) override;
-    std::string OutboxDirectory() const override { return m_directory + "/" + kOutboxDirectoryName; }
+    bool FindAppointments(const AddressEntry& mailbox, int64_t from, int64_t to,
+                          std::vector<Appointment>& out, std::string& error) override;
+    bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out,
+                   std::string& error) override;
+    std::string OutboxDirectory() const override {
+        return m_directory + "/" + kOutboxDirectoryName;
+    }
 
 private:
     std::string ListPath() const { return m_directory + "/" + kAddressListFileName; }
@@ -104,10 +106,12 @@ bool DirectoryMailSystem::Load(std::string& error) {
     int readError = 0;
     switch (ReadWholeFile(ListPath(), kMaxAddressListSize, bytes, stamp, readError)) {
     case ReadStatus::Missing:
-        error = "The mail system " + m_directory + " has no address list (" + kAddressListFileName + ").";
+        error = "The mail system " + m_directory + " has no address list (" + kAddressListFileName +
+                ").";
         return false;
     case ReadStatus::Failed:
-        error = "The address list " + ListPath() + " cannot be read: " + std::strerror(readError) + ".";
+        error =
+            "The address list " + ListPath() + " cannot be read: " + std::strerror(readError) + ".";
         return false;
     case ReadStatus::Ok:
         break;
@@ -162,11 +166,13 @@ std::string DirectoryMailSystem::MailboxDirectory(const AddressEntry& entry) con
     return m_directory + "/" + kMailboxesDirectoryName + "/" + entry.mailbox;
 }
 
-std::string DirectoryMailSystem::ExistingMailbox(const AddressEntry& entry, std::string& error) const {
+std::string DirectoryMailSystem::ExistingMailbox(const AddressEntry& entry,
+                                                 std::string& error) const {
     const std::string folder = MailboxDirectory(entry);
     if (folder.empty()) {
-        error = entry.mailbox.empty() ? entry.displayName + " has no mailbox in the mail system " + m_directory + "."
-                                      : "\"" + entry.mailbox + "\" is not a valid mailbox folder name.";
+        error = entry.mailbox.empty()
+                    ? entry.displayName + " has no mailbox in the mail system " + m_directory + "."
+                    : "\"" + entry.mailbox + "\" is not a valid mailbox folder name.";
         return {};
     }
     if (!IsDirectory(folder)) {
@@ -184,10 +190,14 @@ OutOfOffice DirectoryMailSystem::ReadOutOfOffice(const AddressEntry& entry) {
     std::string bytes;
     FileStamp stamp;
     int readError = 0;
-    switch (ReadWholeFile(folder + "/" + kOutOfOfficeFileName, kMaxStateFileSize, bytes, stamp, readError)) {
-    case ReadStatus::Missing: return OutOfOffice::Missing;
-    case ReadStatus::Failed: return OutOfOffice::Unreadable;
-    case ReadStatus::Ok: break;
+    switch (ReadWholeFile(folder + "/" + kOutOfOfficeFileName, kMaxStateFileSize, bytes, stamp,
+                          readError)) {
+    case ReadStatus::Missing:
+        return OutOfOffice::Missing;
+    case ReadStatus::Failed:
+        return OutOfOffice::Unreadable;
+    case ReadStatus::Ok:
+        break;
     }
     return ParseOutOfOffice(bytes);
 }
@@ -210,7 +220,9 @@ bool DirectoryMailSystem::FindAppointments(const AddressEntry& mailbox, int64_t 
     for (const char* name : {kCalendarFileName, kTasksFileName}) {
         const cache::Status status = cache::WithFile(
             folder + "/" + name, &window,
-            [&](const calendar::FileContents& contents) { calendar::AppendAppointments(contents, from, to, out); },
+            [&](const calendar::FileContents& contents) {
+                calendar::AppendAppointments(contents, from, to, out);
+            },
             error);
         if (status == cache::Status::Failed) {
             out.clear();
@@ -222,7 +234,8 @@ bool DirectoryMailSystem::FindAppointments(const AddressEntry& mailbox, int64_t 
     return true;
 }
 
-bool DirectoryMailSystem::FindTasks(const AddressEntry& mailbox, std::vector<Task>& out, std::string& error) {
+bool DirectoryMailSystem::FindTasks(const AddressEntry& mailbox, std::vector<Task>& out,
+                                    std::string& error) {
     out.clear();
     const std::string folder = ExistingMailbox(mailbox, error);
     if (folder.empty())
@@ -242,7 +255,7 @@ bool DirectoryMailSystem::FindTasks(const AddressEntry& mailbox, std::vector<Tas
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::shared_ptr<MailSystem> MailSystem::Open(const std::string& directory, std::string& error) {
     if (directory.empty()) {
@@ -257,7 +270,8 @@ std::shared_ptr<MailSystem> MailSystem::Open(const std::string& directory, std::
         path.pop_back();
     struct stat st;
     if (stat(path.c_str(), &st) != 0) {
-        error = "The mail system directory " + path + " cannot be opened: " + std::strerror(errno) + ".";
+        error = "The mail system directory " + path + " cannot be opened: " + std::strerror(errno) +
+                ".";
         return nullptr;
     }
     if (!S_ISDIR(st.st_mode)) {
@@ -273,4 +287,4 @@ std::shared_ptr<MailSystem> MailSystem::Open(const std::string& directory, std::
     return system;
 }
 
-}  // namespace mail
+} // namespace mail

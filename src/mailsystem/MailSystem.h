@@ -22,12 +22,12 @@ bool IsValidFolderName(const std::string& name);
 
 // One entry of the global address list.
 struct AddressEntry {
-    std::string displayName;  // PR_DISPLAY_NAME
-    std::string address;      // PR_EMAIL_ADDRESS; for a mailbox, the name users store as MailboxName
-    std::string homeStore;    // PR_EMS_AB_HOME_MDB: distinguished name of the home message store
-    std::string mailbox;      // the entry's folder under mailboxes/; empty when it has no mailbox
-    std::string deliverTo;    // where mail for the entry is delivered (a pager gateway's address);
-                              // empty: to `address`
+    std::string displayName; // PR_DISPLAY_NAME
+    std::string address;     // PR_EMAIL_ADDRESS; for a mailbox, the name users store as MailboxName
+    std::string homeStore;   // PR_EMS_AB_HOME_MDB: distinguished name of the home message store
+    std::string mailbox;     // the entry's folder under mailboxes/; empty when it has no mailbox
+    std::string deliverTo;   // where mail for the entry is delivered (a pager gateway's address);
+                             // empty: to `address`
 };
 
 // How a recurring appointment repeats, in the terms of Outlook's RecurrencePattern.
@@ -35,11 +35,11 @@ struct RecurrencePattern {
     // 0 daily, 1 weekly, 2 monthly on a day, 3 monthly on the Nth weekday, 5 yearly on a day,
     // 6 yearly on the Nth weekday; 4 for a rule that none of these expresses.
     int32_t recurrenceType = 4;
-    int32_t interval = 0;       // days, weeks or months between occurrences
-    int32_t instance = 0;       // the N of an Nth-weekday pattern; 5 = the last
-    int32_t dayOfWeekMask = 0;  // bit 0 Sunday ... bit 6 Saturday
+    int32_t interval = 0;      // days, weeks or months between occurrences
+    int32_t instance = 0;      // the N of an Nth-weekday pattern; 5 = the last
+    int32_t dayOfWeekMask = 0; // bit 0 Sunday ... bit 6 Saturday
     int32_t dayOfMonth = 0;
-    int32_t monthOfYear = 0;    // 1 to 12
+    int32_t monthOfYear = 0; // 1 to 12
 };
 
 // A single appointment, or one occurrence of a recurring one. Times are seconds since 1970 (UTC
@@ -51,15 +51,15 @@ struct Appointment {
     int64_t end = 0;
     bool reminderSet = false;
     int32_t reminderMinutesBeforeStart = 0;
-    bool isRecurring = false;    // an occurrence of a recurring series
-    RecurrencePattern pattern;   // meaningful when isRecurring
-    std::string uid;             // the item's iCalendar UID (shared by a series' occurrences)
+    bool isRecurring = false;  // an occurrence of a recurring series
+    RecurrencePattern pattern; // meaningful when isRecurring
+    std::string uid;           // the item's iCalendar UID (shared by a series' occurrences)
 };
 
 struct Task {
     std::string subject;
     bool reminderSet = false;
-    int64_t reminderTime = 0;  // seconds since 1970; meaningful when reminderSet
+    int64_t reminderTime = 0; // seconds since 1970; meaningful when reminderSet
 };
 
 // The out-of-office state of a mailbox as stored.
@@ -96,10 +96,11 @@ public:
     virtual bool FindAppointments(const AddressEntry& mailbox, int64_t from, int64_t to,
                                   std::vector<Appointment>& out, std::string& error) = 0;
     // Every task of the mailbox's task list, in file order.
-    virtual bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out, std::string& error) = 0;
+    virtual bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out,
+                           std::string& error) = 0;
 
     // Where the local transport delivers: one message a file, renamed into place when whole.
     virtual std::string OutboxDirectory() const = 0;
 };
 
-}  // namespace mail
+} // namespace mail

@@ -1,18 +1,17 @@
 // The profiles file: an INI-like text that a person can read and edit (docs/mailsystem.md).
 #include "mailsystem/Profiles.h"
 
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/stat.h>
+#include "core/FileSystem.h"
+#include "core/Text.h"
+#include "mailsystem/FileStamp.h"
 
 #include <QStandardPaths>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-
-#include "core/FileSystem.h"
-#include "core/Text.h"
-#include "mailsystem/FileStamp.h"
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
 
 namespace mail {
 namespace {
@@ -34,19 +33,30 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
 // A value as written to the file: bare when it reads back unchanged, else in double quotes
 // with backslash escapes.
 std::string Quote(const std::string& value) {
-    const bool bare = !value.empty() && !HasControlCharacter(value) && value.front() != '"' && value.front() != ' ' &&
-                      value.back() != ' ' && value.front() != '\t' && value.back() != '\t';
+    const bool bare = !value.empty() && !HasControlCharacter(value) && value.front() != '"' &&
+                      value.front() != ' ' && value.back() != ' ' && value.front() != '\t' &&
+                      value.back() != '\t';
     if (bare)
         return value;
     static const char hex[] = "0123456789abcdef";
     std::string out = "\"";
     for (unsigned char c : value) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
         default:
             if (c < 0x20 || c == 0x7f) {
                 out += "\\x";
@@ -77,14 +87,27 @@ bool Unquote(std::string_view text, std::string& value, std::string& why) {
         if (++i >= text.size())
             break;
         switch (text[i]) {
-        case 'n': value += '\n'; break;
-        case 't': value += '\t'; break;
-        case 'r': value += '\r'; break;
-        case '"': value += '"'; break;
-        case '\\': value += '\\'; break;
+        case 'n':
+            value += '\n';
+            break;
+        case 't':
+            value += '\t';
+            break;
+        case 'r':
+            value += '\r';
+            break;
+        case '"':
+            value += '"';
+            break;
+        case '\\':
+            value += '\\';
+            break;
         case 'x': {
             auto digit = [](char c) {
-                return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+                return c >= '0' && c <= '9'   ? c - '0'
+                       : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                       : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                              : -1;
             };
             if (i + 2 >= text.size() || digit(text[i + 1]) < 0 || digit(text[i + 2]) < 0) {
                 why = "a \\x escape needs two hexadecimal digits";
@@ -122,7 +145,7 @@ bool ParseYesNo(const std::string& text, bool& value) {
     return false;
 }
 
-}  // namespace
+} // namespace
 
 std::string CheckProfileName(const std::string& name) {
     if (name.empty())
@@ -156,7 +179,8 @@ std::string CheckTransport(const TransportConfig& transport) {
     }
     std::string_view rest = std::string_view(url).substr(schemeLength);
     if (rest.find('@') != std::string_view::npos)
-        return "Give the user name with --user and the password with --password-file, not inside the URL.";
+        return "Give the user name with --user and the password with --password-file, not inside "
+               "the URL.";
     if (!rest.empty() && rest.back() == '/')
         rest.remove_suffix(1);
     if (rest.find('/') != std::string_view::npos || rest.find('?') != std::string_view::npos)
@@ -218,12 +242,16 @@ bool Profiles::Load(std::string& error) {
     FileStamp stamp;
     int readError = 0;
     switch (ReadWholeFile(path, kMaxFileSize, text, stamp, readError)) {
-    case ReadStatus::Missing: return true;
+    case ReadStatus::Missing:
+        return true;
     case ReadStatus::Failed:
         error = "The profiles file " + path + " cannot be read: " +
-                (readError == EFBIG ? std::string("it is larger than 1 MiB") : std::strerror(readError)) + ".";
+                (readError == EFBIG ? std::string("it is larger than 1 MiB")
+                                    : std::strerror(readError)) +
+                ".";
         return false;
-    case ReadStatus::Ok: break;
+    case ReadStatus::Ok:
+        break;
     }
 
     std::vector<Profile> profiles;
@@ -231,7 +259,8 @@ bool Profiles::Load(std::string& error) {
     size_t defaultLine = 0;
     std::vector<size_t> sectionLines;
     struct Seen {
-        bool mailSystem = false, transport = false, startTls = false, user = false, password = false, sender = false;
+        bool mailSystem = false, transport = false, startTls = false, user = false,
+             password = false, sender = false;
     };
     std::vector<Seen> seen;
     bool seenDefault = false;
@@ -262,7 +291,8 @@ bool Profiles::Load(std::string& error) {
                 return fail(lineNumber, why.substr(0, why.size() - 1));
             for (size_t i = 0; i < profiles.size(); ++i) {
                 if (profiles[i].name == profile.name)
-                    return fail(lineNumber, "a second section for the profile \"" + profile.name + "\" (the first is on line " +
+                    return fail(lineNumber, "a second section for the profile \"" + profile.name +
+                                                "\" (the first is on line " +
                                                 std::to_string(sectionLines[i]) + ")");
             }
             profiles.push_back(std::move(profile));
@@ -279,7 +309,9 @@ bool Profiles::Load(std::string& error) {
             return fail(lineNumber, why);
         if (profiles.empty()) {
             if (key != kKeyDefault)
-                return fail(lineNumber, "\"" + key + "\" must belong to a [profile] section; only \"default\" comes before them");
+                return fail(lineNumber, "\"" + key +
+                                            "\" must belong to a [profile] section; only "
+                                            "\"default\" comes before them");
             if (seenDefault)
                 return fail(lineNumber, "a second \"default\" line");
             seenDefault = true;
@@ -317,21 +349,26 @@ bool Profiles::Load(std::string& error) {
             profile.transport.sender = value;
         } else {
             return fail(lineNumber, "unknown setting \"" + key +
-                                        "\" (the settings are mail-system, transport, starttls, user, password and sender)");
+                                        "\" (the settings are mail-system, transport, starttls, "
+                                        "user, password and sender)");
         }
         if (*flag)
-            return fail(lineNumber, "a second \"" + key + "\" line in the profile \"" + profile.name + "\"");
+            return fail(lineNumber,
+                        "a second \"" + key + "\" line in the profile \"" + profile.name + "\"");
         *flag = true;
     }
     for (size_t i = 0; i < profiles.size(); ++i) {
         if (profiles[i].mailSystem.empty())
-            return fail(sectionLines[i], "the profile \"" + profiles[i].name + "\" names no mail-system directory");
+            return fail(sectionLines[i],
+                        "the profile \"" + profiles[i].name + "\" names no mail-system directory");
         const std::string why = CheckTransport(profiles[i].transport);
         if (!why.empty())
-            return fail(sectionLines[i], "in the profile \"" + profiles[i].name + "\": " + why.substr(0, why.size() - 1));
+            return fail(sectionLines[i], "in the profile \"" + profiles[i].name +
+                                             "\": " + why.substr(0, why.size() - 1));
     }
     if (seenDefault && !defaultName.empty() &&
-        std::none_of(profiles.begin(), profiles.end(), [&](const Profile& p) { return p.name == defaultName; }))
+        std::none_of(profiles.begin(), profiles.end(),
+                     [&](const Profile& p) { return p.name == defaultName; }))
         return fail(defaultLine, "the default profile \"" + defaultName + "\" has no section");
     m_profiles = std::move(profiles);
     m_default = defaultName;
@@ -360,7 +397,9 @@ bool Profiles::Save(std::string& error) const {
         text += "\n[" + p.name + "]\n";
         text += std::string(kKeyMailSystem) + " = " + Quote(p.mailSystem) + "\n";
         text += std::string(kKeyTransport) + " = " +
-                (p.transport.kind == TransportConfig::Kind::Outbox ? std::string("outbox") : Quote(p.transport.url)) + "\n";
+                (p.transport.kind == TransportConfig::Kind::Outbox ? std::string("outbox")
+                                                                   : Quote(p.transport.url)) +
+                "\n";
         if (p.transport.kind == TransportConfig::Kind::Smtp && p.transport.startTls)
             text += std::string(kKeyStartTls) + " = yes\n";
         if (!p.transport.user.empty())
@@ -382,8 +421,9 @@ bool Profiles::Save(std::string& error) const {
     // passwords never land in a readable file.
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && (st.st_mode & 077) != 0 && chmod(path.c_str(), 0600) != 0) {
-        error = "The profiles file " + path + " is readable by others and its mode cannot be changed: " +
-                std::strerror(errno) + ".";
+        error = "The profiles file " + path +
+                " is readable by others and its mode cannot be changed: " + std::strerror(errno) +
+                ".";
         return false;
     }
     const SaveResult saved = SaveFileAtomically(path, text, 0600);
@@ -418,7 +458,8 @@ void Profiles::Set(const Profile& profile) {
 }
 
 bool Profiles::Remove(const std::string& name) {
-    auto it = std::find_if(m_profiles.begin(), m_profiles.end(), [&](const Profile& p) { return p.name == name; });
+    auto it = std::find_if(m_profiles.begin(), m_profiles.end(),
+                           [&](const Profile& p) { return p.name == name; });
     if (it == m_profiles.end())
         return false;
     m_profiles.erase(it);
@@ -428,10 +469,11 @@ bool Profiles::Remove(const std::string& name) {
 }
 
 bool Profiles::SetDefault(const std::string& name) {
-    if (std::none_of(m_profiles.begin(), m_profiles.end(), [&](const Profile& p) { return p.name == name; }))
+    if (std::none_of(m_profiles.begin(), m_profiles.end(),
+                     [&](const Profile& p) { return p.name == name; }))
         return false;
     m_default = name;
     return true;
 }
 
-}  // namespace mail
+} // namespace mail

@@ -12,15 +12,15 @@ struct TransportConfig {
     Kind kind = Kind::Outbox;
     // Smtp only: "smtp://host[:port]" or "smtps://host[:port]" (TLS from the first byte).
     std::string url;
-    bool startTls = false;  // smtp:// only: upgrade with STARTTLS and refuse to go on without it
-    std::string user;       // empty: no authentication
+    bool startTls = false; // smtp:// only: upgrade with STARTTLS and refuse to go on without it
+    std::string user;      // empty: no authentication
     std::string password;
-    std::string sender;     // envelope sender and From; empty: "orvane@" + the host name
+    std::string sender; // envelope sender and From; empty: "orvane@" + the host name
 };
 
 struct Profile {
     std::string name;
-    std::string mailSystem;  // absolute directory of the mail system (MailSystem.h)
+    std::string mailSystem; // absolute directory of the mail system (MailSystem.h)
     TransportConfig transport;
 };
 
@@ -64,4 +64,4 @@ private:
     std::string m_default;
 };
 
-}  // namespace mail
+} // namespace mail

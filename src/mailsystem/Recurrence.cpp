@@ -1,11 +1,10 @@
 // Recurrence rules mapped to Outlook patterns, and libical walks with limits of our own.
 #include "mailsystem/Recurrence.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <strings.h>
 
 namespace mail::recurrence {
 namespace {
@@ -13,20 +12,19 @@ namespace {
 constexpr int64_t kDay = 86400;
 
 struct Day {
-    int weekday;   // 0 Sunday ... 6 Saturday
-    int position;  // 0: every such day; n: the nth; -n: the nth from the end
+    int weekday;  // 0 Sunday ... 6 Saturday
+    int position; // 0: every such day; n: the nth; -n: the nth from the end
 };
 
 struct Parts {
     std::vector<Day> days;
     std::vector<int> months, monthDays, setPositions;
     bool leapMonth = false;
-    bool timeOfDay = false;  // BYHOUR, BYMINUTE or BYSECOND
-    bool yearDays = false;   // BYYEARDAY or BYWEEKNO
+    bool timeOfDay = false; // BYHOUR, BYMINUTE or BYSECOND
+    bool yearDays = false;  // BYYEARDAY or BYWEEKNO
 };
 
-template <size_t N>
-std::vector<int> Values(const short (&array)[N]) {
+template <size_t N> std::vector<int> Values(const short (&array)[N]) {
     std::vector<int> values;
     for (size_t i = 0; i < N && array[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i)
         values.push_back(array[i]);
@@ -36,11 +34,14 @@ std::vector<int> Values(const short (&array)[N]) {
 Parts PartsOf(const icalrecurrencetype& rule) {
     Parts parts;
     for (int value : Values(rule.by_day)) {
-        const int weekday = static_cast<int>(icalrecurrencetype_day_day_of_week(static_cast<short>(value)));
-        parts.days.push_back({weekday - 1, icalrecurrencetype_day_position(static_cast<short>(value))});
+        const int weekday =
+            static_cast<int>(icalrecurrencetype_day_day_of_week(static_cast<short>(value)));
+        parts.days.push_back(
+            {weekday - 1, icalrecurrencetype_day_position(static_cast<short>(value))});
     }
     for (int value : Values(rule.by_month)) {
-        parts.leapMonth = parts.leapMonth || icalrecurrencetype_month_is_leap(static_cast<short>(value));
+        parts.leapMonth =
+            parts.leapMonth || icalrecurrencetype_month_is_leap(static_cast<short>(value));
         parts.months.push_back(icalrecurrencetype_month_month(static_cast<short>(value)));
     }
     parts.monthDays = Values(rule.by_month_day);
@@ -93,16 +94,16 @@ std::pair<int, int> NthWeekday(const Parts& parts) {
     return {0, 0};
 }
 
-}  // namespace
+} // namespace
 
 RecurrencePattern MapRule(const icalrecurrencetype& rule, const icaltimetype& dtstart) {
-    RecurrencePattern none;  // type 4
+    RecurrencePattern none; // type 4
     if (!IsGregorian(rule) || rule.interval < 1)
         return none;
     const Parts parts = PartsOf(rule);
     if (parts.timeOfDay || parts.yearDays || parts.leapMonth)
         return none;
-    const int startWeekday = icaltime_day_of_week(dtstart) - 1;  // 0 Sunday
+    const int startWeekday = icaltime_day_of_week(dtstart) - 1; // 0 Sunday
     RecurrencePattern p;
     p.interval = rule.interval;
     switch (rule.freq) {
@@ -116,7 +117,7 @@ RecurrencePattern MapRule(const icalrecurrencetype& rule, const icaltimetype& dt
         if (!AllEveryDay(parts.days) || rule.interval != 1)
             return none;
         p.recurrenceType = 0;
-        p.interval = 0;  // "every weekday": the mask decides
+        p.interval = 0; // "every weekday": the mask decides
         p.dayOfWeekMask = MaskOf(parts.days);
         return p;
     case ICAL_WEEKLY_RECURRENCE: {
@@ -230,7 +231,7 @@ CivilDate CivilFromDays(int64_t z) {
     const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
     const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
     const int year = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (month <= 2));
-    const int weekday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+    const int weekday = static_cast<int>(((days % 7) + 11) % 7); // 1970-01-01 was a Thursday
     return {year, month, day, weekday};
 }
 
@@ -242,9 +243,10 @@ int DaysInMonth(int year, int month) {
     return month == 2 && leap ? 29 : kDays[month];
 }
 
-}  // namespace
+} // namespace
 
-bool MayOccur(const icalrecurrencetype& rule, int year, int month, int day, int64_t firstDay, int64_t lastDay) {
+bool MayOccur(const icalrecurrencetype& rule, int year, int month, int day, int64_t firstDay,
+              int64_t lastDay) {
     if (lastDay - firstDay > 400)
         return true;
     if (rule.freq != ICAL_MONTHLY_RECURRENCE && rule.freq != ICAL_YEARLY_RECURRENCE)
@@ -264,7 +266,7 @@ bool MayOccur(const icalrecurrencetype& rule, int year, int month, int day, int6
             return true;
     } else if (months.empty()) {
         if (!parts.days.empty())
-            return true;  // ordinal weekdays counted through the year
+            return true; // ordinal weekdays counted through the year
         if (parts.monthDays.empty())
             months.push_back(month);
     }
@@ -288,7 +290,8 @@ bool MayOccur(const icalrecurrencetype& rule, int year, int month, int day, int6
             if (d.weekday != date.weekday)
                 continue;
             if (d.position == 0 || (d.position > 0 && (date.day - 1) / 7 + 1 == d.position) ||
-                (d.position < 0 && (DaysInMonth(date.year, date.month) - date.day) / 7 + 1 == -d.position))
+                (d.position < 0 &&
+                 (DaysInMonth(date.year, date.month) - date.day) / 7 + 1 == -d.position))
                 return true;
         }
     }
@@ -298,15 +301,20 @@ bool MayOccur(const icalrecurrencetype& rule, int year, int month, int day, int6
 int64_t StepBound(const icalrecurrencetype& rule) {
     const int64_t interval = rule.interval < 1 ? 1 : rule.interval;
     switch (rule.freq) {
-    case ICAL_DAILY_RECURRENCE: return interval * kDay + 7 * kDay;
-    case ICAL_WEEKLY_RECURRENCE: return interval * 7 * kDay + 7 * kDay;
-    case ICAL_MONTHLY_RECURRENCE: return interval * 31 * kDay + 31 * kDay;
-    default: return interval * 366 * kDay + 366 * kDay;
+    case ICAL_DAILY_RECURRENCE:
+        return interval * kDay + 7 * kDay;
+    case ICAL_WEEKLY_RECURRENCE:
+        return interval * 7 * kDay + 7 * kDay;
+    case ICAL_MONTHLY_RECURRENCE:
+        return interval * 31 * kDay + 31 * kDay;
+    default:
+        return interval * 366 * kDay + 366 * kDay;
     }
 }
 
 Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64_t dtstartInstant,
-              int64_t from, int64_t to, const std::function<int64_t(const icaltimetype&)>& toInstant,
+              int64_t from, int64_t to,
+              const std::function<int64_t(const icaltimetype&)>& toInstant,
               const std::function<icaltimetype(int64_t)>& fromInstant) {
     Walk walk;
     if (!IsWalkable(rule))
@@ -355,4 +363,4 @@ Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64
     return walk;
 }
 
-}  // namespace mail::recurrence
+} // namespace mail::recurrence

@@ -1,19 +1,18 @@
 // Recurrence rules: their Outlook pattern, and bounded walks over their occurrences.
 #pragma once
 
-#include <libical/ical.h>
+#include "mailsystem/MailSystem.h"
 
 #include <cstdint>
 #include <functional>
+#include <libical/ical.h>
 #include <vector>
-
-#include "mailsystem/MailSystem.h"
 
 namespace mail::recurrence {
 
 // Limits of one walk. A rule that needs more gives no occurrence at all.
-inline constexpr int kMaxSteps = 100000;        // occurrences read from libical's iterator
-inline constexpr size_t kMaxOccurrences = 10000;  // occurrences kept in the asked range
+inline constexpr int kMaxSteps = 100000;         // occurrences read from libical's iterator
+inline constexpr size_t kMaxOccurrences = 10000; // occurrences kept in the asked range
 inline constexpr int kMaxInterval = 10000;
 
 // The pattern that describes `rule` for a series starting at `dtstart` (its wall-clock time),
@@ -32,12 +31,13 @@ int64_t StepBound(const icalrecurrencetype& rule);
 // False only when `rule`, for a series whose DTSTART falls on the given wall-clock date, surely
 // has no occurrence on any day from `firstDay` to `lastDay` (days since 1970-01-01 of wall-clock
 // dates). Decided without libical for plain monthly and yearly rules; true for anything else.
-bool MayOccur(const icalrecurrencetype& rule, int year, int month, int day, int64_t firstDay, int64_t lastDay);
+bool MayOccur(const icalrecurrencetype& rule, int year, int month, int day, int64_t firstDay,
+              int64_t lastDay);
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back.
 int64_t DaysFromCivil(int64_t year, int month, int day);
 struct CivilDate {
-    int year, month, day, weekday;  // weekday 0 Sunday
+    int year, month, day, weekday; // weekday 0 Sunday
 };
 CivilDate CivilFromDays(int64_t days);
 
@@ -46,14 +46,15 @@ struct Walk {
     Outcome outcome = Refused;
     // (wall-clock time, instant) of each occurrence with from <= instant <= to, in order.
     std::vector<std::pair<icaltimetype, int64_t>> occurrences;
-    int64_t last = INT64_MIN;  // Ended: instant of the rule's last occurrence (INT64_MIN: none)
+    int64_t last = INT64_MIN; // Ended: instant of the rule's last occurrence (INT64_MIN: none)
 };
 
 // Walks `rule` from `dtstart`, starting near `from` when the rule has no COUNT, and keeps the
 // occurrences in [from, to]. `toInstant` turns an occurrence's wall-clock time into an instant.
 // Refused when the rule is not walkable, libical refuses it, or a limit above is reached.
 Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64_t dtstartInstant,
-              int64_t from, int64_t to, const std::function<int64_t(const icaltimetype&)>& toInstant,
+              int64_t from, int64_t to,
+              const std::function<int64_t(const icaltimetype&)>& toInstant,
               const std::function<icaltimetype(int64_t)>& fromInstant);
 
-}  // namespace mail::recurrence
+} // namespace mail::recurrence

@@ -1,14 +1,13 @@
 // Choosing a profile's transport and the checks every delivery makes before composing.
-#include <sys/random.h>
-#include <unistd.h>
+#include "mailsystem/TransportInternal.h"
 
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <string>
-
-#include "mailsystem/TransportInternal.h"
+#include <sys/random.h>
+#include <unistd.h>
 
 namespace mail {
 namespace {
@@ -32,10 +31,11 @@ bool IsSmtpAuthority(const std::string& rest) {
             return false;
     }
     std::string authority = rest.substr(0, rest.find('/'));
-    const std::string path = rest.size() > authority.size() ? rest.substr(authority.size() + 1) : "";
+    const std::string path =
+        rest.size() > authority.size() ? rest.substr(authority.size() + 1) : "";
     for (char c : path) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                        c == '.' || c == '-';
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '.' || c == '-';
         if (!ok)
             return false;
     }
@@ -87,24 +87,23 @@ std::string HostName() {
     return "localhost";
 }
 
-}  // namespace
+} // namespace
 
 uint64_t RandomBits() {
     uint64_t value = 0;
     if (getrandom(&value, sizeof value, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof value))
         return value;
     static std::atomic<uint64_t> mix{0x9e3779b97f4a7c15ull};
-    const uint64_t now = static_cast<uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    const uint64_t now =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     return mix.fetch_add(0x9e3779b97f4a7c15ull) ^ now ^ reinterpret_cast<uintptr_t>(&value);
 }
 
 std::string NewMessageId() {
     static std::atomic<unsigned> counter{0};
     char buffer[96];
-    snprintf(buffer, sizeof buffer, "%lld.%d.%u.%016llx",
-             static_cast<long long>(time(nullptr)), static_cast<int>(getpid()), counter++,
-             static_cast<unsigned long long>(RandomBits()));
+    snprintf(buffer, sizeof buffer, "%lld.%d.%u.%016llx", static_cast<long long>(time(nullptr)),
+             static_cast<int>(getpid()), counter++, static_cast<unsigned long long>(RandomBits()));
     return std::string(buffer) + "@" + HostName();
 }
 
@@ -157,4 +156,4 @@ std::unique_ptr<Transport> Transport::Create(const TransportConfig& config,
     return MakeSmtpTransport(config, sender, limits);
 }
 
-}  // namespace mail
+} // namespace mail

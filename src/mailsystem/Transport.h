@@ -1,45 +1,45 @@
 // Outgoing mail: composing one RFC 5322 message and delivering it to the outbox or over SMTP.
 #pragma once
 
+#include "core/Text.h"
+#include "mailsystem/Profiles.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "core/Text.h"
-#include "mailsystem/Profiles.h"
-
 namespace mail {
 
 struct OutgoingRecipient {
     enum class Kind { To, Cc, Bcc };
     Kind kind = Kind::To;
-    std::string displayName;  // may be empty; never contains control characters
-    std::string address;      // the envelope address: local@domain, validated before use
+    std::string displayName; // may be empty; never contains control characters
+    std::string address;     // the envelope address: local@domain, validated before use
 };
 
 struct OutgoingMessage {
     std::vector<OutgoingRecipient> recipients;
-    std::string subject;  // empty for none; no control characters
-    std::string body;     // any bytes; line ends of any kind are sent as CRLF
+    std::string subject; // empty for none; no control characters
+    std::string body;    // any bytes; line ends of any kind are sent as CRLF
 };
 
 // What became of one delivery, most specific cause first.
 enum class DeliveryOutcome {
     Sent,
-    InvalidRecipient,   // an address or name that must not reach the envelope or a header
-    InvalidMessage,     // a subject that cannot be a header, no recipient at all
-    RecipientRefused,   // the server answered RCPT TO with 4xx or 5xx
-    SenderRefused,      // ... MAIL FROM
-    MessageRefused,     // ... the message data
-    ConnectionFailed,   // no connection (refused, unreachable, unknown host) or it broke
-    TimedOut,           // a connect or overall time limit ran out
-    TlsFailed,          // TLS could not be set up or the certificate was not trusted
+    InvalidRecipient, // an address or name that must not reach the envelope or a header
+    InvalidMessage,   // a subject that cannot be a header, no recipient at all
+    RecipientRefused, // the server answered RCPT TO with 4xx or 5xx
+    SenderRefused,    // ... MAIL FROM
+    MessageRefused,   // ... the message data
+    ConnectionFailed, // no connection (refused, unreachable, unknown host) or it broke
+    TimedOut,         // a connect or overall time limit ran out
+    TlsFailed,        // TLS could not be set up or the certificate was not trusted
     AuthenticationFailed,
-    DiskFull,           // the outbox's file system is full or over quota
+    DiskFull, // the outbox's file system is full or over quota
     OutOfMemory,
-    Failed,             // anything else (a broken profile, an unwritable outbox, ...)
+    Failed, // anything else (a broken profile, an unwritable outbox, ...)
 };
 
 struct DeliveryResult {
@@ -56,7 +56,7 @@ const char* OutcomeName(DeliveryOutcome outcome);
 struct TransportLimits {
     long connectTimeoutMs = 10000;
     long overallTimeoutMs = 30000;
-    std::string caFile;  // a CA bundle to trust instead of the system's; empty: the system's
+    std::string caFile; // a CA bundle to trust instead of the system's; empty: the system's
 };
 
 // The limits in force: the defaults above, with ORVANE_SMTP_CA_FILE naming a CA bundle, and
@@ -96,9 +96,9 @@ std::string NormalizeLineEnds(std::string_view text);
 // 76 octets ever reach a server. The charset is UTF-8 when the text is valid UTF-8 (ASCII
 // included), otherwise windows-1252, the 8-bit code page that Orvane's texts come from.
 struct EncodedBody {
-    std::string contentType;       // e.g. "text/plain; charset=utf-8"
-    std::string transferEncoding;  // "7bit" or "quoted-printable"
-    std::string text;              // CRLF line ends, ends with CRLF
+    std::string contentType;      // e.g. "text/plain; charset=utf-8"
+    std::string transferEncoding; // "7bit" or "quoted-printable"
+    std::string text;             // CRLF line ends, ends with CRLF
 };
 EncodedBody EncodeBody(std::string_view body);
 
@@ -130,4 +130,4 @@ bool ComposeMessage(const std::string& from, const OutgoingMessage& message, int
 // ("orvane@localhost" when the host name is no domain).
 std::string SenderAddress(const TransportConfig& config);
 
-}  // namespace mail
+} // namespace mail

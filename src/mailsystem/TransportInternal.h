@@ -14,4 +14,4 @@ std::unique_ptr<Transport> MakeSmtpTransport(const TransportConfig& config,
 // Random bits from the kernel (for unique names); falls back to time and address bits.
 uint64_t RandomBits();
 
-}  // namespace mail
+} // namespace mail

@@ -1,12 +1,11 @@
 // Composing outgoing messages: address checks, body encoding, headers that cannot be forged.
-#include <arpa/inet.h>
-#include <unistd.h>
+#include "mailsystem/Transport.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cstdlib>
 #include <ctime>
-
-#include "mailsystem/Transport.h"
+#include <unistd.h>
 
 namespace mail {
 namespace {
@@ -15,8 +14,24 @@ bool IsAtext(unsigned char c) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
         return true;
     switch (c) {
-    case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+': case '-':
-    case '/': case '=': case '?': case '^': case '_': case '`': case '{': case '|': case '}':
+    case '!':
+    case '#':
+    case '$':
+    case '%':
+    case '&':
+    case '\'':
+    case '*':
+    case '+':
+    case '-':
+    case '/':
+    case '=':
+    case '?':
+    case '^':
+    case '_':
+    case '`':
+    case '{':
+    case '|':
+    case '}':
     case '~':
         return true;
     default:
@@ -46,8 +61,8 @@ bool IsDomainName(std::string_view domain) {
     size_t start = 0;
     while (true) {
         const size_t dot = domain.find('.', start);
-        const std::string_view label =
-            domain.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+        const std::string_view label = domain.substr(
+            start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
         if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
             return false;
         for (char c : label) {
@@ -175,23 +190,36 @@ std::string AddressHeader(const char* name, const std::vector<std::string>& mail
     return line + "\r\n";
 }
 
-}  // namespace
+} // namespace
 
 const char* OutcomeName(DeliveryOutcome outcome) {
     switch (outcome) {
-    case DeliveryOutcome::Sent: return "sent";
-    case DeliveryOutcome::InvalidRecipient: return "invalid recipient";
-    case DeliveryOutcome::InvalidMessage: return "invalid message";
-    case DeliveryOutcome::RecipientRefused: return "recipient refused";
-    case DeliveryOutcome::SenderRefused: return "sender refused";
-    case DeliveryOutcome::MessageRefused: return "message refused";
-    case DeliveryOutcome::ConnectionFailed: return "connection failed";
-    case DeliveryOutcome::TimedOut: return "timed out";
-    case DeliveryOutcome::TlsFailed: return "TLS failed";
-    case DeliveryOutcome::AuthenticationFailed: return "authentication failed";
-    case DeliveryOutcome::DiskFull: return "disk full";
-    case DeliveryOutcome::OutOfMemory: return "out of memory";
-    case DeliveryOutcome::Failed: return "failed";
+    case DeliveryOutcome::Sent:
+        return "sent";
+    case DeliveryOutcome::InvalidRecipient:
+        return "invalid recipient";
+    case DeliveryOutcome::InvalidMessage:
+        return "invalid message";
+    case DeliveryOutcome::RecipientRefused:
+        return "recipient refused";
+    case DeliveryOutcome::SenderRefused:
+        return "sender refused";
+    case DeliveryOutcome::MessageRefused:
+        return "message refused";
+    case DeliveryOutcome::ConnectionFailed:
+        return "connection failed";
+    case DeliveryOutcome::TimedOut:
+        return "timed out";
+    case DeliveryOutcome::TlsFailed:
+        return "TLS failed";
+    case DeliveryOutcome::AuthenticationFailed:
+        return "authentication failed";
+    case DeliveryOutcome::DiskFull:
+        return "disk full";
+    case DeliveryOutcome::OutOfMemory:
+        return "out of memory";
+    case DeliveryOutcome::Failed:
+        return "failed";
     }
     return "failed";
 }
@@ -433,4 +461,4 @@ std::string SenderAddress(const TransportConfig& config) {
     return "orvane@localhost";
 }
 
-}  // namespace mail
+} // namespace mail

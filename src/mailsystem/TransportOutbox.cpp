@@ -1,17 +1,16 @@
 // The local transport: one message a file in the mail system's outbox, never seen half-written.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "core/Clock.h"
+#include "core/FileSystem.h"
+#include "mailsystem/TransportInternal.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-
-#include "core/Clock.h"
-#include "core/FileSystem.h"
-#include "mailsystem/TransportInternal.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace mail {
 namespace {
@@ -119,11 +118,11 @@ private:
     std::string m_sender;
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<Transport> MakeOutboxTransport(const std::string& directory,
                                                const std::string& sender) {
     return std::make_unique<OutboxTransport>(directory, sender);
 }
 
-}  // namespace mail
+} // namespace mail

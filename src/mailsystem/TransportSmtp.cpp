@@ -1,13 +1,12 @@
 // SMTP delivery through libcurl: bounded in time, TLS where the profile asks, causes told apart.
-#include <curl/curl.h>
+#include "core/Clock.h"
+#include "mailsystem/TransportInternal.h"
 
 #include <cctype>
 #include <cstring>
+#include <curl/curl.h>
 #include <memory>
 #include <mutex>
-
-#include "core/Clock.h"
-#include "mailsystem/TransportInternal.h"
 
 namespace mail {
 namespace {
@@ -40,9 +39,9 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
 // Only verbs are kept, so credentials sent with AUTH never leave libcurl. The QUIT that libcurl
 // sends when it closes after a failure is not recorded: its reply would hide the cause.
 struct Conversation {
-    std::string command;  // "EHLO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", ...
+    std::string command; // "EHLO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", ...
     int replyCode = 0;
-    std::string reply;    // the last reply line, control characters removed
+    std::string reply; // the last reply line, control characters removed
     bool quitting = false;
 };
 
@@ -52,7 +51,8 @@ int Trace(CURL*, curl_infotype type, char* data, size_t size, void* user) {
         return 0;
     if (type == CURLINFO_HEADER_OUT) {
         std::string verb;
-        for (size_t i = 0; i < size && i < 16 && std::isalpha(static_cast<unsigned char>(data[i])); ++i)
+        for (size_t i = 0; i < size && i < 16 && std::isalpha(static_cast<unsigned char>(data[i]));
+             ++i)
             verb += static_cast<char>(std::toupper(static_cast<unsigned char>(data[i])));
         if (verb == "QUIT")
             c->quitting = true;
@@ -141,7 +141,8 @@ public:
         // libcurl dot-stuffs the data itself (every CRLF "." becomes CRLF ".."), so the message
         // goes to it unstuffed, with CRLF line ends and no line that starts the data with ".".
         std::string bytes, error;
-        if (!ComposeMessage(m_sender, message, Clock::Now().GetTime(), NewMessageId(), bytes, error))
+        if (!ComposeMessage(m_sender, message, Clock::Now().GetTime(), NewMessageId(), bytes,
+                            error))
             return {DeliveryOutcome::InvalidMessage, error};
 
         if (!GlobalInit())
@@ -163,8 +164,8 @@ public:
         Conversation conversation;
         char errorBuffer[CURL_ERROR_SIZE] = {0};
         CURL* h = curl.get();
-        const bool smtps = m_config.url.size() >= 6 &&
-                           (m_config.url[4] == 's' || m_config.url[4] == 'S');
+        const bool smtps =
+            m_config.url.size() >= 6 && (m_config.url[4] == 's' || m_config.url[4] == 'S');
         CURLcode set = CURLE_OK;
         auto option = [&](CURLoption o, auto value) {
             if (set == CURLE_OK)
@@ -185,7 +186,8 @@ public:
         option(CURLOPT_SSL_VERIFYPEER, 1L);
         option(CURLOPT_SSL_VERIFYHOST, 2L);
         if (!smtps)
-            option(CURLOPT_USE_SSL, static_cast<long>(m_config.startTls ? CURLUSESSL_ALL : CURLUSESSL_NONE));
+            option(CURLOPT_USE_SSL,
+                   static_cast<long>(m_config.startTls ? CURLUSESSL_ALL : CURLUSESSL_NONE));
         if (!m_limits.caFile.empty())
             option(CURLOPT_CAINFO, m_limits.caFile.c_str());
         if (!m_config.user.empty()) {
@@ -216,7 +218,7 @@ private:
     TransportLimits m_limits;
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<Transport> MakeSmtpTransport(const TransportConfig& config,
                                              const std::string& sender,
@@ -224,4 +226,4 @@ std::unique_ptr<Transport> MakeSmtpTransport(const TransportConfig& config,
     return std::make_unique<SmtpTransport>(config, sender, limits);
 }
 
-}  // namespace mail
+} // namespace mail

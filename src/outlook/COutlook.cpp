@@ -15,7 +15,7 @@ CString ErrorText(const CException& e, unsigned bufferSize) {
     return CString(buffer.c_str());
 }
 
-}  // namespace
+} // namespace
 
 CString WithDescription(const CString& message, const COleDispatchException& e) {
     return e.m_strDescription.empty() ? message : message + "  " + e.m_strDescription;
@@ -26,11 +26,10 @@ CString WithSystemText(const CString& message, const COleException& e) {
     return text.empty() ? message : message + " " + text;
 }
 
-COutlook::COutlook(CString profileName)
-    : m_Day(86400), m_Week(604800), m_Hour(3600) {
+COutlook::COutlook(CString profileName) : m_Day(86400), m_Week(604800), m_Hour(3600) {
     const COleVariant profile(profileName);
     const COleVariant password("");
-    const COleVariant yes(true);  // both ShowDialog and NewSession
+    const COleVariant yes(true); // both ShowDialog and NewSession
 
     CoInitialize(nullptr);
     m_ComInitialized = true;
@@ -47,14 +46,16 @@ COutlook::COutlook(CString profileName)
         try {
             m_Namespace.AttachDispatch(m_Application.GetNamespace("MAPI"));
         } catch (const COleDispatchException& e) {
-            LogEvent(EventLog::kEventId, WithDescription("Error opening Outlook namespace.", e).c_str());
+            LogEvent(EventLog::kEventId,
+                     WithDescription("Error opening Outlook namespace.", e).c_str());
             return;
         }
         try {
             m_Namespace.Logon(profile, password, yes, yes);
         } catch (const COleDispatchException& e) {
             // The namespace stays: the session does not remember whether the logon succeeded.
-            LogEvent(EventLog::kEventId, WithDescription("Unable to open a MAPI sesson.", e).c_str());
+            LogEvent(EventLog::kEventId,
+                     WithDescription("Unable to open a MAPI sesson.", e).c_str());
         }
     } catch (...) {
         // A call error leaves the constructor; give back what was obtained on the way out.
@@ -73,14 +74,16 @@ COutlook::~COutlook() {
         try {
             m_Namespace.Logoff();
         } catch (const COleDispatchException& e) {
-            LogEvent(EventLog::kEventId, WithDescription("Error logging off the Outlook session.", e).c_str());
+            LogEvent(EventLog::kEventId,
+                     WithDescription("Error logging off the Outlook session.", e).c_str());
         } catch (const COleException& e) {
             // A destructor cannot pass the failure on; the session ends all the same.
-            LogEvent(EventLog::kEventId, WithSystemText("Error logging off the Outlook session.", e).c_str());
+            LogEvent(EventLog::kEventId,
+                     WithSystemText("Error logging off the Outlook session.", e).c_str());
         }
         m_Namespace.ReleaseDispatch();
     }
-    m_Application.ReleaseDispatch();  // Outlook is not told to quit
+    m_Application.ReleaseDispatch(); // Outlook is not told to quit
     if (m_ComInitialized)
         CoUninitialize();
 }
@@ -97,7 +100,9 @@ void COutlook::LogEvent(unsigned long eventId, const char* first, const char* se
     ::LogEvent(eventId, first, second);
 }
 
-CTime COutlook::GetLocalTime() { return CTime::GetCurrentTime(); }
+CTime COutlook::GetLocalTime() {
+    return CTime::GetCurrentTime();
+}
 
 int COutlook::OpenUser(CString mailboxName, int report) {
     StatusText().SetMessageText(mailboxName);
@@ -137,10 +142,11 @@ int COutlook::OpenUser(CString mailboxName, int report) {
         return FALSE;
     }
 
-    const CString calendar = "Error obtaining Outlook Calendar folder for user " + mailboxName + ".";
+    const CString calendar =
+        "Error obtaining Outlook Calendar folder for user " + mailboxName + ".";
     try {
-        m_CalendarFolder.AttachDispatch(
-            m_Namespace.GetSharedDefaultFolder(m_Recipient.m_lpDispatch, outlook_id::olFolderCalendar));
+        m_CalendarFolder.AttachDispatch(m_Namespace.GetSharedDefaultFolder(
+            m_Recipient.m_lpDispatch, outlook_id::olFolderCalendar));
     } catch (const COleDispatchException& e) {
         log(WithDescription(calendar, e));
         return FALSE;
@@ -150,10 +156,11 @@ int COutlook::OpenUser(CString mailboxName, int report) {
     }
 
     try {
-        m_TasksFolder.AttachDispatch(
-            m_Namespace.GetSharedDefaultFolder(m_Recipient.m_lpDispatch, outlook_id::olFolderTasks));
+        m_TasksFolder.AttachDispatch(m_Namespace.GetSharedDefaultFolder(m_Recipient.m_lpDispatch,
+                                                                        outlook_id::olFolderTasks));
     } catch (const COleDispatchException& e) {
-        log(WithDescription("Error obtaining Outlook Tasks folder for user " + mailboxName + ".", e));
+        log(WithDescription("Error obtaining Outlook Tasks folder for user " + mailboxName + ".",
+                            e));
         return FALSE;
     }
 

@@ -50,7 +50,7 @@ private:
     MAPIFolder m_CalendarFolder;
     MAPIFolder m_TasksFolder;
     Recipient m_Recipient;
-    CString m_UserName;  // the mailbox last opened successfully
+    CString m_UserName; // the mailbox last opened successfully
     CTimeSpan m_Day;
     CTimeSpan m_Week;
     CTimeSpan m_Hour;

@@ -30,7 +30,7 @@ int COutlook::ScanTables(CRemList& reminders) {
         }
         while (item) {
             {
-                _AppointmentItem appointment(item);  // released at the end of this block
+                _AppointmentItem appointment(item); // released at the end of this block
                 ProcessAppointment(reminders, item);
             }
             item = FindNextOrEnd(items, "Calendar", complete);
@@ -47,7 +47,8 @@ int COutlook::ScanTables(CRemList& reminders) {
             item = items.Find(filter.c_str());
         } catch (const COleDispatchException& e) {
             LogEvent(EventLog::kEventId,
-                     WithDescription("Error reading Tasks folder for user " + m_UserName + ".", e).c_str());
+                     WithDescription("Error reading Tasks folder for user " + m_UserName + ".", e)
+                         .c_str());
             return FALSE;
         }
         while (item) {
@@ -85,19 +86,20 @@ bool COutlook::DateToTime(DATE date, const CString& subject, CTime& out) {
         }
     }
     LogEvent(EventLog::kEventId, ("The item " + subject + " of user " + m_UserName +
-                                  " has a date that cannot be handled; it gives no reminder.").c_str());
+                                  " has a date that cannot be handled; it gives no reminder.")
+                                     .c_str());
     return false;
 }
 
 void COutlook::ProcessAppointment(CRemList& reminders, LPDISPATCH item) {
-    _AppointmentItem appointment(item, false);  // the caller holds the reference
+    _AppointmentItem appointment(item, false); // the caller holds the reference
     const CTime now = GetLocalTime();
 
     try {
         if (!appointment.GetReminderSet())
             return;
     } catch (const CException&) {
-        return;  // an item whose reminder cannot be read gives none
+        return; // an item whose reminder cannot be read gives none
     }
 
     const CString subject = appointment.GetSubject();
@@ -125,14 +127,14 @@ void COutlook::ProcessAppointment(CRemList& reminders, LPDISPATCH item) {
                 values.MonthOfYear = pattern.GetMonthOfYear();
             }
             const CTime readStart = start;
-            if (AdvanceToNextOccurrence(values, RecurrenceSpans{m_Day, m_Week, m_Hour}, now, lead, start,
-                                        reminderTime) == AdvanceOutcome::UnknownType)
+            if (AdvanceToNextOccurrence(values, RecurrenceSpans{m_Day, m_Week, m_Hour}, now, lead,
+                                        start, reminderTime) == AdvanceOutcome::UnknownType)
                 return;
             // The occurrence it landed on lasts as long as the one that was read.
             end += start - readStart;
         }
     } catch (const CException&) {
-        return;  // the recurrence cannot be read: no reminder for this item
+        return; // the recurrence cannot be read: no reminder for this item
     }
 
     if (reminderTime >= now)

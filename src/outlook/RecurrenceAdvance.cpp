@@ -5,12 +5,16 @@
 
 namespace {
 
-constexpr int kSunday = 1;  // CTime::GetDayOfWeek
+constexpr int kSunday = 1; // CTime::GetDayOfWeek
 
 // A mask that names no weekday (none of bits 0 to 6) counts as no mask at all.
-int32_t EffectiveMask(int32_t mask) { return (mask & 0x7F) == 0 ? 0 : mask; }
+int32_t EffectiveMask(int32_t mask) {
+    return (mask & 0x7F) == 0 ? 0 : mask;
+}
 
-bool InMask(int32_t mask, CTime t) { return (mask >> (t.GetDayOfWeek() - 1)) & 1; }
+bool InMask(int32_t mask, CTime t) {
+    return (mask >> (t.GetDayOfWeek() - 1)) & 1;
+}
 
 // A local date with `like`'s time of day, normalised by the C library; nothing when it does not
 // fit the 32-bit range.
@@ -42,7 +46,7 @@ void NthWeekday(int32_t instance, int32_t mask, const RecurrenceSpans& spans, CT
         }
         OnToMaskedDay(mask, spans, start);
         if (n >= 6)
-            break;  // later rounds cannot move start any further within the month
+            break; // later rounds cannot move start any further within the month
     }
 }
 
@@ -50,7 +54,7 @@ void NthWeekday(int32_t instance, int32_t mask, const RecurrenceSpans& spans, CT
 bool Step(const RecurrenceValues& p, const RecurrenceSpans& spans, CTime& start) {
     const int32_t mask = EffectiveMask(p.DayOfWeekMask);
     switch (p.RecurrenceType) {
-    case 0:  // daily
+    case 0: // daily
         if (p.Interval > 0) {
             start += CTimeSpan(int64_t(p.Interval) * spans.day.GetTotalSeconds());
         } else if (mask > 0) {
@@ -58,7 +62,7 @@ bool Step(const RecurrenceValues& p, const RecurrenceSpans& spans, CTime& start)
             OnToMaskedDay(mask, spans, start);
         }
         return true;
-    case 1:  // weekly
+    case 1: // weekly
         if (mask > 0) {
             // Passing a Sunday starts a new week: skip the weeks the interval leaves out.
             for (int i = 0; i < 8; ++i) {
@@ -70,7 +74,7 @@ bool Step(const RecurrenceValues& p, const RecurrenceSpans& spans, CTime& start)
             }
         }
         return true;
-    case 2:  // monthly on start's day of the month
+    case 2: // monthly on start's day of the month
         if (p.DayOfMonth > 0) {
             int year, month;
             MonthsOn(start, p.Interval, year, month);
@@ -78,7 +82,7 @@ bool Step(const RecurrenceValues& p, const RecurrenceSpans& spans, CTime& start)
                 start = *next;
         }
         return true;
-    case 3:  // monthly on the Nth weekday
+    case 3: // monthly on the Nth weekday
         if (mask > 0) {
             int year, month;
             MonthsOn(start, p.Interval < 1 ? 1 : p.Interval, year, month);
@@ -88,13 +92,13 @@ bool Step(const RecurrenceValues& p, const RecurrenceSpans& spans, CTime& start)
             }
         }
         return true;
-    case 5:  // yearly on the same month and day
+    case 5: // yearly on the same month and day
         if (start.GetYear() + 1 < 2038) {
             if (auto next = DateLike(start, start.GetYear() + 1, start.GetMonth(), start.GetDay()))
                 start = *next;
         }
         return true;
-    case 6:  // yearly on the Nth weekday of start's month
+    case 6: // yearly on the Nth weekday of start's month
         if (mask > 0 && start.GetYear() + 1 < 2038) {
             if (auto first = DateLike(start, start.GetYear() + 1, start.GetMonth(), 1)) {
                 start = *first;
@@ -116,15 +120,17 @@ void AlignHour(CTime base, const RecurrenceSpans& spans, CTime& start) {
         start += spans.hour;
 }
 
-}  // namespace
+} // namespace
 
-AdvanceOutcome AdvanceToNextOccurrence(const RecurrenceValues& pattern, const RecurrenceSpans& spans,
-                                       CTime now, CTimeSpan lead, CTime& start, CTime& reminderTime) {
+AdvanceOutcome AdvanceToNextOccurrence(const RecurrenceValues& pattern,
+                                       const RecurrenceSpans& spans, CTime now, CTimeSpan lead,
+                                       CTime& start, CTime& reminderTime) {
     const CTime limit = now + spans.week;
     CTime previous(0);
     // Every round moves start forward by at least a day and never past the limit a week ahead,
     // so the loop ends; the count is a second, independent bound.
-    for (int round = 0; round < 4000 && reminderTime < now && start <= limit && start > previous; ++round) {
+    for (int round = 0; round < 4000 && reminderTime < now && start <= limit && start > previous;
+         ++round) {
         previous = start;
         const CTime base = start;
         if (!Step(pattern, spans, start))

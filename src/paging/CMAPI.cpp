@@ -1,16 +1,15 @@
 // The Simple MAPI client: loading the library, logging on, sending one page, reporting failures.
 #include "paging/CMAPI.h"
 
-#include <dlfcn.h>
-#include <limits.h>
-#include <unistd.h>
+#include "paging/EventLog.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
+#include <limits.h>
 #include <memory>
 #include <new>
-
-#include "paging/EventLog.h"
+#include <unistd.h>
 
 LPMAPILOGON CMAPI::lpfnMAPILogon = nullptr;
 LPMAPILOGOFF CMAPI::lpfnMAPILogoff = nullptr;
@@ -49,14 +48,15 @@ std::string ExecutableDirectory() {
     return path;
 }
 
-template <typename T>
-T Resolve(void* library, const char* name) {
+template <typename T> T Resolve(void* library, const char* name) {
     return reinterpret_cast<T>(dlsym(library, name));
 }
 
-}  // namespace
+} // namespace
 
-CMAPI::~CMAPI() { CloseMailServer(); }
+CMAPI::~CMAPI() {
+    CloseMailServer();
+}
 
 std::vector<std::string> CMAPI::LibraryCandidates() {
     if (const char* chosen = std::getenv(kSimpleMapiLibraryVariable); chosen && *chosen)
@@ -127,7 +127,8 @@ void CMAPI::CloseMailSession() {
     }
 }
 
-int CMAPI::SendMail(const char* recipient, const char* subject, const char* text, int reportErrors) {
+int CMAPI::SendMail(const char* recipient, const char* subject, const char* text,
+                    int reportErrors) {
     if (Session == 0) {
         LogEvent(EventLog::kEventId,
                  "Orvane is not logged onto the mail system.  Please exit and restart the "
@@ -155,7 +156,8 @@ int CMAPI::SendMail(const char* recipient, const char* subject, const char* text
     if (rc != SUCCESS_SUCCESS && reportErrors) {
         switch (rc) {
         case MAPI_E_DISK_FULL:
-            LogEvent(EventLog::kEventId, "There is insufficient disk space to send the reminder page.");
+            LogEvent(EventLog::kEventId,
+                     "There is insufficient disk space to send the reminder page.");
             break;
         case MAPI_E_INSUFFICIENT_MEMORY:
             LogEvent(EventLog::kEventId, "There is insufficient memory to send the reminder page");

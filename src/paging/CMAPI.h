@@ -1,11 +1,11 @@
 // CMAPI: the Simple MAPI client that sends pages, loading the mail library by name at run time.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "core/CString.h"
 #include "paging/SimpleMapi.h"
+
+#include <string>
+#include <vector>
 
 // Where the Simple MAPI library is looked for, in order (docs/mapi.md):
 //  1. the file that the environment variable ORVANE_MAPI_LIBRARY names, and only that file;

@@ -1,10 +1,10 @@
 // The out-of-office check: Extended MAPI logon, the Exchange store, and each mailbox's flag.
 #include "paging/COOFCheck.h"
 
+#include "paging/EventLog.h"
+
 #include <cstdio>
 #include <vector>
-
-#include "paging/EventLog.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ const char* const kInstalled =
     "  Please be sure that a copy of Microsoft Outlook has been installed on this machine";
 const char* const kRights = "  Please be sure that the logon account has sufficient rights.";
 
-}  // namespace
+} // namespace
 
 CString COOFCheck::CodeText(HRESULT code) {
     char buffer[16];
@@ -55,7 +55,7 @@ int COOFCheck::Logon() {
     LPMAPISESSION session = nullptr;
     const HRESULT hr = MAPILogonEx(0, nullptr, nullptr, MAPI_USE_DEFAULT, &session);
     if (hr != S_OK) {
-        UlRelease(session);  // whatever came back with a code we do not take as success
+        UlRelease(session); // whatever came back with a code we do not take as success
         const CString text = "Unable to log onto the MAPI session.  Error code " + CodeText(hr) +
                              " was received." + kInstalled +
                              ", and that you have configured a default profile.";
@@ -84,7 +84,7 @@ int COOFCheck::Logoff() {
 
 int COOFCheck::OpenExchangeStore() {
     if (!Session)
-        return 0;  // the failed initialisation or logon has written its event
+        return 0; // the failed initialisation or logon has written its event
     // Opening twice must not drop the first store's reference.
     UlRelease(ExchangeStore);
     ExchangeStore = nullptr;
@@ -125,7 +125,7 @@ HRESULT COOFCheck::HrOpenStoreFromGuid(LPMAPISESSION session, const MAPIUID& pro
                         0, &rows);
     if (!FAILED(hr)) {
         if (!rows || rows->cRows == 0) {
-            hr = S_OK;  // the profile has no Exchange private store: nothing to open
+            hr = S_OK; // the profile has no Exchange private store: nothing to open
         } else if (rows->aRow[0].cValues != 1 || rows->aRow[0].lpProps[0].ulPropTag != PR_ENTRYID) {
             hr = 1;
         } else {
@@ -166,7 +166,7 @@ HRESULT COOFCheck::HrMailboxLogon(LPMAPISESSION session, LPMDB exchangeStore,
                                   LPMDB* mailbox) {
     *mailbox = nullptr;
     if (!session || !exchangeStore)
-        return S_OK;  // nothing is opened; GetOOFFlag then finds no mailbox
+        return S_OK; // nothing is opened; GetOOFFlag then finds no mailbox
 
     LPEXCHANGEMANAGESTORE manage = nullptr;
     HRESULT hr =
@@ -176,7 +176,7 @@ HRESULT COOFCheck::HrMailboxLogon(LPMAPISESSION session, LPMDB exchangeStore,
     if (!FAILED(hr)) {
         ULONG flags = OPENSTORE_USE_ADMIN_PRIVILEGE | OPENSTORE_TAKE_OWNERSHIP;
         if (mailboxName.empty())
-            flags |= OPENSTORE_PUBLIC;  // the server's public store instead of a mailbox
+            flags |= OPENSTORE_PUBLIC; // the server's public store instead of a mailbox
         std::vector<char> store = Writable(storeName);
         std::vector<char> box = Writable(mailboxName);
         hr = manage->CreateStoreEntryID(store.data(), box.data(), flags, &cbEntryId, &entryId);
@@ -250,7 +250,7 @@ int COOFCheck::CloseExchangeStore() {
         const CString text = "Unable to close the Exchange Server Store.  Error code " +
                              CodeText(hr) + " was received.";
         LogEvent(EventLog::kEventId, text.c_str());
-        return 0;  // the destructor gives the reference back
+        return 0; // the destructor gives the reference back
     }
     UlRelease(ExchangeStore);
     ExchangeStore = nullptr;

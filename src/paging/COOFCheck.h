@@ -29,11 +29,11 @@ public:
     // 1 on success or when no store is open.
     int CloseExchangeStore();
 
-    HRESULT InitResult = S_OK;        // of MAPIInitialize; MAPI is uninitialised only when 0
-    LPMAPISESSION Session = nullptr;  // none until logon succeeds
-    LPMDB ExchangeStore = nullptr;    // the profile's Exchange private store, or none
-    LPMDB Mailbox = nullptr;          // the mailbox open at the moment; none between users
-    CString Server;                   // distinguished name of the store this object serves
+    HRESULT InitResult = S_OK;       // of MAPIInitialize; MAPI is uninitialised only when 0
+    LPMAPISESSION Session = nullptr; // none until logon succeeds
+    LPMDB ExchangeStore = nullptr;   // the profile's Exchange private store, or none
+    LPMDB Mailbox = nullptr;         // the mailbox open at the moment; none between users
+    CString Server;                  // distinguished name of the store this object serves
 
     // The text of a code in an event: 0x8004010F gives "8004010f", 1 gives "1".
     static CString CodeText(HRESULT code);

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 
-CRemList::~CRemList() { ClearList(); }
+CRemList::~CRemList() {
+    ClearList();
+}
 
 void CRemList::AddReminder(const CTime& reminderTime, const CTime& start, const CTime& end,
                            const CString& subject) {

@@ -1,21 +1,21 @@
 // A user's pending reminders: page texts, the duplicate rule and the order of paging.
 #pragma once
 
-#include <list>
-#include <memory>
-
 #include "core/CString.h"
 #include "core/CTime.h"
+
+#include <list>
+#include <memory>
 
 struct UserlistStru;
 
 // One pending reminder.
 struct ReminderStru {
-    CTime PageTime;   // when the page falls due: the item's reminder time minus 60 seconds
-    CString Text;     // the page text, sent as the page's body
-    CString TimeKey;  // start "%H%M" (four digits), or the page time's when there is no start
-    CTime StartTime;  // the item's start; PageTime when the item has no start
-    CTime EndTime;    // the item's end; PageTime when the item has no start
+    CTime PageTime;  // when the page falls due: the item's reminder time minus 60 seconds
+    CString Text;    // the page text, sent as the page's body
+    CString TimeKey; // start "%H%M" (four digits), or the page time's when there is no start
+    CTime StartTime; // the item's start; PageTime when the item has no start
+    CTime EndTime;   // the item's end; PageTime when the item has no start
 };
 
 // Owns its records. Insertion order until SortList; after it, ascending PageTime, records with

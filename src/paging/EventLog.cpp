@@ -1,14 +1,13 @@
 // The event writer and its sinks.
 #include "paging/EventLog.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/uio.h>
 #include <syslog.h>
 #include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <utility>
 
 #ifdef ORVANE_HAVE_SYSTEMD
@@ -28,7 +27,9 @@ State& GetState() {
     return state;
 }
 
-const char* TypeName(int type) { return type == kErrorType ? "error" : "information"; }
+const char* TypeName(int type) {
+    return type == kErrorType ? "error" : "information";
+}
 
 void AppendHex(CString& out, const char* prefix, unsigned value, int digits) {
     char buf[16];
@@ -98,7 +99,7 @@ CString JsonString(const CString& text) {
             out.append(text, i, n);
             i += n;
         } else {
-            AppendHex(out, "\\u", c, 4);  // a byte of another code page, read as Latin-1
+            AppendHex(out, "\\u", c, 4); // a byte of another code page, read as Latin-1
             ++i;
         }
     }
@@ -151,7 +152,7 @@ void WriteToSyslog(const Entry& entry) {
     closelog();
 }
 
-}  // namespace
+} // namespace
 
 CString SyslogLine(const Entry& entry) {
     CString line = "event " + std::to_string(entry.eventId) + " " + TypeName(entry.type) + ":";
@@ -203,6 +204,8 @@ std::function<void(const Entry&)> SetObserver(std::function<void(const Entry&)> 
     return std::exchange(GetState().observer, std::move(observer));
 }
 
-void SetSystemLogEnabled(bool enabled) { GetState().systemLog = enabled; }
+void SetSystemLogEnabled(bool enabled) {
+    GetState().systemLog = enabled;
+}
 
-}  // namespace EventLog
+} // namespace EventLog

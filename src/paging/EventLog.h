@@ -1,11 +1,11 @@
 // The event writer: one error entry per failure of Outlook, MAPI or mail work.
 #pragma once
 
-#include <functional>
-#include <vector>
-
 #include "core/CString.h"
 #include "core/CTime.h"
+
+#include <functional>
+#include <vector>
 
 // Every entry carries the source "Orvane", the error type, the caller's event ID and its
 // insertion strings in order, each kept as its own field:
@@ -17,7 +17,7 @@
 namespace EventLog {
 
 inline constexpr const char* kSource = "Orvane";
-inline constexpr int kErrorType = 1;  // EVENTLOG_ERROR_TYPE
+inline constexpr int kErrorType = 1; // EVENTLOG_ERROR_TYPE
 inline constexpr unsigned long kEventId = 1001;
 inline constexpr const char* kFileVariable = "ORVANE_EVENT_LOG";
 
@@ -25,8 +25,8 @@ struct Entry {
     CString source;
     int type = kErrorType;
     unsigned long eventId = 0;
-    std::vector<CString> strings;  // 0, 1 or 2 insertion strings, the first text first
-    CTime written;                 // system time of writing
+    std::vector<CString> strings; // 0, 1 or 2 insertion strings, the first text first
+    CTime written;                // system time of writing
 };
 
 // Writes one entry. `first` absent: no strings (a second text alone is not sent).
@@ -44,7 +44,7 @@ CString JsonLine(const Entry& entry);
 std::function<void(const Entry&)> SetObserver(std::function<void(const Entry&)> observer);
 void SetSystemLogEnabled(bool enabled);
 
-}  // namespace EventLog
+} // namespace EventLog
 
 // The routine behind the LogEvent members of CMAPI, COOFCheck and COutlook.
 inline void LogEvent(unsigned long eventId, const char* first, const char* second = nullptr) {

@@ -1,8 +1,8 @@
 // Extended MAPI served from the embedded mail system: stores, mailboxes, address book, tables.
 #include "paging/ExtendedMapi.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "mailsystem/MailSystem.h"
+#include "mailsystem/Profiles.h"
 
 #include <atomic>
 #include <cerrno>
@@ -13,10 +13,9 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
-
-#include "mailsystem/MailSystem.h"
-#include "mailsystem/Profiles.h"
 
 namespace {
 
@@ -59,24 +58,26 @@ HRESULT Injected(const char* operation) {
     return code;
 }
 
-#define RETURN_IF_INJECTED(name)                  \
-    do {                                          \
-        if (const HRESULT _f = Injected(name); _f) \
-            return _f;                            \
+#define RETURN_IF_INJECTED(name)                                                                   \
+    do {                                                                                           \
+        if (const HRESULT _f = Injected(name); _f)                                                 \
+            return _f;                                                                             \
     } while (0)
 
 // ---------------------------------------------------------------------------------------------
 // MAPI memory: a block and the blocks allocated "more" for it are freed together.
 
-constexpr uint32_t kRootMagic = 0x4D415049;  // "MAPI"
-constexpr uint32_t kMoreMagic = 0x4D4F5245;  // "MORE"
+constexpr uint32_t kRootMagic = 0x4D415049; // "MAPI"
+constexpr uint32_t kMoreMagic = 0x4D4F5245; // "MORE"
 
 struct alignas(std::max_align_t) BlockHeader {
     uint32_t magic;
-    BlockHeader* next;  // the chain of blocks allocated for the same root
+    BlockHeader* next; // the chain of blocks allocated for the same root
 };
 
-BlockHeader* HeaderOf(void* data) { return static_cast<BlockHeader*>(data) - 1; }
+BlockHeader* HeaderOf(void* data) {
+    return static_cast<BlockHeader*>(data) - 1;
+}
 
 void* NewBlock(ULONG size, uint32_t magic) {
     void* raw = std::malloc(sizeof(BlockHeader) + (size ? size : 1));
@@ -93,14 +94,20 @@ void* NewBlock(ULONG size, uint32_t magic) {
 
 struct Prop {
     ULONG tag = 0;
-    int64_t number = 0;  // PT_LONG, PT_I2, PT_BOOLEAN, PT_I8, and PT_ERROR's code
-    std::string bytes;   // PT_STRING8, PT_BINARY
+    int64_t number = 0; // PT_LONG, PT_I2, PT_BOOLEAN, PT_I8, and PT_ERROR's code
+    std::string bytes;  // PT_STRING8, PT_BINARY
 };
 using PropList = std::vector<Prop>;
 
-Prop NumberProp(ULONG tag, int64_t value) { return Prop{tag, value, {}}; }
-Prop BytesProp(ULONG tag, std::string value) { return Prop{tag, 0, std::move(value)}; }
-std::string Bytes(const MAPIUID& uid) { return std::string(reinterpret_cast<const char*>(uid.ab), 16); }
+Prop NumberProp(ULONG tag, int64_t value) {
+    return Prop{tag, value, {}};
+}
+Prop BytesProp(ULONG tag, std::string value) {
+    return Prop{tag, 0, std::move(value)};
+}
+std::string Bytes(const MAPIUID& uid) {
+    return std::string(reinterpret_cast<const char*>(uid.ab), 16);
+}
 
 const Prop* Find(const PropList& props, ULONG tag) {
     for (const Prop& p : props) {
@@ -120,11 +127,21 @@ HRESULT Fill(const Prop& p, void* root, SPropValue& out) {
     out.ulPropTag = p.tag;
     out.dwAlignPad = 0;
     switch (PROP_TYPE(p.tag)) {
-    case PT_I2: out.Value.i = static_cast<short>(p.number); return S_OK;
-    case PT_LONG: out.Value.l = static_cast<LONG>(p.number); return S_OK;
-    case PT_BOOLEAN: out.Value.b = p.number ? 1 : 0; return S_OK;
-    case PT_I8: out.Value.li = p.number; return S_OK;
-    case PT_ERROR: out.Value.err = static_cast<LONG>(p.number); return S_OK;
+    case PT_I2:
+        out.Value.i = static_cast<short>(p.number);
+        return S_OK;
+    case PT_LONG:
+        out.Value.l = static_cast<LONG>(p.number);
+        return S_OK;
+    case PT_BOOLEAN:
+        out.Value.b = p.number ? 1 : 0;
+        return S_OK;
+    case PT_I8:
+        out.Value.li = p.number;
+        return S_OK;
+    case PT_ERROR:
+        out.Value.err = static_cast<LONG>(p.number);
+        return S_OK;
     case PT_STRING8: {
         void* text = nullptr;
         if (HRESULT hr = MAPIAllocateMore(static_cast<ULONG>(p.bytes.size() + 1), root, &text); hr)
@@ -143,7 +160,9 @@ HRESULT Fill(const Prop& p, void* root, SPropValue& out) {
         out.Value.bin.lpb = static_cast<LPBYTE>(data);
         return S_OK;
     }
-    default: out.Value.x = 0; return S_OK;
+    default:
+        out.Value.x = 0;
+        return S_OK;
     }
 }
 
@@ -180,7 +199,9 @@ HRESULT CopyProps(const PropList& props, const SPropTagArray* tags, ULONG& count
     }
     void* block = nullptr;
     const size_t n = chosen.size();
-    if (HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>((n ? n : 1) * sizeof(SPropValue)), &block); hr)
+    if (HRESULT hr =
+            MAPIAllocateBuffer(static_cast<ULONG>((n ? n : 1) * sizeof(SPropValue)), &block);
+        hr)
         return hr;
     LPSPropValue values = static_cast<LPSPropValue>(block);
     for (size_t i = 0; i < n; ++i) {
@@ -213,10 +234,10 @@ HRESULT GetPropsOf(const PropList& props, LPSPropTagArray tags, ULONG flags, ULO
 
 struct Condition {
     ULONG type = RES_AND;
-    std::vector<Condition> children;  // AND, OR, NOT
+    std::vector<Condition> children; // AND, OR, NOT
     ULONG relop = RELOP_EQ;
-    ULONG tag = 0;                    // PROPERTY, EXIST
-    Prop value;                       // PROPERTY
+    ULONG tag = 0; // PROPERTY, EXIST
+    Prop value;    // PROPERTY
 };
 
 constexpr int kMaxRestrictionDepth = 32;
@@ -260,10 +281,18 @@ HRESULT Convert(const SRestriction* r, int depth, Condition& out) {
         out.tag = p.ulPropTag;
         out.value.tag = p.lpProp->ulPropTag;
         switch (type) {
-        case PT_I2: out.value.number = p.lpProp->Value.i; break;
-        case PT_LONG: out.value.number = p.lpProp->Value.l; break;
-        case PT_BOOLEAN: out.value.number = p.lpProp->Value.b ? 1 : 0; break;
-        case PT_I8: out.value.number = p.lpProp->Value.li; break;
+        case PT_I2:
+            out.value.number = p.lpProp->Value.i;
+            break;
+        case PT_LONG:
+            out.value.number = p.lpProp->Value.l;
+            break;
+        case PT_BOOLEAN:
+            out.value.number = p.lpProp->Value.b ? 1 : 0;
+            break;
+        case PT_I8:
+            out.value.number = p.lpProp->Value.li;
+            break;
         case PT_STRING8:
             if (!p.lpProp->Value.lpszA)
                 return MAPI_E_INVALID_PARAMETER;
@@ -318,12 +347,18 @@ bool Matches(const Condition& c, const PropList& row) {
         else
             order = p->number < c.value.number ? -1 : (p->number > c.value.number ? 1 : 0);
         switch (c.relop) {
-        case RELOP_LT: return order < 0;
-        case RELOP_LE: return order <= 0;
-        case RELOP_GT: return order > 0;
-        case RELOP_GE: return order >= 0;
-        case RELOP_EQ: return order == 0;
-        case RELOP_NE: return order != 0;
+        case RELOP_LT:
+            return order < 0;
+        case RELOP_LE:
+            return order <= 0;
+        case RELOP_GT:
+            return order > 0;
+        case RELOP_GE:
+            return order >= 0;
+        case RELOP_EQ:
+            return order == 0;
+        case RELOP_NE:
+            return order != 0;
         }
         return false;
     }
@@ -342,8 +377,7 @@ struct SessionState {
 };
 using SessionPtr = std::shared_ptr<SessionState>;
 
-template <class Interface>
-class Object : public Interface {
+template <class Interface> class Object : public Interface {
 public:
     ULONG AddRef() override { return ++m_references; }
     ULONG Release() override {
@@ -391,23 +425,24 @@ bool InterfaceAllowed(LPCIID requested, std::initializer_list<const IID*> offere
 // byte, then 32-bit little-endian numbers and length-prefixed strings.
 
 // This mail system's message-store provider.
-constexpr MAPIUID kStoreProvider = {
-    {0x4F, 0x52, 0x56, 0x4E, 0x2D, 0x4D, 0x44, 0x42, 0x8A, 0x13, 0x5C, 0x02, 0x7E, 0x61, 0xB0, 0x94}};
+constexpr MAPIUID kStoreProvider = {{0x4F, 0x52, 0x56, 0x4E, 0x2D, 0x4D, 0x44, 0x42, 0x8A, 0x13,
+                                     0x5C, 0x02, 0x7E, 0x61, 0xB0, 0x94}};
 // This mail system's personal address book provider (not the Exchange one).
-constexpr MAPIUID kPersonalBookProvider = {
-    {0x4F, 0x52, 0x56, 0x4E, 0x2D, 0x50, 0x41, 0x42, 0x3C, 0x9E, 0x11, 0x47, 0xD2, 0x05, 0x6B, 0xE8}};
+constexpr MAPIUID kPersonalBookProvider = {{0x4F, 0x52, 0x56, 0x4E, 0x2D, 0x50, 0x41, 0x42, 0x3C,
+                                            0x9E, 0x11, 0x47, 0xD2, 0x05, 0x6B, 0xE8}};
 
 constexpr BYTE kEntryVersion = 1;
-constexpr ULONG kOpenStoreFlags = OPENSTORE_USE_ADMIN_PRIVILEGE | OPENSTORE_PUBLIC | OPENSTORE_HOME_LOGON |
-                                  OPENSTORE_TAKE_OWNERSHIP | OPENSTORE_OVERRIDE_HOME_MDB |
-                                  OPENSTORE_TRANSPORT | OPENSTORE_REMOTE_TRANSPORT;
+constexpr ULONG kOpenStoreFlags = OPENSTORE_USE_ADMIN_PRIVILEGE | OPENSTORE_PUBLIC |
+                                  OPENSTORE_HOME_LOGON | OPENSTORE_TAKE_OWNERSHIP |
+                                  OPENSTORE_OVERRIDE_HOME_MDB | OPENSTORE_TRANSPORT |
+                                  OPENSTORE_REMOTE_TRANSPORT;
 constexpr size_t kMaxDistinguishedName = 1024;
 
 enum class EntryKind : BYTE {
-    PrivateStore = 1,   // the profile's Exchange private store
-    PublicStore = 2,    // the profile's public folders
-    Mailbox = 3,        // a user's mailbox on a named store
-    ServerPublic = 4,   // a named server's public store
+    PrivateStore = 1, // the profile's Exchange private store
+    PublicStore = 2,  // the profile's public folders
+    Mailbox = 3,      // a user's mailbox on a named store
+    ServerPublic = 4, // a named server's public store
     AbRoot = 16,
     AbContainer = 17,
     AbUser = 18,
@@ -419,7 +454,8 @@ struct EntryFields {
     std::vector<std::string> strings;
 };
 
-std::string EncodeEntry(const MAPIUID& provider, EntryKind kind, std::initializer_list<uint32_t> numbers,
+std::string EncodeEntry(const MAPIUID& provider, EntryKind kind,
+                        std::initializer_list<uint32_t> numbers,
                         std::initializer_list<std::string> strings) {
     std::string id(4, '\0');
     id += Bytes(provider);
@@ -559,10 +595,17 @@ public:
             return hr;
         int64_t start;
         switch (origin) {
-        case BOOKMARK_BEGINNING: start = 0; break;
-        case BOOKMARK_CURRENT: start = static_cast<int64_t>(m_cursor); break;
-        case BOOKMARK_END: start = static_cast<int64_t>(m_visible.size()); break;
-        default: return MAPI_E_INVALID_BOOKMARK;
+        case BOOKMARK_BEGINNING:
+            start = 0;
+            break;
+        case BOOKMARK_CURRENT:
+            start = static_cast<int64_t>(m_cursor);
+            break;
+        case BOOKMARK_END:
+            start = static_cast<int64_t>(m_visible.size());
+            break;
+        default:
+            return MAPI_E_INVALID_BOOKMARK;
         }
         const int64_t target =
             std::clamp<int64_t>(start + rows, 0, static_cast<int64_t>(m_visible.size()));
@@ -590,7 +633,8 @@ public:
         }
         const size_t n = last - first;
         void* block = nullptr;
-        if (HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(CbNewSRowSet(n ? n : 1)), &block); hr)
+        if (HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(CbNewSRowSet(n ? n : 1)), &block);
+            hr)
             return hr;
         LPSRowSet rows = static_cast<LPSRowSet>(block);
         rows->cRows = 0;
@@ -617,8 +661,7 @@ private:
     // A tag array built from the chosen columns.
     class SizedColumns {
     public:
-        explicit SizedColumns(const std::vector<ULONG>& columns)
-            : m_storage(1 + columns.size()) {
+        explicit SizedColumns(const std::vector<ULONG>& columns) : m_storage(1 + columns.size()) {
             m_storage[0] = static_cast<ULONG>(columns.size());
             std::copy(columns.begin(), columns.end(), m_storage.begin() + 1);
         }
@@ -645,8 +688,8 @@ private:
     std::vector<PropList> m_rows;
     std::vector<ULONG> m_columns;
     std::optional<Condition> m_restriction;
-    std::vector<size_t> m_visible;  // indexes of the rows that meet the restriction
-    size_t m_cursor = 0;            // position in m_visible
+    std::vector<size_t> m_visible; // indexes of the rows that meet the restriction
+    size_t m_cursor = 0;           // position in m_visible
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -654,7 +697,8 @@ private:
 
 class ManageStore : public Object<IExchangeManageStore> {
 public:
-    ManageStore(SessionPtr session, IMsgStore* store) : m_session(std::move(session)), m_store(store) {
+    ManageStore(SessionPtr session, IMsgStore* store)
+        : m_session(std::move(session)), m_store(store) {
         m_store->AddRef();
     }
     ~ManageStore() override { m_store->Release(); }
@@ -695,7 +739,7 @@ public:
 
 private:
     SessionPtr m_session;
-    IMsgStore* m_store;  // one reference held
+    IMsgStore* m_store; // one reference held
 };
 
 class MsgStore : public Object<IMsgStore> {
@@ -716,7 +760,8 @@ public:
         return Answer(riid, out, {&IID_IUnknown, &IID_IMAPIProp, &IID_IMsgStore});
     }
 
-    HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* array) override {
+    HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count,
+                     LPSPropValue* array) override {
         RETURN_IF_INJECTED("IMsgStore::GetProps");
         if (m_session->loggedOff || m_loggedOff)
             return MAPI_E_END_OF_SESSION;
@@ -724,11 +769,17 @@ public:
         if (m_mailbox) {
             // Read at every call: the state is the mailbox owner's to change at any time.
             switch (m_session->mailSystem->ReadOutOfOffice(*m_mailbox)) {
-            case mail::OutOfOffice::In: props.push_back(NumberProp(PR_OOF_STATE, 0)); break;
-            case mail::OutOfOffice::Out: props.push_back(NumberProp(PR_OOF_STATE, 1)); break;
-            case mail::OutOfOffice::Missing: break;
+            case mail::OutOfOffice::In:
+                props.push_back(NumberProp(PR_OOF_STATE, 0));
+                break;
+            case mail::OutOfOffice::Out:
+                props.push_back(NumberProp(PR_OOF_STATE, 1));
+                break;
+            case mail::OutOfOffice::Missing:
+                break;
             case mail::OutOfOffice::Unreadable:
-                props.push_back(NumberProp(CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR), MAPI_E_CORRUPT_DATA));
+                props.push_back(
+                    NumberProp(CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR), MAPI_E_CORRUPT_DATA));
                 break;
             }
         }
@@ -747,14 +798,13 @@ public:
 private:
     SessionPtr m_session;
     PropList m_props;
-    std::optional<mail::AddressEntry> m_mailbox;  // set for a user's mailbox
+    std::optional<mail::AddressEntry> m_mailbox; // set for a user's mailbox
     bool m_loggedOff = false;
 };
 
 PropList StoreProps(EntryKind kind, const std::string& entryId, const std::string& name) {
     const bool isPublic = kind == EntryKind::PublicStore || kind == EntryKind::ServerPublic;
-    return {BytesProp(PR_ENTRYID, entryId),
-            NumberProp(PR_OBJECT_TYPE, MAPI_STORE),
+    return {BytesProp(PR_ENTRYID, entryId), NumberProp(PR_OBJECT_TYPE, MAPI_STORE),
             BytesProp(PR_DISPLAY_NAME, name),
             BytesProp(PR_MDB_PROVIDER, Bytes(isPublic ? pbExchangeProviderPublicGuid
                                                       : pbExchangeProviderPrimaryUserGuid)),
@@ -766,14 +816,14 @@ PropList StoreProps(EntryKind kind, const std::string& entryId, const std::strin
 
 enum ContainerId : uint32_t {
     kRootContainer = 0xFFFFFFFF,
-    kGlobalAddressList = 0,  // PR_EMS_AB_CONTAINERID of the GAL
-    kAllUsers = 1,           // entries with a mailbox
-    kPersonalBook = 2,       // not an Exchange container: no PR_EMS_AB_CONTAINERID
+    kGlobalAddressList = 0, // PR_EMS_AB_CONTAINERID of the GAL
+    kAllUsers = 1,          // entries with a mailbox
+    kPersonalBook = 2,      // not an Exchange container: no PR_EMS_AB_CONTAINERID
 };
 
 std::string ContainerEntry(uint32_t id) {
-    return EncodeEntry(id == kPersonalBook ? kPersonalBookProvider : MUIDEMSAB, EntryKind::AbContainer,
-                       {id}, {});
+    return EncodeEntry(id == kPersonalBook ? kPersonalBookProvider : MUIDEMSAB,
+                       EntryKind::AbContainer, {id}, {});
 }
 
 PropList ContainerProps(uint32_t id) {
@@ -807,7 +857,8 @@ PropList ContainerProps(uint32_t id) {
 
 PropList UserProps(const mail::AddressEntry& e, uint32_t index) {
     PropList props;
-    props.push_back(BytesProp(PR_ENTRYID, EncodeEntry(MUIDEMSAB, EntryKind::AbUser, {index}, {e.address})));
+    props.push_back(
+        BytesProp(PR_ENTRYID, EncodeEntry(MUIDEMSAB, EntryKind::AbUser, {index}, {e.address})));
     props.push_back(NumberProp(PR_OBJECT_TYPE, MAPI_MAILUSER));
     props.push_back(BytesProp(PR_DISPLAY_NAME, e.displayName));
     props.push_back(BytesProp(PR_EMAIL_ADDRESS, e.address));
@@ -816,20 +867,20 @@ PropList UserProps(const mail::AddressEntry& e, uint32_t index) {
     // on an Exchange server; a reader sees PT_ERROR there.
     if (!e.homeStore.empty())
         props.push_back(BytesProp(PR_EMS_AB_HOME_MDB, e.homeStore));
-    props.push_back(NumberProp(PR_DISPLAY_TYPE, e.mailbox.empty() ? DT_REMOTE_MAILUSER : DT_MAILUSER));
+    props.push_back(
+        NumberProp(PR_DISPLAY_TYPE, e.mailbox.empty() ? DT_REMOTE_MAILUSER : DT_MAILUSER));
     if (!e.deliverTo.empty())
         props.push_back(BytesProp(PR_SMTP_ADDRESS, e.deliverTo));
     props.push_back(BytesProp(PR_INSTANCE_KEY, InstanceKey(index)));
     return props;
 }
 
-const std::vector<ULONG> kContentsColumns = {PR_ENTRYID,     PR_DISPLAY_NAME,  PR_EMAIL_ADDRESS,
-                                             PR_EMS_AB_HOME_MDB, PR_ADDRTYPE, PR_OBJECT_TYPE,
-                                             PR_DISPLAY_TYPE, PR_INSTANCE_KEY};
-const std::vector<ULONG> kHierarchyColumns = {PR_ENTRYID,        PR_DISPLAY_NAME, PR_OBJECT_TYPE,
-                                              PR_DISPLAY_TYPE,   PR_DEPTH,        PR_CONTAINER_FLAGS,
-                                              PR_AB_PROVIDER_ID, PR_EMS_AB_CONTAINERID,
-                                              PR_INSTANCE_KEY};
+const std::vector<ULONG> kContentsColumns = {PR_ENTRYID,         PR_DISPLAY_NAME, PR_EMAIL_ADDRESS,
+                                             PR_EMS_AB_HOME_MDB, PR_ADDRTYPE,     PR_OBJECT_TYPE,
+                                             PR_DISPLAY_TYPE,    PR_INSTANCE_KEY};
+const std::vector<ULONG> kHierarchyColumns = {
+    PR_ENTRYID,         PR_DISPLAY_NAME,   PR_OBJECT_TYPE,        PR_DISPLAY_TYPE, PR_DEPTH,
+    PR_CONTAINER_FLAGS, PR_AB_PROVIDER_ID, PR_EMS_AB_CONTAINERID, PR_INSTANCE_KEY};
 
 HRESULT NewTable(const SessionPtr& session, std::vector<PropList> rows,
                  const std::vector<ULONG>& columns, LPMAPITABLE* out) {
@@ -842,12 +893,14 @@ HRESULT NewTable(const SessionPtr& session, std::vector<PropList> rows,
 
 class MailUser : public Object<IMailUser> {
 public:
-    MailUser(SessionPtr session, PropList props) : m_session(std::move(session)), m_props(std::move(props)) {}
+    MailUser(SessionPtr session, PropList props)
+        : m_session(std::move(session)), m_props(std::move(props)) {}
 
     HRESULT QueryInterface(REFIID riid, void** out) override {
         return Answer(riid, out, {&IID_IUnknown, &IID_IMAPIProp, &IID_IMailUser});
     }
-    HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* array) override {
+    HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count,
+                     LPSPropValue* array) override {
         RETURN_IF_INJECTED("IMailUser::GetProps");
         if (m_session->loggedOff)
             return MAPI_E_END_OF_SESSION;
@@ -864,10 +917,12 @@ public:
     Container(SessionPtr session, uint32_t id) : m_session(std::move(session)), m_id(id) {}
 
     HRESULT QueryInterface(REFIID riid, void** out) override {
-        return Answer(riid, out, {&IID_IUnknown, &IID_IMAPIProp, &IID_IMAPIContainer, &IID_IABContainer});
+        return Answer(riid, out,
+                      {&IID_IUnknown, &IID_IMAPIProp, &IID_IMAPIContainer, &IID_IABContainer});
     }
 
-    HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* array) override {
+    HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count,
+                     LPSPropValue* array) override {
         RETURN_IF_INJECTED("IABContainer::GetProps");
         if (m_session->loggedOff)
             return MAPI_E_END_OF_SESSION;
@@ -939,7 +994,8 @@ public:
         return Answer(riid, out, {&IID_IUnknown, &IID_IMAPIProp, &IID_IAddrBook});
     }
 
-    HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* array) override {
+    HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count,
+                     LPSPropValue* array) override {
         if (m_session->loggedOff)
             return MAPI_E_END_OF_SESSION;
         return GetPropsOf({NumberProp(PR_OBJECT_TYPE, MAPI_ADDRBOOK)}, tags, flags, count, array);
@@ -954,11 +1010,12 @@ public:
             return MAPI_E_INVALID_PARAMETER;
         *out = nullptr;
         *objType = 0;
-        constexpr ULONG known = MAPI_MODIFY | MAPI_DEFERRED_ERRORS | MAPI_BEST_ACCESS | MAPI_CACHE_ONLY;
+        constexpr ULONG known =
+            MAPI_MODIFY | MAPI_DEFERRED_ERRORS | MAPI_BEST_ACCESS | MAPI_CACHE_ONLY;
         if (flags & ~known)
             return MAPI_E_UNKNOWN_FLAGS;
         if (flags & MAPI_MODIFY)
-            return MAPI_E_NO_ACCESS;  // the address list is read-only through MAPI
+            return MAPI_E_NO_ACCESS; // the address list is read-only through MAPI
 
         uint32_t container = kRootContainer;
         if (cb != 0) {
@@ -979,7 +1036,8 @@ public:
                 return MAPI_E_INVALID_ENTRYID;
             }
         }
-        if (!InterfaceAllowed(iface, {&IID_IUnknown, &IID_IMAPIProp, &IID_IMAPIContainer, &IID_IABContainer}))
+        if (!InterfaceAllowed(
+                iface, {&IID_IUnknown, &IID_IMAPIProp, &IID_IMAPIContainer, &IID_IABContainer}))
             return MAPI_E_INTERFACE_NOT_SUPPORTED;
         Container* object = new (std::nothrow) Container(m_session, container);
         if (!object)
@@ -1013,7 +1071,8 @@ private:
             if (index == entries.size())
                 return MAPI_E_NOT_FOUND;
         }
-        MailUser* user = new (std::nothrow) MailUser(m_session, UserProps(entries[index], static_cast<uint32_t>(index)));
+        MailUser* user = new (std::nothrow)
+            MailUser(m_session, UserProps(entries[index], static_cast<uint32_t>(index)));
         if (!user)
             return MAPI_E_NOT_ENOUGH_MEMORY;
         *objType = MAPI_MAILUSER;
@@ -1046,7 +1105,8 @@ public:
             return MAPI_E_BAD_CHARWIDTH;
         const std::string privateId = EncodeEntry(kStoreProvider, EntryKind::PrivateStore, {}, {});
         const std::string publicId = EncodeEntry(kStoreProvider, EntryKind::PublicStore, {}, {});
-        PropList privateRow = StoreProps(EntryKind::PrivateStore, privateId, "Private Information Store");
+        PropList privateRow =
+            StoreProps(EntryKind::PrivateStore, privateId, "Private Information Store");
         privateRow.push_back(NumberProp(PR_DEFAULT_STORE, 1));
         privateRow.push_back(BytesProp(PR_INSTANCE_KEY, InstanceKey(0)));
         PropList publicRow = StoreProps(EntryKind::PublicStore, publicId, "Public Folders");
@@ -1066,8 +1126,8 @@ public:
         if (!out || !entry || cb == 0)
             return MAPI_E_INVALID_PARAMETER;
         *out = nullptr;
-        constexpr ULONG known = MDB_NO_DIALOG | MDB_WRITE | MAPI_DEFERRED_ERRORS | MAPI_BEST_ACCESS |
-                                MDB_TEMPORARY | MDB_NO_MAIL | MDB_ONLINE;
+        constexpr ULONG known = MDB_NO_DIALOG | MDB_WRITE | MAPI_DEFERRED_ERRORS |
+                                MAPI_BEST_ACCESS | MDB_TEMPORARY | MDB_NO_MAIL | MDB_ONLINE;
         if (flags & ~known)
             return MAPI_E_UNKNOWN_FLAGS;
         if (!InterfaceAllowed(iface, {&IID_IUnknown, &IID_IMAPIProp, &IID_IMsgStore}))
@@ -1084,10 +1144,11 @@ public:
             if (!fields.numbers.empty() || !fields.strings.empty())
                 return MAPI_E_INVALID_ENTRYID;
             const bool isPublic = fields.kind == EntryKind::PublicStore;
-            store = new (std::nothrow) MsgStore(
-                m_state,
-                StoreProps(fields.kind, id, isPublic ? "Public Folders" : "Private Information Store"),
-                std::nullopt);
+            store = new (std::nothrow)
+                MsgStore(m_state,
+                         StoreProps(fields.kind, id,
+                                    isPublic ? "Public Folders" : "Private Information Store"),
+                         std::nullopt);
             break;
         }
         case EntryKind::ServerPublic:
@@ -1098,11 +1159,13 @@ public:
                 ((fields.numbers[0] & OPENSTORE_PUBLIC) != 0) == mailbox)
                 return MAPI_E_INVALID_ENTRYID;
             std::optional<mail::AddressEntry> owner;
-            if (HRESULT hr = mailbox ? FindMailbox(fields, owner) : FindServer(fields.strings[0]); hr)
+            if (HRESULT hr = mailbox ? FindMailbox(fields, owner) : FindServer(fields.strings[0]);
+                hr)
                 return hr;
             const std::string name = mailbox ? "Mailbox - " + owner->displayName
                                              : "Public Folders - " + fields.strings[0];
-            store = new (std::nothrow) MsgStore(m_state, StoreProps(fields.kind, id, name), std::move(owner));
+            store = new (std::nothrow)
+                MsgStore(m_state, StoreProps(fields.kind, id, name), std::move(owner));
             break;
         }
         default:
@@ -1201,7 +1264,7 @@ std::mutex& InitLock() {
 }
 int g_initialized = 0;
 
-}  // namespace
+} // namespace
 
 HRESULT MAPIInitialize(LPVOID lpMapiInit) {
     RETURN_IF_INJECTED("MAPIInitialize");
@@ -1218,7 +1281,8 @@ void MAPIUninitialize() {
         --g_initialized;
 }
 
-HRESULT MAPILogonEx(ULONG_PTR, LPSTR lpszProfileName, LPSTR, ULONG ulFlags, LPMAPISESSION* lppSession) {
+HRESULT MAPILogonEx(ULONG_PTR, LPSTR lpszProfileName, LPSTR, ULONG ulFlags,
+                    LPMAPISESSION* lppSession) {
     RETURN_IF_INJECTED("MAPILogonEx");
     if (!lppSession)
         return MAPI_E_INVALID_PARAMETER;
@@ -1308,8 +1372,9 @@ ULONG MAPIFreeBuffer(LPVOID lpBuffer) {
     return S_OK;
 }
 
-HRESULT HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray lpPropTags, LPSRestriction lpRestriction,
-                       LPSSortOrderSet lpSortOrderSet, LONG crowsMax, LPSRowSet* lppRows) {
+HRESULT HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray lpPropTags,
+                       LPSRestriction lpRestriction, LPSSortOrderSet lpSortOrderSet, LONG crowsMax,
+                       LPSRowSet* lppRows) {
     if (!lpTable || !lppRows)
         return MAPI_E_INVALID_PARAMETER;
     *lppRows = nullptr;
@@ -1370,8 +1435,12 @@ LPSPropValue PpropFindProp(LPSPropValue lpPropArray, ULONG cValues, ULONG ulProp
 
 namespace mapi_testing {
 
-size_t LiveBuffers() { return g_liveBuffers; }
-size_t LiveObjects() { return g_liveObjects; }
+size_t LiveBuffers() {
+    return g_liveBuffers;
+}
+size_t LiveObjects() {
+    return g_liveObjects;
+}
 
 void FailCall(const std::string& operation, HRESULT code, int skip) {
     std::lock_guard<std::mutex> guard(FailureLock());
@@ -1383,4 +1452,4 @@ void ClearFailures() {
     Failures().clear();
 }
 
-}  // namespace mapi_testing
+} // namespace mapi_testing

@@ -48,7 +48,7 @@
 
 // --- Property tags -------------------------------------------------------------------------
 #define PROP_TYPE_MASK 0x0000FFFFu
-#define PROP_TYPE(tag) ((ULONG)(tag) & PROP_TYPE_MASK)
+#define PROP_TYPE(tag) ((ULONG)(tag)&PROP_TYPE_MASK)
 #define PROP_ID(tag) ((ULONG)(tag) >> 16)
 #define PROP_TAG(type, id) ((((ULONG)(id)) << 16) | ((ULONG)(type)))
 #define CHANGE_PROP_TYPE(tag, type) (((ULONG)0xFFFF0000 & (tag)) | (type))
@@ -191,14 +191,17 @@ inline bool operator==(const GUID& a, const GUID& b) {
 }
 
 inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-inline constexpr IID IID_IMAPISession = {0x00020300, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IMAPISession = {
+    0x00020300, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IMAPITable = {0x00020301, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IMAPIProp = {0x00020303, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IMsgStore = {0x00020306, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IAddrBook = {0x00020309, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IMailUser = {0x0002030A, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-inline constexpr IID IID_IMAPIContainer = {0x0002030B, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-inline constexpr IID IID_IABContainer = {0x0002030D, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IMAPIContainer = {
+    0x0002030B, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IABContainer = {
+    0x0002030D, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 // {559D10B0-A772-11CD-9BC8-00AA002FC45A}
 inline constexpr IID IID_IExchangeManageStore = {
     0x559D10B0, 0xA772, 0x11CD, {0x9B, 0xC8, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A}};
@@ -210,13 +213,15 @@ struct MAPIUID {
 typedef MAPIUID* LPMAPIUID;
 
 // The Exchange private store (pbExchangeProviderPrimaryUserGuid) and public store.
-inline constexpr MAPIUID pbExchangeProviderPrimaryUserGuid = {
-    {0x54, 0x94, 0xA1, 0xC0, 0x29, 0x7F, 0x10, 0x1B, 0xA5, 0x87, 0x08, 0x00, 0x2B, 0x2A, 0x25, 0x17}};
-inline constexpr MAPIUID pbExchangeProviderPublicGuid = {
-    {0x78, 0xB2, 0xFA, 0x70, 0xAF, 0xF7, 0x11, 0xCD, 0x9B, 0xC8, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A}};
+inline constexpr MAPIUID pbExchangeProviderPrimaryUserGuid = {{0x54, 0x94, 0xA1, 0xC0, 0x29, 0x7F,
+                                                               0x10, 0x1B, 0xA5, 0x87, 0x08, 0x00,
+                                                               0x2B, 0x2A, 0x25, 0x17}};
+inline constexpr MAPIUID pbExchangeProviderPublicGuid = {{0x78, 0xB2, 0xFA, 0x70, 0xAF, 0xF7, 0x11,
+                                                          0xCD, 0x9B, 0xC8, 0x00, 0xAA, 0x00, 0x2F,
+                                                          0xC4, 0x5A}};
 // The Exchange address book (MUIDEMSAB).
-inline constexpr MAPIUID MUIDEMSAB = {
-    {0xDC, 0xA7, 0x40, 0xC8, 0xC0, 0x42, 0x10, 0x1A, 0xB4, 0xB9, 0x08, 0x00, 0x2B, 0x2F, 0xE1, 0x82}};
+inline constexpr MAPIUID MUIDEMSAB = {{0xDC, 0xA7, 0x40, 0xC8, 0xC0, 0x42, 0x10, 0x1A, 0xB4, 0xB9,
+                                       0x08, 0x00, 0x2B, 0x2F, 0xE1, 0x82}};
 
 // --- Data structures -----------------------------------------------------------------------
 struct ENTRYID {
@@ -231,16 +236,16 @@ struct SBinary {
 };
 
 union _PV {
-    short i;              // PT_I2
-    LONG l;               // PT_LONG
+    short i; // PT_I2
+    LONG l;  // PT_LONG
     ULONG ul;
-    double dbl;           // PT_DOUBLE
-    unsigned short b;     // PT_BOOLEAN: 0 false, nonzero true
-    int64_t li;           // PT_I8
-    LPSTR lpszA;          // PT_STRING8
-    SBinary bin;          // PT_BINARY
-    LONG err;             // PT_ERROR: the property's error code, e.g. MAPI_E_NOT_FOUND
-    LONG x;               // PT_NULL, PT_OBJECT
+    double dbl;       // PT_DOUBLE
+    unsigned short b; // PT_BOOLEAN: 0 false, nonzero true
+    int64_t li;       // PT_I8
+    LPSTR lpszA;      // PT_STRING8
+    SBinary bin;      // PT_BINARY
+    LONG err;         // PT_ERROR: the property's error code, e.g. MAPI_E_NOT_FOUND
+    LONG x;           // PT_NULL, PT_OBJECT
 };
 
 struct SPropValue {
@@ -257,22 +262,22 @@ struct SPropTagArray {
 typedef SPropTagArray* LPSPropTagArray;
 
 // SizedSPropTagArray(4, columns) = {4, {PR_ENTRYID, PR_DISPLAY_NAME, ...}};
-#define SizedSPropTagArray(n, name) \
-    struct _SPropTagArray_##name {  \
-        ULONG cValues;              \
-        ULONG aulPropTag[n];        \
+#define SizedSPropTagArray(n, name)                                                                \
+    struct _SPropTagArray_##name {                                                                 \
+        ULONG cValues;                                                                             \
+        ULONG aulPropTag[n];                                                                       \
     } name
 
 struct SRow {
     ULONG ulAdrEntryPad;
     ULONG cValues;
-    LPSPropValue lpProps;  // its own MAPIAllocateBuffer block
+    LPSPropValue lpProps; // its own MAPIAllocateBuffer block
 };
 typedef SRow* LPSRow;
 
 struct SRowSet {
     ULONG cRows;
-    SRow aRow[1];  // cRows rows follow
+    SRow aRow[1]; // cRows rows follow
 };
 typedef SRowSet* LPSRowSet;
 #define CbNewSRowSet(n) (offsetof(SRowSet, aRow) + (n) * sizeof(SRow))
@@ -432,8 +437,9 @@ ULONG MAPIFreeBuffer(LPVOID lpBuffer);
 // Every row of `lpTable` that meets `lpRestriction`, with the columns `lpPropTags` (null: the
 // table's). A sort order is not supported (MAPI_E_NO_SUPPORT). More than crowsMax rows
 // (crowsMax > 0) gives MAPI_E_TABLE_TOO_BIG. Free the rows with FreeProws.
-HRESULT HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray lpPropTags, LPSRestriction lpRestriction,
-                       LPSSortOrderSet lpSortOrderSet, LONG crowsMax, LPSRowSet* lppRows);
+HRESULT HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray lpPropTags,
+                       LPSRestriction lpRestriction, LPSSortOrderSet lpSortOrderSet, LONG crowsMax,
+                       LPSRowSet* lppRows);
 void FreeProws(LPSRowSet lpRows);
 // Release of any interface; null is allowed and gives 0.
 ULONG UlRelease(LPVOID lpUnknown);
@@ -454,4 +460,4 @@ size_t LiveObjects();
 void FailCall(const std::string& operation, HRESULT code, int skip = 0);
 void ClearFailures();
 
-}  // namespace mapi_testing
+} // namespace mapi_testing

@@ -23,7 +23,7 @@ int CRemList::PageReminders(const CTime& now, const UserlistStru* user) {
 
         // Read for every reminder, so a change of the hours applies at once.
         if (!Settings::IsPagingHour(now.GetHour())) {
-            m_records.erase(it);  // due outside the paging hours: dropped without a page
+            m_records.erase(it); // due outside the paging hours: dropped without a page
             ++count;
             it = m_records.begin();
             continue;
@@ -41,7 +41,7 @@ int CRemList::PageReminders(const CTime& now, const UserlistStru* user) {
             // From the head again: a reminder that failed before is tried once more.
             it = m_records.begin();
         } else {
-            ++it;  // kept for the next call
+            ++it; // kept for the next call
         }
     }
 

@@ -24,17 +24,17 @@ typedef struct MapiFileDesc {
 
 typedef struct MapiRecipDesc {
     ULONG ulReserved;
-    ULONG ulRecipClass;  // MAPI_ORIG, MAPI_TO, MAPI_CC or MAPI_BCC
-    LPSTR lpszName;      // resolved against the address list when lpszAddress is absent
-    LPSTR lpszAddress;   // optional: "SMTP:user@example.org" or a bare address
+    ULONG ulRecipClass; // MAPI_ORIG, MAPI_TO, MAPI_CC or MAPI_BCC
+    LPSTR lpszName;     // resolved against the address list when lpszAddress is absent
+    LPSTR lpszAddress;  // optional: "SMTP:user@example.org" or a bare address
     ULONG ulEIDSize;
     LPVOID lpEntryID;
 } MapiRecipDesc, *lpMapiRecipDesc;
 
 typedef struct MapiMessage {
     ULONG ulReserved;
-    LPSTR lpszSubject;       // null or "" for none
-    LPSTR lpszNoteText;      // the body
+    LPSTR lpszSubject;  // null or "" for none
+    LPSTR lpszNoteText; // the body
     LPSTR lpszMessageType;
     LPSTR lpszDateReceived;
     LPSTR lpszConversationID;

@@ -2,19 +2,18 @@
 //
 // Only the six entry points leave this library (SimpleMapiLibrary.map); the mail-system code it
 // links is a private copy, so its state (sessions, libcurl set-up) is independent of the program's.
-#include <strings.h>
+#include "mailsystem/MailSystem.h"
+#include "mailsystem/Profiles.h"
+#include "mailsystem/Transport.h"
+#include "paging/SimpleMapi.h"
 
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <strings.h>
 #include <type_traits>
-
-#include "mailsystem/MailSystem.h"
-#include "mailsystem/Profiles.h"
-#include "mailsystem/Transport.h"
-#include "paging/SimpleMapi.h"
 
 #define SIMPLE_MAPI_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -23,12 +22,11 @@ SIMPLE_MAPI_EXPORT ULONG MAPILogon(ULONG_PTR ulUIParam, LPSTR lpszProfileName, L
 SIMPLE_MAPI_EXPORT ULONG MAPILogoff(LHANDLE lhSession, ULONG_PTR ulUIParam, FLAGS flFlags,
                                     ULONG ulReserved);
 SIMPLE_MAPI_EXPORT ULONG MAPIFreeBuffer(LPVOID pv);
-SIMPLE_MAPI_EXPORT ULONG MAPIFindNext(LHANDLE lhSession, ULONG_PTR ulUIParam,
-                                      LPSTR lpszMessageType, LPSTR lpszSeedMessageID,
-                                      FLAGS flFlags, ULONG ulReserved, LPSTR lpszMessageID);
-SIMPLE_MAPI_EXPORT ULONG MAPIReadMail(LHANDLE lhSession, ULONG_PTR ulUIParam,
-                                      LPSTR lpszMessageID, FLAGS flFlags, ULONG ulReserved,
-                                      lpMapiMessage* lppMessage);
+SIMPLE_MAPI_EXPORT ULONG MAPIFindNext(LHANDLE lhSession, ULONG_PTR ulUIParam, LPSTR lpszMessageType,
+                                      LPSTR lpszSeedMessageID, FLAGS flFlags, ULONG ulReserved,
+                                      LPSTR lpszMessageID);
+SIMPLE_MAPI_EXPORT ULONG MAPIReadMail(LHANDLE lhSession, ULONG_PTR ulUIParam, LPSTR lpszMessageID,
+                                      FLAGS flFlags, ULONG ulReserved, lpMapiMessage* lppMessage);
 SIMPLE_MAPI_EXPORT ULONG MAPISendMail(LHANDLE lhSession, ULONG_PTR ulUIParam,
                                       lpMapiMessage lpMessage, FLAGS flFlags, ULONG ulReserved);
 
@@ -47,7 +45,7 @@ struct Session {
     mail::Profile profile;
     std::shared_ptr<mail::MailSystem> mailSystem;
     std::unique_ptr<mail::Transport> transport;
-    std::mutex sending;  // one delivery at a time per session
+    std::mutex sending; // one delivery at a time per session
 };
 
 // A bound on open sessions, so that a caller that never logs off cannot grow this without end.
@@ -75,19 +73,27 @@ std::shared_ptr<Session> FindSession(LHANDLE handle) {
 ULONG ResultFor(mail::DeliveryOutcome outcome) {
     using mail::DeliveryOutcome;
     switch (outcome) {
-    case DeliveryOutcome::Sent: return SUCCESS_SUCCESS;
+    case DeliveryOutcome::Sent:
+        return SUCCESS_SUCCESS;
     case DeliveryOutcome::InvalidRecipient:
-    case DeliveryOutcome::RecipientRefused: return MAPI_E_INVALID_RECIPS;
-    case DeliveryOutcome::InvalidMessage: return MAPI_E_INVALID_MESSAGE;
+    case DeliveryOutcome::RecipientRefused:
+        return MAPI_E_INVALID_RECIPS;
+    case DeliveryOutcome::InvalidMessage:
+        return MAPI_E_INVALID_MESSAGE;
     case DeliveryOutcome::ConnectionFailed:
     case DeliveryOutcome::TimedOut:
-    case DeliveryOutcome::TlsFailed: return MAPI_E_NETWORK_FAILURE;
-    case DeliveryOutcome::AuthenticationFailed: return MAPI_E_LOGON_FAILURE;
-    case DeliveryOutcome::DiskFull: return MAPI_E_DISK_FULL;
-    case DeliveryOutcome::OutOfMemory: return MAPI_E_INSUFFICIENT_MEMORY;
+    case DeliveryOutcome::TlsFailed:
+        return MAPI_E_NETWORK_FAILURE;
+    case DeliveryOutcome::AuthenticationFailed:
+        return MAPI_E_LOGON_FAILURE;
+    case DeliveryOutcome::DiskFull:
+        return MAPI_E_DISK_FULL;
+    case DeliveryOutcome::OutOfMemory:
+        return MAPI_E_INSUFFICIENT_MEMORY;
     case DeliveryOutcome::SenderRefused:
     case DeliveryOutcome::MessageRefused:
-    case DeliveryOutcome::Failed: return MAPI_E_FAILURE;
+    case DeliveryOutcome::Failed:
+        return MAPI_E_FAILURE;
     }
     return MAPI_E_FAILURE;
 }
@@ -104,10 +110,17 @@ std::string StripAddressType(const char* address) {
 ULONG Resolve(const MapiRecipDesc& recip, const std::vector<mail::AddressEntry>& list,
               mail::OutgoingRecipient& out) {
     switch (recip.ulRecipClass) {
-    case MAPI_TO: out.kind = mail::OutgoingRecipient::Kind::To; break;
-    case MAPI_CC: out.kind = mail::OutgoingRecipient::Kind::Cc; break;
-    case MAPI_BCC: out.kind = mail::OutgoingRecipient::Kind::Bcc; break;
-    default: return MAPI_E_BAD_RECIPTYPE;
+    case MAPI_TO:
+        out.kind = mail::OutgoingRecipient::Kind::To;
+        break;
+    case MAPI_CC:
+        out.kind = mail::OutgoingRecipient::Kind::Cc;
+        break;
+    case MAPI_BCC:
+        out.kind = mail::OutgoingRecipient::Kind::Bcc;
+        break;
+    default:
+        return MAPI_E_BAD_RECIPTYPE;
     }
     const char* name = recip.lpszName ? recip.lpszName : "";
     // A line break or other control character in a name is refused outright: such a name can
@@ -167,7 +180,7 @@ ULONG Send(Session& session, const MapiMessage& message) {
     return ResultFor(session.transport->Deliver(outgoing).outcome);
 }
 
-}  // namespace
+} // namespace
 
 ULONG MAPILogon(ULONG_PTR, LPSTR lpszProfileName, LPSTR, FLAGS, ULONG, LPLHANDLE lplhSession) {
     if (!lplhSession)
@@ -214,7 +227,7 @@ ULONG MAPILogon(ULONG_PTR, LPSTR lpszProfileName, LPSTR, FLAGS, ULONG, LPLHANDLE
 }
 
 ULONG MAPILogoff(LHANDLE lhSession, ULONG_PTR, FLAGS, ULONG) {
-    std::shared_ptr<Session> closed;  // destroyed outside the lock
+    std::shared_ptr<Session> closed; // destroyed outside the lock
     Registry& r = Sessions();
     std::lock_guard<std::mutex> guard(r.lock);
     auto it = r.sessions.find(lhSession);
@@ -259,4 +272,6 @@ ULONG MAPIReadMail(LHANDLE lhSession, ULONG_PTR, LPSTR, FLAGS, ULONG, lpMapiMess
 }
 
 // Nothing this library returns is allocated for the caller, so only a null pointer is valid.
-ULONG MAPIFreeBuffer(LPVOID pv) { return pv ? MAPI_E_FAILURE : SUCCESS_SUCCESS; }
+ULONG MAPIFreeBuffer(LPVOID pv) {
+    return pv ? MAPI_E_FAILURE : SUCCESS_SUCCESS;
+}

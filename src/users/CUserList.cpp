@@ -1,11 +1,11 @@
 // The user list: creation, copies, code search and reuse, deletion and ordering.
 #include "users/CUserList.h"
 
+#include "outlook/COutlook.h"
+
 #include <algorithm>
 #include <new>
 #include <vector>
-
-#include "outlook/COutlook.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ constexpr int kLastWrappingCode = 32000;
 // The largest value a 16-bit code holds.
 constexpr int kLargestCode = 32767;
 
-}  // namespace
+} // namespace
 
 void CopyUserConfiguration(UserlistStru& to, const UserlistStru& from) {
     to.Code = from.Code;
@@ -123,9 +123,9 @@ void CUserList::DeleteUser(UserlistStru* user) {
     if (it != m_users.end()) {
         if (user->Code >= 1 && user->Code < NextCode)
             NextCode = user->Code;
-        m_users.erase(it);  // frees the record
+        m_users.erase(it); // frees the record
     } else {
-        delete user;  // not ours, but handed to us for deletion all the same
+        delete user; // not ours, but handed to us for deletion all the same
     }
 }
 
@@ -144,7 +144,7 @@ void CUserList::SortByServer() {
     try {
         a.reserve(n + 1);
     } catch (const std::bad_alloc&) {
-        return;  // the list stays as it was
+        return; // the list stays as it was
     }
     a.emplace_back();
     for (auto& p : m_users)

@@ -1,13 +1,13 @@
 // The ordered list of monitored users, owner of its records.
 #pragma once
 
-#include <cstdint>
-#include <list>
-#include <memory>
-
 #include "core/CString.h"
 #include "core/CTime.h"
 #include "users/UserlistStru.h"
+
+#include <cstdint>
+#include <list>
+#include <memory>
 
 class COutlook;
 
@@ -15,24 +15,24 @@ class COutlook;
 // the list empty); the command line reports it.
 struct UserFileLoad {
     enum Status {
-        Loaded,      // read to its end
-        Missing,     // no file: nothing to read
-        Busy,        // another process is writing it
-        Unreadable,  // it exists but cannot be opened or read (errno in `error`)
-        Damaged,     // the users before `offset` were loaded; the rest was not
+        Loaded,     // read to its end
+        Missing,    // no file: nothing to read
+        Busy,       // another process is writing it
+        Unreadable, // it exists but cannot be opened or read (errno in `error`)
+        Damaged,    // the users before `offset` were loaded; the rest was not
     };
     Status status = Loaded;
-    int users = 0;         // records appended to the list
-    uint64_t offset = 0;   // Damaged: where the damage was found
-    int error = 0;         // Unreadable: errno
-    CString message;       // a sentence for the administrator; empty when Loaded or Missing
+    int users = 0;       // records appended to the list
+    uint64_t offset = 0; // Damaged: where the damage was found
+    int error = 0;       // Unreadable: errno
+    CString message;     // a sentence for the administrator; empty when Loaded or Missing
 };
 
 // How a save of Users.dat went.
 enum class UserFileSave {
     Saved,
-    Cancelled,  // the user answered Cancel to a write question; the old file is untouched
-    Refused,    // a record cannot be stored (a string over 999 characters); nothing written
+    Cancelled, // the user answered Cancel to a write question; the old file is untouched
+    Refused,   // a record cannot be stored (a string over 999 characters); nothing written
 };
 
 class CUserList {
@@ -80,8 +80,8 @@ public:
     int GetCount() const { return static_cast<int>(m_users.size()); }
     bool IsEmpty() const { return m_users.empty(); }
 
-    int32_t NextCode = 1;  // where the next code search starts
-    CTime NextOOFCheck;    // when the next out-of-office pass is due; 0 = at the first tick
+    int32_t NextCode = 1; // where the next code search starts
+    CTime NextOOFCheck;   // when the next out-of-office pass is due; 0 = at the first tick
     // The Outlook client of a running scan pass; none between passes.
     std::unique_ptr<COutlook> OutlookOLE;
 

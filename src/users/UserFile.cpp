@@ -1,19 +1,18 @@
 // Users.dat: reading, checking and safe rewriting.
 #include "users/UserFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "core/Clock.h"
 #include "core/FileSystem.h"
 #include "core/MessageBoxes.h"
 #include "core/WorkingDirectory.h"
 #include "paging/EventLog.h"
 #include "users/CUserList.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace UserFile {
 namespace {
@@ -71,16 +70,17 @@ public:
         if (!Int16(length))
             return false;
         if (length < 1 || length > kMaxStoredLength) {
-            m_pos -= 2;  // the fault is the length field itself
-            return Fault("a string length of " + std::to_string(length) +
-                         " lies outside 1 to " + std::to_string(kMaxStoredLength));
+            m_pos -= 2; // the fault is the length field itself
+            return Fault("a string length of " + std::to_string(length) + " lies outside 1 to " +
+                         std::to_string(kMaxStoredLength));
         }
         if (Remaining() < static_cast<size_t>(length))
             return Fault("the file ends inside a record");
         if (out) {
             const char* start = m_bytes.data() + m_pos;
             const void* zero = std::memchr(start, '\0', static_cast<size_t>(length));
-            const size_t n = zero ? static_cast<const char*>(zero) - start : static_cast<size_t>(length);
+            const size_t n =
+                zero ? static_cast<const char*>(zero) - start : static_cast<size_t>(length);
             out->assign(start, n);
         }
         m_pos += static_cast<size_t>(length);
@@ -109,15 +109,14 @@ struct Fields {
 // One record after its marker; false (with the reader's reason) at a fault.
 bool ReadRecord(Reader& in, Fields* f) {
     return in.String(f ? &f->displayName : nullptr) && in.String(f ? &f->mailboxName : nullptr) &&
-           in.String(f ? &f->server : nullptr) && in.String(f ? &f->pagerName : nullptr) &&
-           [&] {
+           in.String(f ? &f->server : nullptr) && in.String(f ? &f->pagerName : nullptr) && [&] {
                Fields scratch;
                Fields& t = f ? *f : scratch;
                return in.Int32(t.pageOnlyOOF) && in.Int16(t.scanInterval) && in.Int16(t.code);
            }();
 }
 
-}  // namespace
+} // namespace
 
 CString Encode(const CUserList& list) {
     CString out;
@@ -142,7 +141,7 @@ DecodeResult Decode(const CString& bytes, CUserList& list) {
     // Fewer than two bytes left where a record marker belongs: the file is finished.
     while (in.Remaining() >= 2) {
         int16_t marker;
-        in.Int16(marker);  // its value is ignored; only its presence counts
+        in.Int16(marker); // its value is ignored; only its presence counts
         Fields f;
         if (!ReadRecord(in, &f)) {
             result.damaged = true;
@@ -174,7 +173,7 @@ bool IsIntact(const CString& bytes) {
     return true;
 }
 
-}  // namespace UserFile
+} // namespace UserFile
 
 namespace {
 
@@ -217,17 +216,21 @@ void KeepDamagedCopy(const CString& path, const CString& bytes) {
         copy = path + ".damaged-" + stamp + "-" + std::to_string(n);
     const SaveResult saved = SaveFileAtomically(copy, bytes, mode);
     const CString text = saved.ok()
-        ? "The damaged user data file " + path + " was kept as " + copy + " before it was replaced."
-        : "The damaged user data file " + path + " could not be kept as " + copy + " (" +
-              saved.Describe() + ") before it was replaced.";
+                             ? "The damaged user data file " + path + " was kept as " + copy +
+                                   " before it was replaced."
+                             : "The damaged user data file " + path + " could not be kept as " +
+                                   copy + " (" + saved.Describe() + ") before it was replaced.";
     LogEvent(EventLog::kEventId, text.c_str());
 }
 
-bool IsAccessProblem(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+bool IsAccessProblem(int error) {
+    return error == EACCES || error == EPERM || error == EROFS;
+}
 
 int AskSharingViolation() {
-    return AfxMessageBox("Unable to write the user data file.  Another process is currently using the file.",
-                         "Sharing Violation", MB_RETRYCANCEL | MB_ICONWARNING);
+    return AfxMessageBox(
+        "Unable to write the user data file.  Another process is currently using the file.",
+        "Sharing Violation", MB_RETRYCANCEL | MB_ICONWARNING);
 }
 
 int AskWriteError() {
@@ -235,7 +238,7 @@ int AskWriteError() {
                          MB_RETRYCANCEL | MB_ICONWARNING);
 }
 
-}  // namespace
+} // namespace
 
 UserFileLoad CUserList::LoadUsers() {
     UserFileLoad load;
@@ -259,7 +262,8 @@ UserFileLoad CUserList::LoadUsers() {
         case ReadOutcome::Failed:
             load.status = UserFileLoad::Unreadable;
             load.error = error;
-            load.message = "The user data file " + path + " cannot be read: " + std::strerror(error) + ".";
+            load.message =
+                "The user data file " + path + " cannot be read: " + std::strerror(error) + ".";
             break;
         case ReadOutcome::Ok: {
             const UserFile::DecodeResult decoded = UserFile::Decode(bytes, *this);
@@ -267,9 +271,9 @@ UserFileLoad CUserList::LoadUsers() {
             if (decoded.damaged) {
                 load.status = UserFileLoad::Damaged;
                 load.offset = decoded.offset;
-                const CString loaded = decoded.users == 1
-                    ? CString("The user before it was loaded")
-                    : "The " + std::to_string(decoded.users) + " users before it were loaded";
+                const CString loaded = decoded.users == 1 ? CString("The user before it was loaded")
+                                                          : "The " + std::to_string(decoded.users) +
+                                                                " users before it were loaded";
                 load.message = "The user data file " + path + " is damaged at byte offset " +
                                std::to_string(decoded.offset) + ": " + decoded.reason + ". " +
                                loaded + "; the rest of the file was not.";
@@ -303,8 +307,8 @@ UserFileSave CUserList::SaveUsers() {
         int error = 0;
         const FileLock::Outcome locked =
             lock.TryLock(DATFileName(UserFile::kLockFileName), FileLock::Exclusive, &error);
-        bool sharingViolation = locked == FileLock::Busy ||
-                                (locked == FileLock::Unavailable && IsAccessProblem(error));
+        bool sharingViolation =
+            locked == FileLock::Busy || (locked == FileLock::Unavailable && IsAccessProblem(error));
         bool failed = locked != FileLock::Locked;
 
         if (!failed) {
@@ -319,12 +323,13 @@ UserFileSave CUserList::SaveUsers() {
                 if (!saved.replaced)
                     LogEvent(EventLog::kEventId,
                              ("The user data file " + path + " was not written (" +
-                              saved.Describe() + "); its previous contents are unchanged.").c_str());
+                              saved.Describe() + "); its previous contents are unchanged.")
+                                 .c_str());
             }
         }
         if (!failed)
             return UserFileSave::Saved;
-        lock.Unlock();  // never hold the file while waiting for the user's answer
+        lock.Unlock(); // never hold the file while waiting for the user's answer
         const int answer = sharingViolation ? AskSharingViolation() : AskWriteError();
         if (answer != IDRETRY)
             return UserFileSave::Cancelled;

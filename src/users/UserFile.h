@@ -1,9 +1,9 @@
 // The byte layout of Users.dat, apart from where the file lives and how it is locked.
 #pragma once
 
-#include <cstdint>
-
 #include "core/CString.h"
+
+#include <cstdint>
 
 class CUserList;
 
@@ -26,8 +26,8 @@ CString Encode(const CUserList& list);
 struct DecodeResult {
     int users = 0;
     bool damaged = false;
-    uint64_t offset = 0;  // damaged: where the fault was found
-    CString reason;       // damaged: what was wrong there
+    uint64_t offset = 0; // damaged: where the fault was found
+    CString reason;      // damaged: what was wrong there
 };
 // Appends the records held in `bytes` to `list` (codes as stored); stops at the first fault and
 // keeps the records before it. Never allocates more than one string's bound per field.
@@ -36,4 +36,4 @@ DecodeResult Decode(const CString& bytes, CUserList& list);
 // Whether `bytes` are a whole, undamaged user file (no records are built).
 bool IsIntact(const CString& bytes);
 
-}  // namespace UserFile
+} // namespace UserFile

@@ -1,7 +1,4 @@
 // The per-user update passes of each monitoring cycle: out-of-office flags, scans and paging.
-#include <memory>
-#include <new>
-
 #include "core/Bool.h"
 #include "core/Settings.h"
 #include "outlook/COutlook.h"
@@ -9,10 +6,13 @@
 #include "paging/EventLog.h"
 #include "users/CUserList.h"
 
+#include <memory>
+#include <new>
+
 namespace {
 
-constexpr CTimeSpan kOOFPeriod{60};            // between two out-of-office passes
-constexpr const char* kMailboxPrefix = "EX:";  // how the scan addresses a user's mailbox
+constexpr CTimeSpan kOOFPeriod{60};           // between two out-of-office passes
+constexpr const char* kMailboxPrefix = "EX:"; // how the scan addresses a user's mailbox
 
 // The interval until a user's next scan. A stored interval of zero or less (only a hand-edited
 // Users.dat holds one) would rescan the user at every tick; it counts as the shortest interval
@@ -26,13 +26,12 @@ std::unique_ptr<COOFCheck> MakeChecker(const CString& server) {
     try {
         return std::make_unique<COOFCheck>(server);
     } catch (const std::bad_alloc&) {
-        return nullptr;  // the users of this store are passed over in this pass
+        return nullptr; // the users of this store are passed over in this pass
     }
 }
 
 // Ends the scan pass's Outlook session however the pass is left.
-template <typename Close>
-class AtExit {
+template <typename Close> class AtExit {
 public:
     explicit AtExit(Close close) : m_close(close) {}
     ~AtExit() { m_close(); }
@@ -43,7 +42,7 @@ private:
     Close m_close;
 };
 
-}  // namespace
+} // namespace
 
 int CUserList::UpdateOOFFlags() {
     const CTime now = CTime::GetCurrentTime();
@@ -57,7 +56,7 @@ int CUserList::UpdateOOFFlags() {
     for (const auto& record : m_users) {
         UserlistStru& user = *record;
         if (!user.PageOnlyOOF)
-            continue;  // passed over; does not end a run of users on one server
+            continue; // passed over; does not end a run of users on one server
         if (user.Server != server) {
             server = user.Server;
             if (checker) {
@@ -92,13 +91,14 @@ int CUserList::UpdateReminders() {
         if (now < user.NextScan || !IsActiveUser(user))
             continue;
         if (!OpenOutlookOLE())
-            return result;  // this user and the ones after it are tried again at the next tick
+            return result; // this user and the ones after it are tried again at the next tick
 
         user.Reminders.ClearList();
         const CString mailbox = kMailboxPrefix + user.MailboxName;
         // Call errors the session lets pass end this user's scan as a failed one. The session
         // that met one is ended, so the next user is scanned over a fresh one.
-        const CString interrupted = "The scan of " + mailbox + " was interrupted by an Outlook failure.";
+        const CString interrupted =
+            "The scan of " + mailbox + " was interrupted by an Outlook failure.";
         try {
             OutlookOLE->GetUserReminders(mailbox, user.Reminders, &user.ScanStatus);
         } catch (const COleDispatchException& e) {
@@ -124,7 +124,7 @@ int CUserList::ProcessReminders() {
         UserlistStru& user = *record;
         if (!IsActiveUser(user))
             continue;
-        const CTime t = CTime::GetCurrentTime();  // read anew for each user
+        const CTime t = CTime::GetCurrentTime(); // read anew for each user
         sum += user.Reminders.PageReminders(t, &user);
         user.LastPageCheck = t;
     }
@@ -134,7 +134,7 @@ int CUserList::ProcessReminders() {
 int CUserList::OpenOutlookOLE() {
     if (OutlookOLE)
         return TRUE;
-    const CString profile = Settings::ProfileName();  // read anew for every session
+    const CString profile = Settings::ProfileName(); // read anew for every session
     const CString failure = "Unable to start the Outlook session for the scan.";
     try {
         OutlookOLE.reset(new (std::nothrow) COutlook(profile));
@@ -146,4 +146,6 @@ int CUserList::OpenOutlookOLE() {
     return OutlookOLE ? TRUE : FALSE;
 }
 
-void CUserList::CloseOutlookOLE() { OutlookOLE.reset(); }
+void CUserList::CloseOutlookOLE() {
+    OutlookOLE.reset();
+}

@@ -1,11 +1,11 @@
 // One monitored user: configuration kept in Users.dat plus run-time monitoring state.
 #pragma once
 
-#include <cstdint>
-
 #include "core/CString.h"
 #include "core/CTime.h"
 #include "paging/CRemList.h"
+
+#include <cstdint>
 
 // The longest string a user field may hold: the user file's reader takes at most 1000 bytes per
 // string, the zero byte included.
@@ -24,14 +24,14 @@ struct UserlistStru {
     CString Server;            // distinguished name of the home message store
     CString PagerName;         // address-book name that pages are sent to
     // Run-time state (never stored, never copied).
-    CTime NextScan;            // next scan due; 0 = at once
-    CRemList Reminders;        // pending reminders
-    int32_t OOFFlag = 0;       // out-of-office state read at the last check; nonzero = out
+    CTime NextScan;      // next scan due; 0 = at once
+    CRemList Reminders;  // pending reminders
+    int32_t OOFFlag = 0; // out-of-office state read at the last check; nonzero = out
     // Configuration again (the record keeps the classic field order).
     CString DisplayName;
     // Run-time state.
-    CTime LastPageCheck;       // when the reminders were last processed for paging; 0 = never
-    int32_t ScanStatus = -1;   // -1 not scanned yet, 0 last scan failed, 1 last scan succeeded
+    CTime LastPageCheck;     // when the reminders were last processed for paging; 0 = never
+    int32_t ScanStatus = -1; // -1 not scanned yet, 0 last scan failed, 1 last scan succeeded
 };
 
 // A user is active (scanned and paged) unless it pages only when out of office and is in.

@@ -1,11 +1,11 @@
 // Runs an "orvane" command in this process and keeps what it printed.
 #pragma once
 
+#include "app/Cli.h"
+
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "app/Cli.h"
 
 struct CliResult {
     int code;

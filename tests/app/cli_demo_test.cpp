@@ -1,12 +1,5 @@
 // "orvane demo init": the demonstration mail system, user file and profile, and what the store
 // then answers about the next minutes.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <set>
-#include <sstream>
-
 #include "CliRunner.h"
 #include "app/Cli.h"
 #include "core/Clock.h"
@@ -15,26 +8,35 @@
 #include "support/TestSupport.h"
 #include "users/CUserList.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <sstream>
+
 using namespace testing_support;
 
 namespace {
 
 class CliDemoTest : public testing::TestWithParam<const char*> {
 protected:
-    void SetUp() override { std::filesystem::remove_all(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quorvik"); }
+    void SetUp() override {
+        std::filesystem::remove_all(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quorvik");
+    }
     TempDir dir;
 };
 
-}  // namespace
+} // namespace
 
 TEST_P(CliDemoTest, CreatesUsersMailSystemAndProfileWithPagesDueWithinMinutes) {
     ScopedTimeZone tz(GetParam());
-    const CTime created(2026, 3, 8, 0, 55, 20);  // in New York, an hour before the clocks go forward
+    const CTime created(2026, 3, 8, 0, 55, 20); // in New York, an hour before the clocks go forward
     Clock::Freeze(created);
     const std::string root = dir.File("demo");
     const CliResult r = RunCli({"demo", "init", root});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("Profile \"Demo\" uses " + root + "/mail with the outbox transport; it is the default"),
+    EXPECT_NE(r.out.find("Profile \"Demo\" uses " + root +
+                         "/mail with the outbox transport; it is the default"),
               std::string::npos)
         << r.out;
 
@@ -77,7 +79,8 @@ TEST_P(CliDemoTest, CreatesUsersMailSystemAndProfileWithPagesDueWithinMinutes) {
         missing += oof == mail::OutOfOffice::Missing;
 
         std::vector<mail::Appointment> week;
-        ASSERT_TRUE(system->FindAppointments(mailboxes[0], now, now + 7 * 86400, week, error)) << error;
+        ASSERT_TRUE(system->FindAppointments(mailboxes[0], now, now + 7 * 86400, week, error))
+            << error;
         for (const auto& a : week) {
             if (a.isRecurring)
                 types.insert(a.pattern.recurrenceType);
@@ -88,16 +91,18 @@ TEST_P(CliDemoTest, CreatesUsersMailSystemAndProfileWithPagesDueWithinMinutes) {
         std::vector<mail::Task> tasks;
         ASSERT_TRUE(system->FindTasks(mailboxes[0], tasks, error)) << error;
         for (const auto& t : tasks)
-            taskReminders += t.reminderSet && t.reminderTime >= now && t.reminderTime <= now + 15 * 60;
+            taskReminders +=
+                t.reminderSet && t.reminderTime >= now && t.reminderTime <= now + 15 * 60;
     }
     EXPECT_GE(outOfOffice, 2);
     EXPECT_EQ(missing, 1);
     EXPECT_EQ(types, (std::set<int>{0, 1, 2, 3, 4, 5, 6}));
-    EXPECT_LE(firstPage, 60);  // the first page falls due within the first minute
+    EXPECT_LE(firstPage, 60); // the first page falls due within the first minute
     EXPECT_EQ(taskReminders, 12);
 }
 
-INSTANTIATE_TEST_SUITE_P(Zones, CliDemoTest, testing::Values("UTC", "America/New_York", "Europe/Berlin"),
+INSTANTIATE_TEST_SUITE_P(Zones, CliDemoTest,
+                         testing::Values("UTC", "America/New_York", "Europe/Berlin"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              for (char& c : name)

@@ -1,14 +1,13 @@
 // "orvane page": a test page through the outbox or SMTP, the event text on failure, exit codes.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <sstream>
-
 #include "app/Cli.h"
 #include "core/Settings.h"
 #include "paging/MailFixture.h"
 #include "paging/SmtpTestServer.h"
 #include "support/TestSupport.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sstream>
 
 using testing_support::MailFixture;
 using testing_support::SmtpTestServer;
@@ -31,7 +30,8 @@ class CliPage : public ::testing::Test {
 protected:
     void SetUp() override {
         Settings::WriteProfileString(Settings::kPreferences, Settings::kProfileName, "");
-        mail.Add({"Ann Archer Pager", "/o=Quorvik/cn=aarcher-pager", "", "", "5551234@pager.example.org"});
+        mail.Add({"Ann Archer Pager", "/o=Quorvik/cn=aarcher-pager", "", "",
+                  "5551234@pager.example.org"});
         mail.Add({"Twin", "twin1@example.org", "", "", ""});
         mail.Add({"Twin", "twin2@example.org", "", "", ""});
         mail.UseProfile("Office");
@@ -39,7 +39,7 @@ protected:
     MailFixture mail;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(CliPage, SendsThroughTheDefaultProfileToTheOutbox) {
     const Outcome r = Page({"page", "Ann Archer Pager", "02:00-03:00 Budget review"});
@@ -59,13 +59,16 @@ TEST_F(CliPage, PrintsTheEventTheMonitorWouldLogAndFails) {
         const char* event;
     } rows[] = {
         {{"page", "Nobody", "x"},
-         "orvane: A reminder page could not be sent to Nobody because the pager name does not exist in "
+         "orvane: A reminder page could not be sent to Nobody because the pager name does not "
+         "exist in "
          "the addressbook.\n"},
         {{"page", "Twin", "x"},
-         "orvane: A reminder page could not be sent because the specified pager name matched more than "
+         "orvane: A reminder page could not be sent because the specified pager name matched more "
+         "than "
          "one entry in the addressbook.\n"},
         {{"page", "Ann Archer Pager", "x", "--profile", "Unknown"},
-         "orvane: Orvane is not logged onto the mail system.  Please exit and restart the application.\n"},
+         "orvane: Orvane is not logged onto the mail system.  Please exit and restart the "
+         "application.\n"},
     };
     for (const auto& row : rows) {
         const Outcome r = Page(row.args);
@@ -102,13 +105,17 @@ TEST_F(CliPage, ARefusingServerIsAFailure) {
     mail.UseProfile("Smtp", testing_support::SmtpTransport(server.Url()));
     const Outcome r = Page({"page", "Ann Archer Pager", "x"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "orvane: A reminder page could not be sent.  An unspecified error was received.\n");
+    EXPECT_EQ(r.err,
+              "orvane: A reminder page could not be sent.  An unspecified error was received.\n");
 }
 
 TEST_F(CliPage, RefusesWrongUsage) {
-    for (const cli::Args& args : std::vector<cli::Args>{
-             {"page"}, {"page", "Ann Archer Pager"}, {"page", "", "x"}, {"page", "a", "b", "c"},
-             {"page", "a", "b", "--profile"}, {"page", "a", "b", "--colour", "red"}}) {
+    for (const cli::Args& args : std::vector<cli::Args>{{"page"},
+                                                        {"page", "Ann Archer Pager"},
+                                                        {"page", "", "x"},
+                                                        {"page", "a", "b", "c"},
+                                                        {"page", "a", "b", "--profile"},
+                                                        {"page", "a", "b", "--colour", "red"}}) {
         const Outcome r = Page(args);
         EXPECT_EQ(r.code, 2) << args.size();
         EXPECT_FALSE(r.err.empty());

@@ -1,16 +1,15 @@
 // "orvane profile": adding, changing, listing and removing mail profiles from the command line.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <sstream>
-
 #include "CliRunner.h"
 #include "app/Cli.h"
 #include "core/FileSystem.h"
 #include "mailsystem/Profiles.h"
 #include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
 
 using namespace testing_support;
 
@@ -27,7 +26,7 @@ protected:
     TempDir dir;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(CliProfileTest, SetsListsAndRemovesProfiles) {
     CliResult r = RunCli({"profile", "list"});
@@ -40,16 +39,18 @@ TEST_F(CliProfileTest, SetsListsAndRemovesProfiles) {
     EXPECT_EQ(r.err, "");
 
     WriteFile(dir.File("password"), "s3cret\nsecond line\n");
-    r = RunCli({"profile", "set", "Office", "--mail-system", dir.Path(), "--transport", "smtp://mail.example.com:587",
-                "--starttls", "yes", "--user", "pager", "--password-file", dir.File("password"), "--sender",
-                "orvane@example.com"});
+    r = RunCli({"profile", "set", "Office", "--mail-system", dir.Path(), "--transport",
+                "smtp://mail.example.com:587", "--starttls", "yes", "--user", "pager",
+                "--password-file", dir.File("password"), "--sender", "orvane@example.com"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "");
 
     r = RunCli({"profile", "list"});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, std::string(kHeader) + "Local\tyes\t" + dir.Path() + "\toutbox\t\t\t\n" + "Office\tno\t" +
-                         dir.Path() + "\tsmtp://mail.example.com:587 (STARTTLS)\tpager\tset\torvane@example.com\n");
+    EXPECT_EQ(r.out,
+              std::string(kHeader) + "Local\tyes\t" + dir.Path() + "\toutbox\t\t\t\n" +
+                  "Office\tno\t" + dir.Path() +
+                  "\tsmtp://mail.example.com:587 (STARTTLS)\tpager\tset\torvane@example.com\n");
     EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
 
     mail::Profiles profiles;
@@ -75,7 +76,9 @@ TEST_F(CliProfileTest, SetsListsAndRemovesProfiles) {
 
     r = RunCli({"profile", "remove", "Office"});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "There is no default profile now; choose one with: orvane profile set NAME --default\n");
+    EXPECT_EQ(
+        r.out,
+        "There is no default profile now; choose one with: orvane profile set NAME --default\n");
     r = RunCli({"profile", "remove", "Office"});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "orvane: there is no profile \"Office\"\n");
@@ -100,16 +103,29 @@ TEST_F(CliProfileTest, RefusesWhatCannotWork) {
         {{"profile", "set", "New"}, 2, "the new profile \"New\" needs --mail-system DIR"},
         {{"profile", "set", "A", "--mail-system"}, 2, "option --mail-system needs a value"},
         {{"profile", "set", "A", "--colour", "red"}, 2, "unknown option --colour"},
-        {{"profile", "set", "[A]", "--mail-system", "/m"}, 1, "may not hold control characters, \"[\" or \"]\""},
-        {{"profile", "set", "A", "--mail-system", "/m", "--transport", "ftp://x"}, 1, "must be outbox or an smtp://"},
-        {{"profile", "set", "A", "--mail-system", "/m", "--transport", "smtps://x", "--starttls", "yes"}, 1,
+        {{"profile", "set", "[A]", "--mail-system", "/m"},
+         1,
+         "may not hold control characters, \"[\" or \"]\""},
+        {{"profile", "set", "A", "--mail-system", "/m", "--transport", "ftp://x"},
+         1,
+         "must be outbox or an smtp://"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--transport", "smtps://x", "--starttls",
+          "yes"},
+         1,
          "STARTTLS applies to smtp:// only"},
-        {{"profile", "set", "A", "--mail-system", "/m", "--starttls", "maybe", "--transport", "smtp://x"}, 2,
+        {{"profile", "set", "A", "--mail-system", "/m", "--starttls", "maybe", "--transport",
+          "smtp://x"},
+         2,
          "--starttls takes yes or no"},
-        {{"profile", "set", "A", "--mail-system", "/m", "--user", "u"}, 1, "apply to an SMTP transport"},
-        {{"profile", "set", "A", "--mail-system", "/m", "--password", "p", "--password-file", "f"}, 2,
+        {{"profile", "set", "A", "--mail-system", "/m", "--user", "u"},
+         1,
+         "apply to an SMTP transport"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--password", "p", "--password-file", "f"},
+         2,
          "give either --password or --password-file"},
-        {{"profile", "set", "A", "--mail-system", "/m", "--transport", "smtp://x", "--password-file", "/absent"}, 1,
+        {{"profile", "set", "A", "--mail-system", "/m", "--transport", "smtp://x",
+          "--password-file", "/absent"},
+         1,
          "the password file /absent cannot be read"},
         {{"profile", "remove"}, 2, "profile remove takes one profile name"},
     };
@@ -119,18 +135,20 @@ TEST_F(CliProfileTest, RefusesWhatCannotWork) {
         EXPECT_EQ(r.code, row.code);
         EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
     }
-    EXPECT_EQ(RunCli({"profile", "list"}).out, kHeader);  // nothing was saved
+    EXPECT_EQ(RunCli({"profile", "list"}).out, kHeader); // nothing was saved
 }
 
 TEST_F(CliProfileTest, WarnsAboutAMailSystemThatCannotBeOpenedAndStopsAtADamagedFile) {
     CliResult r = RunCli({"profile", "set", "Later", "--mail-system", dir.File("not-yet")});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.err.find("orvane: warning: The mail system directory " + dir.File("not-yet")), std::string::npos)
+    EXPECT_NE(r.err.find("orvane: warning: The mail system directory " + dir.File("not-yet")),
+              std::string::npos)
         << r.err;
 
     WriteFile(mail::Profiles::FilePath(), "[Later]\nmail-system = /m\nbroken line\n");
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"profile", "list"}, std::vector<std::string>{"profile", "remove", "Later"},
+         {std::vector<std::string>{"profile", "list"},
+          std::vector<std::string>{"profile", "remove", "Later"},
           std::vector<std::string>{"profile", "set", "Later", "--mail-system", "/n"}}) {
         r = RunCli(args);
         EXPECT_EQ(r.code, 1);
@@ -142,17 +160,22 @@ TEST_F(CliProfileTest, WarnsAboutAMailSystemThatCannotBeOpenedAndStopsAtADamaged
 TEST_F(CliProfileTest, OneCommandAtATimeChangesTheProfiles) {
     std::filesystem::create_directories(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quorvik");
     FileLock held;
-    ASSERT_EQ(held.TryLock(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quorvik/Orvane-profiles.lock",
-                           FileLock::Exclusive),
-              FileLock::Locked);
+    ASSERT_EQ(
+        held.TryLock(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quorvik/Orvane-profiles.lock",
+                     FileLock::Exclusive),
+        FileLock::Locked);
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"profile", "set", "A", "--mail-system", dir.Path()},
-          std::vector<std::string>{"profile", "remove", "A"}, std::vector<std::string>{"demo", "init", dir.File("d")}}) {
+          std::vector<std::string>{"profile", "remove", "A"},
+          std::vector<std::string>{"demo", "init", dir.File("d")}}) {
         const CliResult r = RunCli(args);
         EXPECT_EQ(r.code, 1);
-        EXPECT_NE(r.err.find("another orvane profile command is changing the profiles"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("another orvane profile command is changing the profiles"),
+                  std::string::npos)
+            << r.err;
     }
-    EXPECT_FALSE(std::filesystem::exists(dir.File("d")));  // the demo stopped before writing anything
+    EXPECT_FALSE(
+        std::filesystem::exists(dir.File("d"))); // the demo stopped before writing anything
     held.Unlock();
     EXPECT_EQ(RunCli({"profile", "set", "A", "--mail-system", dir.Path()}).code, 0);
 }

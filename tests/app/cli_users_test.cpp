@@ -1,14 +1,13 @@
 // "orvane users": listing and editing Users.dat with the dialogs' rules.
-#include <gtest/gtest.h>
-
-#include <sstream>
-
 #include "CliRunner.h"
 #include "app/Cli.h"
 #include "core/FileSystem.h"
 #include "support/TestSupport.h"
 #include "users/CUserList.h"
 #include "users/UserFile.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
 
 using namespace testing_support;
 
@@ -20,16 +19,18 @@ protected:
     ScopedWorkingDirectory cwd{dir.Path()};
 
     CliResult Add(const std::string& name, std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {"users", "add", "--display-name", name, "--mailbox",
-                                         "mbx-" + name, "--server", "srv", "--pager", name + " pager"};
+        std::vector<std::string> args = {"users",     "add",          "--display-name", name,
+                                         "--mailbox", "mbx-" + name,  "--server",       "srv",
+                                         "--pager",   name + " pager"};
         args.insert(args.end(), extra.begin(), extra.end());
         return RunCli(args);
     }
 };
 
-const char* kHeader = "code\tdisplay name\tmailbox\tserver\tpager name\tinterval\tpage only when out of office\n";
+const char* kHeader =
+    "code\tdisplay name\tmailbox\tserver\tpager name\tinterval\tpage only when out of office\n";
 
-}  // namespace
+} // namespace
 
 TEST_F(CliUsersTest, AddsListsChangesAndRemovesUsers) {
     CliResult r = Add("Ann");
@@ -39,9 +40,8 @@ TEST_F(CliUsersTest, AddsListsChangesAndRemovesUsers) {
     EXPECT_EQ(r.out, "2\n");
     r = RunCli({"users", "list"});
     EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, std::string(kHeader) +
-                         "1\tAnn\tmbx-Ann\tsrv\tAnn pager\t60\tyes\n"
-                         "2\tBob\tmbx-Bob\tsrv\tBob pager\t15\tno\n");
+    EXPECT_EQ(r.out, std::string(kHeader) + "1\tAnn\tmbx-Ann\tsrv\tAnn pager\t60\tyes\n"
+                                            "2\tBob\tmbx-Bob\tsrv\tBob pager\t15\tno\n");
 
     r = RunCli({"users", "set", "1", "--pager=Ann's new pager", "--interval", "32767"});
     EXPECT_EQ(r.code, 0) << r.err;
@@ -50,9 +50,8 @@ TEST_F(CliUsersTest, AddsListsChangesAndRemovesUsers) {
     r = Add("Carol");
     EXPECT_EQ(r.out, "2\n") << "the freed code is handed out again";
     r = RunCli({"users", "list"});
-    EXPECT_EQ(r.out, std::string(kHeader) +
-                         "1\tAnn\tmbx-Ann\tsrv\tAnn's new pager\t32767\tyes\n"
-                         "2\tCarol\tmbx-Carol\tsrv\tCarol pager\t60\tyes\n");
+    EXPECT_EQ(r.out, std::string(kHeader) + "1\tAnn\tmbx-Ann\tsrv\tAnn's new pager\t32767\tyes\n"
+                                            "2\tCarol\tmbx-Carol\tsrv\tCarol pager\t60\tyes\n");
 }
 
 TEST_F(CliUsersTest, RefusesValuesTheFileCannotHoldAndChangesNothing) {
@@ -85,13 +84,14 @@ TEST_F(CliUsersTest, RefusesValuesTheFileCannotHoldAndChangesNothing) {
 TEST_F(CliUsersTest, ADamagedFileIsReportedAndNeverReplaced) {
     ASSERT_EQ(Add("Ann").code, 0);
     const std::string whole = ReadFile(dir.File("Users.dat"));
-    const std::string bytes = whole + std::string("\x01\x00\x00\x00", 4);  // a zero length
+    const std::string bytes = whole + std::string("\x01\x00\x00\x00", 4); // a zero length
     WriteFile(dir.File("Users.dat"), bytes);
 
     CliResult r = RunCli({"users", "list"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.out.find("1\tAnn"), std::string::npos) << "the users before the damage are shown";
-    EXPECT_NE(r.err.find("damaged at byte offset " + std::to_string(whole.size() + 2)), std::string::npos)
+    EXPECT_NE(r.err.find("damaged at byte offset " + std::to_string(whole.size() + 2)),
+              std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("The user before it was loaded"), std::string::npos) << r.err;
 
@@ -104,7 +104,8 @@ TEST_F(CliUsersTest, ADamagedFileIsReportedAndNeverReplaced) {
 TEST_F(CliUsersTest, RefusesToChangeTheFileWhileAMonitorRunsInTheDirectory) {
     ASSERT_EQ(Add("Ann").code, 0);
     FileLock monitor;
-    ASSERT_EQ(monitor.TryLock(dir.File(UserFile::kMonitorLockFileName), FileLock::Exclusive), FileLock::Locked);
+    ASSERT_EQ(monitor.TryLock(dir.File(UserFile::kMonitorLockFileName), FileLock::Exclusive),
+              FileLock::Locked);
     const CliResult r = Add("Bob");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("Orvane is monitoring the users of"), std::string::npos) << r.err;
@@ -116,7 +117,8 @@ TEST_F(CliUsersTest, RefusesToChangeTheFileWhileAMonitorRunsInTheDirectory) {
 TEST_F(CliUsersTest, AFileBeingWrittenByAnotherProcessIsNotOverwritten) {
     ASSERT_EQ(Add("Ann").code, 0);
     FileLock writer;
-    ASSERT_EQ(writer.TryLock(dir.File(UserFile::kLockFileName), FileLock::Exclusive), FileLock::Locked);
+    ASSERT_EQ(writer.TryLock(dir.File(UserFile::kLockFileName), FileLock::Exclusive),
+              FileLock::Locked);
     const CliResult r = RunCli({"users", "remove", "1"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("being written by another process"), std::string::npos) << r.err;

@@ -1,16 +1,15 @@
 // The monitoring cycle: creation, the busy, pause and deferred-quit rules, the pending list.
-#include <gtest/gtest.h>
-
-#include <QEventLoop>
-#include <QTimer>
-#include <functional>
-#include <stdexcept>
-
 #include "app/HeadlessMonitor.h"
 #include "app/MonitorCycle.h"
 #include "core/WorkingDirectory.h"
 #include "support/TestSupport.h"
 #include "users/UserFile.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+#include <stdexcept>
 
 using namespace testing_support;
 
@@ -61,9 +60,18 @@ public:
     std::function<int()> scan = [] { return 0; };
     std::function<int()> page = [] { return 0; };
 
-    int UpdateOOFFlags(CUserList&) override { calls.push_back("oof"); return oof(); }
-    int UpdateReminders(CUserList&) override { calls.push_back("scan"); return scan(); }
-    int ProcessReminders(CUserList&) override { calls.push_back("page"); return page(); }
+    int UpdateOOFFlags(CUserList&) override {
+        calls.push_back("oof");
+        return oof();
+    }
+    int UpdateReminders(CUserList&) override {
+        calls.push_back("scan");
+        return scan();
+    }
+    int ProcessReminders(CUserList&) override {
+        calls.push_back("page");
+        return page();
+    }
 };
 
 class MonitorCycleTest : public testing::Test {
@@ -95,7 +103,7 @@ void WriteUsers(const std::string& directory, std::initializer_list<const char*>
     WriteFile(directory + "/Users.dat", UserFile::Encode(list));
 }
 
-}  // namespace
+} // namespace
 
 TEST(MonitorCreation, CapturesTheDirectoryLoadsUsersAfterTheBarsThenStartsTheTimer) {
     TempDir dir;
@@ -110,7 +118,8 @@ TEST(MonitorCreation, CapturesTheDirectoryLoadsUsersAfterTheBarsThenStartsTheTim
     EXPECT_EQ(monitor.TimerId(), 7u);
     EXPECT_EQ(monitor.WorkingDirectory(), dir.Path() + "/");
     EXPECT_EQ(monitor.DATFileName("Users.dat"), dir.Path() + "/Users.dat");
-    EXPECT_FALSE(monitor.IsBusy() || monitor.IsPaused() || monitor.IsQuitRequested() || monitor.HasPendingList());
+    EXPECT_FALSE(monitor.IsBusy() || monitor.IsPaused() || monitor.IsQuitRequested() ||
+                 monitor.HasPendingList());
     monitor.OnDestroy();
 }
 
@@ -162,7 +171,7 @@ TEST_F(MonitorCycleTest, ATickDuringACycleIsDroppedNotDeferred) {
     int cycles = 0;
     passes.scan = [&] {
         ++cycles;
-        monitor.OnTimer();  // a tick delivered while the cycle waits
+        monitor.OnTimer(); // a tick delivered while the cycle waits
         monitor.OnTimer();
         return 0;
     };
@@ -177,7 +186,7 @@ TEST_F(MonitorCycleTest, TicksArrivingInANestedEventLoopOfAPassAreDropped) {
     int scans = 0;
     passes.scan = [&] {
         ++scans;
-        QEventLoop loop;  // as a logon dialog or a retry question would run
+        QEventLoop loop; // as a logon dialog or a retry question would run
         QTimer tick;
         int delivered = 0;
         QObject::connect(&tick, &QTimer::timeout, [&] {
@@ -196,11 +205,12 @@ TEST_F(MonitorCycleTest, TicksArrivingInANestedEventLoopOfAPassAreDropped) {
 
 TEST_F(MonitorCycleTest, PauseStopsNewCyclesButLetsTheRunningOneFinish) {
     passes.scan = [&] {
-        monitor.OnActionPause();  // pressed during the cycle
+        monitor.OnActionPause(); // pressed during the cycle
         return 0;
     };
     monitor.OnTimer();
-    EXPECT_EQ(passes.calls, std::vector<std::string>({"oof", "scan", "page"})) << "paging still ran";
+    EXPECT_EQ(passes.calls, std::vector<std::string>({"oof", "scan", "page"}))
+        << "paging still ran";
     EXPECT_TRUE(monitor.IsPaused());
     EXPECT_EQ(monitor.modeTexts.back(), "PAUSED");
     passes.calls.clear();
@@ -214,7 +224,7 @@ TEST_F(MonitorCycleTest, PauseStopsNewCyclesButLetsTheRunningOneFinish) {
 }
 
 TEST_F(MonitorCycleTest, ExitWhileIdleClosesAtOnceWithoutAQuestion) {
-    QueuedMessageBoxes boxes;  // any box would fail the test
+    QueuedMessageBoxes boxes; // any box would fail the test
     monitor.OnAppExit();
     EXPECT_EQ(monitor.closeRequests, 1);
     EXPECT_TRUE(monitor.OnSysClose());
@@ -304,10 +314,14 @@ TEST_F(MonitorCycleTest, AnAcceptedEditWaitsForTheNextCycleAndStartsEveryUserAfr
     };
     monitor.OnConfigureUsers();
     EXPECT_TRUE(monitor.HasPendingList());
-    EXPECT_EQ(monitor.LiveUsers().GetCount(), 1) << "the live list is untouched until the next cycle";
+    EXPECT_EQ(monitor.LiveUsers().GetCount(), 1)
+        << "the live list is untouched until the next cycle";
 
     int dialogsOpened = 0;
-    monitor.userDialog = [&](CUserList&) { ++dialogsOpened; return true; };
+    monitor.userDialog = [&](CUserList&) {
+        ++dialogsOpened;
+        return true;
+    };
     monitor.OnConfigureUsers();
     EXPECT_EQ(dialogsOpened, 0) << "Users does nothing while an edit is pending";
 
@@ -345,7 +359,7 @@ TEST_F(MonitorCycleTest, AnEditAcceptedWhilePausedIsAppliedOnlyAfterResumingOrAt
     EXPECT_EQ(monitor.LiveUsers().GetCount(), 0);
     EXPECT_FALSE(std::filesystem::exists(dir.File("Users.dat")));
 
-    monitor.OnDestroy();  // quitting saves the unapplied edit
+    monitor.OnDestroy(); // quitting saves the unapplied edit
     EXPECT_FALSE(monitor.HasPendingList());
     CUserList saved;
     saved.LoadUsers();
@@ -366,7 +380,7 @@ TEST_F(MonitorCycleTest, WhateverAPassThrowsMonitoringGoesOn) {
     QueuedMessageBoxes boxes;
     boxes.Answer(IDOK);
     passes.scan = [&]() -> int {
-        monitor.OnAppExit();  // a confirmed quit must survive the failure too
+        monitor.OnAppExit(); // a confirmed quit must survive the failure too
         throw std::runtime_error("an Outlook call error");
     };
     monitor.OnTimer();
@@ -377,7 +391,7 @@ TEST_F(MonitorCycleTest, WhateverAPassThrowsMonitoringGoesOn) {
     EXPECT_EQ(monitor.closeRequests, 1);
 
     passes.scan = []() -> int { throw 42; };
-    monitor.OnTimer();  // the timer was stopped, but a tick may still be delivered
+    monitor.OnTimer(); // the timer was stopped, but a tick may still be delivered
     EXPECT_FALSE(monitor.IsBusy());
     passes.scan = [] { return 0; };
     passes.calls.clear();
@@ -393,7 +407,7 @@ TEST(MonitoringSummary, CountsUsersRemindersAndFailuresAndNamesTheNextDueTime) {
     ann->PageOnlyOOF = 0;
     ann->ScanStatus = 1;
     ann->Reminders.AddReminder(CTime(2026, 6, 1, 9, 30, 0), CTime(0), CTime(0), "later");
-    UserlistStru* bob = users.CreateUser();  // pages only when out, and is in
+    UserlistStru* bob = users.CreateUser(); // pages only when out, and is in
     bob->ScanStatus = 0;
     bob->Reminders.AddReminder(CTime(2026, 6, 1, 9, 15, 0), CTime(0), CTime(0), "sooner");
     EXPECT_EQ(MonitoringSummary(users),

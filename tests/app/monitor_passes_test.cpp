@@ -1,15 +1,5 @@
 // End to end: the demonstration set-up monitored by a headless cycle with the real passes, the
 // clock moved on tick by tick, and the pages that arrive in the demo's outbox.
-#include <dirent.h>
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <map>
-#include <set>
-#include <sstream>
-
 #include "app/Cli.h"
 #include "app/MonitorCycle.h"
 #include "app/UserListPasses.h"
@@ -18,6 +8,15 @@
 #include "outlook/automation/ComRuntime.h"
 #include "paging/ExtendedMapi.h"
 #include "support/TestSupport.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <dirent.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <sstream>
 
 using namespace testing_support;
 
@@ -83,7 +82,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(MonitorWithPasses, TheDemoIsPagedWithinItsFirstMinutes) {
     // Wednesday 3 June 2026, 09:00:30 local time; the demo's first pages fall due from 09:01.
@@ -110,10 +109,11 @@ TEST_F(MonitorWithPasses, TheDemoIsPagedWithinItsFirstMinutes) {
             Clock::Advance(10);
         }
         EXPECT_FALSE(monitor.IsBusy());
-        EXPECT_GE(monitor.viewRefreshes, 12) << "the out-of-office pass alone refreshes once a minute";
+        EXPECT_GE(monitor.viewRefreshes, 12)
+            << "the out-of-office pass alone refreshes once a minute";
         for (const auto& user : monitor.LiveUsers().Users()) {
             SCOPED_TRACE(user->DisplayName);
-            const bool active = user->DisplayName != "Emil Novak";  // pages only when out, and is in
+            const bool active = user->DisplayName != "Emil Novak"; // pages only when out, and is in
             EXPECT_EQ(user->ScanStatus, active ? 1 : -1);
             EXPECT_EQ(user->NextScan, active ? created + CTimeSpan(15 * 60) : CTime(0));
         }
@@ -126,18 +126,21 @@ TEST_F(MonitorWithPasses, TheDemoIsPagedWithinItsFirstMinutes) {
     std::set<std::pair<std::string, std::string>> unique;
     for (const Page& p : pages) {
         byPager[p.to].push_back(p.body);
-        EXPECT_TRUE(unique.insert({p.to, p.body}).second) << "paged twice: " << p.to << " " << p.body;
+        EXPECT_TRUE(unique.insert({p.to, p.body}).second)
+            << "paged twice: " << p.to << " " << p.body;
     }
     const auto pager = [](const char* name, const char* number) {
         return std::string("\"") + name + " (Pager)\" <" + number + "@pager.demo.orvane.example>";
     };
     const auto budget = [&](int i) {
         const CTime start = base + CTimeSpan((6 + i) * 60);
-        return start.Format("%I:%M-") + (start + CTimeSpan(30 * 60)).Format("%I:%M ") + "Budget review (Room 2.14)";
+        return start.Format("%I:%M-") + (start + CTimeSpan(30 * 60)).Format("%I:%M ") +
+               "Budget review (Room 2.14)";
     };
     const auto standup = [&](int i) {
         const CTime start = base + CTimeSpan((14 + i) * 60);
-        return start.Format("%I:%M-") + (start + CTimeSpan(15 * 60)).Format("%I:%M ") + "Daily stand-up (Team corner)";
+        return start.Format("%I:%M-") + (start + CTimeSpan(15 * 60)).Format("%I:%M ") +
+               "Daily stand-up (Team corner)";
     };
     // Alice (the first user): her budget review at 09:01, the timesheet task at 09:02, the
     // stand-up at 09:04. (Outbox names do not keep the order of sending within one second.)

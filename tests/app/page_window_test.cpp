@@ -1,13 +1,12 @@
 // The main window on the offscreen platform: its bars, Pause, and closing during a cycle.
-#include <gtest/gtest.h>
+#include "app/PageWindow.h"
+#include "core/StatusText.h"
+#include "support/TestSupport.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QTest>
-
-#include "app/PageWindow.h"
-#include "core/StatusText.h"
-#include "support/TestSupport.h"
+#include <gtest/gtest.h>
 
 using namespace testing_support;
 
@@ -25,7 +24,7 @@ public:
     int ProcessReminders(CUserList&) override { return 0; }
 };
 
-}  // namespace
+} // namespace
 
 TEST(PageWindow, PauseTogglesTheModePaneAndTheButtonState) {
     TempDir dir;
@@ -63,7 +62,7 @@ TEST(PageWindow, TheCloseBoxDuringACycleClosesTheWindowOnlyAfterTheCycle) {
     PauseDuringScan passes;
     bool visibleAfterClose = false;
     passes.duringScan = [&] {
-        window.close();  // the title bar's close box
+        window.close(); // the title bar's close box
         QCoreApplication::processEvents();
         visibleAfterClose = window.isVisible();
     };

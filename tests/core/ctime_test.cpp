@@ -1,11 +1,10 @@
 // CTime: local breakdown and C-locale formatting in zones with and without daylight saving.
-#include <gtest/gtest.h>
-
-#include <clocale>
-
 #include "core/CTime.h"
 #include "core/Clock.h"
 #include "support/TestSupport.h"
+
+#include <clocale>
+#include <gtest/gtest.h>
 
 using testing_support::ScopedTimeZone;
 
@@ -34,7 +33,7 @@ TEST(CTime, BreaksDownLocalTimeAcrossDaylightSavingChanges) {
     const CTime dayLater = before + timespans::kDay;
     EXPECT_EQ(dayLater.GetDay(), 8);
     EXPECT_EQ(dayLater.GetHour(), 10);
-    EXPECT_EQ(dayLater.GetDayOfWeek(), 1);  // Sunday
+    EXPECT_EQ(dayLater.GetDayOfWeek(), 1); // Sunday
     // The same wall clock time built from its date keeps 09:00.
     const CTime rebuilt(2026, 3, 8, 9, 0, 0);
     EXPECT_EQ(rebuilt.GetHour(), 9);
@@ -43,7 +42,7 @@ TEST(CTime, BreaksDownLocalTimeAcrossDaylightSavingChanges) {
 
 TEST(CTime, NormalisesDatesBeyondTheEndOfTheMonth) {
     ScopedTimeZone zone("UTC");
-    const CTime t(2026, 4, 31, 8, 0, 0);  // April has 30 days
+    const CTime t(2026, 4, 31, 8, 0, 0); // April has 30 days
     EXPECT_EQ(t.GetMonth(), 5);
     EXPECT_EQ(t.GetDay(), 1);
     const CTime december(2026, 13, 1, 0, 0, 0);

@@ -1,15 +1,13 @@
 // Safe saves (every failing step leaves the old file whole) and advisory locks.
+#include "core/FileSystem.h"
+#include "support/TestSupport.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <fcntl.h>
-
-#include <cerrno>
-#include <filesystem>
-
-#include "core/FileSystem.h"
-#include "support/TestSupport.h"
 
 using testing_support::ReadFile;
 using testing_support::TempDir;
@@ -20,8 +18,20 @@ namespace {
 // Fails the chosen step once, with the chosen error.
 class FailingFileSystem : public IFileSystem {
 public:
-    enum Step { kNone, kOpen, kWrite, kShortWrites, kFsync, kClose, kRename, kDirectoryOpen, kDirectoryFsync };
-    FailingFileSystem(Step step, int error) : m_step(step), m_error(error) { m_previous = SetFileSystem(this); }
+    enum Step {
+        kNone,
+        kOpen,
+        kWrite,
+        kShortWrites,
+        kFsync,
+        kClose,
+        kRename,
+        kDirectoryOpen,
+        kDirectoryFsync
+    };
+    FailingFileSystem(Step step, int error) : m_step(step), m_error(error) {
+        m_previous = SetFileSystem(this);
+    }
     ~FailingFileSystem() override { SetFileSystem(m_previous); }
 
     int Open(const char* path, int flags, mode_t mode) override {
@@ -35,7 +45,7 @@ public:
     }
     ssize_t Write(int fd, const void* data, size_t size) override {
         if (m_step == kWrite && m_written > 0)
-            return Fail();  // a disk that fills up part way through
+            return Fail(); // a disk that fills up part way through
         if (m_step == kWrite)
             size = std::min<size_t>(size, 4096);
         if (m_step == kShortWrites)
@@ -85,7 +95,7 @@ size_t FilesIn(const std::string& dir) {
     return n;
 }
 
-}  // namespace
+} // namespace
 
 TEST(SaveFileAtomically, ReplacesTheFileAndKeepsItsPermissions) {
     TempDir dir;
@@ -183,7 +193,7 @@ TEST(FileLock, SharedLocksCoexistAndExclusiveOnesExcludeEveryOther) {
         FileLock moved = std::move(writer);
         EXPECT_TRUE(moved.IsLocked());
         EXPECT_FALSE(writer.IsLocked());
-    }  // released with the object that holds it
+    } // released with the object that holds it
     EXPECT_EQ(second.TryLock(lockPath, FileLock::Exclusive), FileLock::Locked);
     EXPECT_TRUE(std::filesystem::exists(lockPath)) << "the lock file stays in place";
 }

@@ -1,11 +1,10 @@
 // Settings: string values with defaults, the text-to-integer conversion, the paging-hours rule.
-#include <gtest/gtest.h>
+#include "core/Settings.h"
+#include "support/TestSupport.h"
 
 #include <QFile>
 #include <QSettings>
-
-#include "core/Settings.h"
-#include "support/TestSupport.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -20,7 +19,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(SettingsTest, AbsentValuesGiveTheirDefaults) {
     EXPECT_EQ(Settings::GetProfileString("Preferences", "ProfileName", ""), "");
@@ -35,7 +34,8 @@ TEST_F(SettingsTest, ValuesAreStoredAsTextUnderTheCompanyAndApplicationKeys) {
     EXPECT_EQ(Settings::ProfileName(), "Night shift");
     EXPECT_EQ(Settings::GetProfileString("Display", "Left", "0"), "-12");
 
-    const QString path = QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quorvik", "Orvane").fileName();
+    const QString path =
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quorvik", "Orvane").fileName();
     EXPECT_TRUE(path.endsWith("/Quorvik/Orvane.conf")) << path.toStdString();
     const std::string file = testing_support::ReadFile(path.toStdString());
     EXPECT_NE(file.find("[Preferences]"), std::string::npos);
@@ -66,8 +66,17 @@ TEST(TextToInt, FollowsTheStandardConversion) {
         const char* text;
         int value;
     } rows[] = {
-        {"24", 24}, {"  7", 7}, {"+5", 5}, {"-3", -3}, {"12abc", 12}, {"abc", 0}, {"", 0},
-        {" - 4", 0}, {"08", 8}, {"99999999999", INT_MAX}, {"-99999999999", INT_MIN},
+        {"24", 24},
+        {"  7", 7},
+        {"+5", 5},
+        {"-3", -3},
+        {"12abc", 12},
+        {"abc", 0},
+        {"", 0},
+        {" - 4", 0},
+        {"08", 8},
+        {"99999999999", INT_MAX},
+        {"-99999999999", INT_MIN},
     };
     for (const auto& row : rows)
         EXPECT_EQ(Settings::TextToInt(row.text), row.value) << '"' << row.text << '"';
@@ -78,10 +87,10 @@ TEST(PagingHours, WindowsWithinADayAndAcrossMidnight) {
         int start, end, hour;
         bool inside;
     } rows[] = {
-        {0, 24, 0, true},   {0, 24, 23, true},  {8, 17, 7, false},  {8, 17, 8, true},
-        {8, 17, 16, true},  {8, 17, 17, false}, {8, 8, 8, false},   {8, 8, 12, false},
-        {22, 6, 23, true},  {22, 6, 5, true},   {22, 6, 6, false},  {22, 6, 12, false},
-        {22, 6, 22, true},  {0, 0, 0, false},   {5, 0, 4, false},   {5, 0, 5, true},
+        {0, 24, 0, true},  {0, 24, 23, true},  {8, 17, 7, false}, {8, 17, 8, true},
+        {8, 17, 16, true}, {8, 17, 17, false}, {8, 8, 8, false},  {8, 8, 12, false},
+        {22, 6, 23, true}, {22, 6, 5, true},   {22, 6, 6, false}, {22, 6, 12, false},
+        {22, 6, 22, true}, {0, 0, 0, false},   {5, 0, 4, false},  {5, 0, 5, true},
     };
     for (const auto& r : rows)
         EXPECT_EQ(Settings::HourInPagingWindow(r.start, r.end, r.hour), r.inside)

@@ -1,25 +1,28 @@
 // Helpers for tests of the mail system.
 #include "MailTestSupport.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+#include "mailsystem/AddressList.h"
+#include "support/TestSupport.h"
 
 #include <ctime>
 #include <filesystem>
-
-#include "mailsystem/AddressList.h"
-#include "support/TestSupport.h"
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace mail_test {
 
 std::string Calendar(const std::string& components) {
-    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Orvane tests//EN\r\n" + components + "END:VCALENDAR\r\n";
+    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Orvane tests//EN\r\n" + components +
+           "END:VCALENDAR\r\n";
 }
 
 std::string NewYorkTimeZone() {
-    return "BEGIN:VTIMEZONE\nTZID:America/New_York\nBEGIN:DAYLIGHT\nTZNAME:EDT\nTZOFFSETFROM:-0500\n"
-           "TZOFFSETTO:-0400\nDTSTART:20070311T020000\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=2SU\nEND:DAYLIGHT\n"
-           "BEGIN:STANDARD\nTZNAME:EST\nTZOFFSETFROM:-0400\nTZOFFSETTO:-0500\nDTSTART:20071104T020000\n"
+    return "BEGIN:VTIMEZONE\nTZID:America/"
+           "New_York\nBEGIN:DAYLIGHT\nTZNAME:EDT\nTZOFFSETFROM:-0500\n"
+           "TZOFFSETTO:-0400\nDTSTART:20070311T020000\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=2SU\nEND:"
+           "DAYLIGHT\n"
+           "BEGIN:STANDARD\nTZNAME:EST\nTZOFFSETFROM:-0400\nTZOFFSETTO:-0500\nDTSTART:"
+           "20071104T020000\n"
            "RRULE:FREQ=YEARLY;BYMONTH=11;BYDAY=1SU\nEND:STANDARD\nEND:VTIMEZONE\n";
 }
 
@@ -27,13 +30,15 @@ mail::AddressEntry Entry(const std::string& folder) {
     return {"User " + folder, "/o=Test/cn=" + folder, "/o=Test/cn=Store1", folder, ""};
 }
 
-std::shared_ptr<mail::MailSystem> MakeMailSystem(const std::string& root, const std::vector<std::string>& folders) {
+std::shared_ptr<mail::MailSystem> MakeMailSystem(const std::string& root,
+                                                 const std::vector<std::string>& folders) {
     std::vector<mail::AddressEntry> entries;
     for (const std::string& folder : folders) {
         entries.push_back(Entry(folder));
         std::filesystem::create_directories(root + "/mailboxes/" + folder);
     }
-    testing_support::WriteFile(root + "/" + mail::kAddressListFileName, mail::FormatAddressList(entries, "test"));
+    testing_support::WriteFile(root + "/" + mail::kAddressListFileName,
+                               mail::FormatAddressList(entries, "test"));
     std::string error;
     auto system = mail::MailSystem::Open(root, error);
     EXPECT_TRUE(system) << error;
@@ -62,7 +67,7 @@ std::string Format(const struct tm& tm) {
     return buffer;
 }
 
-}  // namespace
+} // namespace
 
 int64_t Utc(const std::string& text) {
     struct tm tm = Parse(text);
@@ -88,16 +93,19 @@ std::string FormatLocal(int64_t instant) {
     return Format(tm);
 }
 
-std::string Render(const std::vector<mail::Appointment>& appointments, std::string (*format)(int64_t)) {
+std::string Render(const std::vector<mail::Appointment>& appointments,
+                   std::string (*format)(int64_t)) {
     std::string text;
     for (const mail::Appointment& a : appointments) {
-        text += format(a.start) + " - " + format(a.end) + " | " + a.subject + " | " + a.location + " | " +
-                (a.reminderSet ? std::to_string(a.reminderMinutesBeforeStart) : "-") + " | ";
+        text += format(a.start) + " - " + format(a.end) + " | " + a.subject + " | " + a.location +
+                " | " + (a.reminderSet ? std::to_string(a.reminderMinutesBeforeStart) : "-") +
+                " | ";
         if (a.isRecurring) {
             const mail::RecurrencePattern& p = a.pattern;
-            text += "type " + std::to_string(p.recurrenceType) + " int " + std::to_string(p.interval) + " inst " +
-                    std::to_string(p.instance) + " mask " + std::to_string(p.dayOfWeekMask) + " day " +
-                    std::to_string(p.dayOfMonth) + " month " + std::to_string(p.monthOfYear);
+            text += "type " + std::to_string(p.recurrenceType) + " int " +
+                    std::to_string(p.interval) + " inst " + std::to_string(p.instance) + " mask " +
+                    std::to_string(p.dayOfWeekMask) + " day " + std::to_string(p.dayOfMonth) +
+                    " month " + std::to_string(p.monthOfYear);
         } else {
             text += "single";
         }
@@ -106,4 +114,4 @@ std::string Render(const std::vector<mail::Appointment>& appointments, std::stri
     return text;
 }
 
-}  // namespace mail_test
+} // namespace mail_test

@@ -1,12 +1,12 @@
 // Helpers for tests of the mail system: mail system directories, calendar texts and times.
 #pragma once
 
+#include "mailsystem/MailSystem.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "mailsystem/MailSystem.h"
 
 namespace mail_test {
 
@@ -17,7 +17,8 @@ std::string NewYorkTimeZone();
 
 // Writes a mail system into `root` whose mailboxes are `folders` (display name "User " +
 // folder, address "/o=Test/cn=" + folder), and opens it.
-std::shared_ptr<mail::MailSystem> MakeMailSystem(const std::string& root, const std::vector<std::string>& folders);
+std::shared_ptr<mail::MailSystem> MakeMailSystem(const std::string& root,
+                                                 const std::vector<std::string>& folders);
 // The mailbox's calendar or tasks file path.
 std::string CalendarPath(const std::string& root, const std::string& folder);
 std::string TasksPath(const std::string& root, const std::string& folder);
@@ -33,9 +34,10 @@ std::string FormatLocal(int64_t instant);
 // One line per appointment: "START - END | SUBJECT | LOCATION | LEAD | PATTERN", with times
 // formatted by `format`, LEAD "-" when no reminder is set, and PATTERN "single" or
 // "type T int I inst N mask M day D month O".
-std::string Render(const std::vector<mail::Appointment>& appointments, std::string (*format)(int64_t));
+std::string Render(const std::vector<mail::Appointment>& appointments,
+                   std::string (*format)(int64_t));
 
 // The zones every calendar test runs under: no daylight saving, and two with it.
 inline const char* const kZones[] = {"UTC", "America/New_York", "Europe/Berlin"};
 
-}  // namespace mail_test
+} // namespace mail_test

@@ -1,14 +1,13 @@
 // Every calendar under tests/data/mailsystem/calendars, read under each test zone and compared
 // with the occurrences written beside it (NAME.expected: times, range and expected lines).
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include "MailTestSupport.h"
 #include "mailsystem/CalendarCache.h"
 #include "support/TestSupport.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
 
 namespace {
 
@@ -40,7 +39,8 @@ Expectation ReadExpectation(const std::string& path) {
 
 std::vector<std::string> CalendarFiles() {
     std::vector<std::string> names;
-    for (const auto& file : std::filesystem::directory_iterator(testing_support::DataDir() + "/mailsystem/calendars")) {
+    for (const auto& file : std::filesystem::directory_iterator(testing_support::DataDir() +
+                                                                "/mailsystem/calendars")) {
         if (file.path().extension() == ".ics")
             names.push_back(file.path().stem().string());
     }
@@ -53,7 +53,8 @@ class CalendarFileTest : public testing::TestWithParam<std::string> {};
 TEST_P(CalendarFileTest, GivesTheExpectedOccurrencesInEveryZone) {
     const std::string base = testing_support::DataDir() + "/mailsystem/calendars/" + GetParam();
     const Expectation expected = ReadExpectation(base + ".expected");
-    ASSERT_FALSE(expected.from.empty() || expected.to.empty()) << base << ".expected lacks its range";
+    ASSERT_FALSE(expected.from.empty() || expected.to.empty())
+        << base << ".expected lacks its range";
     for (const char* zone : kZones) {
         SCOPED_TRACE(zone);
         testing_support::ScopedTimeZone tz(zone);
@@ -74,6 +75,8 @@ TEST_P(CalendarFileTest, GivesTheExpectedOccurrencesInEveryZone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, CalendarFileTest, testing::ValuesIn(CalendarFiles()),
-                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+                         [](const testing::TestParamInfo<std::string>& info) {
+                             return info.param;
+                         });
 
-}  // namespace
+} // namespace

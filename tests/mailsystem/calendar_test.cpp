@@ -1,15 +1,14 @@
 // Calendar reading through MailSystem: reminders, tasks, bounded rules, damaged files, local
 // time, and the cache that must never answer from a changed file.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <filesystem>
-
 #include "MailTestSupport.h"
 #include "mailsystem/CalendarCache.h"
 #include "mailsystem/FileStamp.h"
 #include "support/TestSupport.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -22,7 +21,9 @@ std::string Event(const std::string& uid, const std::string& start, const std::s
     return "BEGIN:VEVENT\nUID:" + uid + "\nDTSTART:" + start + "\n" + rest + "END:VEVENT\n";
 }
 
-std::string Alarm(const std::string& lines) { return "BEGIN:VALARM\n" + lines + "END:VALARM\n"; }
+std::string Alarm(const std::string& lines) {
+    return "BEGIN:VALARM\n" + lines + "END:VALARM\n";
+}
 
 class CalendarTest : public testing::Test {
 protected:
@@ -34,7 +35,8 @@ protected:
     void WriteTasks(const std::string& components, const std::string& folder = "box") {
         WriteFile(TasksPath(m_dir.Path(), folder), Calendar(components));
     }
-    std::vector<mail::Appointment> Find(int64_t from, int64_t to, const std::string& folder = "box") {
+    std::vector<mail::Appointment> Find(int64_t from, int64_t to,
+                                        const std::string& folder = "box") {
         std::vector<mail::Appointment> found;
         std::string error;
         EXPECT_TRUE(m_system->FindAppointments(Entry(folder), from, to, found, error)) << error;
@@ -59,20 +61,23 @@ TEST_F(CalendarTest, TheReminderIsTheFirstUsableAlarmInMinutesBeforeStart) {
     } rows[] = {
         {"", false, 0},
         {"ACTION:DISPLAY\nTRIGGER:-PT15M\n", true, 15},
-        {"ACTION:DISPLAY\nTRIGGER:-PT90S\n", true, 2},  // rounded so the page is never late
-        {"ACTION:DISPLAY\nTRIGGER:PT5M\n", true, -5},   // after the start
+        {"ACTION:DISPLAY\nTRIGGER:-PT90S\n", true, 2}, // rounded so the page is never late
+        {"ACTION:DISPLAY\nTRIGGER:PT5M\n", true, -5},  // after the start
         {"ACTION:DISPLAY\nTRIGGER:-P1DT2H\n", true, 1560},
-        {"ACTION:DISPLAY\nTRIGGER;RELATED=END:-PT10M\n", true, -50},  // the event lasts an hour
+        {"ACTION:DISPLAY\nTRIGGER;RELATED=END:-PT10M\n", true, -50}, // the event lasts an hour
         {"ACTION:DISPLAY\nTRIGGER;VALUE=DATE-TIME:20260310T084500Z\n", true, 75},
         {"ACTION:NONE\nTRIGGER;VALUE=DATE-TIME:19760401T005545Z\n", false, 0},
-        {"ACTION:DISPLAY\nTRIGGER:-PT30M\nEND:VALARM\nBEGIN:VALARM\nACTION:EMAIL\nTRIGGER:-P1D\n", true, 30},
-        {"ACTION:NONE\nTRIGGER:-PT1M\nEND:VALARM\nBEGIN:VALARM\nACTION:AUDIO\nTRIGGER:-PT7M\n", true, 7},
+        {"ACTION:DISPLAY\nTRIGGER:-PT30M\nEND:VALARM\nBEGIN:VALARM\nACTION:EMAIL\nTRIGGER:-P1D\n",
+         true, 30},
+        {"ACTION:NONE\nTRIGGER:-PT1M\nEND:VALARM\nBEGIN:VALARM\nACTION:AUDIO\nTRIGGER:-PT7M\n",
+         true, 7},
         {"ACTION:DISPLAY\nDESCRIPTION:no trigger\n", false, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.alarms);
         const std::string alarm = *row.alarms ? Alarm(row.alarms) : "";
-        WriteCalendar(Event("a", "20260310T100000Z", "DTEND:20260310T110000Z\nSUMMARY:Meeting\n" + alarm));
+        WriteCalendar(
+            Event("a", "20260310T100000Z", "DTEND:20260310T110000Z\nSUMMARY:Meeting\n" + alarm));
         const auto found = Find(Utc("2026-03-10 00:00"), Utc("2026-03-11 00:00"));
         ASSERT_EQ(found.size(), 1u);
         EXPECT_EQ(found[0].reminderSet, row.set);
@@ -83,7 +88,8 @@ TEST_F(CalendarTest, TheReminderIsTheFirstUsableAlarmInMinutesBeforeStart) {
 }
 
 TEST_F(CalendarTest, CancelledEventsAreListedWithoutReminder) {
-    WriteCalendar(Event("a", "20260310T100000Z", "STATUS:CANCELLED\nSUMMARY:Called off\n" + Alarm("TRIGGER:-PT5M\n")));
+    WriteCalendar(Event("a", "20260310T100000Z",
+                        "STATUS:CANCELLED\nSUMMARY:Called off\n" + Alarm("TRIGGER:-PT5M\n")));
     const auto found = Find(Utc("2026-03-10 00:00"), Utc("2026-03-11 00:00"));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_FALSE(found[0].reminderSet);
@@ -93,23 +99,38 @@ TEST_F(CalendarTest, TasksGiveTheirReminderTimeUnlessDone) {
     struct Row {
         const char* lines;
         bool set;
-        const char* when;  // UTC
+        const char* when; // UTC
     } rows[] = {
         {"DUE:20260310T170000Z\n", false, nullptr},
-        {"DUE:20260310T170000Z\nBEGIN:VALARM\nTRIGGER;VALUE=DATE-TIME:20260310T090000Z\nEND:VALARM\n", true, "2026-03-10 09:00"},
-        {"DUE:20260310T170000Z\nBEGIN:VALARM\nTRIGGER;RELATED=END:-PT1H\nEND:VALARM\n", true, "2026-03-10 16:00"},
-        {"DTSTART:20260310T080000Z\nDUE:20260310T170000Z\nBEGIN:VALARM\nTRIGGER:-PT30M\nEND:VALARM\n", true, "2026-03-10 07:30"},
-        {"DUE:20260310T170000Z\nBEGIN:VALARM\nTRIGGER:-PT30M\nEND:VALARM\n", true, "2026-03-10 16:30"},
+        {"DUE:20260310T170000Z\nBEGIN:VALARM\nTRIGGER;VALUE=DATE-TIME:20260310T090000Z\nEND:"
+         "VALARM\n",
+         true, "2026-03-10 09:00"},
+        {"DUE:20260310T170000Z\nBEGIN:VALARM\nTRIGGER;RELATED=END:-PT1H\nEND:VALARM\n", true,
+         "2026-03-10 16:00"},
+        {"DTSTART:20260310T080000Z\nDUE:20260310T170000Z\nBEGIN:VALARM\nTRIGGER:-PT30M\nEND:"
+         "VALARM\n",
+         true, "2026-03-10 07:30"},
+        {"DUE:20260310T170000Z\nBEGIN:VALARM\nTRIGGER:-PT30M\nEND:VALARM\n", true,
+         "2026-03-10 16:30"},
         {"BEGIN:VALARM\nTRIGGER:-PT30M\nEND:VALARM\n", false, nullptr},
-        {"STATUS:COMPLETED\nBEGIN:VALARM\nTRIGGER;VALUE=DATE-TIME:20260310T090000Z\nEND:VALARM\n", false, nullptr},
-        {"COMPLETED:20260309T120000Z\nBEGIN:VALARM\nTRIGGER;VALUE=DATE-TIME:20260310T090000Z\nEND:VALARM\n", false, nullptr},
-        {"PERCENT-COMPLETE:100\nBEGIN:VALARM\nTRIGGER;VALUE=DATE-TIME:20260310T090000Z\nEND:VALARM\n", false, nullptr},
-        {"STATUS:CANCELLED\nBEGIN:VALARM\nTRIGGER;VALUE=DATE-TIME:20260310T090000Z\nEND:VALARM\n", false, nullptr},
-        {"PERCENT-COMPLETE:60\nBEGIN:VALARM\nTRIGGER;VALUE=DATE-TIME:20260310T090000Z\nEND:VALARM\n", true, "2026-03-10 09:00"},
+        {"STATUS:COMPLETED\nBEGIN:VALARM\nTRIGGER;VALUE=DATE-TIME:20260310T090000Z\nEND:VALARM\n",
+         false, nullptr},
+        {"COMPLETED:20260309T120000Z\nBEGIN:VALARM\nTRIGGER;VALUE=DATE-TIME:20260310T090000Z\nEND:"
+         "VALARM\n",
+         false, nullptr},
+        {"PERCENT-COMPLETE:100\nBEGIN:VALARM\nTRIGGER;VALUE=DATE-TIME:20260310T090000Z\nEND:"
+         "VALARM\n",
+         false, nullptr},
+        {"STATUS:CANCELLED\nBEGIN:VALARM\nTRIGGER;VALUE=DATE-TIME:20260310T090000Z\nEND:VALARM\n",
+         false, nullptr},
+        {"PERCENT-COMPLETE:60\nBEGIN:VALARM\nTRIGGER;VALUE=DATE-TIME:20260310T090000Z\nEND:"
+         "VALARM\n",
+         true, "2026-03-10 09:00"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.lines);
-        WriteTasks("BEGIN:VTODO\nUID:t\nSUMMARY:Send report\n" + std::string(row.lines) + "END:VTODO\n");
+        WriteTasks("BEGIN:VTODO\nUID:t\nSUMMARY:Send report\n" + std::string(row.lines) +
+                   "END:VTODO\n");
         const auto tasks = Tasks();
         ASSERT_EQ(tasks.size(), 1u);
         EXPECT_EQ(tasks[0].subject, "Send report");
@@ -127,7 +148,7 @@ TEST_F(CalendarTest, EitherFileMayHoldEventsAndTasks) {
                Event("e2", "20260310T100000Z", "SUMMARY:In the task list\n"));
     const auto found = Find(Utc("2026-03-10 00:00"), Utc("2026-03-11 00:00"));
     ASSERT_EQ(found.size(), 2u);
-    EXPECT_EQ(found[0].subject, "In the calendar");  // equal starts: calendar file first
+    EXPECT_EQ(found[0].subject, "In the calendar"); // equal starts: calendar file first
     EXPECT_EQ(found[1].subject, "In the task list");
     const auto tasks = Tasks();
     ASSERT_EQ(tasks.size(), 2u);
@@ -136,15 +157,18 @@ TEST_F(CalendarTest, EitherFileMayHoldEventsAndTasks) {
 }
 
 TEST_F(CalendarTest, TextValuesAreUnescapedAndFoldedLinesJoined) {
-    WriteCalendar("BEGIN:VEVENT\nUID:a-very-long-identifier-that-a-calendar-program-folded-over-two-lin\n es@example\n"
-                  "DTSTART;TZID=America/New_York:202603\n 10T100000\nSUMMARY:Budget\\, plans\\; and \\\"more\\\"\n"
+    WriteCalendar("BEGIN:VEVENT\nUID:a-very-long-identifier-that-a-calendar-program-folded-over-"
+                  "two-lin\n es@example\n"
+                  "DTSTART;TZID=America/New_York:202603\n 10T100000\nSUMMARY:Budget\\, plans\\; "
+                  "and \\\"more\\\"\n"
                   "LOCATION:Room 1\\nBuilding A\nEND:VEVENT\n" +
                   NewYorkTimeZone());
     const auto found = Find(Utc("2026-03-10 00:00"), Utc("2026-03-11 00:00"));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].subject, "Budget, plans; and \"more\"");
     EXPECT_EQ(found[0].location, "Room 1\nBuilding A");
-    EXPECT_EQ(found[0].uid, "a-very-long-identifier-that-a-calendar-program-folded-over-two-lines@example");
+    EXPECT_EQ(found[0].uid,
+              "a-very-long-identifier-that-a-calendar-program-folded-over-two-lines@example");
     EXPECT_EQ(found[0].start, Utc("2026-03-10 14:00"));
 }
 
@@ -154,8 +178,8 @@ TEST_F(CalendarTest, RangeEdgesAreInclusiveToTheSecond) {
     EXPECT_EQ(Find(start, start).size(), 1u);
     EXPECT_EQ(Find(start - 60, start - 1).size(), 0u);
     EXPECT_EQ(Find(start + 1, start + 60).size(), 0u);
-    EXPECT_EQ(Find(start + 1, start - 1).size(), 0u);  // an empty range
-    EXPECT_EQ(Find(INT64_MIN, INT64_MAX).size(), 1u);   // no overflow at the ends
+    EXPECT_EQ(Find(start + 1, start - 1).size(), 0u); // an empty range
+    EXPECT_EQ(Find(INT64_MIN, INT64_MAX).size(), 1u); // no overflow at the ends
 }
 
 // Floating times are local: an occurrence shortly after "now" is found in every zone (libical's
@@ -176,7 +200,7 @@ TEST_F(CalendarTest, FloatingTimesFollowTheZoneOfTheMoment) {
     WriteCalendar(Event("a", "20260310T090000", "SUMMARY:Local nine\n"));
     ScopedTimeZone utc("UTC");
     EXPECT_EQ(Find(Utc("2026-03-10 09:00"), Utc("2026-03-10 09:00")).size(), 1u);
-    ScopedTimeZone berlin("Europe/Berlin");  // the cache must not keep the UTC reading
+    ScopedTimeZone berlin("Europe/Berlin"); // the cache must not keep the UTC reading
     const auto found = Find(Utc("2026-03-10 00:00"), Utc("2026-03-11 00:00"));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].start, Utc("2026-03-10 08:00"));
@@ -185,13 +209,15 @@ TEST_F(CalendarTest, FloatingTimesFollowTheZoneOfTheMoment) {
 TEST_F(CalendarTest, ATimeInTheSpringGapAndAnUnknownZoneAreReadAsLocalTime) {
     ScopedTimeZone tz("America/New_York");
     WriteCalendar(Event("gap", "20260308T023000", "SUMMARY:In the gap\n") +
-                  "BEGIN:VEVENT\nUID:m\nDTSTART;TZID=Mars/Olympus_Mons:20260309T120000\nSUMMARY:Mars\nEND:VEVENT\n");
+                  "BEGIN:VEVENT\nUID:m\nDTSTART;TZID=Mars/"
+                  "Olympus_Mons:20260309T120000\nSUMMARY:Mars\nEND:VEVENT\n");
     const auto found = Find(Local("2026-03-08 00:00"), Local("2026-03-10 00:00"));
     std::vector<std::string> starts;
     for (const auto& a : found)
         starts.push_back(a.subject + " " + FormatLocal(a.start));
     // 02:30 does not exist on that day; the clock reads 03:30 an hour after 01:30.
-    EXPECT_EQ(starts, (std::vector<std::string>{"In the gap 2026-03-08 03:30", "Mars 2026-03-09 12:00"}));
+    EXPECT_EQ(starts,
+              (std::vector<std::string>{"In the gap 2026-03-08 03:30", "Mars 2026-03-09 12:00"}));
 }
 
 // Rules that would keep libical busy without end, or that no walk can finish within the limits,
@@ -210,19 +236,23 @@ TEST_F(CalendarTest, PathologicalRulesGiveNoOccurrenceAndLeaveTheRestAlone) {
         {"20260301T090000", "FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=30"},
         {"20260301T090000", "FREQ=DAILY;BYMONTH=4,6;BYMONTHDAY=31"},
         {"20260301T090000", "FREQ=MONTHLY;BYMONTH=2;BYMONTHDAY=-30"},
-        {"17000101T090000", "FREQ=DAILY;COUNT=100000000"},  // the walk from 1700 exceeds the step limit
-        {"20260301T090000", "FREQ=DAILY;UNTIL=20200101T000000Z"},  // ends before it begins
+        {"17000101T090000",
+         "FREQ=DAILY;COUNT=100000000"}, // the walk from 1700 exceeds the step limit
+        {"20260301T090000", "FREQ=DAILY;UNTIL=20200101T000000Z"}, // ends before it begins
         {"20260301T090000", "FREQ=FORTNIGHTLY"},
         {"20260301T090000", "FREQ=WEEKLY;BYDAY=XX"},
         {"20260301T090000", "FREQ=DAILY;RSCALE=HEBREW"},
         {"99991231T090000", "FREQ=SECONDLY"},
         {"20260301T090000", "FREQ=DAILY;UNTIL=99991231T000000Z;BYMONTH=2;BYMONTHDAY=31"},
     };
-    const std::string neighbour = Event("n", "20260310T120000Z", "SUMMARY:Neighbour\nRRULE:FREQ=DAILY;COUNT=20\n");
+    const std::string neighbour =
+        Event("n", "20260310T120000Z", "SUMMARY:Neighbour\nRRULE:FREQ=DAILY;COUNT=20\n");
     WriteCalendar(Event("o", "20260310T120000Z", "SUMMARY:Other mailbox\n"), "other");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.rule);
-        WriteCalendar(Event("p", row.start, "SUMMARY:Pathological\nRRULE:" + std::string(row.rule) + "\n") + neighbour);
+        WriteCalendar(
+            Event("p", row.start, "SUMMARY:Pathological\nRRULE:" + std::string(row.rule) + "\n") +
+            neighbour);
         const auto found = Find(Utc("2026-03-10 00:00"), Utc("2026-03-12 00:00"));
         std::vector<std::string> subjects;
         for (const auto& a : found)
@@ -266,7 +296,8 @@ TEST_F(CalendarTest, ADamagedFileFailsItsMailboxWithASentenceNamingIt) {
         std::vector<mail::Appointment> found;
         std::string error;
         EXPECT_FALSE(m_system->FindAppointments(Entry("box"), 0, INT32_MAX, found, error));
-        EXPECT_NE(error.find("The calendar file " + path + " is damaged"), std::string::npos) << error;
+        EXPECT_NE(error.find("The calendar file " + path + " is damaged"), std::string::npos)
+            << error;
         EXPECT_NE(error.find(row.says), std::string::npos) << error;
         EXPECT_TRUE(found.empty());
         EXPECT_EQ(Find(0, INT32_MAX, "other").size(), 1u);
@@ -277,7 +308,8 @@ TEST_F(CalendarTest, ADamagedFileFailsItsMailboxWithASentenceNamingIt) {
 }
 
 TEST_F(CalendarTest, ValuesThatCannotBeReadCostOnlyTheirItem) {
-    const std::string good = Event("g", "20260310T100000Z", "SUMMARY:Good\n" + Alarm("TRIGGER:-PT5M\n"));
+    const std::string good =
+        Event("g", "20260310T100000Z", "SUMMARY:Good\n" + Alarm("TRIGGER:-PT5M\n"));
     const char* const broken[] = {
         "DTSTART:tomorrow\n",
         "DTSTART:20261345T250000\n",
@@ -313,7 +345,8 @@ TEST_F(CalendarTest, MissingEmptyAndUnreadableFiles) {
     std::vector<mail::Task> tasks;
     std::string error;
     EXPECT_FALSE(m_system->FindTasks(Entry("box"), tasks, error));
-    EXPECT_NE(error.find("The calendar file " + TasksPath(m_dir.Path(), "box") + " cannot be read"), std::string::npos)
+    EXPECT_NE(error.find("The calendar file " + TasksPath(m_dir.Path(), "box") + " cannot be read"),
+              std::string::npos)
         << error;
 
     std::vector<mail::Appointment> found;
@@ -331,7 +364,7 @@ class CalendarCacheTest : public CalendarTest {
 protected:
     void SetUp() override {
         CalendarTest::SetUp();
-        mail::SetRacyWindow(0);  // compare stamps alone unless a test says otherwise
+        mail::SetRacyWindow(0); // compare stamps alone unless a test says otherwise
     }
     void TearDown() override { mail::SetRacyWindow(2'000'000'000); }
 
@@ -339,7 +372,8 @@ protected:
     void WriteAged(const std::string& subject, long nanoseconds = 0) {
         const std::string path = CalendarPath(m_dir.Path(), "box");
         WriteCalendar(Event("a", "20260310T100000Z", "SUMMARY:" + subject + "\n"));
-        struct timespec times[2] = {{time(nullptr) - 3600, nanoseconds}, {time(nullptr) - 3600, nanoseconds}};
+        struct timespec times[2] = {{time(nullptr) - 3600, nanoseconds},
+                                    {time(nullptr) - 3600, nanoseconds}};
         ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     }
     std::string Subject() {
@@ -355,7 +389,7 @@ TEST_F(CalendarCacheTest, AnUnchangedFileIsAnsweredFromMemory) {
     EXPECT_EQ(Subject(), "Alpha");
     const auto after = mail::cache::GetStats();
     EXPECT_EQ(after.reads, before.reads);
-    EXPECT_EQ(after.hits, before.hits + 1);  // the task list is missing: nothing held for it
+    EXPECT_EQ(after.hits, before.hits + 1); // the task list is missing: nothing held for it
 }
 
 TEST_F(CalendarCacheTest, AChangedFileIsAlwaysReadAgain) {
@@ -407,4 +441,4 @@ TEST_F(CalendarCacheTest, ARangeBeyondWhatWasReadReadsTheFileAgain) {
     EXPECT_EQ(FormatUtc(Find(now - 5 * day, now).front().start), "2026-03-05 09:00");
 }
 
-}  // namespace
+} // namespace

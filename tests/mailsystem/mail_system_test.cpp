@@ -1,13 +1,12 @@
 // The mail system directory: opening it, the address list file, folder names, out-of-office
 // states.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <filesystem>
-
 #include "MailTestSupport.h"
 #include "mailsystem/AddressList.h"
 #include "support/TestSupport.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -16,22 +15,21 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 TEST(AddressListTest, ReadsBlocksOfFieldsWithCommentsAndDuplicates) {
-    const std::string text =
-        "\xEF\xBB\xBF# The address list\r\n"
-        "Display-Name: Alice Archer\r\n"
-        "Address: /o=Org/cn=aarcher\r\n"
-        "Home-Store: /o=Org/cn=MAIL1\r\n"
-        "Mailbox: aarcher\r\n"
-        "\r\n\r\n"
-        "# a pager\n"
-        "display-name:Alice Archer (Pager)\n"
-        "ADDRESS :  /o=Org/cn=aarcher-pager  \n"
-        "deliver-to: 5550101@pager.example\n"
-        "   \n"
-        "Display-Name: Alice Archer\n"
-        "# comments may sit inside an entry\n"
-        "Address: alice@elsewhere.example\n"
-        "Home-Store:\n";
+    const std::string text = "\xEF\xBB\xBF# The address list\r\n"
+                             "Display-Name: Alice Archer\r\n"
+                             "Address: /o=Org/cn=aarcher\r\n"
+                             "Home-Store: /o=Org/cn=MAIL1\r\n"
+                             "Mailbox: aarcher\r\n"
+                             "\r\n\r\n"
+                             "# a pager\n"
+                             "display-name:Alice Archer (Pager)\n"
+                             "ADDRESS :  /o=Org/cn=aarcher-pager  \n"
+                             "deliver-to: 5550101@pager.example\n"
+                             "   \n"
+                             "Display-Name: Alice Archer\n"
+                             "# comments may sit inside an entry\n"
+                             "Address: alice@elsewhere.example\n"
+                             "Home-Store:\n";
     std::vector<mail::AddressEntry> entries;
     std::string error;
     ASSERT_TRUE(mail::ParseAddressList(text, "list", entries, error)) << error;
@@ -45,12 +43,14 @@ TEST(AddressListTest, ReadsBlocksOfFieldsWithCommentsAndDuplicates) {
     EXPECT_EQ(entries[1].address, "/o=Org/cn=aarcher-pager");
     EXPECT_EQ(entries[1].deliverTo, "5550101@pager.example");
     EXPECT_EQ(entries[1].mailbox, "");
-    EXPECT_EQ(entries[2].displayName, "Alice Archer");  // the same display name again: allowed
+    EXPECT_EQ(entries[2].displayName, "Alice Archer"); // the same display name again: allowed
     EXPECT_EQ(entries[2].homeStore, "");
 
     // What FormatAddressList writes reads back the same.
     std::vector<mail::AddressEntry> again;
-    ASSERT_TRUE(mail::ParseAddressList(mail::FormatAddressList(entries, "one\ntwo"), "list", again, error)) << error;
+    ASSERT_TRUE(
+        mail::ParseAddressList(mail::FormatAddressList(entries, "one\ntwo"), "list", again, error))
+        << error;
     ASSERT_EQ(again.size(), entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
         EXPECT_EQ(again[i].displayName, entries[i].displayName);
@@ -69,10 +69,13 @@ TEST(AddressListTest, MalformedListsNameTheFileTheLineAndTheFault) {
         const char* says;
     } rows[] = {
         {"Display-Name: A\nAdress: a\n", "/x/address-list.txt, line 2: unknown field \"Adress\""},
-        {"Display-Name: A\nAddress: a\nAddress: b\n", "line 3: the entry has a second Address field"},
-        {"Display-Name: A\n\nAddress: a\n", "line 1: the entry beginning here has no Address field"},
+        {"Display-Name: A\nAddress: a\nAddress: b\n",
+         "line 3: the entry has a second Address field"},
+        {"Display-Name: A\n\nAddress: a\n",
+         "line 1: the entry beginning here has no Address field"},
         {"Address: a\n", "line 1: the entry beginning here has no Display-Name field"},
-        {"Display-Name: A\nAddress: a\nMailbox: ../b\n", "line 3: \"../b\" cannot be a mailbox folder"},
+        {"Display-Name: A\nAddress: a\nMailbox: ../b\n",
+         "line 3: \"../b\" cannot be a mailbox folder"},
         {"Display-Name: A\nAddress: a\nMailbox: x/y\n", "line 3"},
         {"Display-Name: A\nAddress:\n", "line 2: Address may not be empty"},
         {"Display-Name: A\n  Address: a\n", "line 2: a line may not begin with a blank"},
@@ -92,9 +95,10 @@ TEST(AddressListTest, MalformedListsNameTheFileTheLineAndTheFault) {
 TEST(AddressListTest, FolderNamesCannotLeaveTheMailboxesDirectory) {
     for (const char* good : {"aarcher", "Alice Archer", "x.y", "a..b", "ünïcode", "-dash"})
         EXPECT_TRUE(mail::IsValidFolderName(good)) << good;
-    for (const std::string& bad : {std::string(""), std::string("."), std::string(".."), std::string(".hidden"),
-                                  std::string("a/b"), std::string("../up"), std::string("a\\b"), std::string("tab\t"),
-                                  std::string("nul\0x", 5), std::string(256, 'a')})
+    for (const std::string& bad :
+         {std::string(""), std::string("."), std::string(".."), std::string(".hidden"),
+          std::string("a/b"), std::string("../up"), std::string("a\\b"), std::string("tab\t"),
+          std::string("nul\0x", 5), std::string(256, 'a')})
         EXPECT_FALSE(mail::IsValidFolderName(bad)) << bad;
     EXPECT_TRUE(mail::IsValidFolderName(std::string(255, 'a')));
 }
@@ -127,7 +131,7 @@ TEST(MailSystemTest, LooksUpEntriesAndSeesTheListChange) {
     auto system = MakeMailSystem(dir.Path(), {"one", "two"});
     ASSERT_TRUE(system);
     EXPECT_EQ(system->FindByDisplayName("User one").size(), 1u);
-    EXPECT_EQ(system->FindByDisplayName("user one").size(), 0u);  // exact, byte for byte
+    EXPECT_EQ(system->FindByDisplayName("user one").size(), 0u); // exact, byte for byte
     EXPECT_EQ(system->FindByAddress("/o=Test/cn=two").size(), 1u);
     EXPECT_EQ(system->MailboxDirectory(Entry("two")), dir.Path() + "/mailboxes/two");
     mail::AddressEntry escaping = Entry("two");
@@ -137,7 +141,7 @@ TEST(MailSystemTest, LooksUpEntriesAndSeesTheListChange) {
     std::vector<mail::AddressEntry> entries = {Entry("one"), Entry("one"), Entry("three")};
     entries[1].address = "/o=Test/cn=one-again";
     WriteFile(dir.File("address-list.txt"), mail::FormatAddressList(entries, ""));
-    EXPECT_EQ(system->FindByDisplayName("User one").size(), 2u);  // ambiguous: both are reported
+    EXPECT_EQ(system->FindByDisplayName("User one").size(), 2u); // ambiguous: both are reported
     EXPECT_EQ(system->FindByDisplayName("User two").size(), 0u);
     std::vector<mail::AddressEntry> all;
     std::string error;
@@ -161,12 +165,18 @@ TEST(MailSystemTest, OutOfOfficeStates) {
         const char* text;
         mail::OutOfOffice state;
     } rows[] = {
-        {"out\n", mail::OutOfOffice::Out},   {"in", mail::OutOfOffice::In},
-        {"  OUT \r\n", mail::OutOfOffice::Out}, {"# set by hand\nyes\n", mail::OutOfOffice::Out},
-        {"no", mail::OutOfOffice::In},       {"true", mail::OutOfOffice::Out},
-        {"off", mail::OutOfOffice::In},      {"1", mail::OutOfOffice::Out},
-        {"0", mail::OutOfOffice::In},        {"", mail::OutOfOffice::Missing},
-        {"# nothing\n\n", mail::OutOfOffice::Missing}, {"maybe", mail::OutOfOffice::Unreadable},
+        {"out\n", mail::OutOfOffice::Out},
+        {"in", mail::OutOfOffice::In},
+        {"  OUT \r\n", mail::OutOfOffice::Out},
+        {"# set by hand\nyes\n", mail::OutOfOffice::Out},
+        {"no", mail::OutOfOffice::In},
+        {"true", mail::OutOfOffice::Out},
+        {"off", mail::OutOfOffice::In},
+        {"1", mail::OutOfOffice::Out},
+        {"0", mail::OutOfOffice::In},
+        {"", mail::OutOfOffice::Missing},
+        {"# nothing\n\n", mail::OutOfOffice::Missing},
+        {"maybe", mail::OutOfOffice::Unreadable},
         {"out\nin\n", mail::OutOfOffice::Unreadable},
     };
     for (const auto& row : rows) {
@@ -183,4 +193,4 @@ TEST(MailSystemTest, OutOfOfficeStates) {
     EXPECT_EQ(system->ReadOutOfOffice(pager), mail::OutOfOffice::Unreadable);
 }
 
-}  // namespace
+} // namespace

@@ -1,13 +1,12 @@
 // The profiles file: where it lives, what a save writes and a load reads back, its mode, and
 // the errors a hand-edited file can give.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+#include "mailsystem/Profiles.h"
+#include "support/TestSupport.h"
 
 #include <cstdlib>
 #include <filesystem>
-
-#include "mailsystem/Profiles.h"
-#include "support/TestSupport.h"
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -18,7 +17,9 @@ class ProfilesTest : public testing::Test {
 protected:
     void SetUp() override { std::filesystem::remove_all(Directory()); }
     void TearDown() override { std::filesystem::remove_all(Directory()); }
-    static std::string Directory() { return std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quorvik"; }
+    static std::string Directory() {
+        return std::string(std::getenv("XDG_CONFIG_HOME")) + "/Quorvik";
+    }
     static void WriteProfiles(const std::string& text) {
         std::filesystem::create_directories(Directory());
         WriteFile(mail::Profiles::FilePath(), text);
@@ -41,7 +42,7 @@ TEST_F(ProfilesTest, TheFileLivesInTheConfigurationDirectory) {
     EXPECT_EQ(mail::Profiles::FilePath(), Directory() + "/Orvane-profiles.conf");
     mail::Profiles profiles;
     std::string error;
-    EXPECT_TRUE(profiles.Load(error)) << error;  // no file: no profiles
+    EXPECT_TRUE(profiles.Load(error)) << error; // no file: no profiles
     EXPECT_TRUE(profiles.All().empty());
     EXPECT_EQ(profiles.Find(""), nullptr);
 }
@@ -52,7 +53,7 @@ TEST_F(ProfilesTest, ASaveIsReadBackWhole) {
     profiles.Set(Smtp("Office [main]x"));
     profiles.Set(Smtp("Office"));
     std::string error;
-    EXPECT_FALSE(profiles.Save(error));  // "[" cannot be written as a section name
+    EXPECT_FALSE(profiles.Save(error)); // "[" cannot be written as a section name
     EXPECT_NE(error.find("Office [main]x"), std::string::npos) << error;
     profiles.Remove("Office [main]x");
     mail::Profile secure = Smtp("Secure");
@@ -65,7 +66,7 @@ TEST_F(ProfilesTest, ASaveIsReadBackWhole) {
     mail::Profiles read;
     ASSERT_TRUE(read.Load(error)) << error;
     ASSERT_EQ(read.All().size(), 3u);
-    EXPECT_EQ(read.DefaultName(), "Demo");  // the first profile became the default
+    EXPECT_EQ(read.DefaultName(), "Demo"); // the first profile became the default
     for (const mail::Profile& expected : profiles.All()) {
         SCOPED_TRACE(expected.name);
         const mail::Profile* got = read.Find(expected.name);
@@ -104,7 +105,7 @@ TEST_F(ProfilesTest, DefaultsFollowSetRemoveAndSetDefault) {
     EXPECT_FALSE(profiles.SetDefault("C"));
     EXPECT_TRUE(profiles.SetDefault("B"));
     EXPECT_EQ(profiles.Find("")->mailSystem, "/b");
-    profiles.Set({"B", "/b2", {}});  // replaced in place, still the default
+    profiles.Set({"B", "/b2", {}}); // replaced in place, still the default
     EXPECT_EQ(profiles.Find("")->mailSystem, "/b2");
     EXPECT_TRUE(profiles.Remove("B"));
     EXPECT_FALSE(profiles.Remove("B"));
@@ -122,13 +123,17 @@ TEST_F(ProfilesTest, MalformedFilesGiveTheLineAndTheFault) {
         {"mail-system = /a\n", "line 1: \"mail-system\" must belong to a [profile] section"},
         {"[A\nmail-system = /a\n", "line 1: a section line must end with \"]\""},
         {"[A]\nmail-system\n", "line 2: expected \"name = value\""},
-        {"[A]\nmail-system = /a\n[A]\nmail-system = /b\n", "line 3: a second section for the profile \"A\""},
+        {"[A]\nmail-system = /a\n[A]\nmail-system = /b\n",
+         "line 3: a second section for the profile \"A\""},
         {"[A]\nmail-system = /a\nmail-system = /b\n", "line 3: a second \"mail-system\" line"},
         {"[A]\ntransport = outbox\n", "line 1: the profile \"A\" names no mail-system directory"},
-        {"[A]\nmail-system = /a\ntransport = ftp://x\n", "line 1: in the profile \"A\": The transport must be outbox"},
-        {"[A]\nmail-system = /a\ntransport = smtps://x\nstarttls = yes\n", "line 1: in the profile \"A\": STARTTLS applies to smtp:// only"},
+        {"[A]\nmail-system = /a\ntransport = ftp://x\n",
+         "line 1: in the profile \"A\": The transport must be outbox"},
+        {"[A]\nmail-system = /a\ntransport = smtps://x\nstarttls = yes\n",
+         "line 1: in the profile \"A\": STARTTLS applies to smtp:// only"},
         {"[A]\nmail-system = /a\nstarttls = perhaps\n", "line 3: \"starttls\" takes yes or no"},
-        {"default = B\n[A]\nmail-system = /a\n", "line 1: the default profile \"B\" has no section"},
+        {"default = B\n[A]\nmail-system = /a\n",
+         "line 1: the default profile \"B\" has no section"},
         {"[A]\nmail-system = \"/a\n", "line 2: the quoted value has no closing \""},
         {"[A]\nmail-system = \"/a\\q\"\n", "line 2: unknown escape \\q"},
         {"[ A]\nmail-system = /a\n", "line 1: A profile name may not begin or end with a blank"},
@@ -139,10 +144,12 @@ TEST_F(ProfilesTest, MalformedFilesGiveTheLineAndTheFault) {
         mail::Profiles profiles;
         std::string error;
         EXPECT_FALSE(profiles.Load(error));
-        EXPECT_NE(error.find(mail::Profiles::FilePath() + ", " + row.says), std::string::npos) << error;
+        EXPECT_NE(error.find(mail::Profiles::FilePath() + ", " + row.says), std::string::npos)
+            << error;
         EXPECT_TRUE(profiles.All().empty());
     }
-    WriteProfiles("# comment\n; another\n\ndefault = A\n[A]\n  mail-system   =   /a  \ntransport=outbox\n");
+    WriteProfiles(
+        "# comment\n; another\n\ndefault = A\n[A]\n  mail-system   =   /a  \ntransport=outbox\n");
     mail::Profiles profiles;
     std::string error;
     ASSERT_TRUE(profiles.Load(error)) << error;
@@ -182,7 +189,8 @@ TEST(TransportCheckTest, AcceptsOnlyCompleteSmtpUrls) {
     }
     EXPECT_EQ(mail::CheckTransport({}), "");
     EXPECT_EQ(mail::DescribeTransport({}), "outbox");
-    EXPECT_EQ(mail::DescribeTransport({Kind::Smtp, "smtp://h:587", true, "u", "p", ""}), "smtp://h:587 (STARTTLS)");
+    EXPECT_EQ(mail::DescribeTransport({Kind::Smtp, "smtp://h:587", true, "u", "p", ""}),
+              "smtp://h:587 (STARTTLS)");
 }
 
-}  // namespace
+} // namespace

@@ -1,10 +1,9 @@
 // Recurrence rules: the Outlook pattern of each rule shape, and walks that start near the range
 // or skip a rule altogether giving exactly what a plain walk from DTSTART gives.
-#include <gtest/gtest.h>
-
-#include <random>
-
 #include "mailsystem/Recurrence.h"
+
+#include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -12,7 +11,7 @@ using namespace mail::recurrence;
 
 struct PatternRow {
     const char* rule;
-    const char* start;  // DTSTART (floating)
+    const char* start; // DTSTART (floating)
     int type, interval, instance, mask, day, month;
 };
 
@@ -86,15 +85,20 @@ TEST(RecurrenceWalkTest, CivilDaysRoundTrip) {
     }
     const CivilDate leap = CivilFromDays(DaysFromCivil(2024, 2, 29));
     EXPECT_EQ(leap.month * 100 + leap.day, 229);
-    EXPECT_EQ(CivilFromDays(DaysFromCivil(2026, 3, 8)).weekday, 0);  // a Sunday
+    EXPECT_EQ(CivilFromDays(DaysFromCivil(2026, 3, 8)).weekday, 0); // a Sunday
     EXPECT_EQ(CivilFromDays(DaysFromCivil(1969, 12, 31)).weekday, 3);
 }
 
 // Floating times under UTC: the wall clock is the instant.
-int64_t Instant(const icaltimetype& t) { return static_cast<int64_t>(icaltime_as_timet(t)); }
-icaltimetype Wall(int64_t instant) { return icaltime_from_timet_with_zone(static_cast<time_t>(instant), 0, nullptr); }
+int64_t Instant(const icaltimetype& t) {
+    return static_cast<int64_t>(icaltime_as_timet(t));
+}
+icaltimetype Wall(int64_t instant) {
+    return icaltime_from_timet_with_zone(static_cast<time_t>(instant), 0, nullptr);
+}
 
-std::vector<int64_t> ReferenceWalk(const icalrecurrencetype& rule, const icaltimetype& start, int64_t from, int64_t to) {
+std::vector<int64_t> ReferenceWalk(const icalrecurrencetype& rule, const icaltimetype& start,
+                                   int64_t from, int64_t to) {
     std::vector<int64_t> out;
     icalrecur_iterator* it = icalrecur_iterator_new(rule, start);
     if (!it)
@@ -115,14 +119,24 @@ std::string RandomRule(std::mt19937& random) {
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
     std::string rule;
     switch (pick(6)) {
-    case 0: rule = "FREQ=DAILY"; break;
-    case 1: rule = "FREQ=WEEKLY;BYDAY=" + std::string(kDays[pick(7)]) + "," + kDays[pick(7)]; break;
-    case 2: rule = "FREQ=MONTHLY;BYMONTHDAY=" + std::to_string(1 + pick(31)); break;
-    case 3: rule = "FREQ=MONTHLY;BYDAY=" + std::to_string(pick(2) ? -1 : 1 + pick(4)) + kDays[pick(7)]; break;
-    case 4: rule = "FREQ=YEARLY"; break;
+    case 0:
+        rule = "FREQ=DAILY";
+        break;
+    case 1:
+        rule = "FREQ=WEEKLY;BYDAY=" + std::string(kDays[pick(7)]) + "," + kDays[pick(7)];
+        break;
+    case 2:
+        rule = "FREQ=MONTHLY;BYMONTHDAY=" + std::to_string(1 + pick(31));
+        break;
+    case 3:
+        rule = "FREQ=MONTHLY;BYDAY=" + std::to_string(pick(2) ? -1 : 1 + pick(4)) + kDays[pick(7)];
+        break;
+    case 4:
+        rule = "FREQ=YEARLY";
+        break;
     default:
-        rule = "FREQ=YEARLY;BYMONTH=" + std::to_string(1 + pick(12)) + ";BYDAY=" + std::to_string(1 + pick(4)) +
-               kDays[pick(7)];
+        rule = "FREQ=YEARLY;BYMONTH=" + std::to_string(1 + pick(12)) +
+               ";BYDAY=" + std::to_string(1 + pick(4)) + kDays[pick(7)];
         break;
     }
     if (pick(3) == 0)
@@ -146,18 +160,20 @@ TEST(RecurrenceWalkTest, ShortcutsGiveWhatAPlainWalkGives) {
         const icalrecurrencetype rule = icalrecurrencetype_from_string(text.c_str());
         ASSERT_NE(rule.freq, ICAL_NO_RECURRENCE);
         // DTSTART on a day the rule selects: its first occurrence from an arbitrary day.
-        icaltimetype start = Wall(base + static_cast<int64_t>(random() % 700) * day + 9 * 3600 + 1800);
+        icaltimetype start =
+            Wall(base + static_cast<int64_t>(random() % 700) * day + 9 * 3600 + 1800);
         {
             icalrecur_iterator* first = icalrecur_iterator_new(rule, start);
             ASSERT_TRUE(first);
-            icalrecur_iterator_next(first);  // DTSTART itself
+            icalrecur_iterator_next(first); // DTSTART itself
             const icaltimetype next = icalrecur_iterator_next(first);
             icalrecur_iterator_free(first);
             if (icaltime_is_null_time(next))
                 continue;
             start = next;
         }
-        const int64_t from = base + static_cast<int64_t>(random() % 1000) * day + static_cast<int64_t>(random() % 86400);
+        const int64_t from = base + static_cast<int64_t>(random() % 1000) * day +
+                             static_cast<int64_t>(random() % 86400);
         const int64_t to = from + static_cast<int64_t>(1 + random() % 20) * day;
         const std::vector<int64_t> expected = ReferenceWalk(rule, start, from, to);
 
@@ -176,7 +192,7 @@ TEST(RecurrenceWalkTest, ShortcutsGiveWhatAPlainWalkGives) {
         }
     }
     EXPECT_GT(compared, 1000);
-    EXPECT_GT(skipped, 200);  // the shortcut is taken often enough to matter
+    EXPECT_GT(skipped, 200); // the shortcut is taken often enough to matter
 }
 
 TEST(RecurrenceWalkTest, WalkableRulesAreThoseWithBoundedSearches) {
@@ -202,4 +218,4 @@ TEST(RecurrenceWalkTest, WalkableRulesAreThoseWithBoundedSearches) {
     }
 }
 
-}  // namespace
+} // namespace

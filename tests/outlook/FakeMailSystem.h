@@ -1,17 +1,16 @@
 // An in-memory mail system for tests of the automation layer, and a session fixture over it.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <map>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "core/CTime.h"
 #include "mailsystem/MailSystem.h"
 #include "outlook/automation/ComRuntime.h"
 #include "outlook/automation/OutlookServer.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace outlook_test {
 
@@ -20,15 +19,15 @@ namespace outlook_test {
 class FakeMailSystem : public mail::MailSystem {
 public:
     struct Mailbox {
-        std::vector<mail::Appointment> appointments;  // in start order
+        std::vector<mail::Appointment> appointments; // in start order
         std::vector<mail::Task> tasks;
-        std::string calendarError;  // non-empty: FindAppointments fails with it
+        std::string calendarError; // non-empty: FindAppointments fails with it
         std::string tasksError;
     };
 
     std::vector<mail::AddressEntry> addressList;
     std::string addressListError;
-    std::map<std::string, Mailbox> mailboxes;  // by the entry's mailbox folder
+    std::map<std::string, Mailbox> mailboxes; // by the entry's mailbox folder
     struct Range {
         int64_t from, to;
     };
@@ -36,7 +35,8 @@ public:
 
     // Adds an entry with a mailbox folder of the same name as its address.
     Mailbox& AddUser(const std::string& displayName, const std::string& address) {
-        addressList.push_back(mail::AddressEntry{displayName, address, "/o=Org/cn=Store1", address, ""});
+        addressList.push_back(
+            mail::AddressEntry{displayName, address, "/o=Org/cn=Store1", address, ""});
         return mailboxes[address];
     }
 
@@ -66,7 +66,9 @@ public:
     std::string MailboxDirectory(const mail::AddressEntry& entry) const override {
         return entry.mailbox.empty() ? std::string() : "/fake/" + entry.mailbox;
     }
-    mail::OutOfOffice ReadOutOfOffice(const mail::AddressEntry&) override { return mail::OutOfOffice::Missing; }
+    mail::OutOfOffice ReadOutOfOffice(const mail::AddressEntry&) override {
+        return mail::OutOfOffice::Missing;
+    }
     bool FindAppointments(const mail::AddressEntry& entry, int64_t from, int64_t to,
                           std::vector<mail::Appointment>& out, std::string& error) override {
         requested.push_back(Range{from, to});
@@ -81,7 +83,8 @@ public:
                 out.push_back(a);
         return true;
     }
-    bool FindTasks(const mail::AddressEntry& entry, std::vector<mail::Task>& out, std::string& error) override {
+    bool FindTasks(const mail::AddressEntry& entry, std::vector<mail::Task>& out,
+                   std::string& error) override {
         const Mailbox& box = mailboxes.at(entry.mailbox);
         if (!box.tasksError.empty()) {
             error = box.tasksError;
@@ -123,13 +126,15 @@ protected:
     }
     void TearDown() override {
         CoUninitialize();
-        EXPECT_EQ(automation::LiveObjects(), m_live) << "an object was leaked or released too early";
+        EXPECT_EQ(automation::LiveObjects(), m_live)
+            << "an object was leaked or released too early";
         EXPECT_EQ(automation::InvalidReleases(), m_invalid) << "an object was released twice";
     }
 
     std::shared_ptr<FakeMailSystem> store = std::make_shared<FakeMailSystem>();
     automation::ScopedMailSystemOpener opener{
-        [this](const std::string& profile, std::string& error) -> std::shared_ptr<mail::MailSystem> {
+        [this](const std::string& profile,
+               std::string& error) -> std::shared_ptr<mail::MailSystem> {
             if (profile.empty() || profile == "Test")
                 return store;
             error = "The mail profile \"" + profile + "\" does not exist.";
@@ -140,4 +145,4 @@ private:
     std::size_t m_live = 0, m_invalid = 0;
 };
 
-}  // namespace outlook_test
+} // namespace outlook_test

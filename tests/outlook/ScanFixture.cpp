@@ -1,13 +1,12 @@
 // A one-mailbox mail system on disk for scan tests.
 #include "ScanFixture.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
 #include "mailsystem/AddressList.h"
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
 
 namespace outlook_test {
 
@@ -21,7 +20,8 @@ ScanMailSystem::ScanMailSystem() {
     entries[1].displayName = "Scanned User (Pager)";
     entries[1].address = "pager-scanned";
     entries[1].deliverTo = "5550100@pager.example.com";
-    testing_support::WriteFile(m_dir.File(mail::kAddressListFileName), mail::FormatAddressList(entries, "test"));
+    testing_support::WriteFile(m_dir.File(mail::kAddressListFileName),
+                               mail::FormatAddressList(entries, "test"));
     m_mailbox = m_dir.File(std::string(mail::kMailboxesDirectoryName) + "/scanned");
     fs::create_directories(m_mailbox);
     fs::create_directories(m_dir.File(mail::kOutboxDirectoryName));
@@ -46,4 +46,4 @@ void ScanMailSystem::SetTasks(const std::string& ics) {
         testing_support::WriteFile(m_mailbox + "/" + mail::kTasksFileName, ics);
 }
 
-}  // namespace outlook_test
+} // namespace outlook_test

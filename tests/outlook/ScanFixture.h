@@ -1,9 +1,9 @@
 // A one-mailbox mail system on disk, with a default profile "Scan" for it, for scan tests.
 #pragma once
 
-#include <string>
-
 #include "support/TestSupport.h"
+
+#include <string>
 
 namespace outlook_test {
 
@@ -24,4 +24,4 @@ private:
     std::string m_mailbox;
 };
 
-}  // namespace outlook_test
+} // namespace outlook_test

@@ -1,7 +1,5 @@
 // The Outlook session and the scan against a real mail system, with failures made on demand:
 // every logged text, what the user's status becomes, and that every object is released.
-#include <gtest/gtest.h>
-
 #include "ScanFixture.h"
 #include "core/Clock.h"
 #include "core/StatusText.h"
@@ -9,6 +7,8 @@
 #include "outlook/automation/ComRuntime.h"
 #include "outlook/automation/Faults.h"
 #include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
 
 using namespace testing_support;
 using automation::FaultScope;
@@ -94,7 +94,8 @@ protected:
     }
     void TearDown() override {
         EXPECT_EQ(automation::LiveObjects(), objectsBefore) << "an object was not released";
-        EXPECT_EQ(automation::InvalidReleases(), badReleasesBefore) << "an object was released twice";
+        EXPECT_EQ(automation::InvalidReleases(), badReleasesBefore)
+            << "an object was released twice";
     }
 
     // One session, one user; the subjects of the reminders in list order.
@@ -114,7 +115,7 @@ protected:
 const std::vector<std::string> kAll = {"10:00-11:00 First meeting", "02:00-03:00 Second meeting",
                                        "File the report"};
 
-}  // namespace
+} // namespace
 
 TEST_F(COutlookTest, ReadsBothFoldersAndShowsTheMailboxWhileItIsOpen) {
     RecordingStatus status;
@@ -144,14 +145,17 @@ TEST_F(COutlookTest, OutlookThatCannotBeCreatedFailsEveryUserAfterOneEvent) {
     EXPECT_EQ(first, 0);
     EXPECT_EQ(second, 0);
     EXPECT_EQ(list.GetCount(), 1);
-    EXPECT_EQ(events.Texts(), std::vector<std::string>({"Unable to load Microsoft Outlook.  Class not registered"}));
-    EXPECT_EQ(status.texts, std::vector<std::string>({kUser, "EX:another"})) << "no Ready after a failed open";
+    EXPECT_EQ(events.Texts(), std::vector<std::string>(
+                                  {"Unable to load Microsoft Outlook.  Class not registered"}));
+    EXPECT_EQ(status.texts, std::vector<std::string>({kUser, "EX:another"}))
+        << "no Ready after a failed open";
 }
 
 TEST_F(COutlookTest, NamespaceAndLogonFailures) {
     {
         FaultScope faults;
-        faults.On(ObjectKind::Application, outlook_id::kGetNamespace).WithDispatchError("No namespace today");
+        faults.On(ObjectKind::Application, outlook_id::kGetNamespace)
+            .WithDispatchError("No namespace today");
         int status;
         EXPECT_TRUE(Scan(status).empty());
         EXPECT_EQ(status, 0);
@@ -187,8 +191,10 @@ TEST_F(COutlookTest, UsersThatCannotBeOpenedAreReportedByTheirOwnMessages) {
     } rows[] = {
         {ObjectKind::NameSpace, outlook_id::kCreateRecipient, 0, true,
          "Error opening Outlook user " + kUser + ".  bad name"},
-        {ObjectKind::Recipient, outlook_id::kResolve, 0, true, "Error resolving " + kUser + ".  bad name"},
-        {ObjectKind::Recipient, outlook_id::kResolve, 0, false, "Error resolving " + kUser + ". Unspecified error"},
+        {ObjectKind::Recipient, outlook_id::kResolve, 0, true,
+         "Error resolving " + kUser + ".  bad name"},
+        {ObjectKind::Recipient, outlook_id::kResolve, 0, false,
+         "Error resolving " + kUser + ". Unspecified error"},
         {ObjectKind::NameSpace, outlook_id::kGetSharedDefaultFolder, 9, true,
          "Error obtaining Outlook Calendar folder for user " + kUser + ".  bad name"},
         {ObjectKind::NameSpace, outlook_id::kGetSharedDefaultFolder, 9, false,
@@ -201,7 +207,7 @@ TEST_F(COutlookTest, UsersThatCannotBeOpenedAreReportedByTheirOwnMessages) {
         FaultScope faults;
         automation::Fault& fault = faults.On(row.kind, row.member);
         if (row.kind == ObjectKind::NameSpace && row.member == outlook_id::kGetSharedDefaultFolder)
-            fault.After(row.folder == 13 ? 1 : 0).Times(1);  // the Calendar is asked for first
+            fault.After(row.folder == 13 ? 1 : 0).Times(1); // the Calendar is asked for first
         if (row.dispatchError)
             fault.WithDispatchError("bad name");
         else
@@ -219,16 +225,19 @@ TEST_F(COutlookTest, UsersThatCannotBeOpenedAreReportedByTheirOwnMessages) {
 }
 
 TEST_F(COutlookTest, CallErrorsTheSessionLetsPassReachTheCaller) {
-    for (auto [kind, member, folder] : {std::tuple{ObjectKind::NameSpace, outlook_id::kCreateRecipient, 0},
-                                        std::tuple{ObjectKind::NameSpace, outlook_id::kGetSharedDefaultFolder, 0},
-                                        std::tuple{ObjectKind::Items, outlook_id::kFindStandard, 13},
-                                        std::tuple{ObjectKind::AppointmentItem, outlook_id::kSubject, 9}}) {
+    for (auto [kind, member, folder] :
+         {std::tuple{ObjectKind::NameSpace, outlook_id::kCreateRecipient, 0},
+          std::tuple{ObjectKind::NameSpace, outlook_id::kGetSharedDefaultFolder, 0},
+          std::tuple{ObjectKind::Items, outlook_id::kFindStandard, 13},
+          std::tuple{ObjectKind::AppointmentItem, outlook_id::kSubject, 9}}) {
         FaultScope faults;
         automation::Fault& fault = faults.On(kind, member).WithCallError(RPC_E_DISCONNECTED);
         if (kind == ObjectKind::NameSpace && member == outlook_id::kGetSharedDefaultFolder)
-            fault.After(1);  // the Tasks folder, asked for after the Calendar
+            fault.After(1); // the Tasks folder, asked for after the Calendar
         if (kind == ObjectKind::Items)
-            faults.On(ObjectKind::Items, outlook_id::kFindAlternate).InFolder(13).WithCallError(E_FAIL);
+            faults.On(ObjectKind::Items, outlook_id::kFindAlternate)
+                .InFolder(13)
+                .WithCallError(E_FAIL);
         if (folder)
             fault.InFolder(folder);
         CRemList list;
@@ -251,7 +260,7 @@ TEST_F(COutlookTest, TheStandardIdentifierIsTriedWhenTheAlternateOneFails) {
     int status;
     EXPECT_EQ(Scan(status), kAll);
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(calls.Count(ObjectKind::Items, outlook_id::kFindStandard), 2);  // Calendar and Tasks
+    EXPECT_EQ(calls.Count(ObjectKind::Items, outlook_id::kFindStandard), 2); // Calendar and Tasks
     EXPECT_EQ(calls.Count(ObjectKind::Items, outlook_id::kSortStandard), 2);
 }
 
@@ -270,23 +279,27 @@ TEST_F(COutlookTest, AFailedCalendarSearchStopsTheScanBeforeTheTasks) {
         int status;
         EXPECT_TRUE(Scan(status).empty());
         EXPECT_EQ(status, 0);
-        const std::string expected = "Error reading Calendar folder for user " + kUser + "." +
-                                     (dispatchError ? "  The calendar cannot be searched." : " Unspecified error");
+        const std::string expected =
+            "Error reading Calendar folder for user " + kUser + "." +
+            (dispatchError ? "  The calendar cannot be searched." : " Unspecified error");
         EXPECT_EQ(local.Texts(), std::vector<std::string>({expected}));
-        EXPECT_EQ(calls.Count(ObjectKind::TaskItem, outlook_id::kReminderSet), 0) << "no task is looked at";
+        EXPECT_EQ(calls.Count(ObjectKind::TaskItem, outlook_id::kReminderSet), 0)
+            << "no task is looked at";
     }
 }
 
 TEST_F(COutlookTest, AFailedTasksSearchKeepsTheCalendarsReminders) {
     FaultScope faults;
     faults.On(ObjectKind::Items, outlook_id::kFindAlternate).InFolder(13).WithDispatchError("a");
-    faults.On(ObjectKind::Items, outlook_id::kFindStandard).InFolder(13).WithDispatchError("Tasks are gone.");
+    faults.On(ObjectKind::Items, outlook_id::kFindStandard)
+        .InFolder(13)
+        .WithDispatchError("Tasks are gone.");
     RecordingStatus pane;
     int status;
     EXPECT_EQ(Scan(status), std::vector<std::string>(kAll.begin(), kAll.begin() + 2));
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(events.Texts(), std::vector<std::string>({"Error reading Tasks folder for user " + kUser +
-                                                        ".  Tasks are gone."}));
+    EXPECT_EQ(events.Texts(), std::vector<std::string>({"Error reading Tasks folder for user " +
+                                                        kUser + ".  Tasks are gone."}));
     EXPECT_EQ(pane.texts.back(), "Ready");
 }
 
@@ -298,14 +311,16 @@ TEST_F(COutlookTest, AFindNextFailingUnderBothIdentifiersEndsThatFolderWithAnEve
     EXPECT_EQ(Scan(status), std::vector<std::string>({kAll[0], kAll[2]}));
     EXPECT_EQ(status, 0) << "the Calendar was not read to its end";
     ASSERT_GE(events.Texts().size(), 1u);
-    EXPECT_EQ(events.Texts()[0], "Error reading the next item of the Calendar folder for user " + kUser +
-                                     ". Unspecified error");
+    EXPECT_EQ(events.Texts()[0], "Error reading the next item of the Calendar folder for user " +
+                                     kUser + ". Unspecified error");
 }
 
 TEST_F(COutlookTest, ItemsWhoseReminderOrPatternCannotBeReadAreSkipped) {
     {
         FaultScope faults;
-        faults.On(ObjectKind::AppointmentItem, outlook_id::kReminderSet).Times(1).WithCallError(E_FAIL);
+        faults.On(ObjectKind::AppointmentItem, outlook_id::kReminderSet)
+            .Times(1)
+            .WithCallError(E_FAIL);
         faults.On(ObjectKind::TaskItem, outlook_id::kReminderSet).Times(1).WithDispatchError("x");
         int status;
         EXPECT_EQ(Scan(status), std::vector<std::string>({kAll[1]}));
@@ -331,7 +346,9 @@ END:VEVENT
 END:VCALENDAR
 )");
         FaultScope faults;
-        faults.On(ObjectKind::RecurrencePattern, outlook_id::kRecurrenceType).Times(1).WithCallError(E_FAIL);
+        faults.On(ObjectKind::RecurrencePattern, outlook_id::kRecurrenceType)
+            .Times(1)
+            .WithCallError(E_FAIL);
         int status;
         const auto texts = Scan(status);
         EXPECT_EQ(status, 1);

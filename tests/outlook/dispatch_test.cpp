@@ -1,12 +1,11 @@
 // The dispatch runtime and driver: initialisation, creation, the two failure kinds, status
 // texts, type checks and reference counting.
-#include <gtest/gtest.h>
-
-#include <cstring>
-
 #include "outlook/automation/ComRuntime.h"
 #include "outlook/automation/DispatchObject.h"
 #include "outlook/automation/OutlookObjects.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
 
 using automation::InvalidReleases;
 using automation::LiveObjects;
@@ -16,25 +15,37 @@ namespace {
 // Answers the Outlook identifiers with values chosen by the test, to drive the client side alone.
 class Probe final : public automation::DispatchObject {
 public:
-    Probe() : DispatchObject(automation::ObjectContext{automation::ObjectKind::AppointmentItem, 0, {}}) {}
+    Probe()
+        : DispatchObject(
+              automation::ObjectContext{automation::ObjectKind::AppointmentItem, 0, {}}) {}
     COleVariant start = COleVariant::Date(36964.5);
     std::vector<COleVariant> lastArgs;
     WORD lastFlags = 0;
 
 private:
-    COleVariant InvokeMember(DISPID member, WORD flags, std::span<const COleVariant> args) override {
+    COleVariant InvokeMember(DISPID member, WORD flags,
+                             std::span<const COleVariant> args) override {
         lastArgs.assign(args.begin(), args.end());
         lastFlags = flags;
         switch (member) {
-        case outlook_id::kStart: return start;
-        case outlook_id::kSubject: return COleVariant(int32_t(5));  // not a text
-        case outlook_id::kReminderSet: return COleVariant(int32_t(-1));
-        case outlook_id::kReminderMinutesBeforeStart: return COleVariant(true);
-        case outlook_id::kLocation: automation::ThrowDispatchError("Location unavailable");
-        case outlook_id::kEnd: automation::ThrowCallError(E_ACCESSDENIED);
-        case outlook_id::kIsRecurring: throw std::runtime_error("unexpected");
-        case outlook_id::kGetRecurrencePattern: return COleVariant(DispatchPtr());  // Nothing
-        default: automation::ThrowCallError(DISP_E_MEMBERNOTFOUND);
+        case outlook_id::kStart:
+            return start;
+        case outlook_id::kSubject:
+            return COleVariant(int32_t(5)); // not a text
+        case outlook_id::kReminderSet:
+            return COleVariant(int32_t(-1));
+        case outlook_id::kReminderMinutesBeforeStart:
+            return COleVariant(true);
+        case outlook_id::kLocation:
+            automation::ThrowDispatchError("Location unavailable");
+        case outlook_id::kEnd:
+            automation::ThrowCallError(E_ACCESSDENIED);
+        case outlook_id::kIsRecurring:
+            throw std::runtime_error("unexpected");
+        case outlook_id::kGetRecurrencePattern:
+            return COleVariant(DispatchPtr()); // Nothing
+        default:
+            automation::ThrowCallError(DISP_E_MEMBERNOTFOUND);
         }
     }
 };
@@ -48,7 +59,7 @@ struct Balance {
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST(DispatchRuntime, CreationNeedsAnInitialisedThread) {
     const Balance balance;
@@ -60,20 +71,20 @@ TEST(DispatchRuntime, CreationNeedsAnInitialisedThread) {
 
     EXPECT_EQ(CoInitialize(), S_OK);
     EXPECT_EQ(CoInitialize(), S_FALSE);
-    EXPECT_EQ(driver.CreateDispatch("outlook.application", &error), 1);  // ProgIDs ignore case
+    EXPECT_EQ(driver.CreateDispatch("outlook.application", &error), 1); // ProgIDs ignore case
     EXPECT_NE(driver.m_lpDispatch, nullptr);
     balance.Expect(1, 0);
     EXPECT_EQ(driver.CreateDispatch("Outlook.Applications", &error), 0);
     EXPECT_EQ(error.m_sc, CO_E_CLASSSTRING);
-    EXPECT_EQ(driver.m_lpDispatch, nullptr);  // the object held before was released
+    EXPECT_EQ(driver.m_lpDispatch, nullptr); // the object held before was released
     balance.Expect(0, 0);
     EXPECT_EQ(CoCreateInstanceFromProgID("Outlook.Application", nullptr), E_POINTER);
 
     CoUninitialize();
-    EXPECT_EQ(driver.CreateDispatch("Outlook.Application", &error), 1);  // still once initialised
+    EXPECT_EQ(driver.CreateDispatch("Outlook.Application", &error), 1); // still once initialised
     driver.ReleaseDispatch();
     CoUninitialize();
-    CoUninitialize();  // one too many is ignored
+    CoUninitialize(); // one too many is ignored
     EXPECT_EQ(driver.CreateDispatch("Outlook.Application"), 0);
     EXPECT_EQ(CoInitialize(), S_OK);
     CoUninitialize();
@@ -119,7 +130,8 @@ TEST(DispatchRuntime, SystemTextsForTheLayersCodesOnly) {
     EXPECT_EQ(one[0], '\0');
 
     EXPECT_EQ(COleDispatchException("", 0, E_FAIL, "").GetErrorMessage(small, sizeof small), 0);
-    EXPECT_EQ(COleDispatchException("Broken", 0, E_FAIL, "").GetErrorMessage(small, sizeof small), 1);
+    EXPECT_EQ(COleDispatchException("Broken", 0, E_FAIL, "").GetErrorMessage(small, sizeof small),
+              1);
     EXPECT_STREQ(small, "Broken");
 }
 
@@ -140,7 +152,8 @@ TEST(DispatchDriver, FailuresBecomeTheTwoExceptionKinds) {
         } catch (const COleException& e) {
             EXPECT_EQ(e.m_sc, E_ACCESSDENIED);
         }
-        // A failure inside the object that is neither kind still reaches the caller as a call error.
+        // A failure inside the object that is neither kind still reaches the caller as a call
+        // error.
         try {
             item.GetIsRecurring();
             ADD_FAILURE() << "no exception";
@@ -153,7 +166,7 @@ TEST(DispatchDriver, FailuresBecomeTheTwoExceptionKinds) {
         } catch (const COleException& e) {
             EXPECT_EQ(e.m_sc, DISP_E_MEMBERNOTFOUND);
         }
-        EXPECT_EQ(item.GetRecurrencePattern(), nullptr);  // Nothing
+        EXPECT_EQ(item.GetRecurrencePattern(), nullptr); // Nothing
     }
     _AppointmentItem none;
     try {
@@ -171,9 +184,9 @@ TEST(DispatchDriver, ResultsAreCoercedOrRefusedLikeVariantChangeType) {
     _AppointmentItem item(probe);
     EXPECT_DOUBLE_EQ(item.GetStart(), 36964.5);
     EXPECT_EQ(probe->lastFlags, DISPATCH_PROPERTYGET);
-    EXPECT_TRUE(item.GetReminderSet());                     // 32-bit -1 as a Boolean
-    EXPECT_EQ(item.GetReminderMinutesBeforeStart(), -1);  // Boolean true as VARIANT_TRUE
-    EXPECT_THROW(item.GetSubject(), COleException);       // an integer is not a text
+    EXPECT_TRUE(item.GetReminderSet());                  // 32-bit -1 as a Boolean
+    EXPECT_EQ(item.GetReminderMinutesBeforeStart(), -1); // Boolean true as VARIANT_TRUE
+    EXPECT_THROW(item.GetSubject(), COleException);      // an integer is not a text
     probe->start = COleVariant("03/14/01");
     try {
         item.GetStart();
@@ -191,19 +204,19 @@ TEST(DispatchDriver, EveryHolderReleasesExactlyOnce) {
     IDispatch* object = new Probe;
     {
         COleDispatchDriver first(object);
-        COleDispatchDriver copy(first);  // its own reference
+        COleDispatchDriver copy(first); // its own reference
         COleDispatchDriver assigned;
         assigned = copy;
         COleDispatchDriver moved(std::move(copy));
         EXPECT_EQ(copy.m_lpDispatch, nullptr);
-        COleVariant held(object);  // a variant shares too
+        COleVariant held(object); // a variant shares too
         COleVariant heldCopy = held;
         EXPECT_EQ(held.vt(), VT_DISPATCH);
         IDispatch* detached = heldCopy.DetachDispatch();
         EXPECT_TRUE(heldCopy.IsEmpty());
         DispatchPtr adopted = DispatchPtr::Attach(detached);
         first.ReleaseDispatch();
-        first.ReleaseDispatch();  // holds nothing any more: no second release
+        first.ReleaseDispatch(); // holds nothing any more: no second release
         balance.Expect(1, 0);
     }
     balance.Expect(0, 0);
@@ -219,7 +232,7 @@ TEST(DispatchDriver, EveryHolderReleasesExactlyOnce) {
     owner.AttachDispatch(object);
     EXPECT_EQ(owner.DetachDispatch(), object);
     owner.AttachDispatch(object);
-    owner.AttachDispatch(nullptr);  // releases the one before
+    owner.AttachDispatch(nullptr); // releases the one before
     balance.Expect(0, 0);
 }
 
@@ -228,10 +241,10 @@ TEST(DispatchDriver, ADoubleReleaseIsCountedAndDoesNotTouchTheObject) {
     IDispatch* object = new Probe;
     {
         COleDispatchDriver a(object);
-        COleDispatchDriver b(object);  // a second owner of the same single reference
+        COleDispatchDriver b(object); // a second owner of the same single reference
     }
     balance.Expect(0, 1);
-    automation::AddRef(object);  // a dead object is not revived either
+    automation::AddRef(object); // a dead object is not revived either
     balance.Expect(0, 2);
 }
 

@@ -1,11 +1,11 @@
 // Restriction filters: date literals, minute and AM/PM edges, daylight-saving minutes, the
 // grammar's failures, and the range a calendar Find asks the store for.
-#include <gtest/gtest.h>
-
 #include "FakeMailSystem.h"
 #include "outlook/automation/Filter.h"
 #include "outlook/automation/OutlookServer.h"
 #include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
 
 using automation::ItemClass;
 using automation::LocalMinute;
@@ -22,7 +22,9 @@ RestrictionFilter Parse(const std::string& text, ItemClass itemClass = ItemClass
     return filter.value_or(*RestrictionFilter::Parse("[Subject] = ''", itemClass, error));
 }
 
-mail::Appointment At(int64_t start) { return outlook_test::Appointment("a", start); }
+mail::Appointment At(int64_t start) {
+    return outlook_test::Appointment("a", start);
+}
 
 mail::Task TaskAt(int64_t reminder, bool set = true) {
     mail::Task t;
@@ -32,7 +34,7 @@ mail::Task TaskAt(int64_t reminder, bool set = true) {
     return t;
 }
 
-}  // namespace
+} // namespace
 
 TEST(DateLiteral, BothFormsAndTheTwelveHourEdges) {
     struct Row {
@@ -40,24 +42,15 @@ TEST(DateLiteral, BothFormsAndTheTwelveHourEdges) {
         int year, month, day, hour, minute;
     };
     const Row rows[] = {
-        {"03/14/01 09:05AM", 2001, 3, 14, 9, 5},
-        {"03/14/01 09:05", 2001, 3, 14, 9, 5},
-        {"03/14/01 12:00AM", 2001, 3, 14, 0, 0},
-        {"03/14/01 12:59AM", 2001, 3, 14, 0, 59},
-        {"03/14/01 01:00AM", 2001, 3, 14, 1, 0},
-        {"03/14/01 11:59AM", 2001, 3, 14, 11, 59},
-        {"03/14/01 12:00PM", 2001, 3, 14, 12, 0},
-        {"03/14/01 12:59PM", 2001, 3, 14, 12, 59},
-        {"03/14/01 01:00PM", 2001, 3, 14, 13, 0},
-        {"03/14/01 11:59PM", 2001, 3, 14, 23, 59},
-        {"03/14/01 00:00", 2001, 3, 14, 0, 0},
-        {"03/14/01 23:59", 2001, 3, 14, 23, 59},
-        {"3/4/2001 9:05 pm", 2001, 3, 4, 21, 5},
-        {" 03/14/01  09:05AM ", 2001, 3, 14, 9, 5},
-        {"03/14/68 00:00", 2068, 3, 14, 0, 0},
-        {"03/14/69 00:00", 1969, 3, 14, 0, 0},
-        {"01/19/38 03:14AM", 2038, 1, 19, 3, 14},
-        {"12/31/99", 1999, 12, 31, 0, 0},
+        {"03/14/01 09:05AM", 2001, 3, 14, 9, 5},  {"03/14/01 09:05", 2001, 3, 14, 9, 5},
+        {"03/14/01 12:00AM", 2001, 3, 14, 0, 0},  {"03/14/01 12:59AM", 2001, 3, 14, 0, 59},
+        {"03/14/01 01:00AM", 2001, 3, 14, 1, 0},  {"03/14/01 11:59AM", 2001, 3, 14, 11, 59},
+        {"03/14/01 12:00PM", 2001, 3, 14, 12, 0}, {"03/14/01 12:59PM", 2001, 3, 14, 12, 59},
+        {"03/14/01 01:00PM", 2001, 3, 14, 13, 0}, {"03/14/01 11:59PM", 2001, 3, 14, 23, 59},
+        {"03/14/01 00:00", 2001, 3, 14, 0, 0},    {"03/14/01 23:59", 2001, 3, 14, 23, 59},
+        {"3/4/2001 9:05 pm", 2001, 3, 4, 21, 5},  {" 03/14/01  09:05AM ", 2001, 3, 14, 9, 5},
+        {"03/14/68 00:00", 2068, 3, 14, 0, 0},    {"03/14/69 00:00", 1969, 3, 14, 0, 0},
+        {"01/19/38 03:14AM", 2038, 1, 19, 3, 14}, {"12/31/99", 1999, 12, 31, 0, 0},
         {"02/29/00 23:59", 2000, 2, 29, 23, 59},
     };
     for (const Row& row : rows) {
@@ -69,11 +62,24 @@ TEST(DateLiteral, BothFormsAndTheTwelveHourEdges) {
         EXPECT_EQ(m.hour, row.hour) << row.text;
         EXPECT_EQ(m.minute, row.minute) << row.text;
     }
-    const char* invalid[] = {"03/14/01 00:05AM", "03/14/01 13:05PM", "03/14/01 24:00", "03/14/01 09:60",
-                             "02/29/01 10:00",   "13/01/01 10:00",   "00/01/01",       "03/00/01",
-                             "03/14/01 9:5",     "03/14/01 09:05:40", "03/14/0109:05",  "03-14-01 09:05",
-                             "",                 "03/14/01 09:05 XM", "03/14/1 09:05",  "03/14/001 09:05",
-                             "03/14/01 09:05AMX", "03/14/01 :05"};
+    const char* invalid[] = {"03/14/01 00:05AM",
+                             "03/14/01 13:05PM",
+                             "03/14/01 24:00",
+                             "03/14/01 09:60",
+                             "02/29/01 10:00",
+                             "13/01/01 10:00",
+                             "00/01/01",
+                             "03/00/01",
+                             "03/14/01 9:5",
+                             "03/14/01 09:05:40",
+                             "03/14/0109:05",
+                             "03-14-01 09:05",
+                             "",
+                             "03/14/01 09:05 XM",
+                             "03/14/1 09:05",
+                             "03/14/001 09:05",
+                             "03/14/01 09:05AMX",
+                             "03/14/01 :05"};
     for (const char* text : invalid) {
         LocalMinute m;
         EXPECT_FALSE(automation::ParseDateLiteral(text, m)) << text;
@@ -90,7 +96,8 @@ TEST(DateLiteral, MinutesThatDaylightSavingRepeatsOrSkips) {
     span = automation::LocalMinuteSpan({2026, 11, 1, 1, 30});
     EXPECT_EQ(span.first, 1793511000);
     EXPECT_EQ(span.last, 1793514600 + 59);
-    // 02:30 on 8 March 2026 never happens: the clock goes from 01:59:59 EST to 03:00 EDT at 07:00 UTC.
+    // 02:30 on 8 March 2026 never happens: the clock goes from 01:59:59 EST to 03:00 EDT at 07:00
+    // UTC.
     span = automation::LocalMinuteSpan({2026, 3, 8, 2, 30});
     EXPECT_EQ(span.first, 1772953200);
     EXPECT_EQ(span.last, span.first - 1);
@@ -113,7 +120,7 @@ TEST(Filter, DatesCompareAtTheMinuteTheLiteralNames) {
     const Row rows[] = {
         {">=", false, true, true, true}, {">", false, false, false, true},
         {"<=", true, true, true, false}, {"<", true, false, false, false},
-        {"=", false, true, true, false},  {"<>", true, false, false, true},
+        {"=", false, true, true, false}, {"<>", true, false, false, true},
     };
     for (const char* literal : {"'03/14/01 09:05AM'", "'03/14/01 09:05'", "\"03/14/01 9:05 am\""}) {
         for (const Row& row : rows) {
@@ -140,7 +147,8 @@ TEST(Filter, TheScansCalendarAndTasksFiltersAtTheirEdges) {
     EXPECT_EQ(calendar.StartTo(), Local(2001, 3, 21, 9, 5, 59));
 
     const RestrictionFilter tasks = Parse("[ReminderTime] >= '03/14/01 09:05'", ItemClass::Task);
-    EXPECT_TRUE(tasks.Matches(TaskAt(Local(2001, 3, 14, 9, 5, 0))));  // earlier in the current minute
+    EXPECT_TRUE(
+        tasks.Matches(TaskAt(Local(2001, 3, 14, 9, 5, 0)))); // earlier in the current minute
     EXPECT_FALSE(tasks.Matches(TaskAt(Local(2001, 3, 14, 9, 4, 59))));
     // A task without a reminder reads as Outlook's "None" date, 4501, and so matches.
     EXPECT_TRUE(tasks.Matches(TaskAt(0, false)));
@@ -218,28 +226,39 @@ TEST(Filter, MalformedFiltersAreRefusedWithADescription) {
         {"", ItemClass::Appointment, "Cannot parse condition. Error at \"\"."},
         {"[Start] >= '03/14/01 09:05AM' OR [Start] <= '03/21/01 09:05AM'", ItemClass::Appointment,
          "Cannot parse condition. Error at \"OR [Start] <= '03/21/01 09:05AM'\"."},
-        {"[Start] >= '03/14/01 09:05AM' AND", ItemClass::Appointment, "Cannot parse condition. Error at \"AND\"."},
+        {"[Start] >= '03/14/01 09:05AM' AND", ItemClass::Appointment,
+         "Cannot parse condition. Error at \"AND\"."},
         {"[Start] >= '03/14/01 09:05AM' [End] <= '03/21/01'", ItemClass::Appointment,
          "Cannot parse condition. Error at \"[End] <= '03/21/01'\"."},
-        {"[Start] ~ '03/14/01'", ItemClass::Appointment, "Cannot parse condition. Error at \"~ '03/14/01'\"."},
-        {"[Start] >= 03/14/01", ItemClass::Appointment, "Cannot parse condition. Error at \"03/14/01\"."},
-        {"[Start >= '03/14/01'", ItemClass::Appointment, "Cannot parse condition. Error at \"[Start >= '03/14/01'\"."},
-        {"Start >= '03/14/01'", ItemClass::Appointment, "Cannot parse condition. Error at \"Start >= '03/14/01'\"."},
-        {"[Subject] = 'open", ItemClass::Appointment, "Cannot parse condition. Error at \"'open\"."},
+        {"[Start] ~ '03/14/01'", ItemClass::Appointment,
+         "Cannot parse condition. Error at \"~ '03/14/01'\"."},
+        {"[Start] >= 03/14/01", ItemClass::Appointment,
+         "Cannot parse condition. Error at \"03/14/01\"."},
+        {"[Start >= '03/14/01'", ItemClass::Appointment,
+         "Cannot parse condition. Error at \"[Start >= '03/14/01'\"."},
+        {"Start >= '03/14/01'", ItemClass::Appointment,
+         "Cannot parse condition. Error at \"Start >= '03/14/01'\"."},
+        {"[Subject] = 'open", ItemClass::Appointment,
+         "Cannot parse condition. Error at \"'open\"."},
         {"[Subject] = open", ItemClass::Appointment, "Cannot parse condition. Error at \"open\"."},
         {"[Subject] =", ItemClass::Appointment, "Cannot parse condition. Error at \"\"."},
-        {"[ReminderMinutesBeforeStart] = 'ten'", ItemClass::Appointment, "Cannot parse condition. Error at \"'ten'\"."},
-        {"[Foo] = 'x'", ItemClass::Appointment, "The property \"Foo\" in the condition is not valid."},
-        {"[Location] = 'x'", ItemClass::Task, "The property \"Location\" in the condition is not valid."},
+        {"[ReminderMinutesBeforeStart] = 'ten'", ItemClass::Appointment,
+         "Cannot parse condition. Error at \"'ten'\"."},
+        {"[Foo] = 'x'", ItemClass::Appointment,
+         "The property \"Foo\" in the condition is not valid."},
+        {"[Location] = 'x'", ItemClass::Task,
+         "The property \"Location\" in the condition is not valid."},
         {"[Start] >= '13/14/01 09:05AM'", ItemClass::Appointment,
          "The date \"13/14/01 09:05AM\" in the condition is not valid."},
         {"[Start] >= '03/14/01 00:05AM'", ItemClass::Appointment,
          "The date \"03/14/01 00:05AM\" in the condition is not valid."},
-        {"[ReminderSet] > True", ItemClass::Task, "The operator in the condition cannot be used with \"ReminderSet\"."},
+        {"[ReminderSet] > True", ItemClass::Task,
+         "The operator in the condition cannot be used with \"ReminderSet\"."},
     };
     for (const Row& row : rows) {
         CString error;
-        EXPECT_FALSE(RestrictionFilter::Parse(row.filter, row.itemClass, error).has_value()) << row.filter;
+        EXPECT_FALSE(RestrictionFilter::Parse(row.filter, row.itemClass, error).has_value())
+            << row.filter;
         EXPECT_EQ(error, row.description) << row.filter;
     }
 }
@@ -253,22 +272,26 @@ TEST(Filter, TheStartRangeAFindAsksTheStoreFor) {
         int64_t from, to;
     };
     const Row rows[] = {
-        {"[Start] >= '03/14/01 09:05AM' AND [Start] <= '03/21/01 09:05AM'", Local(2001, 3, 14, 9, 5),
-         Local(2001, 3, 21, 9, 5, 59)},
+        {"[Start] >= '03/14/01 09:05AM' AND [Start] <= '03/21/01 09:05AM'",
+         Local(2001, 3, 14, 9, 5), Local(2001, 3, 21, 9, 5, 59)},
         {"[Start] > '03/14/01 09:05AM' AND [Start] < '03/21/01 09:05AM'", Local(2001, 3, 14, 9, 6),
          Local(2001, 3, 21, 9, 4, 59)},
         {"[Start] = '03/14/01 09:05AM'", Local(2001, 3, 14, 9, 5), Local(2001, 3, 14, 9, 5, 59)},
         // The tighter of two bounds on a side.
-        {"[Start] >= '03/10/01' AND [Start] >= '03/12/01' AND [Start] <= '03/20/01'", Local(2001, 3, 12, 0, 0),
-         Local(2001, 3, 20, 0, 0, 59)},
+        {"[Start] >= '03/10/01' AND [Start] >= '03/12/01' AND [Start] <= '03/20/01'",
+         Local(2001, 3, 12, 0, 0), Local(2001, 3, 20, 0, 0, 59)},
         // Open sides are bounded.
         {"[Subject] = 'x'", now, now + span},
         {"[Start] <> '03/14/01 09:05AM'", now, now + span},
-        {"[Start] >= '03/14/01 09:05AM'", Local(2001, 3, 14, 9, 5), Local(2001, 3, 14, 9, 5) + span},
-        {"[Start] <= '03/21/01 09:05AM'", Local(2001, 3, 21, 9, 5, 59) - span, Local(2001, 3, 21, 9, 5, 59)},
-        {"[Start] >= '01/01/1990' AND [Start] <= '01/01/2030'", Local(1990, 1, 1, 0, 0), Local(1990, 1, 1, 0, 0) + span},
+        {"[Start] >= '03/14/01 09:05AM'", Local(2001, 3, 14, 9, 5),
+         Local(2001, 3, 14, 9, 5) + span},
+        {"[Start] <= '03/21/01 09:05AM'", Local(2001, 3, 21, 9, 5, 59) - span,
+         Local(2001, 3, 21, 9, 5, 59)},
+        {"[Start] >= '01/01/1990' AND [Start] <= '01/01/2030'", Local(1990, 1, 1, 0, 0),
+         Local(1990, 1, 1, 0, 0) + span},
         // Contradictory bounds leave nothing to ask for.
-        {"[Start] >= '03/21/01' AND [Start] < '03/14/01'", Local(2001, 3, 21, 0, 0), Local(2001, 3, 14, 0, 0) - 1},
+        {"[Start] >= '03/21/01' AND [Start] < '03/14/01'", Local(2001, 3, 21, 0, 0),
+         Local(2001, 3, 14, 0, 0) - 1},
     };
     for (const Row& row : rows) {
         const auto range = automation::ExpansionRange(Parse(row.filter), now);

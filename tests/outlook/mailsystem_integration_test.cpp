@@ -1,12 +1,6 @@
 // The automation layer over a real mail system reached through a real profile: every pattern
 // type, times across a daylight-saving change, minute edges, tasks, a damaged calendar and
 // pathological rules (tests/data/outlook/mail).
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-
 #include "core/Clock.h"
 #include "mailsystem/Profiles.h"
 #include "outlook/automation/ComRuntime.h"
@@ -14,6 +8,11 @@
 #include "outlook/automation/OutlookObjects.h"
 #include "outlook/automation/OutlookServer.h"
 #include "support/TestSupport.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
 
 using namespace outlook_id;
 using testing_support::DataDir;
@@ -30,22 +29,25 @@ std::string Format(DATE date) {
     if (!VariantTimeToLocalTime(date, t))
         return "unconvertible";
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
     return text;
 }
 
 // One line per item: "START - END | SUBJECT | LOCATION | LEAD | PATTERN".
 std::string Render(_AppointmentItem& item) {
-    std::string line = Format(item.GetStart()) + " - " + Format(item.GetEnd()) + " | " + item.GetSubject() +
-                       " | " + item.GetLocation() + " | " +
-                       (item.GetReminderSet() ? std::to_string(item.GetReminderMinutesBeforeStart()) : "-") + " | ";
+    std::string line =
+        Format(item.GetStart()) + " - " + Format(item.GetEnd()) + " | " + item.GetSubject() +
+        " | " + item.GetLocation() + " | " +
+        (item.GetReminderSet() ? std::to_string(item.GetReminderMinutesBeforeStart()) : "-") +
+        " | ";
     if (!item.GetIsRecurring())
         return line + "single";
     RecurrencePattern p(item.GetRecurrencePattern());
     char pattern[96];
-    std::snprintf(pattern, sizeof pattern, "type %d int %d inst %d mask %d day %d month %d", p.GetRecurrenceType(),
-                  p.GetInterval(), p.GetInstance(), p.GetDayOfWeekMask(), p.GetDayOfMonth(), p.GetMonthOfYear());
+    std::snprintf(pattern, sizeof pattern, "type %d int %d inst %d mask %d day %d month %d",
+                  p.GetRecurrenceType(), p.GetInterval(), p.GetInstance(), p.GetDayOfWeekMask(),
+                  p.GetDayOfMonth(), p.GetMonthOfYear());
     return line + pattern;
 }
 
@@ -54,7 +56,8 @@ protected:
     void SetUp() override {
         live = automation::LiveObjects();
         invalid = automation::InvalidReleases();
-        std::filesystem::copy(DataDir() + "/outlook/mail", mail, std::filesystem::copy_options::recursive);
+        std::filesystem::copy(DataDir() + "/outlook/mail", mail,
+                              std::filesystem::copy_options::recursive);
         mail::Profile profile;
         profile.name = "Integration";
         profile.mailSystem = mail;
@@ -68,7 +71,8 @@ protected:
         EXPECT_EQ(automation::InvalidReleases(), invalid);
     }
 
-    static void WriteProfiles(const std::vector<mail::Profile>& profiles, const std::string& defaultName) {
+    static void WriteProfiles(const std::vector<mail::Profile>& profiles,
+                              const std::string& defaultName) {
         std::remove(mail::Profiles::FilePath().c_str());
         mail::Profiles set;
         for (const auto& p : profiles)
@@ -90,7 +94,8 @@ protected:
         }
         ~Session() { ns.Logoff(); }
         _Items Items(const char* mailbox, int32_t type) {
-            Recipient recipient(ns.CreateRecipient((std::string("EX:/o=Test/cn=") + mailbox).c_str()));
+            Recipient recipient(
+                ns.CreateRecipient((std::string("EX:/o=Test/cn=") + mailbox).c_str()));
             EXPECT_TRUE(recipient.Resolve());
             MAPIFolder folder(ns.GetSharedDefaultFolder(recipient.m_lpDispatch, type));
             _Items items(folder.GetItems());
@@ -115,7 +120,7 @@ protected:
     std::size_t live = 0, invalid = 0;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(RealMailSystem, TheWeekOfEveryPatternTypeThroughTheLayer) {
     Session s;
@@ -126,7 +131,8 @@ TEST_F(RealMailSystem, DailyOccurrencesKeepTheirHourAcrossTheChange) {
     Session s;
     _Items items = s.Items("alice", olFolderCalendar);
     int day = 6;
-    for (LPDISPATCH p = items.Find("[Subject] = 'Daily standup' AND [Start] >= '03/06/26' AND [Start] < '03/11/26'");
+    for (LPDISPATCH p = items.Find(
+             "[Subject] = 'Daily standup' AND [Start] >= '03/06/26' AND [Start] < '03/11/26'");
          p; p = items.FindNext(), ++day) {
         _AppointmentItem item(p);
         WORD dosDate = 0, dosTime = 0;
@@ -146,7 +152,8 @@ TEST_F(RealMailSystem, TasksAtTheMinuteEdge) {
     std::string found;
     for (LPDISPATCH p = tasks.Find("[ReminderTime] >= '03/06/26 08:00'"); p; p = tasks.FindNext()) {
         _TaskItem task(p);
-        found += task.GetSubject() + " | " + (task.GetReminderSet() ? Format(task.GetReminderTime()) : "-") + "\n";
+        found += task.GetSubject() + " | " +
+                 (task.GetReminderSet() ? Format(task.GetReminderTime()) : "-") + "\n";
     }
     // A reminder 40 seconds before now is in the current minute; tasks without one (no alarm,
     // or done) read as the "None" date and match too.
@@ -197,7 +204,8 @@ TEST_F(RealMailSystem, LogonThroughTheProfileFile) {
     EXPECT_EQ(logonFails("Nope"), "The mail profile \"Nope\" does not exist.");
 
     // A profile file without a default, as a person may write it.
-    std::ofstream(mail::Profiles::FilePath()) << "[Missing]\nmail-system = " << dir.File("nowhere") << "\n";
+    std::ofstream(mail::Profiles::FilePath())
+        << "[Missing]\nmail-system = " << dir.File("nowhere") << "\n";
     EXPECT_EQ(logonFails(""), "No default mail profile is set.");
     const std::string noDirectory = logonFails("Missing");
     EXPECT_NE(noDirectory.find(dir.File("nowhere")), std::string::npos) << noDirectory;

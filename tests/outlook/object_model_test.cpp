@@ -1,13 +1,13 @@
 // The served object model through the typed wrappers, over an in-memory store: every member,
 // both identifier sets, logon, name resolution, folders, Find and FindNext, and the fault seam.
-#include <gtest/gtest.h>
-
 #include "FakeMailSystem.h"
 #include "core/Clock.h"
 #include "outlook/automation/Faults.h"
 #include "outlook/automation/OleDate.h"
 #include "outlook/automation/OutlookObjects.h"
 #include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
 
 using automation::CallRecorder;
 using automation::FaultScope;
@@ -45,8 +45,10 @@ protected:
         mail::Task old{"Old", true, Local(2026, 3, 14, 9, 4, 59)};
         mail::Task noReminder{"Someday", false, 0};
         alice.tasks = {report, old, noReminder};
-        store->AddUser("Bob Jones", "bob").appointments = {Appointment("Bob's", Local(2026, 3, 15, 8, 0))};
-        store->addressList.push_back(mail::AddressEntry{"Alice's pager", "alice-pager", "", "", "alice@pager.example"});
+        store->AddUser("Bob Jones", "bob").appointments = {
+            Appointment("Bob's", Local(2026, 3, 15, 8, 0))};
+        store->addressList.push_back(
+            mail::AddressEntry{"Alice's pager", "alice-pager", "", "", "alice@pager.example"});
     }
 
     // A session logged on with `profile`, as the Outlook session opens one.
@@ -58,7 +60,8 @@ protected:
             EXPECT_EQ(app.CreateDispatch("Outlook.Application", &error), 1);
             ns.AttachDispatch(app.GetNamespace("MAPI"));
             if (logon)
-                ns.Logon(COleVariant(profile), COleVariant(""), COleVariant(true), COleVariant(true));
+                ns.Logon(COleVariant(profile), COleVariant(""), COleVariant(true),
+                         COleVariant(true));
         }
         ~Session() {
             if (ns.m_lpDispatch)
@@ -78,7 +81,8 @@ protected:
     };
 
     // The subjects Find and FindNext give, under the chosen identifiers.
-    static std::vector<std::string> Subjects(_Items& items, const char* filter, DISPID find = kFindAlternate,
+    static std::vector<std::string> Subjects(_Items& items, const char* filter,
+                                             DISPID find = kFindAlternate,
                                              DISPID next = kFindNextAlternate, bool tasks = false) {
         std::vector<std::string> subjects;
         for (LPDISPATCH item = items.Find(filter, find); item; item = items.FindNext(next)) {
@@ -96,13 +100,13 @@ protected:
 
 using Names = std::vector<std::string>;
 
-}  // namespace
+} // namespace
 
 TEST_F(ObjectModel, EveryMemberOfTheTableThroughTheWrappers) {
     CallRecorder calls;
     Session s;
     _NameSpace again(s.app.GetNamespace("mapi"));
-    EXPECT_EQ(again.m_lpDispatch, s.ns.m_lpDispatch);  // one session per application
+    EXPECT_EQ(again.m_lpDispatch, s.ns.m_lpDispatch); // one session per application
 
     _Items calendar = s.Items("EX:alice", olFolderCalendar);
     EXPECT_TRUE(calendar.GetIncludeRecurrences());
@@ -128,7 +132,7 @@ TEST_F(ObjectModel, EveryMemberOfTheTableThroughTheWrappers) {
     EXPECT_EQ(pattern.GetDayOfWeekMask(), 2 | 16);
     EXPECT_EQ(pattern.GetDayOfMonth(), 0);
     EXPECT_EQ(pattern.GetMonthOfYear(), 0);
-    EXPECT_EQ(calendar.FindNext(), nullptr);  // "Late" starts a minute after the week
+    EXPECT_EQ(calendar.FindNext(), nullptr); // "Late" starts a minute after the week
     EXPECT_EQ(calendar.FindNext(), nullptr);
 
     _Items tasks = s.Items("EX:alice", olFolderTasks);
@@ -142,20 +146,22 @@ TEST_F(ObjectModel, EveryMemberOfTheTableThroughTheWrappers) {
     EXPECT_EQ(tasks.FindNext(), nullptr);
 
     // Every call went out under the table's identifier, as a method or a property get.
-    const std::vector<DISPID> expectItems = {kSortAlternate, kIncludeRecurrences, kIncludeRecurrences,
-                                             kFindAlternate, kFindNextAlternate, kFindNextAlternate,
-                                             kFindNextAlternate, kFindNextAlternate,
-                                             kSortAlternate, kIncludeRecurrences, kFindAlternate,
-                                             kFindNextAlternate, kFindNextAlternate};
+    const std::vector<DISPID> expectItems = {
+        kSortAlternate,     kIncludeRecurrences, kIncludeRecurrences, kFindAlternate,
+        kFindNextAlternate, kFindNextAlternate,  kFindNextAlternate,  kFindNextAlternate,
+        kSortAlternate,     kIncludeRecurrences, kFindAlternate,      kFindNextAlternate,
+        kFindNextAlternate};
     EXPECT_EQ(calls.Members(ObjectKind::Items), expectItems);
     EXPECT_EQ(calls.Members(ObjectKind::NameSpace),
-              (std::vector<DISPID>{kLogon, kCreateRecipient, kGetSharedDefaultFolder, kCreateRecipient,
-                                   kGetSharedDefaultFolder}));
+              (std::vector<DISPID>{kLogon, kCreateRecipient, kGetSharedDefaultFolder,
+                                   kCreateRecipient, kGetSharedDefaultFolder}));
     EXPECT_EQ(calls.Members(ObjectKind::RecurrencePattern),
-              (std::vector<DISPID>{kRecurrenceType, kInterval, kInstance, kDayOfWeekMask, kDayOfMonth, kMonthOfYear}));
+              (std::vector<DISPID>{kRecurrenceType, kInterval, kInstance, kDayOfWeekMask,
+                                   kDayOfMonth, kMonthOfYear}));
     EXPECT_EQ(calls.Count(ObjectKind::Recipient, kResolve), 2);
     EXPECT_EQ(calls.Count(ObjectKind::Folder, kItems), 2);
-    EXPECT_EQ(calls.Members(ObjectKind::Application), (std::vector<DISPID>{kGetNamespace, kGetNamespace}));
+    EXPECT_EQ(calls.Members(ObjectKind::Application),
+              (std::vector<DISPID>{kGetNamespace, kGetNamespace}));
     for (const auto& call : calls.Calls()) {
         EXPECT_EQ(call.result, S_OK);
         if (call.kind == ObjectKind::TaskItem || call.kind == ObjectKind::RecurrencePattern ||
@@ -179,7 +185,8 @@ TEST_F(ObjectModel, BothIdentifierSetsAnswerAlike) {
         items.Sort("[Start]", COleVariant(false), row.sort);
         EXPECT_EQ(Subjects(items, kWeek, row.find, row.next), week) << std::hex << row.find;
         items.Sort("[Start]", COleVariant(true), row.sort);
-        EXPECT_EQ(Subjects(items, kWeek, row.find, row.next), (Names{"Weekly", "Budget review", "Standup"}));
+        EXPECT_EQ(Subjects(items, kWeek, row.find, row.next),
+                  (Names{"Weekly", "Budget review", "Standup"}));
     }
 }
 
@@ -188,8 +195,11 @@ TEST_F(ObjectModel, TheStandardIdentifierIsTriedAfterEitherKindOfFailure) {
     _Items items = s.Items("EX:alice", olFolderCalendar);
     {
         FaultScope faults;
-        auto& find = faults.On(ObjectKind::Items, kFindAlternate).InFolder(olFolderCalendar).WithDispatchError("x");
-        auto& next = faults.On(ObjectKind::Items, kFindNextAlternate).WithCallError(RPC_E_CALL_REJECTED);
+        auto& find = faults.On(ObjectKind::Items, kFindAlternate)
+                         .InFolder(olFolderCalendar)
+                         .WithDispatchError("x");
+        auto& next =
+            faults.On(ObjectKind::Items, kFindNextAlternate).WithCallError(RPC_E_CALL_REJECTED);
         auto& sort = faults.On(ObjectKind::Items, kSortAlternate).WithDispatchError("");
         CallRecorder calls;
         items.Sort("[Start]", COleVariant(false));
@@ -206,7 +216,8 @@ TEST_F(ObjectModel, TheStandardIdentifierIsTriedAfterEitherKindOfFailure) {
         EXPECT_EQ(sort.Failed(), 1);
         // The Tasks folder's Find is not selected by a Calendar fault.
         _Items tasks = s.Items("EX:alice", olFolderTasks);
-        EXPECT_EQ(Subjects(tasks, kTasksFilter, kFindAlternate, kFindNextStandard, true), (Names{"Report", "Someday"}));
+        EXPECT_EQ(Subjects(tasks, kTasksFilter, kFindAlternate, kFindNextStandard, true),
+                  (Names{"Report", "Someday"}));
         EXPECT_EQ(find.Failed(), 1);
     }
     // When both fail, the standard identifier's failure is the one that reaches the caller.
@@ -252,8 +263,9 @@ TEST_F(ObjectModel, LogonSelectsTheProfileAndNamespaceCallsNeedIt) {
         } catch (const COleDispatchException& e) {
             EXPECT_EQ(e.m_strDescription, automation::kNotLoggedOn);
         }
-        s.ns.Logoff();  // harmless without a logon
-        s.ns.Logon(COleVariant(), COleVariant(), COleVariant(), COleVariant());  // the default profile
+        s.ns.Logoff(); // harmless without a logon
+        s.ns.Logon(COleVariant(), COleVariant(), COleVariant(),
+                   COleVariant()); // the default profile
         Recipient alice(s.ns.CreateRecipient("EX:alice"));
         EXPECT_TRUE(alice.Resolve());
         s.ns.Logoff();
@@ -264,15 +276,15 @@ TEST_F(ObjectModel, LogonSelectsTheProfileAndNamespaceCallsNeedIt) {
             EXPECT_EQ(e.m_strDescription, automation::kNotLoggedOn);
         }
     }
-    Session empty("");  // an empty profile name is the default profile
+    Session empty(""); // an empty profile name is the default profile
     EXPECT_NO_THROW(Recipient(empty.ns.CreateRecipient("EX:bob")).Resolve());
 }
 
 TEST_F(ObjectModel, NamesResolveByAddressOrDisplayName) {
     std::vector<mail::AddressEntry> list = {
-        {"Alice Smith", "alice", "", "alice", ""},       {"Bob Jones", "bjones", "", "bjones", ""},
-        {"Bob Jones", "bjones2", "", "bjones2", ""},     {"Carol", "carol", "", "carol", ""},
-        {"carol", "carol2", "", "carol2", ""},           {"Dan", "dan", "", "dan", ""},
+        {"Alice Smith", "alice", "", "alice", ""},   {"Bob Jones", "bjones", "", "bjones", ""},
+        {"Bob Jones", "bjones2", "", "bjones2", ""}, {"Carol", "carol", "", "carol", ""},
+        {"carol", "carol2", "", "carol2", ""},       {"Dan", "dan", "", "dan", ""},
         {"Dan's pager", "dan", "", "", "dan@pager"},
     };
     struct Row {
@@ -282,13 +294,20 @@ TEST_F(ObjectModel, NamesResolveByAddressOrDisplayName) {
     };
     using R = automation::Resolution;
     const Row rows[] = {
-        {"EX:alice", R::Found, "alice"},        {"ex:alice", R::Found, "alice"},
-        {"EX:Alice", R::NotFound, ""},          {"EX:", R::NotFound, ""},
-        {"EX:Alice Smith", R::NotFound, ""},    {"Alice Smith", R::Found, "alice"},
-        {"alice", R::Found, "alice"},           {"Bob Jones", R::Ambiguous, ""},
-        {"EX:bjones", R::Found, "bjones"},      {"Carol", R::Found, "carol"},
-        {"carol", R::Found, "carol2"},          {"EX:dan", R::Ambiguous, ""},
-        {"Dan", R::Found, "dan"},               {"Zed", R::NotFound, ""},
+        {"EX:alice", R::Found, "alice"},
+        {"ex:alice", R::Found, "alice"},
+        {"EX:Alice", R::NotFound, ""},
+        {"EX:", R::NotFound, ""},
+        {"EX:Alice Smith", R::NotFound, ""},
+        {"Alice Smith", R::Found, "alice"},
+        {"alice", R::Found, "alice"},
+        {"Bob Jones", R::Ambiguous, ""},
+        {"EX:bjones", R::Found, "bjones"},
+        {"Carol", R::Found, "carol"},
+        {"carol", R::Found, "carol2"},
+        {"EX:dan", R::Ambiguous, ""},
+        {"Dan", R::Found, "dan"},
+        {"Zed", R::NotFound, ""},
     };
     for (const Row& row : rows) {
         mail::AddressEntry entry;
@@ -301,7 +320,7 @@ TEST_F(ObjectModel, NamesResolveByAddressOrDisplayName) {
     store->AddUser("Bob Jones", "bob2");
     Session s;
     EXPECT_TRUE(Recipient(s.ns.CreateRecipient("EX:bob")).Resolve());
-    EXPECT_FALSE(Recipient(s.ns.CreateRecipient("Bob Jones")).Resolve());  // ambiguous
+    EXPECT_FALSE(Recipient(s.ns.CreateRecipient("Bob Jones")).Resolve()); // ambiguous
     EXPECT_FALSE(Recipient(s.ns.CreateRecipient("EX:nobody")).Resolve());
     Recipient alice(s.ns.CreateRecipient("EX:alice"));
     store->addressListError = "The address list cannot be read: line 3 has 2 fields.";
@@ -326,9 +345,11 @@ TEST_F(ObjectModel, SharedFoldersAndHowOpeningThemFails) {
     };
     // An address-list entry without a mailbox, as a server answers for it.
     expectDispatchError("Alice's pager", olFolderCalendar, automation::kObjectNotFound);
-    expectDispatchError("EX:nobody", olFolderTasks,
-                        "The operation failed because the name \"EX:nobody\" could not be resolved.");
-    expectDispatchError("EX:alice", 6, "Only the Calendar and Tasks folders of another user can be opened.");
+    expectDispatchError(
+        "EX:nobody", olFolderTasks,
+        "The operation failed because the name \"EX:nobody\" could not be resolved.");
+    expectDispatchError("EX:alice", 6,
+                        "Only the Calendar and Tasks folders of another user can be opened.");
     // A recipient that was never resolved explicitly is resolved on the way.
     Recipient bob(s.ns.CreateRecipient("EX:bob"));
     MAPIFolder calendar(s.ns.GetSharedDefaultFolder(bob.m_lpDispatch, olFolderCalendar));
@@ -370,9 +391,10 @@ TEST_F(ObjectModel, MalformedFiltersAreDispatchErrors) {
         items.Find("[Start] >= '03/14/26 09:05AM' OR [End] < '03/15/26'");
         ADD_FAILURE() << "no exception";
     } catch (const COleDispatchException& e) {
-        EXPECT_EQ(e.m_strDescription, "Cannot parse condition. Error at \"OR [End] < '03/15/26'\".");
+        EXPECT_EQ(e.m_strDescription,
+                  "Cannot parse condition. Error at \"OR [End] < '03/15/26'\".");
     }
-    EXPECT_TRUE(store->requested.empty());  // the store was not asked
+    EXPECT_TRUE(store->requested.empty()); // the store was not asked
     _Items tasks = s.Items("EX:alice", olFolderTasks);
     EXPECT_THROW(tasks.Find("[End] >= '03/14/26'"), COleDispatchException);
     EXPECT_THROW(items.Sort("[Bogus]", COleVariant(false)), COleDispatchException);
@@ -422,8 +444,9 @@ TEST_F(ObjectModel, OccurrencesAcrossDaylightSavingReadAsTheirLocalTimes) {
     Session s;
     _Items items = s.Items("EX:carol", olFolderCalendar);
     int day = 6;
-    for (LPDISPATCH p = items.Find("[Start] >= '03/06/26 12:00AM' AND [Start] <= '03/10/26 11:59PM'"); p;
-         p = items.FindNext(), ++day) {
+    for (LPDISPATCH p =
+             items.Find("[Start] >= '03/06/26 12:00AM' AND [Start] <= '03/10/26 11:59PM'");
+         p; p = items.FindNext(), ++day) {
         _AppointmentItem item(p);
         const DATE start = item.GetStart();
         OleLocalTime local;
@@ -438,7 +461,8 @@ TEST_F(ObjectModel, OccurrencesAcrossDaylightSavingReadAsTheirLocalTimes) {
     EXPECT_EQ(day, 11);
     // The 24 hours from 09:00 EST on the 7th end at 10:00 EDT on the 8th: a filter in local
     // minutes still finds the 8th's 09:00.
-    EXPECT_EQ(Subjects(items, "[Start] >= '03/08/26 09:00' AND [Start] <= '03/08/26 09:00'"), (Names{"Daily"}));
+    EXPECT_EQ(Subjects(items, "[Start] >= '03/08/26 09:00' AND [Start] <= '03/08/26 09:00'"),
+              (Names{"Daily"}));
 }
 
 TEST_F(ObjectModel, ArgumentsAndMembersAreChecked) {
@@ -456,27 +480,58 @@ TEST_F(ObjectModel, ArgumentsAndMembersAreChecked) {
     _AppointmentItem item(items.Find(kWeek));
     std::vector<Row> rows;
     rows.push_back({&s.app, kGetNamespace, DISPATCH_METHOD, {}, DISP_E_PARAMNOTOPTIONAL});
-    rows.push_back({&s.app, kGetNamespace, DISPATCH_METHOD, {COleVariant(int32_t(1))}, DISP_E_TYPEMISMATCH});
-    rows.push_back({&s.app, kGetNamespace, DISPATCH_METHOD, {COleVariant("MAPI"), COleVariant("x")}, DISP_E_BADPARAMCOUNT});
-    rows.push_back({&s.app, kGetNamespace, DISPATCH_METHOD, {COleVariant("Other")}, DISP_E_EXCEPTION});
+    rows.push_back(
+        {&s.app, kGetNamespace, DISPATCH_METHOD, {COleVariant(int32_t(1))}, DISP_E_TYPEMISMATCH});
+    rows.push_back({&s.app,
+                    kGetNamespace,
+                    DISPATCH_METHOD,
+                    {COleVariant("MAPI"), COleVariant("x")},
+                    DISP_E_BADPARAMCOUNT});
+    rows.push_back(
+        {&s.app, kGetNamespace, DISPATCH_METHOD, {COleVariant("Other")}, DISP_E_EXCEPTION});
     rows.push_back({&s.app, 0x7777, DISPATCH_METHOD, {}, DISP_E_MEMBERNOTFOUND});
-    rows.push_back({&s.ns, kLogon, DISPATCH_METHOD, {COleVariant(int32_t(3))}, DISP_E_TYPEMISMATCH});
+    rows.push_back(
+        {&s.ns, kLogon, DISPATCH_METHOD, {COleVariant(int32_t(3))}, DISP_E_TYPEMISMATCH});
     rows.push_back({&s.ns, kCreateRecipient, DISPATCH_METHOD, {}, DISP_E_PARAMNOTOPTIONAL});
     rows.push_back({&s.ns, kCreateRecipient, DISPATCH_METHOD, {COleVariant("")}, DISP_E_EXCEPTION});
-    rows.push_back({&s.ns, kGetSharedDefaultFolder, DISPATCH_METHOD, {COleVariant(alice.m_lpDispatch)}, DISP_E_PARAMNOTOPTIONAL});
-    rows.push_back({&s.ns, kGetSharedDefaultFolder, DISPATCH_METHOD,
-                    {COleVariant(DispatchPtr()), COleVariant(int32_t(9))}, DISP_E_TYPEMISMATCH});
+    rows.push_back({&s.ns,
+                    kGetSharedDefaultFolder,
+                    DISPATCH_METHOD,
+                    {COleVariant(alice.m_lpDispatch)},
+                    DISP_E_PARAMNOTOPTIONAL});
+    rows.push_back({&s.ns,
+                    kGetSharedDefaultFolder,
+                    DISPATCH_METHOD,
+                    {COleVariant(DispatchPtr()), COleVariant(int32_t(9))},
+                    DISP_E_TYPEMISMATCH});
     rows.push_back({&alice, kResolve, DISPATCH_METHOD, {COleVariant(true)}, DISP_E_BADPARAMCOUNT});
-    rows.push_back({&alice, kResolve, DISPATCH_PROPERTYPUT, {COleVariant(true)}, DISP_E_MEMBERNOTFOUND});
-    rows.push_back({&folder, kItems, DISPATCH_PROPERTYPUT, {COleVariant(true)}, DISP_E_MEMBERNOTFOUND});
-    rows.push_back({&items, kIncludeRecurrences, DISPATCH_PROPERTYPUT, {}, DISP_E_PARAMNOTOPTIONAL});
-    rows.push_back({&items, kIncludeRecurrences, DISPATCH_PROPERTYPUT, {COleVariant("yes")}, DISP_E_TYPEMISMATCH});
-    rows.push_back({&items, kSortStandard, DISPATCH_METHOD, {COleVariant("[Start]"), COleVariant("no")}, DISP_E_TYPEMISMATCH});
+    rows.push_back(
+        {&alice, kResolve, DISPATCH_PROPERTYPUT, {COleVariant(true)}, DISP_E_MEMBERNOTFOUND});
+    rows.push_back(
+        {&folder, kItems, DISPATCH_PROPERTYPUT, {COleVariant(true)}, DISP_E_MEMBERNOTFOUND});
+    rows.push_back(
+        {&items, kIncludeRecurrences, DISPATCH_PROPERTYPUT, {}, DISP_E_PARAMNOTOPTIONAL});
+    rows.push_back({&items,
+                    kIncludeRecurrences,
+                    DISPATCH_PROPERTYPUT,
+                    {COleVariant("yes")},
+                    DISP_E_TYPEMISMATCH});
+    rows.push_back({&items,
+                    kSortStandard,
+                    DISPATCH_METHOD,
+                    {COleVariant("[Start]"), COleVariant("no")},
+                    DISP_E_TYPEMISMATCH});
     rows.push_back({&items, kFindStandard, DISPATCH_METHOD, {}, DISP_E_PARAMNOTOPTIONAL});
-    rows.push_back({&items, kFindNextStandard, DISPATCH_METHOD, {COleVariant(true)}, DISP_E_BADPARAMCOUNT});
-    rows.push_back({&item, kSubject, DISPATCH_PROPERTYPUT, {COleVariant("x")}, DISP_E_MEMBERNOTFOUND});
+    rows.push_back(
+        {&items, kFindNextStandard, DISPATCH_METHOD, {COleVariant(true)}, DISP_E_BADPARAMCOUNT});
+    rows.push_back(
+        {&item, kSubject, DISPATCH_PROPERTYPUT, {COleVariant("x")}, DISP_E_MEMBERNOTFOUND});
     rows.push_back({&item, kReminderTime, DISPATCH_PROPERTYGET, {}, DISP_E_MEMBERNOTFOUND});
-    rows.push_back({&item, kGetRecurrencePattern, DISPATCH_PROPERTYPUT, {COleVariant(true)}, DISP_E_MEMBERNOTFOUND});
+    rows.push_back({&item,
+                    kGetRecurrencePattern,
+                    DISPATCH_PROPERTYPUT,
+                    {COleVariant(true)},
+                    DISP_E_MEMBERNOTFOUND});
     for (std::size_t i = 0; i < rows.size(); ++i) {
         HRESULT got = S_OK;
         try {
@@ -499,7 +554,7 @@ TEST_F(ObjectModel, EachItemIsANewObjectThatItsHolderReleases) {
         _AppointmentItem second(items.FindNext());
         RecurrencePattern p1(_AppointmentItem(items.FindNext()).GetRecurrencePattern());
         EXPECT_NE(first.m_lpDispatch, second.m_lpDispatch);
-        EXPECT_EQ(automation::LiveObjects(), before + 3);  // the third item is gone, its pattern not
+        EXPECT_EQ(automation::LiveObjects(), before + 3); // the third item is gone, its pattern not
     }
     EXPECT_EQ(automation::LiveObjects(), before);
 }
@@ -512,12 +567,13 @@ TEST_F(ObjectModel, TheFaultSeamSelectsCallsAndCountsThem) {
         COleException error(S_OK);
         EXPECT_EQ(app.CreateDispatch("Outlook.Application", &error), 0);
         EXPECT_EQ(error.m_sc, REGDB_E_CLASSNOTREG);
-        EXPECT_EQ(app.CreateDispatch("Outlook.Application", &error), 1);  // only once
+        EXPECT_EQ(app.CreateDispatch("Outlook.Application", &error), 1); // only once
     }
     Session s;
     {
         FaultScope faults;
-        auto& resolve = faults.On(ObjectKind::Recipient, kResolve).WithCallError(E_FAIL).ForMailbox("bob");
+        auto& resolve =
+            faults.On(ObjectKind::Recipient, kResolve).WithCallError(E_FAIL).ForMailbox("bob");
         EXPECT_TRUE(Recipient(s.ns.CreateRecipient("EX:alice")).Resolve());
         try {
             Recipient(s.ns.CreateRecipient("EX:bob")).Resolve();
@@ -535,9 +591,13 @@ TEST_F(ObjectModel, TheFaultSeamSelectsCallsAndCountsThem) {
     {
         // Let two items through, fail the third's subject once, and any pattern member always.
         FaultScope faults;
-        auto& subject = faults.On(ObjectKind::AppointmentItem, kSubject).InFolder(olFolderCalendar)
-                            .WithDispatchError("no subject").After(2).Times(1);
-        faults.On(ObjectKind::RecurrencePattern, automation::kAnyMember).WithCallError(RPC_E_DISCONNECTED);
+        auto& subject = faults.On(ObjectKind::AppointmentItem, kSubject)
+                            .InFolder(olFolderCalendar)
+                            .WithDispatchError("no subject")
+                            .After(2)
+                            .Times(1);
+        faults.On(ObjectKind::RecurrencePattern, automation::kAnyMember)
+            .WithCallError(RPC_E_DISCONNECTED);
         _Items items = s.Items("EX:alice", olFolderCalendar);
         Names names;
         int failures = 0;

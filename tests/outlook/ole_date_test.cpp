@@ -1,10 +1,9 @@
 // Automation date conversions: exact values, rounding, and the edges of every range.
-#include <gtest/gtest.h>
-
-#include <cmath>
-
 #include "outlook/automation/OleDate.h"
 #include "support/TestSupport.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
 
 using testing_support::ScopedTimeZone;
 
@@ -27,7 +26,7 @@ DATE Date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
     return date;
 }
 
-}  // namespace
+} // namespace
 
 TEST(OleDate, KnownDatesConvertBothWays) {
     struct Row {
@@ -37,7 +36,7 @@ TEST(OleDate, KnownDatesConvertBothWays) {
     };
     const Row rows[] = {
         {Fields(1899, 12, 30), 0.0, 6},
-        {Fields(1899, 12, 29, 6), -1.25, 5},  // before day 0 the fraction still counts forward
+        {Fields(1899, 12, 29, 6), -1.25, 5}, // before day 0 the fraction still counts forward
         {Fields(1899, 12, 30, 12), 0.5, 6},
         {Fields(1900, 1, 1), 2.0, 1},
         {Fields(1970, 1, 1), 25569.0, 4},
@@ -86,17 +85,19 @@ TEST(OleDate, RejectsWhatIsOutsideTheRange) {
     OleLocalTime t;
     EXPECT_FALSE(VariantTimeToLocalTime(NAN, t));
     EXPECT_FALSE(VariantTimeToLocalTime(kOleDateMin - 1.0, t));
-    EXPECT_TRUE(VariantTimeToLocalTime(kOleDateMin - 0.5, t));  // 1 January 100, 12:00
+    EXPECT_TRUE(VariantTimeToLocalTime(kOleDateMin - 0.5, t)); // 1 January 100, 12:00
     EXPECT_EQ(t.year, 100);
     EXPECT_FALSE(VariantTimeToLocalTime(kOleDateMax + 1.0, t));
-    EXPECT_FALSE(VariantTimeToLocalTime(kOleDateMax + 86399.6 / 86400, t));  // rounds into 10000
+    EXPECT_FALSE(VariantTimeToLocalTime(kOleDateMax + 86399.6 / 86400, t)); // rounds into 10000
 
     DATE date = 0;
-    const OleLocalTime invalid[] = {Fields(2001, 13, 1), Fields(2001, 0, 1), Fields(2001, 2, 29),
-                                    Fields(2001, 4, 31), Fields(2001, 1, 1, 24), Fields(2001, 1, 1, 0, 60),
-                                    Fields(2001, 1, 1, 0, 0, 60), Fields(99, 12, 31), Fields(10000, 1, 1)};
+    const OleLocalTime invalid[] = {
+        Fields(2001, 13, 1),          Fields(2001, 0, 1),     Fields(2001, 2, 29),
+        Fields(2001, 4, 31),          Fields(2001, 1, 1, 24), Fields(2001, 1, 1, 0, 60),
+        Fields(2001, 1, 1, 0, 0, 60), Fields(99, 12, 31),     Fields(10000, 1, 1)};
     for (const OleLocalTime& fields : invalid)
-        EXPECT_FALSE(LocalTimeToVariantTime(fields, date)) << fields.year << "-" << fields.month << "-" << fields.day;
+        EXPECT_FALSE(LocalTimeToVariantTime(fields, date))
+            << fields.year << "-" << fields.month << "-" << fields.day;
     EXPECT_TRUE(LocalTimeToVariantTime(Fields(2000, 2, 29), date));
 }
 
@@ -109,10 +110,12 @@ TEST(OleDate, DosDateAndTimeAtTheEdgesOfTheirRange) {
     const Row rows[] = {
         {Date(1980, 1, 1), 1, WORD(1 | 1 << 5), 0},
         {Date(1979, 12, 31, 23, 59, 59), 0, 0, 0},
-        {Date(2107, 12, 31, 23, 59, 58), 1, WORD(31 | 12 << 5 | 127 << 9), WORD(29 | 59 << 5 | 23 << 11)},
+        {Date(2107, 12, 31, 23, 59, 58), 1, WORD(31 | 12 << 5 | 127 << 9),
+         WORD(29 | 59 << 5 | 23 << 11)},
         // Odd seconds go down to the even second below.
-        {Date(2107, 12, 31, 23, 59, 59), 1, WORD(31 | 12 << 5 | 127 << 9), WORD(29 | 59 << 5 | 23 << 11)},
-        {Date(2107, 12, 31, 23, 59, 59) + 0.6 / 86400, 0, 0, 0},  // rounds into 2108
+        {Date(2107, 12, 31, 23, 59, 59), 1, WORD(31 | 12 << 5 | 127 << 9),
+         WORD(29 | 59 << 5 | 23 << 11)},
+        {Date(2107, 12, 31, 23, 59, 59) + 0.6 / 86400, 0, 0, 0}, // rounds into 2108
         {Date(2108, 1, 1), 0, 0, 0},
         {kOleDateNone, 0, 0, 0},
         {Date(2001, 3, 14, 9, 5, 41), 1, WORD(14 | 3 << 5 | 21 << 9), WORD(20 | 5 << 5 | 9 << 11)},
@@ -146,10 +149,10 @@ TEST(OleDate, DosFieldsOutOfRangeAreRefused) {
     EXPECT_EQ(t.dayOfWeek, 3);
     EXPECT_FALSE(DosDateTimeToLocalTime(WORD(14 | 0 << 5), time, t));           // month 0
     EXPECT_FALSE(DosDateTimeToLocalTime(WORD(0 | 3 << 5), time, t));            // day 0
-    EXPECT_FALSE(DosDateTimeToLocalTime(WORD(30 | 2 << 5 | 21 << 9), time, t));  // 30 February
-    EXPECT_FALSE(DosDateTimeToLocalTime(date, WORD(30), t));                     // second 60
-    EXPECT_FALSE(DosDateTimeToLocalTime(date, WORD(24 << 11), t));               // hour 24
-    EXPECT_FALSE(DosDateTimeToLocalTime(date, WORD(60 << 5), t));                // minute 60
+    EXPECT_FALSE(DosDateTimeToLocalTime(WORD(30 | 2 << 5 | 21 << 9), time, t)); // 30 February
+    EXPECT_FALSE(DosDateTimeToLocalTime(date, WORD(30), t));                    // second 60
+    EXPECT_FALSE(DosDateTimeToLocalTime(date, WORD(24 << 11), t));              // hour 24
+    EXPECT_FALSE(DosDateTimeToLocalTime(date, WORD(60 << 5), t));               // minute 60
 }
 
 TEST(OleDate, DosDateTimeBecomesALocalCalendarTimeThatFits) {
@@ -186,5 +189,5 @@ TEST(OleDate, InstantsReadInLocalTimeAcrossDaylightSaving) {
         EXPECT_NEAR(date, row.expected, 1e-9) << row.instant;
     }
     DATE date = 0;
-    EXPECT_FALSE(UnixTimeToVariantTime(int64_t(400000) * 366 * 86400, date));  // beyond 9999
+    EXPECT_FALSE(UnixTimeToVariantTime(int64_t(400000) * 366 * 86400, date)); // beyond 9999
 }

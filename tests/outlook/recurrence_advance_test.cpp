@@ -1,8 +1,8 @@
 // The advance of a recurring appointment by every pattern type, in zones with daylight saving.
-#include <gtest/gtest.h>
-
 #include "outlook/RecurrenceAdvance.h"
 #include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
 
 using testing_support::ScopedTimeZone;
 
@@ -20,7 +20,8 @@ struct Advanced {
 Advanced Advance(RecurrenceValues p, CTime now, CTime start, int leadMinutes) {
     const CTimeSpan lead(int64_t(leadMinutes) * 60);
     CTime reminder = start - lead;
-    const AdvanceOutcome outcome = AdvanceToNextOccurrence(p, RecurrenceSpans{}, now, lead, start, reminder);
+    const AdvanceOutcome outcome =
+        AdvanceToNextOccurrence(p, RecurrenceSpans{}, now, lead, start, reminder);
     return {outcome, start, reminder};
 }
 
@@ -35,7 +36,7 @@ RecurrenceValues Pattern(int32_t type, int32_t interval, int32_t instance = 0, i
     return p;
 }
 
-}  // namespace
+} // namespace
 
 TEST(RecurrenceAdvance, DailyStepsByItsIntervalAndKeepsTheHourAcrossDaylightSaving) {
     ScopedTimeZone zone("America/New_York");
@@ -58,28 +59,34 @@ TEST(RecurrenceAdvance, WeeklyWithIntervalTwoSkipsAWeekWhenItPassesASunday) {
     ScopedTimeZone zone("Europe/Berlin");
     // Thursday 5 March 2026 at 14:00; every second week on Monday and Thursday.
     const CTime thursday(2026, 3, 5, 14, 0, 0);
-    Advanced a = Advance(Pattern(1, 2, 0, kMon | kThu), thursday + CTimeSpan(0, 0, 10, 0), thursday, 15);
+    Advanced a =
+        Advance(Pattern(1, 2, 0, kMon | kThu), thursday + CTimeSpan(0, 0, 10, 0), thursday, 15);
     EXPECT_EQ(a.Local(), "2026-03-16 14:00 Mon") << "eleven days later";
 
     // From the Monday the next occurrence is the Thursday of the same week.
-    a = Advance(Pattern(1, 2, 0, kMon | kThu), CTime(2026, 3, 16, 14, 0, 0), CTime(2026, 3, 16, 14, 0, 0), 15);
+    a = Advance(Pattern(1, 2, 0, kMon | kThu), CTime(2026, 3, 16, 14, 0, 0),
+                CTime(2026, 3, 16, 14, 0, 0), 15);
     EXPECT_EQ(a.Local(), "2026-03-19 14:00 Thu");
 
     // A weekly step across the change to summer time (29 March in Berlin) keeps 14:00.
-    a = Advance(Pattern(1, 1, 0, kSat), CTime(2026, 3, 28, 14, 0, 0), CTime(2026, 3, 28, 14, 0, 0), 30);
+    a = Advance(Pattern(1, 1, 0, kSat), CTime(2026, 3, 28, 14, 0, 0), CTime(2026, 3, 28, 14, 0, 0),
+                30);
     EXPECT_EQ(a.Local(), "2026-04-04 14:00 Sat");
 }
 
 TEST(RecurrenceAdvance, MonthlyKeepsTheDayOfMonthAndRunsPastShortMonths) {
     ScopedTimeZone zone("America/New_York");
-    Advanced a = Advance(Pattern(2, 1, 0, 0, 31), CTime(2026, 3, 31, 12, 0, 0), CTime(2026, 3, 31, 11, 0, 0), 30);
+    Advanced a = Advance(Pattern(2, 1, 0, 0, 31), CTime(2026, 3, 31, 12, 0, 0),
+                         CTime(2026, 3, 31, 11, 0, 0), 30);
     EXPECT_EQ(a.Local(), "2026-05-01 11:00 Fri") << "the 31st of April runs into May";
 
-    a = Advance(Pattern(2, 1, 0, 0, 15), CTime(2026, 12, 15, 12, 0, 0), CTime(2026, 12, 15, 11, 0, 0), 30);
+    a = Advance(Pattern(2, 1, 0, 0, 15), CTime(2026, 12, 15, 12, 0, 0),
+                CTime(2026, 12, 15, 11, 0, 0), 30);
     EXPECT_EQ(a.Local(), "2027-01-15 11:00 Fri") << "after December comes January";
 
     // A day of month of 0 has no step: the appointment stays where it was.
-    a = Advance(Pattern(2, 1, 0, 0, 0), CTime(2026, 12, 15, 12, 0, 0), CTime(2026, 12, 15, 11, 0, 0), 30);
+    a = Advance(Pattern(2, 1, 0, 0, 0), CTime(2026, 12, 15, 12, 0, 0),
+                CTime(2026, 12, 15, 11, 0, 0), 30);
     EXPECT_EQ(a.Local(), "2026-12-15 11:00 Tue");
     EXPECT_LT(a.reminder, CTime(2026, 12, 15, 12, 0, 0));
 }
@@ -87,22 +94,27 @@ TEST(RecurrenceAdvance, MonthlyKeepsTheDayOfMonthAndRunsPastShortMonths) {
 TEST(RecurrenceAdvance, TheNthWeekdaySearchAndItsFifthMeaningTheLast) {
     ScopedTimeZone zone("UTC");
     // Second Tuesday of each month: from 10 March 2026 to 14 April 2026.
-    Advanced a = Advance(Pattern(3, 1, 2, kTue), CTime(2026, 3, 10, 10, 0, 0), CTime(2026, 3, 10, 9, 0, 0), 120);
+    Advanced a = Advance(Pattern(3, 1, 2, kTue), CTime(2026, 3, 10, 10, 0, 0),
+                         CTime(2026, 3, 10, 9, 0, 0), 120);
     EXPECT_EQ(a.Local(), "2026-04-14 09:00 Tue");
     // The fifth Friday does not exist in May 2026 (1, 8, 15, 22, 29): it is the last, the 29th.
-    a = Advance(Pattern(3, 1, 5, kFri), CTime(2026, 4, 24, 10, 0, 0), CTime(2026, 4, 24, 9, 0, 0), 120);
+    a = Advance(Pattern(3, 1, 5, kFri), CTime(2026, 4, 24, 10, 0, 0), CTime(2026, 4, 24, 9, 0, 0),
+                120);
     EXPECT_EQ(a.Local(), "2026-05-29 09:00 Fri");
     // In July 2026 there are five Fridays (3 ... 31).
-    a = Advance(Pattern(3, 1, 5, kFri), CTime(2026, 6, 26, 10, 0, 0), CTime(2026, 6, 26, 9, 0, 0), 0);
+    a = Advance(Pattern(3, 1, 5, kFri), CTime(2026, 6, 26, 10, 0, 0), CTime(2026, 6, 26, 9, 0, 0),
+                0);
     EXPECT_EQ(a.Local(), "2026-07-31 09:00 Fri");
     // An interval below 1 counts as 1.
-    a = Advance(Pattern(3, 0, 1, kSun), CTime(2026, 3, 1, 10, 0, 0), CTime(2026, 3, 1, 9, 0, 0), 60);
+    a = Advance(Pattern(3, 0, 1, kSun), CTime(2026, 3, 1, 10, 0, 0), CTime(2026, 3, 1, 9, 0, 0),
+                60);
     EXPECT_EQ(a.Local(), "2026-04-05 09:00 Sun");
 }
 
 TEST(RecurrenceAdvance, YearlyPatternsStopBefore2038) {
     ScopedTimeZone zone("UTC");
-    Advanced a = Advance(Pattern(5, 1), CTime(2026, 12, 7, 12, 0, 0), CTime(2026, 12, 7, 10, 0, 0), 10080 + 60);
+    Advanced a = Advance(Pattern(5, 1), CTime(2026, 12, 7, 12, 0, 0), CTime(2026, 12, 7, 10, 0, 0),
+                         10080 + 60);
     EXPECT_EQ(a.Local(), "2027-12-07 10:00 Tue");
     EXPECT_EQ(a.outcome, AdvanceOutcome::Stepped);
 
@@ -112,8 +124,8 @@ TEST(RecurrenceAdvance, YearlyPatternsStopBefore2038) {
     EXPECT_LT(a.reminder, CTime(2037, 6, 1, 12, 0, 0));
 
     // Yearly on the last Saturday of November, from 2026 to 2027.
-    a = Advance(Pattern(6, 1, 5, kSat), CTime(2026, 11, 28, 12, 0, 0), CTime(2026, 11, 28, 10, 0, 0),
-                365 * 24 * 60);
+    a = Advance(Pattern(6, 1, 5, kSat), CTime(2026, 11, 28, 12, 0, 0),
+                CTime(2026, 11, 28, 10, 0, 0), 365 * 24 * 60);
     EXPECT_EQ(a.Local(), "2027-11-27 10:00 Sat");
 }
 
@@ -145,9 +157,10 @@ TEST(RecurrenceAdvance, StopsOnceTheStartPassesAWeekAhead) {
 TEST(RecurrenceAdvance, HugeValuesCostBoundedTime) {
     ScopedTimeZone zone("UTC");
     const CTime now(2026, 6, 1, 10, 30, 0), start(2026, 6, 1, 10, 0, 0);
-    for (RecurrenceValues p : {Pattern(0, INT32_MAX), Pattern(1, INT32_MAX, 0, kSun),
-                               Pattern(2, INT32_MAX, 0, 0, 1), Pattern(3, INT32_MAX, INT32_MAX, kSat),
-                               Pattern(6, 1, INT32_MAX, kSat), Pattern(2, -5, 0, 0, 1)}) {
+    for (RecurrenceValues p :
+         {Pattern(0, INT32_MAX), Pattern(1, INT32_MAX, 0, kSun), Pattern(2, INT32_MAX, 0, 0, 1),
+          Pattern(3, INT32_MAX, INT32_MAX, kSat), Pattern(6, 1, INT32_MAX, kSat),
+          Pattern(2, -5, 0, 0, 1)}) {
         const Advanced a = Advance(p, now, start, 15);
         EXPECT_EQ(a.outcome, AdvanceOutcome::Stepped);
         EXPECT_TRUE(a.reminder < now || a.start > now) << p.RecurrenceType;

@@ -1,14 +1,13 @@
 // Every calendar under tests/data/scan/<case>/ scanned through the automation layer and the mail
 // system by "orvane scan", compared with the expected output beside it.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include "ScanFixture.h"
 #include "app/Cli.h"
 #include "support/TestSupport.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
 
 namespace {
 
@@ -41,7 +40,7 @@ void ReadCase(const fs::path& file, std::string& zone, std::string& at) {
 
 class ScanCase : public testing::TestWithParam<std::string> {};
 
-}  // namespace
+} // namespace
 
 TEST_P(ScanCase, PrintsTheExpectedReminders) {
     const fs::path dir = fs::path(DataDir()) / "scan" / GetParam();

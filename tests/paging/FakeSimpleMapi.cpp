@@ -18,9 +18,11 @@ void Copy(char* to, size_t size, const char* from, bool& wasNull) {
     }
 }
 
-}  // namespace
+} // namespace
 
-EXPORT FakeMapiState* FakeMapiControl() { return &g_state; }
+EXPORT FakeMapiState* FakeMapiControl() {
+    return &g_state;
+}
 
 EXPORT ULONG MAPILogon(ULONG_PTR ui, LPSTR profile, LPSTR password, FLAGS flags, ULONG reserved,
                        LPLHANDLE session) {
@@ -64,7 +66,9 @@ EXPORT ULONG MAPISendMail(LHANDLE session, ULONG_PTR ui, lpMapiMessage message, 
     return g_state.sendResult;
 }
 
-EXPORT ULONG MAPIFreeBuffer(LPVOID) { return SUCCESS_SUCCESS; }
+EXPORT ULONG MAPIFreeBuffer(LPVOID) {
+    return SUCCESS_SUCCESS;
+}
 
 #ifndef FAKE_MAPI_WITHOUT_FINDNEXT
 EXPORT ULONG MAPIFindNext(LHANDLE, ULONG_PTR, LPSTR, LPSTR, FLAGS, ULONG, LPSTR) {

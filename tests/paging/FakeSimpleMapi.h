@@ -8,7 +8,7 @@
 struct FakeMapiState {
     // Answers.
     ULONG logonResult = SUCCESS_SUCCESS;
-    LHANDLE logonHandle = 7;  // what MAPILogon hands out; 0 = no session
+    LHANDLE logonHandle = 7; // what MAPILogon hands out; 0 = no session
     ULONG sendResult = SUCCESS_SUCCESS;
 
     // Calls.
@@ -30,11 +30,11 @@ struct FakeMapiState {
     FLAGS sendFlags = 1;
     ULONG sendReserved = 1;
     bool messageNull = true;
-    MapiMessage message = {};        // as received; its pointers are not kept
+    MapiMessage message = {}; // as received; its pointers are not kept
     bool subjectNull = true, textNull = true;
     char subject[256] = {0};
     char text[4096] = {0};
-    MapiRecipDesc recipient = {};    // the first recipient, pointers not kept
+    MapiRecipDesc recipient = {}; // the first recipient, pointers not kept
     bool recipientNameNull = true;
     char recipientName[512] = {0};
 };

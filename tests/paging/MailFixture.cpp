@@ -1,12 +1,11 @@
 // Mail system directories and profiles for tests.
 #include "paging/MailFixture.h"
 
+#include <algorithm>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <algorithm>
 
 namespace testing_support {
 
@@ -80,7 +79,9 @@ void MailFixture::AddProfile(const std::string& name, const std::string& mailSys
     ASSERT_TRUE(profiles.Save(error)) << error;
 }
 
-void MailFixture::RemoveProfiles() { unlink(mail::Profiles::FilePath().c_str()); }
+void MailFixture::RemoveProfiles() {
+    unlink(mail::Profiles::FilePath().c_str());
+}
 
 mail::TransportConfig SmtpTransport(const std::string& url) {
     mail::TransportConfig c;
@@ -90,4 +91,4 @@ mail::TransportConfig SmtpTransport(const std::string& url) {
     return c;
 }
 
-}  // namespace testing_support
+} // namespace testing_support

@@ -1,13 +1,13 @@
 // A mail system directory and mail profiles made for one test, written as a person would.
 #pragma once
 
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
 #include "support/TestSupport.h"
+
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -18,7 +18,8 @@ public:
 
     // Adds an entry to the address list file. An entry with a mailbox gets its folder, and an
     // out-of-office file holding `outOfOffice` when that is given.
-    void Add(const mail::AddressEntry& entry, std::optional<std::string> outOfOffice = std::nullopt);
+    void Add(const mail::AddressEntry& entry,
+             std::optional<std::string> outOfOffice = std::nullopt);
     // Rewrites the address list file with exactly `text`.
     void WriteAddressList(const std::string& text);
 
@@ -45,4 +46,4 @@ private:
 // An SMTP transport configuration for `url` with a fixed sender.
 mail::TransportConfig SmtpTransport(const std::string& url);
 
-}  // namespace testing_support
+} // namespace testing_support

@@ -15,9 +15,11 @@ void Copy(char* to, size_t size, const char* from) {
     to[size - 1] = '\0';
 }
 
-}  // namespace
+} // namespace
 
-EXPORT ScriptedMapiState* ScriptedMapiControl() { return &g_state; }
+EXPORT ScriptedMapiState* ScriptedMapiControl() {
+    return &g_state;
+}
 
 EXPORT ULONG MAPILogon(ULONG_PTR, LPSTR profile, LPSTR, FLAGS, ULONG, LPLHANDLE session) {
     ++g_state.logonCalls;
@@ -50,7 +52,9 @@ EXPORT ULONG MAPISendMail(LHANDLE session, ULONG_PTR, lpMapiMessage message, FLA
     return result;
 }
 
-EXPORT ULONG MAPIFreeBuffer(LPVOID) { return SUCCESS_SUCCESS; }
+EXPORT ULONG MAPIFreeBuffer(LPVOID) {
+    return SUCCESS_SUCCESS;
+}
 
 EXPORT ULONG MAPIFindNext(LHANDLE, ULONG_PTR, LPSTR, LPSTR, FLAGS, ULONG, LPSTR) {
     return MAPI_E_NOT_SUPPORTED;

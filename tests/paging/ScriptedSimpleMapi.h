@@ -15,7 +15,7 @@ struct ScriptedMapiState {
 
     // Calls.
     int logonCalls = 0, logoffCalls = 0, sendCalls = 0;
-    char profile[512] = {0};  // of the last logon
+    char profile[512] = {0}; // of the last logon
     struct Send {
         LHANDLE session;
         char recipient[256];

@@ -1,7 +1,10 @@
 // Loopback test servers: the aiosmtpd script as a child process, and two raw sockets.
 #include "paging/SmtpTestServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,12 +14,8 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cstring>
 #include <thread>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -58,7 +57,7 @@ int LoopbackSocket() {
     return fd;
 }
 
-}  // namespace
+} // namespace
 
 int RunProgram(const std::vector<std::string>& args) {
     std::vector<char*> argv = Argv(args);
@@ -91,8 +90,10 @@ TestCertificate MakeCertificate(const TempDir& dir) {
 SmtpTestServer::SmtpTestServer(const Options& options) {
     if (options.tls == "implicit")
         m_scheme = "smtps";
-    std::vector<std::string> args = {kPython, ORVANE_SMTP_SERVER_SCRIPT, "--spool", m_spool.Path(),
-                                     "--mode", options.mode, "--tls", options.tls};
+    std::vector<std::string> args = {kPython,   ORVANE_SMTP_SERVER_SCRIPT,
+                                     "--spool", m_spool.Path(),
+                                     "--mode",  options.mode,
+                                     "--tls",   options.tls};
     if (!options.certFile.empty())
         args.insert(args.end(), {"--cert", options.certFile, "--key", options.keyFile});
     if (!options.auth.empty())
@@ -193,7 +194,9 @@ std::vector<SmtpTestServer::Message> SmtpTestServer::Messages() const {
     return messages;
 }
 
-RefusingPort::RefusingPort() : m_fd(LoopbackSocket()) { m_port = m_fd >= 0 ? BoundPort(m_fd) : 0; }
+RefusingPort::RefusingPort() : m_fd(LoopbackSocket()) {
+    m_port = m_fd >= 0 ? BoundPort(m_fd) : 0;
+}
 RefusingPort::~RefusingPort() {
     if (m_fd >= 0)
         close(m_fd);
@@ -208,4 +211,4 @@ SilentServer::~SilentServer() {
         close(m_fd);
 }
 
-}  // namespace testing_support
+} // namespace testing_support

@@ -2,12 +2,11 @@
 // connections, and one that accepts them and never answers.
 #pragma once
 
-#include <sys/types.h>
+#include "support/TestSupport.h"
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
-
-#include "support/TestSupport.h"
 
 namespace testing_support {
 
@@ -16,7 +15,7 @@ int RunProgram(const std::vector<std::string>& argv);
 
 // A self-signed certificate for 127.0.0.1 and localhost, made with the openssl command.
 struct TestCertificate {
-    bool ok = false;  // false when openssl is not installed or failed
+    bool ok = false; // false when openssl is not installed or failed
     std::string certFile, keyFile;
 };
 TestCertificate MakeCertificate(const TempDir& dir);
@@ -24,15 +23,15 @@ TestCertificate MakeCertificate(const TempDir& dir);
 class SmtpTestServer {
 public:
     struct Options {
-        std::string mode = "accept";  // or refuse-recipient, refuse-sender, refuse-data
-        std::string tls = "none";     // or implicit, starttls
+        std::string mode = "accept"; // or refuse-recipient, refuse-sender, refuse-data
+        std::string tls = "none";    // or implicit, starttls
         std::string certFile, keyFile;
-        std::string auth;             // "user:password" that AUTH must present
+        std::string auth; // "user:password" that AUTH must present
     };
     struct Message {
         std::string sender;
         std::vector<std::string> recipients;
-        std::string data;  // as received, after the server undid the dot-stuffing
+        std::string data; // as received, after the server undid the dot-stuffing
     };
 
     explicit SmtpTestServer(const Options& options);
@@ -52,7 +51,7 @@ private:
     TempDir m_spool;
     std::string m_scheme = "smtp";
     pid_t m_pid = -1;
-    int m_stdin = -1;  // closing it ends the server
+    int m_stdin = -1; // closing it ends the server
     int m_port = 0;
 };
 
@@ -80,4 +79,4 @@ private:
     int m_port = 0;
 };
 
-}  // namespace testing_support
+} // namespace testing_support

@@ -1,16 +1,14 @@
 // CMAPI: finding and loading the library, the exact Simple MAPI calls, and every event text.
 #include "paging/CMAPI.h"
-
-#include <dlfcn.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
-
 #include "paging/FakeSimpleMapi.h"
 #include "paging/MailFixture.h"
 #include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
 
 using testing_support::CapturedEvents;
 using testing_support::MailFixture;
@@ -22,7 +20,9 @@ const char* const kNotLoggedOn =
 
 class ScopedLibrary {
 public:
-    explicit ScopedLibrary(const std::string& path) { setenv(kSimpleMapiLibraryVariable, path.c_str(), 1); }
+    explicit ScopedLibrary(const std::string& path) {
+        setenv(kSimpleMapiLibraryVariable, path.c_str(), 1);
+    }
     ~ScopedLibrary() { unsetenv(kSimpleMapiLibraryVariable); }
 };
 
@@ -31,7 +31,8 @@ bool IsLoaded(const std::string& path) {
     std::ifstream maps("/proc/self/maps");
     std::string line;
     while (std::getline(maps, line)) {
-        if (line.size() >= path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0)
+        if (line.size() >= path.size() &&
+            line.compare(line.size() - path.size(), path.size(), path) == 0)
             return true;
     }
     return false;
@@ -40,7 +41,8 @@ bool IsLoaded(const std::string& path) {
 // The recording stand-in, held open by the test so that its record outlives CMAPI's unloading.
 class Fake {
 public:
-    Fake() : m_library(FAKE_MAPI_LIBRARY), m_handle(dlopen(FAKE_MAPI_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {
+    Fake()
+        : m_library(FAKE_MAPI_LIBRARY), m_handle(dlopen(FAKE_MAPI_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {
         EXPECT_TRUE(m_handle) << dlerror();
         auto control = reinterpret_cast<LPFAKEMAPICONTROL>(dlsym(m_handle, "FakeMapiControl"));
         m_state = control();
@@ -55,7 +57,7 @@ private:
     FakeMapiState* m_state = nullptr;
 };
 
-}  // namespace
+} // namespace
 
 TEST(CMAPI, StartsClosedAndSearchesTheOverrideOrBesideTheProgram) {
     CMAPI mapi;
@@ -73,7 +75,8 @@ TEST(CMAPI, StartsClosedAndSearchesTheOverrideOrBesideTheProgram) {
     EXPECT_EQ(search[1], kSimpleMapiLibraryName);
     {
         ScopedLibrary chosen("/opt/elsewhere/libmapi.so");
-        EXPECT_EQ(CMAPI::LibraryCandidates(), std::vector<std::string>{"/opt/elsewhere/libmapi.so"});
+        EXPECT_EQ(CMAPI::LibraryCandidates(),
+                  std::vector<std::string>{"/opt/elsewhere/libmapi.so"});
     }
 
     // The library built beside the test programs is found without help.
@@ -186,16 +189,18 @@ TEST(CMAPI, EveryResultCodeWritesItsEventText) {
     } rows[] = {
         {MAPI_E_DISK_FULL, "There is insufficient disk space to send the reminder page."},
         {MAPI_E_INSUFFICIENT_MEMORY, "There is insufficient memory to send the reminder page"},
-        {MAPI_E_UNKNOWN_RECIPIENT,
-         "A reminder page could not be sent to Pager \"Night\" Desk because the pager name does not exist in "
-         "the addressbook."},
+        {MAPI_E_UNKNOWN_RECIPIENT, "A reminder page could not be sent to Pager \"Night\" Desk "
+                                   "because the pager name does not exist in "
+                                   "the addressbook."},
         {MAPI_E_INVALID_SESSION, "The logon to the mail system has been lost."},
-        {MAPI_E_AMBIGUOUS_RECIPIENT,
-         "A reminder page could not be sent because the specified pager name matched more than one entry in "
-         "the addressbook."},
+        {MAPI_E_AMBIGUOUS_RECIPIENT, "A reminder page could not be sent because the specified "
+                                     "pager name matched more than one entry in "
+                                     "the addressbook."},
         {MAPI_E_FAILURE, "A reminder page could not be sent.  An unspecified error was received."},
-        {MAPI_E_NETWORK_FAILURE, "A reminder page could not be sent.  An unspecified error was received."},
-        {MAPI_E_INVALID_RECIPS, "A reminder page could not be sent.  An unspecified error was received."},
+        {MAPI_E_NETWORK_FAILURE,
+         "A reminder page could not be sent.  An unspecified error was received."},
+        {MAPI_E_INVALID_RECIPS,
+         "A reminder page could not be sent.  An unspecified error was received."},
         {0xFFFFFFFF, "A reminder page could not be sent.  An unspecified error was received."},
     };
     Fake fake;
@@ -232,7 +237,8 @@ TEST(CMAPI, OpeningTwiceOrDestroyingOpenReleasesTheLibrary) {
             EXPECT_EQ(mapi.ServerOpen, 1);
             EXPECT_TRUE(IsLoaded(FAKE_MAPI_LIBRARY));
         }
-        EXPECT_FALSE(IsLoaded(FAKE_MAPI_LIBRARY)) << "a second opening kept the first one's reference";
+        EXPECT_FALSE(IsLoaded(FAKE_MAPI_LIBRARY))
+            << "a second opening kept the first one's reference";
     }
     Fake fake;
     {
@@ -247,7 +253,8 @@ TEST(CMAPI, OpeningTwiceOrDestroyingOpenReleasesTheLibrary) {
 // gives the event text of its code.
 TEST(CMAPI, PagesThroughTheMailSystem) {
     MailFixture mail;
-    mail.Add({"Ann Archer Pager", "/o=Quorvik/cn=aarcher-pager", "", "", "5551234@pager.example.org"});
+    mail.Add(
+        {"Ann Archer Pager", "/o=Quorvik/cn=aarcher-pager", "", "", "5551234@pager.example.org"});
     mail.Add({"Twin", "twin1@example.org", "", "", ""});
     mail.Add({"Twin", "twin2@example.org", "", "", ""});
     mail.UseProfile("Office");
@@ -270,12 +277,13 @@ TEST(CMAPI, PagesThroughTheMailSystem) {
     mapi.CloseMailServer();
 
     EXPECT_EQ(events.Texts(),
-              (std::vector<std::string>{
-                  "A reminder page could not be sent to Nobody because the pager name does not exist in the "
-                  "addressbook.",
-                  "A reminder page could not be sent because the specified pager name matched more than one "
-                  "entry in the addressbook.",
-                  "The logon to the mail system has been lost."}));
+              (std::vector<std::string>{"A reminder page could not be sent to Nobody because the "
+                                        "pager name does not exist in the "
+                                        "addressbook.",
+                                        "A reminder page could not be sent because the specified "
+                                        "pager name matched more than one "
+                                        "entry in the addressbook.",
+                                        "The logon to the mail system has been lost."}));
     const auto messages = mail.OutboxMessages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("<5551234@pager.example.org>"), std::string::npos);

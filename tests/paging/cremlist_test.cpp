@@ -1,8 +1,8 @@
 // The reminder list: page texts and keys, the duplicate rule, the order of paging.
-#include <gtest/gtest.h>
-
 #include "paging/CRemList.h"
 #include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
 
 using testing_support::ScopedTimeZone;
 
@@ -15,7 +15,7 @@ std::vector<std::string> Texts(const CRemList& list) {
     return texts;
 }
 
-}  // namespace
+} // namespace
 
 TEST(CRemList, BuildsTextsAndKeysOnTheTwelveAndTwentyFourHourClocks) {
     ScopedTimeZone zone("America/New_York");
@@ -67,8 +67,8 @@ TEST(CRemList, TextsAreThoseOfLocalTimeAcrossADaylightSavingChange) {
     // written with the wall clock, whatever the offset was when its reminder fell due.
     CRemList list;
     const CTime start(2026, 11, 1, 3, 0, 0);
-    list.AddReminder(start - CTimeSpan(0, 2, 0, 0), start,
-                     start + timespans::kHour, "After the change");
+    list.AddReminder(start - CTimeSpan(0, 2, 0, 0), start, start + timespans::kHour,
+                     "After the change");
     EXPECT_EQ(list.GetHead()->Text, "03:00-04:00 After the change");
     // Two hours of seconds back is the change itself (01:00 EST); a minute before it is 01:59 EDT.
     EXPECT_EQ(list.GetHead()->PageTime.Format("%H%M"), "0159");

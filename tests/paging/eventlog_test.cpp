@@ -1,10 +1,9 @@
 // The event writer: fields kept apart, nothing forged through control characters, silent failure.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-
 #include "paging/EventLog.h"
 #include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
 
 using testing_support::CapturedEvents;
 using testing_support::ReadFile;
@@ -14,11 +13,13 @@ namespace {
 
 class ScopedEventFile {
 public:
-    explicit ScopedEventFile(const std::string& path) { setenv(EventLog::kFileVariable, path.c_str(), 1); }
+    explicit ScopedEventFile(const std::string& path) {
+        setenv(EventLog::kFileVariable, path.c_str(), 1);
+    }
     ~ScopedEventFile() { unsetenv(EventLog::kFileVariable); }
 };
 
-}  // namespace
+} // namespace
 
 TEST(EventLog, KeepsSourceTypeIdAndStringsInOrder) {
     CapturedEvents events;
@@ -46,7 +47,8 @@ TEST(EventLog, TheFileSinkWritesOneJsonObjectPerEntry) {
 
     const std::string text = ReadFile(path);
     std::vector<std::string> lines;
-    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1)
         lines.push_back(text.substr(start, end - start));
     ASSERT_EQ(lines.size(), 3u) << "a line break inside a text must not start a new entry";
     EXPECT_NE(lines[0].find("\"source\":\"Orvane\",\"type\":\"error\",\"event_id\":1001,"
@@ -57,7 +59,8 @@ TEST(EventLog, TheFileSinkWritesOneJsonObjectPerEntry) {
                             "\"tab\\u0009here \\\\ quote\\\" bell\\u0007\"]"),
               std::string::npos)
         << lines[1];
-    EXPECT_NE(lines[2].find("caf\xc3\xa9 and a Latin-1 byte \\u00e9"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[2].find("caf\xc3\xa9 and a Latin-1 byte \\u00e9"), std::string::npos)
+        << lines[2];
     EXPECT_EQ(lines[0].rfind("{\"time\":\"", 0), 0u);
 }
 
@@ -66,9 +69,10 @@ TEST(EventLog, TheSyslogLineEscapesEverythingThatCouldEndOrSplitIt) {
     entry.source = "Orvane";
     entry.eventId = 1001;
     entry.strings = {"A reminder page could not be sent to Bob\n<11>Orvane: forged", "q\"\\"};
-    EXPECT_EQ(EventLog::SyslogLine(entry),
-              "event 1001 error: \"A reminder page could not be sent to Bob\\x0a<11>Orvane: forged\" "
-              "\"q\\\"\\\\\"");
+    EXPECT_EQ(
+        EventLog::SyslogLine(entry),
+        "event 1001 error: \"A reminder page could not be sent to Bob\\x0a<11>Orvane: forged\" "
+        "\"q\\\"\\\\\"");
 }
 
 TEST(EventLog, AnUnwritableFileIsDroppedSilently) {

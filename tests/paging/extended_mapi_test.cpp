@@ -1,14 +1,12 @@
 // Extended MAPI over a mail system made by the test: the out-of-office walk and the global
 // address list read as their callers make them, every failure code, and no leaked memory.
 #include "paging/ExtendedMapi.h"
-
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+#include "paging/MailFixture.h"
 
 #include <cstring>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <vector>
-
-#include "paging/MailFixture.h"
 
 using testing_support::MailFixture;
 
@@ -18,7 +16,9 @@ const char* const kStore = "/o=Quorvik/ou=Site/cn=Servers/cn=MAIL1/cn=Microsoft 
 const char* const kOtherStore = "/o=Quorvik/ou=Site/cn=Servers/cn=MAIL2/cn=Microsoft Private MDB";
 const char* const kRecipients = "/o=Quorvik/ou=Site/cn=Recipients/cn=";
 
-std::string Dn(const char* user) { return std::string(kRecipients) + user; }
+std::string Dn(const char* user) {
+    return std::string(kRecipients) + user;
+}
 
 // Every test ends with the memory and objects it began with: whatever the layer hands out is
 // freed by the functions its callers use.
@@ -29,7 +29,7 @@ protected:
         m_objects = mapi_testing::LiveObjects();
         mail.Add({"Ann Archer", Dn("aarcher"), kStore, "aarcher", ""}, "out\n");
         mail.Add({"Ben Baker", Dn("bbaker"), kStore, "bbaker", ""}, "in\n");
-        mail.Add({"Cy Cole", Dn("ccole"), kStore, "ccole", ""});  // no out-of-office state
+        mail.Add({"Cy Cole", Dn("ccole"), kStore, "ccole", ""}); // no out-of-office state
         mail.Add({"Di Drake", Dn("ddrake"), kStore, "ddrake", ""}, "perhaps\n");
         mail.Add({"Ed Early", Dn("eearly"), kOtherStore, "eearly", ""}, "out\n");
         mail.Add({"Ann Archer Pager", Dn("aarcher-pager"), "", "", "5551234@pager.example.org"});
@@ -91,18 +91,23 @@ HRESULT OpenExchangeStore(LPMAPISESSION session, LPMDB* store) {
 
 // COOFCheck's HrMailboxLogon.
 HRESULT OpenMailbox(LPMAPISESSION session, LPMDB exchange, const char* server, const char* mailbox,
-                    LPMDB* out, ULONG flags = OPENSTORE_USE_ADMIN_PRIVILEGE | OPENSTORE_TAKE_OWNERSHIP) {
+                    LPMDB* out,
+                    ULONG flags = OPENSTORE_USE_ADMIN_PRIVILEGE | OPENSTORE_TAKE_OWNERSHIP) {
     *out = nullptr;
     LPEXCHANGEMANAGESTORE manage = nullptr;
-    if (HRESULT hr = exchange->QueryInterface(IID_IExchangeManageStore, reinterpret_cast<void**>(&manage)); hr)
+    if (HRESULT hr =
+            exchange->QueryInterface(IID_IExchangeManageStore, reinterpret_cast<void**>(&manage));
+        hr)
         return hr;
     if (!mailbox || !*mailbox)
         flags |= OPENSTORE_PUBLIC;
     ULONG cb = 0;
     LPENTRYID id = nullptr;
-    HRESULT hr = manage->CreateStoreEntryID(const_cast<char*>(server), const_cast<char*>(mailbox), flags, &cb, &id);
+    HRESULT hr = manage->CreateStoreEntryID(const_cast<char*>(server), const_cast<char*>(mailbox),
+                                            flags, &cb, &id);
     if (hr == S_OK)
-        hr = session->OpenMsgStore(0, cb, id, nullptr, MDB_NO_DIALOG | MAPI_BEST_ACCESS | MDB_TEMPORARY | MDB_NO_MAIL,
+        hr = session->OpenMsgStore(0, cb, id, nullptr,
+                                   MDB_NO_DIALOG | MAPI_BEST_ACCESS | MDB_TEMPORARY | MDB_NO_MAIL,
                                    out);
     MAPIFreeBuffer(id);
     UlRelease(manage);
@@ -112,7 +117,7 @@ HRESULT OpenMailbox(LPMAPISESSION session, LPMDB exchange, const char* server, c
 struct Oof {
     HRESULT hr;
     ULONG tag;
-    LONG value;  // b for a boolean, err for an error
+    LONG value; // b for a boolean, err for an error
 };
 
 Oof ReadOof(LPMDB mailbox) {
@@ -125,11 +130,11 @@ Oof ReadOof(LPMDB mailbox) {
         oof.tag = props[0].ulPropTag;
         oof.value = PROP_TYPE(oof.tag) == PT_ERROR ? props[0].Value.err : props[0].Value.b;
     }
-    MAPIFreeBuffer(props);  // on a warning as well: the array is handed out in both cases
+    MAPIFreeBuffer(props); // on a warning as well: the array is handed out in both cases
     return oof;
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(ExtendedMapi, LogonNeedsInitialisationAndAProfile) {
     mail.AddProfile("Other", mail.Directory());
@@ -148,7 +153,8 @@ TEST_F(ExtendedMapi, LogonNeedsInitialisationAndAProfile) {
         {nullptr, MAPI_USE_DEFAULT | MAPI_UNICODE, MAPI_E_BAD_CHARWIDTH},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(MAPILogonEx(0, const_cast<char*>(row.profile), nullptr, row.flags, &session), row.hr)
+        EXPECT_EQ(MAPILogonEx(0, const_cast<char*>(row.profile), nullptr, row.flags, &session),
+                  row.hr)
             << (row.profile ? row.profile : "(null)") << " " << row.flags;
         EXPECT_EQ(session != nullptr, row.hr == S_OK);
         if (session) {
@@ -157,7 +163,8 @@ TEST_F(ExtendedMapi, LogonNeedsInitialisationAndAProfile) {
             session = nullptr;
         }
     }
-    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, MAPI_USE_DEFAULT, nullptr), MAPI_E_INVALID_PARAMETER);
+    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, MAPI_USE_DEFAULT, nullptr),
+              MAPI_E_INVALID_PARAMETER);
 
     MailFixture::RemoveProfiles();
     EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, MAPI_USE_DEFAULT, &session), MAPI_E_LOGON_FAILED);
@@ -174,7 +181,7 @@ TEST_F(ExtendedMapi, LogonNeedsInitialisationAndAProfile) {
     MAPIUninitialize();
     EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, MAPI_USE_DEFAULT, &session), MAPI_E_NOT_INITIALIZED);
     EXPECT_EQ(session, nullptr);
-    ASSERT_EQ(MAPIInitialize(nullptr), S_OK);  // for TearDown's MAPIUninitialize
+    ASSERT_EQ(MAPIInitialize(nullptr), S_OK); // for TearDown's MAPIUninitialize
 }
 
 TEST_F(ExtendedMapi, TheOutOfOfficeWalkReadsEveryStateAndFailure) {
@@ -188,20 +195,23 @@ TEST_F(ExtendedMapi, TheOutOfOfficeWalkReadsEveryStateAndFailure) {
         const char* server;
         std::string mailbox;
         HRESULT open;
-        HRESULT get;    // when opened
+        HRESULT get; // when opened
         ULONG tag;
         LONG value;
     } rows[] = {
         {kStore, Dn("aarcher"), S_OK, S_OK, PR_OOF_STATE, 1},
         {kStore, Dn("bbaker"), S_OK, S_OK, PR_OOF_STATE, 0},
-        {kStore, Dn("ccole"), S_OK, MAPI_W_ERRORS_RETURNED, CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR), MAPI_E_NOT_FOUND},
-        {kStore, Dn("ddrake"), S_OK, MAPI_W_ERRORS_RETURNED, CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR), MAPI_E_CORRUPT_DATA},
+        {kStore, Dn("ccole"), S_OK, MAPI_W_ERRORS_RETURNED,
+         CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR), MAPI_E_NOT_FOUND},
+        {kStore, Dn("ddrake"), S_OK, MAPI_W_ERRORS_RETURNED,
+         CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR), MAPI_E_CORRUPT_DATA},
         {kOtherStore, Dn("eearly"), S_OK, S_OK, PR_OOF_STATE, 1},
         // The server's public store: no out-of-office state.
-        {kStore, "", S_OK, MAPI_W_ERRORS_RETURNED, CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR), MAPI_E_NOT_FOUND},
+        {kStore, "", S_OK, MAPI_W_ERRORS_RETURNED, CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR),
+         MAPI_E_NOT_FOUND},
         {kStore, Dn("nobody"), MAPI_E_NOT_FOUND, 0, 0, 0},
-        {kStore, Dn("aarcher-pager"), MAPI_E_NOT_FOUND, 0, 0, 0},  // an address without a mailbox
-        {kStore, Dn("eearly"), MAPI_E_NO_ACCESS, 0, 0, 0},         // not this store's mailbox
+        {kStore, Dn("aarcher-pager"), MAPI_E_NOT_FOUND, 0, 0, 0}, // an address without a mailbox
+        {kStore, Dn("eearly"), MAPI_E_NO_ACCESS, 0, 0, 0},        // not this store's mailbox
         {kOtherStore, Dn("aarcher"), MAPI_E_NO_ACCESS, 0, 0, 0},
         {"/o=Quorvik/cn=NoSuchServer", "", MAPI_E_NOT_FOUND, 0, 0, 0},
         {kStore, Dn("AARCHER"), MAPI_E_NOT_FOUND, 0, 0, 0},
@@ -209,7 +219,8 @@ TEST_F(ExtendedMapi, TheOutOfOfficeWalkReadsEveryStateAndFailure) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.server + std::string(" ") + row.mailbox);
         LPMDB mailbox = nullptr;
-        ASSERT_EQ(OpenMailbox(session, exchange, row.server, row.mailbox.c_str(), &mailbox), row.open);
+        ASSERT_EQ(OpenMailbox(session, exchange, row.server, row.mailbox.c_str(), &mailbox),
+                  row.open);
         EXPECT_EQ(mailbox != nullptr, row.open == S_OK);
         if (!mailbox)
             continue;
@@ -243,35 +254,46 @@ TEST_F(ExtendedMapi, MailboxesNeedAdminRightsAndAnExistingFolder) {
     LPMDB exchange = nullptr;
     ASSERT_EQ(OpenExchangeStore(session, &exchange), S_OK);
     LPMDB mailbox = nullptr;
-    EXPECT_EQ(OpenMailbox(session, exchange, kStore, Dn("aarcher").c_str(), &mailbox, OPENSTORE_TAKE_OWNERSHIP),
+    EXPECT_EQ(OpenMailbox(session, exchange, kStore, Dn("aarcher").c_str(), &mailbox,
+                          OPENSTORE_TAKE_OWNERSHIP),
               MAPI_E_NO_ACCESS);
     ASSERT_EQ(rmdir((mail.MailboxDirectory("ccole")).c_str()), 0);
-    EXPECT_EQ(OpenMailbox(session, exchange, kStore, Dn("ccole").c_str(), &mailbox), MAPI_E_NOT_FOUND);
+    EXPECT_EQ(OpenMailbox(session, exchange, kStore, Dn("ccole").c_str(), &mailbox),
+              MAPI_E_NOT_FOUND);
     EXPECT_EQ(mailbox, nullptr);
 
     // Creating entry identifiers checks its arguments.
     LPEXCHANGEMANAGESTORE manage = nullptr;
-    ASSERT_EQ(exchange->QueryInterface(IID_IExchangeManageStore, reinterpret_cast<void**>(&manage)), S_OK);
+    ASSERT_EQ(exchange->QueryInterface(IID_IExchangeManageStore, reinterpret_cast<void**>(&manage)),
+              S_OK);
     ULONG cb = 0;
     LPENTRYID id = nullptr;
     const std::string box = Dn("aarcher");
-    EXPECT_EQ(manage->CreateStoreEntryID(const_cast<char*>(kStore), nullptr, 9, &cb, &id), MAPI_E_INVALID_PARAMETER);
-    EXPECT_EQ(manage->CreateStoreEntryID(nullptr, const_cast<char*>(box.c_str()), 9, &cb, &id), MAPI_E_INVALID_PARAMETER);
-    EXPECT_EQ(manage->CreateStoreEntryID(const_cast<char*>(kStore), const_cast<char*>(box.c_str()), 11, &cb, &id),
+    EXPECT_EQ(manage->CreateStoreEntryID(const_cast<char*>(kStore), nullptr, 9, &cb, &id),
               MAPI_E_INVALID_PARAMETER);
-    EXPECT_EQ(manage->CreateStoreEntryID(const_cast<char*>(kStore), const_cast<char*>(box.c_str()), 0x1000, &cb, &id),
+    EXPECT_EQ(manage->CreateStoreEntryID(nullptr, const_cast<char*>(box.c_str()), 9, &cb, &id),
+              MAPI_E_INVALID_PARAMETER);
+    EXPECT_EQ(manage->CreateStoreEntryID(const_cast<char*>(kStore), const_cast<char*>(box.c_str()),
+                                         11, &cb, &id),
+              MAPI_E_INVALID_PARAMETER);
+    EXPECT_EQ(manage->CreateStoreEntryID(const_cast<char*>(kStore), const_cast<char*>(box.c_str()),
+                                         0x1000, &cb, &id),
               MAPI_E_UNKNOWN_FLAGS);
     EXPECT_EQ(id, nullptr);
-    ASSERT_EQ(manage->CreateStoreEntryID(const_cast<char*>(kStore), const_cast<char*>(box.c_str()), 9, &cb, &id), S_OK);
+    ASSERT_EQ(manage->CreateStoreEntryID(const_cast<char*>(kStore), const_cast<char*>(box.c_str()),
+                                         9, &cb, &id),
+              S_OK);
     EXPECT_EQ(session->OpenMsgStore(0, cb, id, nullptr, 0x40000, &mailbox), MAPI_E_UNKNOWN_FLAGS);
-    EXPECT_EQ(session->OpenMsgStore(0, cb, id, &IID_IAddrBook, 0, &mailbox), MAPI_E_INTERFACE_NOT_SUPPORTED);
+    EXPECT_EQ(session->OpenMsgStore(0, cb, id, &IID_IAddrBook, 0, &mailbox),
+              MAPI_E_INTERFACE_NOT_SUPPORTED);
     EXPECT_EQ(session->OpenMsgStore(0, cb, id, &IID_IMsgStore, 0, &mailbox), S_OK);
     UlRelease(mailbox);
     MAPIFreeBuffer(id);
     UlRelease(manage);
 
     IUnknown* unknown = nullptr;
-    EXPECT_EQ(exchange->QueryInterface(IID_IAddrBook, reinterpret_cast<void**>(&unknown)), MAPI_E_INTERFACE_NOT_SUPPORTED);
+    EXPECT_EQ(exchange->QueryInterface(IID_IAddrBook, reinterpret_cast<void**>(&unknown)),
+              MAPI_E_INTERFACE_NOT_SUPPORTED);
     EXPECT_EQ(unknown, nullptr);
     UlRelease(exchange);
     UlRelease(session);
@@ -282,26 +304,32 @@ TEST_F(ExtendedMapi, DamagedEntryIdentifiersAreRefusedNeverRead) {
     LPMDB exchange = nullptr;
     ASSERT_EQ(OpenExchangeStore(session, &exchange), S_OK);
     LPEXCHANGEMANAGESTORE manage = nullptr;
-    ASSERT_EQ(exchange->QueryInterface(IID_IExchangeManageStore, reinterpret_cast<void**>(&manage)), S_OK);
+    ASSERT_EQ(exchange->QueryInterface(IID_IExchangeManageStore, reinterpret_cast<void**>(&manage)),
+              S_OK);
     ULONG cb = 0;
     LPENTRYID id = nullptr;
     const std::string box = Dn("aarcher");
-    ASSERT_EQ(manage->CreateStoreEntryID(const_cast<char*>(kStore), const_cast<char*>(box.c_str()), 9, &cb, &id), S_OK);
+    ASSERT_EQ(manage->CreateStoreEntryID(const_cast<char*>(kStore), const_cast<char*>(box.c_str()),
+                                         9, &cb, &id),
+              S_OK);
     std::vector<BYTE> bytes(reinterpret_cast<BYTE*>(id), reinterpret_cast<BYTE*>(id) + cb);
     MAPIFreeBuffer(id);
 
     LPMDB store = nullptr;
     for (ULONG length = 1; length < cb; ++length) {
         std::vector<BYTE> cut(bytes.begin(), bytes.begin() + length);
-        const HRESULT hr = session->OpenMsgStore(0, length, reinterpret_cast<LPENTRYID>(cut.data()), nullptr, 0, &store);
-        EXPECT_TRUE(hr == MAPI_E_INVALID_ENTRYID || hr == MAPI_E_UNKNOWN_ENTRYID) << length << ": " << std::hex << hr;
+        const HRESULT hr = session->OpenMsgStore(0, length, reinterpret_cast<LPENTRYID>(cut.data()),
+                                                 nullptr, 0, &store);
+        EXPECT_TRUE(hr == MAPI_E_INVALID_ENTRYID || hr == MAPI_E_UNKNOWN_ENTRYID)
+            << length << ": " << std::hex << hr;
         EXPECT_EQ(store, nullptr);
     }
     for (size_t at = 0; at < bytes.size(); ++at) {
         std::vector<BYTE> changed = bytes;
         changed[at] ^= 0xFF;
-        const HRESULT hr = session->OpenMsgStore(0, cb, reinterpret_cast<LPENTRYID>(changed.data()), nullptr, 0, &store);
-        EXPECT_NE(hr, S_OK) << "byte " << at;  // an address or store that exists nowhere, or damage
+        const HRESULT hr = session->OpenMsgStore(0, cb, reinterpret_cast<LPENTRYID>(changed.data()),
+                                                 nullptr, 0, &store);
+        EXPECT_NE(hr, S_OK) << "byte " << at; // an address or store that exists nowhere, or damage
         UlRelease(store);
         store = nullptr;
     }
@@ -347,14 +375,16 @@ TEST_F(ExtendedMapi, TheGlobalAddressListReadAsTheUserDialogReadsIt) {
     } queries[] = {{&parts[0], 2}, {&parts[1], 1}, {&both, 1}, {nullptr, 3}};
     for (const auto& q : queries) {
         LPSRowSet rows = nullptr;
-        ASSERT_EQ(HrQueryAllRows(hierarchy, reinterpret_cast<LPSPropTagArray>(&idColumn), q.restriction, nullptr, 0,
-                                 &rows),
+        ASSERT_EQ(HrQueryAllRows(hierarchy, reinterpret_cast<LPSPropTagArray>(&idColumn),
+                                 q.restriction, nullptr, 0, &rows),
                   S_OK);
         EXPECT_EQ(rows->cRows, q.rows);
         FreeProws(rows);
     }
     LPSRowSet rows = nullptr;
-    ASSERT_EQ(HrQueryAllRows(hierarchy, reinterpret_cast<LPSPropTagArray>(&idColumn), &both, nullptr, 0, &rows), S_OK);
+    ASSERT_EQ(HrQueryAllRows(hierarchy, reinterpret_cast<LPSPropTagArray>(&idColumn), &both,
+                             nullptr, 0, &rows),
+              S_OK);
     ASSERT_EQ(rows->cRows, 1u);
     ASSERT_EQ(rows->aRow[0].cValues, 1u);
     ASSERT_EQ(rows->aRow[0].lpProps[0].ulPropTag, PR_ENTRYID);
@@ -372,7 +402,8 @@ TEST_F(ExtendedMapi, TheGlobalAddressListReadAsTheUserDialogReadsIt) {
     LPABCONT galContainer = static_cast<LPABCONT>(unknown);
     LPMAPITABLE contents = nullptr;
     ASSERT_EQ(galContainer->GetContentsTable(0, &contents), S_OK);
-    SizedSPropTagArray(4, columns) = {4, {PR_ENTRYID, PR_DISPLAY_NAME, PR_EMAIL_ADDRESS, PR_EMS_AB_HOME_MDB}};
+    SizedSPropTagArray(4, columns) = {
+        4, {PR_ENTRYID, PR_DISPLAY_NAME, PR_EMAIL_ADDRESS, PR_EMS_AB_HOME_MDB}};
     ASSERT_EQ(contents->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), TBL_BATCH), S_OK);
     ULONG count = 0;
     ASSERT_EQ(contents->GetRowCount(0, &count), S_OK);
@@ -391,7 +422,8 @@ TEST_F(ExtendedMapi, TheGlobalAddressListReadAsTheUserDialogReadsIt) {
             EXPECT_EQ(row.lpProps[0].ulPropTag, PR_ENTRYID);
             EXPECT_EQ(row.lpProps[1].ulPropTag, PR_DISPLAY_NAME);
             EXPECT_EQ(row.lpProps[2].ulPropTag, PR_EMAIL_ADDRESS);
-            std::vector<std::string> values = {row.lpProps[1].Value.lpszA, row.lpProps[2].Value.lpszA};
+            std::vector<std::string> values = {row.lpProps[1].Value.lpszA,
+                                               row.lpProps[2].Value.lpszA};
             if (row.lpProps[3].ulPropTag == PR_EMS_AB_HOME_MDB)
                 values.push_back(row.lpProps[3].Value.lpszA);
             else
@@ -402,7 +434,8 @@ TEST_F(ExtendedMapi, TheGlobalAddressListReadAsTheUserDialogReadsIt) {
             read.push_back(values);
             if (!firstUser) {
                 firstUserSize = row.lpProps[0].Value.bin.cb;
-                ASSERT_EQ(MAPIAllocateBuffer(firstUserSize, reinterpret_cast<LPVOID*>(&firstUser)), S_OK);
+                ASSERT_EQ(MAPIAllocateBuffer(firstUserSize, reinterpret_cast<LPVOID*>(&firstUser)),
+                          S_OK);
                 std::memcpy(firstUser, row.lpProps[0].Value.bin.lpb, firstUserSize);
             }
         }
@@ -411,9 +444,12 @@ TEST_F(ExtendedMapi, TheGlobalAddressListReadAsTheUserDialogReadsIt) {
             break;
     }
     const std::vector<std::vector<std::string>> expected = {
-        {"Ann Archer", Dn("aarcher"), kStore},       {"Ben Baker", Dn("bbaker"), kStore},
-        {"Cy Cole", Dn("ccole"), kStore},            {"Di Drake", Dn("ddrake"), kStore},
-        {"Ed Early", Dn("eearly"), kOtherStore},     {"Ann Archer Pager", Dn("aarcher-pager"), "(not found)"},
+        {"Ann Archer", Dn("aarcher"), kStore},
+        {"Ben Baker", Dn("bbaker"), kStore},
+        {"Cy Cole", Dn("ccole"), kStore},
+        {"Di Drake", Dn("ddrake"), kStore},
+        {"Ed Early", Dn("eearly"), kOtherStore},
+        {"Ann Archer Pager", Dn("aarcher-pager"), "(not found)"},
     };
     EXPECT_EQ(read, expected);
 
@@ -423,12 +459,14 @@ TEST_F(ExtendedMapi, TheGlobalAddressListReadAsTheUserDialogReadsIt) {
     ULONG n = 0;
     LPSPropValue props = nullptr;
     SizedSPropTagArray(1, nameTag) = {1, {PR_DISPLAY_NAME}};
-    EXPECT_EQ(static_cast<LPMAILUSER>(unknown)->GetProps(reinterpret_cast<LPSPropTagArray>(&nameTag), 0, &n, &props),
+    EXPECT_EQ(static_cast<LPMAILUSER>(unknown)->GetProps(
+                  reinterpret_cast<LPSPropTagArray>(&nameTag), 0, &n, &props),
               S_OK);
     EXPECT_STREQ(props[0].Value.lpszA, "Ann Archer");
     MAPIFreeBuffer(props);
     UlRelease(unknown);
-    EXPECT_EQ(book->OpenEntry(firstUserSize, firstUser, nullptr, MAPI_MODIFY, &type, &unknown), MAPI_E_NO_ACCESS);
+    EXPECT_EQ(book->OpenEntry(firstUserSize, firstUser, nullptr, MAPI_MODIFY, &type, &unknown),
+              MAPI_E_NO_ACCESS);
     MAPIFreeBuffer(firstUser);
 
     UlRelease(contents);
@@ -456,7 +494,8 @@ TEST_F(ExtendedMapi, TablesPageRestrictAndRefuseWhatTheyCannotDo) {
         SizedSPropTagArray(1, nameColumn) = {1, {PR_DISPLAY_NAME}};
         LPSRowSet rows = nullptr;
         std::vector<std::string> out;
-        const HRESULT hr = HrQueryAllRows(hierarchy, reinterpret_cast<LPSPropTagArray>(&nameColumn), r, nullptr, 0, &rows);
+        const HRESULT hr = HrQueryAllRows(hierarchy, reinterpret_cast<LPSPropTagArray>(&nameColumn),
+                                          r, nullptr, 0, &rows);
         if (hr != S_OK)
             return std::vector<std::string>{"hr " + std::to_string(static_cast<uint32_t>(hr))};
         for (ULONG i = 0; i < rows->cRows; ++i)
@@ -491,7 +530,8 @@ TEST_F(ExtendedMapi, TablesPageRestrictAndRefuseWhatTheyCannotDo) {
     SRestriction content = {};
     content.rt = RES_CONTENT;
     EXPECT_EQ(names(&regex), V{"hr " + std::to_string(static_cast<uint32_t>(MAPI_E_TOO_COMPLEX))});
-    EXPECT_EQ(names(&content), V{"hr " + std::to_string(static_cast<uint32_t>(MAPI_E_TOO_COMPLEX))});
+    EXPECT_EQ(names(&content),
+              V{"hr " + std::to_string(static_cast<uint32_t>(MAPI_E_TOO_COMPLEX))});
 
     LPSRowSet rows = nullptr;
     EXPECT_EQ(HrQueryAllRows(hierarchy, nullptr, nullptr, nullptr, 2, &rows), MAPI_E_TABLE_TOO_BIG);
@@ -525,7 +565,9 @@ TEST_F(ExtendedMapi, TablesPageRestrictAndRefuseWhatTheyCannotDo) {
 
     // Columns the rows lack come back as errors, in the requested order.
     SizedSPropTagArray(2, odd) = {2, {PR_OOF_STATE, PR_DISPLAY_NAME}};
-    ASSERT_EQ(HrQueryAllRows(hierarchy, reinterpret_cast<LPSPropTagArray>(&odd), nullptr, nullptr, 0, &rows), S_OK);
+    ASSERT_EQ(HrQueryAllRows(hierarchy, reinterpret_cast<LPSPropTagArray>(&odd), nullptr, nullptr,
+                             0, &rows),
+              S_OK);
     ASSERT_EQ(rows->cRows, 3u);
     EXPECT_EQ(rows->aRow[0].lpProps[0].ulPropTag, CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR));
     EXPECT_EQ(rows->aRow[0].lpProps[0].Value.err, MAPI_E_NOT_FOUND);
@@ -596,8 +638,8 @@ TEST_F(ExtendedMapi, TheAddressListIsReadAgainForEachTable) {
     const SPropValue* id = PpropFindProp(rows->aRow[0].lpProps, rows->aRow[0].cValues, PR_ENTRYID);
     ASSERT_TRUE(id);
     LPABCONT gal = nullptr;
-    ASSERT_EQ(book->OpenEntry(id->Value.bin.cb, reinterpret_cast<LPENTRYID>(id->Value.bin.lpb), &IID_IABContainer, 0,
-                              &type, reinterpret_cast<LPUNKNOWN*>(&gal)),
+    ASSERT_EQ(book->OpenEntry(id->Value.bin.cb, reinterpret_cast<LPENTRYID>(id->Value.bin.lpb),
+                              &IID_IABContainer, 0, &type, reinterpret_cast<LPUNKNOWN*>(&gal)),
               S_OK);
     FreeProws(rows);
 
@@ -609,7 +651,7 @@ TEST_F(ExtendedMapi, TheAddressListIsReadAgainForEachTable) {
     EXPECT_EQ(count, 7u);
     UlRelease(contents);
 
-    mail.WriteAddressList("Display-Name: only a name\n");  // malformed: no address
+    mail.WriteAddressList("Display-Name: only a name\n"); // malformed: no address
     EXPECT_EQ(gal->GetContentsTable(0, &contents), MAPI_E_CALL_FAILED);
     EXPECT_EQ(contents, nullptr);
 
@@ -629,9 +671,9 @@ TEST_F(ExtendedMapi, FailuresOnDemandForTheCallersTests) {
     LPMDB exchange = nullptr;
     ASSERT_EQ(OpenExchangeStore(session, &exchange), S_OK);
     ULONG flags = LOGOFF_NO_WAIT;
-    EXPECT_EQ(exchange->StoreLogoff(&flags), S_OK);  // skipped once
+    EXPECT_EQ(exchange->StoreLogoff(&flags), S_OK); // skipped once
     EXPECT_EQ(exchange->StoreLogoff(&flags), MAPI_E_CALL_FAILED);
-    EXPECT_EQ(exchange->StoreLogoff(&flags), S_OK);  // once only
+    EXPECT_EQ(exchange->StoreLogoff(&flags), S_OK); // once only
 
     // An allocation failure inside a call frees what the call had made.
     mapi_testing::FailCall("MAPIAllocateBuffer", MAPI_E_NOT_ENOUGH_MEMORY, 1);

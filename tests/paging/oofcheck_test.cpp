@@ -1,32 +1,38 @@
 // The out-of-office check over a mail system made by the test: each mailbox state, every event
 // text, failures at each MAPI step, and no MAPI buffer or object left alive afterwards.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "paging/COOFCheck.h"
 #include "paging/MailFixture.h"
 #include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 using namespace testing_support;
 
 namespace {
 
-const char* const kStore = "/o=Quorvik/ou=Site/cn=Configuration/cn=Servers/cn=MAIL1/cn=Microsoft Private MDB";
-const char* const kOtherStore = "/o=Quorvik/ou=Site/cn=Configuration/cn=Servers/cn=MAIL2/cn=Microsoft Private MDB";
+const char* const kStore =
+    "/o=Quorvik/ou=Site/cn=Configuration/cn=Servers/cn=MAIL1/cn=Microsoft Private MDB";
+const char* const kOtherStore =
+    "/o=Quorvik/ou=Site/cn=Configuration/cn=Servers/cn=MAIL2/cn=Microsoft Private MDB";
 
-std::string Dn(const char* user) { return std::string("/o=Quorvik/ou=Site/cn=Recipients/cn=") + user; }
-
-const std::string kOofWarning = "Unable to obtain out of office flag.  Error code 40380 was received.";
-const std::string kRights = "  Please be sure that the logon account has sufficient rights.";
-const std::string kInstalled = "  Please be sure that a copy of Microsoft Outlook has been installed on this machine";
-
-std::string MailboxEvent(const std::string& mailbox, const char* code) {
-    return "Unable to open the Mailbox " + mailbox + ".  Error code " + code + " was received." + kRights;
+std::string Dn(const char* user) {
+    return std::string("/o=Quorvik/ou=Site/cn=Recipients/cn=") + user;
 }
 
-constexpr int32_t kUnread = 7;  // a flag value no read produces
+const std::string kOofWarning =
+    "Unable to obtain out of office flag.  Error code 40380 was received.";
+const std::string kRights = "  Please be sure that the logon account has sufficient rights.";
+const std::string kInstalled =
+    "  Please be sure that a copy of Microsoft Outlook has been installed on this machine";
+
+std::string MailboxEvent(const std::string& mailbox, const char* code) {
+    return "Unable to open the Mailbox " + mailbox + ".  Error code " + code + " was received." +
+           kRights;
+}
+
+constexpr int32_t kUnread = 7; // a flag value no read produces
 
 class OOFCheck : public testing::Test {
 protected:
@@ -38,7 +44,7 @@ protected:
         m_objects = mapi_testing::LiveObjects();
         mail.Add({"Ann Archer", Dn("aarcher"), kStore, "aarcher", ""}, "out\n");
         mail.Add({"Ben Baker", Dn("bbaker"), kStore, "bbaker", ""}, "in\n");
-        mail.Add({"Cy Cole", Dn("ccole"), kStore, "ccole", ""});  // no out-of-office state
+        mail.Add({"Cy Cole", Dn("ccole"), kStore, "ccole", ""}); // no out-of-office state
         mail.Add({"Di Drake", Dn("ddrake"), kStore, "ddrake", ""}, "perhaps\n");
         mail.Add({"Ed Early", Dn("eearly"), kOtherStore, "eearly", ""}, "out\n");
         mail.Add({"Ann Archer (Pager)", Dn("aarcher-pager"), "", "", "5550101@pager.example.org"});
@@ -78,7 +84,7 @@ private:
     size_t m_buffers = 0, m_objects = 0;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(OOFCheck, EachMailboxStateGivesItsFlagOrItsEvent) {
     const struct {
@@ -126,43 +132,114 @@ TEST_F(OOFCheck, ThePropertyArrayOfAWarningIsFreedAtOnce) {
 }
 
 TEST_F(OOFCheck, AFailureAtEachStepIsReportedOnceAndAbsorbed) {
-    const std::string logon = "Unable to log onto the MAPI session.  Error code 80040111 was received." + kInstalled +
-                              ", and that you have configured a default profile.";
+    const std::string logon =
+        "Unable to log onto the MAPI session.  Error code 80040111 was received." + kInstalled +
+        ", and that you have configured a default profile.";
     const struct {
         const char* operation;
         HRESULT code;
         int skip;
         int opened;
-        std::vector<int> results;  // for Ann (out), then Ben (in)
+        std::vector<int> results; // for Ann (out), then Ben (in)
         std::vector<int32_t> flags;
         int closed;
         std::vector<std::string> events;
     } rows[] = {
-        {"MAPIInitialize", E_FAIL, 0, 0, {0, 0}, {kUnread, kUnread}, 1,
-         {"Unable to initialize the MAPI driver.  Error code 80004005 was received." + kInstalled + "."}},
+        {"MAPIInitialize",
+         E_FAIL,
+         0,
+         0,
+         {0, 0},
+         {kUnread, kUnread},
+         1,
+         {"Unable to initialize the MAPI driver.  Error code 80004005 was received." + kInstalled +
+          "."}},
         {"MAPILogonEx", MAPI_E_LOGON_FAILED, 0, 0, {0, 0}, {kUnread, kUnread}, 1, {logon}},
-        {"IMAPISession::GetMsgStoresTable", MAPI_E_NO_ACCESS, 0, 0, {0, 0}, {kUnread, kUnread}, 1,
-         {"Unable to open the Exchange Server Store.  Error code 80070005 was received." + kRights}},
-        {"IMAPITable::Restrict", MAPI_E_TOO_COMPLEX, 0, 0, {0, 0}, {kUnread, kUnread}, 1,
-         {"Unable to open the Exchange Server Store.  Error code 80040117 was received." + kRights}},
-        {"IMAPISession::OpenMsgStore", MAPI_E_NOT_FOUND, 0, 0, {0, 0}, {kUnread, kUnread}, 1,
-         {"Unable to open the Exchange Server Store.  Error code 8004010f was received." + kRights}},
+        {"IMAPISession::GetMsgStoresTable",
+         MAPI_E_NO_ACCESS,
+         0,
+         0,
+         {0, 0},
+         {kUnread, kUnread},
+         1,
+         {"Unable to open the Exchange Server Store.  Error code 80070005 was received." +
+          kRights}},
+        {"IMAPITable::Restrict",
+         MAPI_E_TOO_COMPLEX,
+         0,
+         0,
+         {0, 0},
+         {kUnread, kUnread},
+         1,
+         {"Unable to open the Exchange Server Store.  Error code 80040117 was received." +
+          kRights}},
+        {"IMAPISession::OpenMsgStore",
+         MAPI_E_NOT_FOUND,
+         0,
+         0,
+         {0, 0},
+         {kUnread, kUnread},
+         1,
+         {"Unable to open the Exchange Server Store.  Error code 8004010f was received." +
+          kRights}},
         // The mailbox steps fail for Ann only; Ben is read normally after her.
-        {"IMAPISession::OpenMsgStore", MAPI_E_NO_ACCESS, 1, 1, {0, 1}, {kUnread, 0}, 1,
+        {"IMAPISession::OpenMsgStore",
+         MAPI_E_NO_ACCESS,
+         1,
+         1,
+         {0, 1},
+         {kUnread, 0},
+         1,
          {MailboxEvent(Dn("aarcher"), "80070005")}},
-        {"IExchangeManageStore::CreateStoreEntryID", MAPI_E_INVALID_PARAMETER, 0, 1, {0, 1}, {kUnread, 0}, 1,
+        {"IExchangeManageStore::CreateStoreEntryID",
+         MAPI_E_INVALID_PARAMETER,
+         0,
+         1,
+         {0, 1},
+         {kUnread, 0},
+         1,
          {MailboxEvent(Dn("aarcher"), "80070057")}},
-        {"IMsgStore::GetProps", E_FAIL, 0, 1, {0, 1}, {kUnread, 0}, 1,
+        {"IMsgStore::GetProps",
+         E_FAIL,
+         0,
+         1,
+         {0, 1},
+         {kUnread, 0},
+         1,
          {"Unable to obtain out of office flag.  Error code 80004005 was received."}},
-        {"IMsgStore::GetProps", 1, 0, 1, {0, 1}, {kUnread, 0}, 1,
+        {"IMsgStore::GetProps",
+         1,
+         0,
+         1,
+         {0, 1},
+         {kUnread, 0},
+         1,
          {"Unable to obtain out of office flag.  Error code 1 was received."}},
         // A mailbox that cannot be closed after its flag was read: the flag stands, the result
         // is 0.
-        {"IMsgStore::StoreLogoff", E_FAIL, 0, 1, {0, 1}, {1, 0}, 1,
+        {"IMsgStore::StoreLogoff",
+         E_FAIL,
+         0,
+         1,
+         {0, 1},
+         {1, 0},
+         1,
          {"Unable to close the Mailbox.  Error code 80004005 was received."}},
-        {"IMsgStore::StoreLogoff", MAPI_E_END_OF_SESSION, 2, 1, {1, 1}, {1, 0}, 0,
+        {"IMsgStore::StoreLogoff",
+         MAPI_E_END_OF_SESSION,
+         2,
+         1,
+         {1, 1},
+         {1, 0},
+         0,
          {"Unable to close the Exchange Server Store.  Error code 80040290 was received."}},
-        {"IMAPISession::Logoff", E_FAIL, 0, 1, {1, 1}, {1, 0}, 1,
+        {"IMAPISession::Logoff",
+         E_FAIL,
+         0,
+         1,
+         {1, 1},
+         {1, 0},
+         1,
          {"Unable to log off the MAPI session.  Error code 80004005 was received." + kInstalled +
           ", and that you have configured a default profile."}},
     };
@@ -186,7 +263,9 @@ TEST_F(OOFCheck, WithoutAProfileOnlyTheLogonIsReported) {
     EXPECT_EQ(run.results, std::vector<int>({0, 0}));
     EXPECT_EQ(run.flags, std::vector<int32_t>({kUnread, kUnread}));
     ASSERT_EQ(run.events.size(), 1u);
-    EXPECT_EQ(run.events[0].rfind("Unable to log onto the MAPI session.  Error code 80040111 was received.", 0), 0u)
+    EXPECT_EQ(run.events[0].rfind(
+                  "Unable to log onto the MAPI session.  Error code 80040111 was received.", 0),
+              0u)
         << run.events[0];
 }
 

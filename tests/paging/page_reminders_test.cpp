@@ -1,12 +1,5 @@
 // Page delivery: which reminders are due, the paging hours, one mail session per call, failed
 // reminders kept and retried, and the mail library left unloaded when nothing is to be sent.
-#include <dlfcn.h>
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <string>
-#include <vector>
-
 #include "core/Settings.h"
 #include "paging/CMAPI.h"
 #include "paging/CRemList.h"
@@ -14,6 +7,12 @@
 #include "paging/ScriptedSimpleMapi.h"
 #include "support/TestSupport.h"
 #include "users/UserlistStru.h"
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 using namespace testing_support;
 
@@ -24,7 +23,7 @@ std::vector<std::string>& OpenedLibraries() {
     return opened;
 }
 
-}  // namespace
+} // namespace
 
 // Every dlopen of this program passes here first, so a test can tell whether the mail library
 // was ever loaded, not only whether it is loaded now.
@@ -54,16 +53,21 @@ int MailLibraryLoads() {
 
 class ScopedLibrary {
 public:
-    explicit ScopedLibrary(const std::string& path) { setenv(kSimpleMapiLibraryVariable, path.c_str(), 1); }
+    explicit ScopedLibrary(const std::string& path) {
+        setenv(kSimpleMapiLibraryVariable, path.c_str(), 1);
+    }
     ~ScopedLibrary() { unsetenv(kSimpleMapiLibraryVariable); }
 };
 
 // The scripted library, held open by the test so that its record survives CMAPI's unloading.
 class Scripted {
 public:
-    Scripted() : m_library(SCRIPTED_MAPI_LIBRARY), m_handle(dlopen(SCRIPTED_MAPI_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {
+    Scripted()
+        : m_library(SCRIPTED_MAPI_LIBRARY),
+          m_handle(dlopen(SCRIPTED_MAPI_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {
         EXPECT_TRUE(m_handle) << dlerror();
-        auto control = reinterpret_cast<LPSCRIPTEDMAPICONTROL>(dlsym(m_handle, "ScriptedMapiControl"));
+        auto control =
+            reinterpret_cast<LPSCRIPTEDMAPICONTROL>(dlsym(m_handle, "ScriptedMapiControl"));
         m_state = control();
         *m_state = ScriptedMapiState{};
     }
@@ -98,7 +102,8 @@ protected:
 
     void SetUp() override {
         unsetenv(kSimpleMapiLibraryVariable);
-        mail.Add({kPager, "/o=Quorvik/ou=Site/cn=Recipients/cn=aarcher-pager", "", "", "5550101@pager.example.org"});
+        mail.Add({kPager, "/o=Quorvik/ou=Site/cn=Recipients/cn=aarcher-pager", "", "",
+                  "5550101@pager.example.org"});
         mail.UseProfile("Paging");
         SetHours("0", "24");
         Settings::WriteProfileString(Settings::kPreferences, Settings::kProfileName, "Paging");
@@ -111,7 +116,9 @@ protected:
         Settings::WriteProfileString(Settings::kPreferences, Settings::kEndHour, end);
     }
     // Appends a task-like reminder (no start time) whose page time is `pageTime`.
-    void AddDue(CTime pageTime, const char* text) { list.AddReminder(pageTime + timespans::kMinute, CTime(0), CTime(0), text); }
+    void AddDue(CTime pageTime, const char* text) {
+        list.AddReminder(pageTime + timespans::kMinute, CTime(0), CTime(0), text);
+    }
     std::vector<std::string> Remaining() const {
         std::vector<std::string> texts;
         for (const auto& r : list.GetRecords())
@@ -120,9 +127,11 @@ protected:
     }
 };
 
-CTime At(int hour, int minute, int second = 0) { return CTime(2026, 3, 2, hour, minute, second); }
+CTime At(int hour, int minute, int second = 0) {
+    return CTime(2026, 3, 2, hour, minute, second);
+}
 
-}  // namespace
+} // namespace
 
 TEST_F(PageReminders, TheHourOfTheCallDecidesBetweenSendingAndDropping) {
     const struct {
@@ -203,7 +212,8 @@ TEST_F(PageReminders, NothingDueLoadsNoLibraryAndChangesNothing) {
         EXPECT_EQ(list.PageReminders(row.now, &user), 0);
         EXPECT_EQ(list.GetCount(), row.empty ? 0 : 1) << "a reminder that was not sent stays";
         EXPECT_EQ(MailLibraryLoads(), row.attempted ? 1 : 0);
-        EXPECT_EQ(local.Texts(), row.attempted ? std::vector<std::string>{kNotLoggedOn} : std::vector<std::string>{});
+        EXPECT_EQ(local.Texts(), row.attempted ? std::vector<std::string>{kNotLoggedOn}
+                                               : std::vector<std::string>{});
     }
 }
 
@@ -219,7 +229,8 @@ TEST_F(PageReminders, TwoDueRemindersGoOutInListOrderOverOneSession) {
         EXPECT_EQ(s.logonCalls, 1);
         EXPECT_EQ(s.logoffCalls, 1);
         EXPECT_STREQ(s.profile, "Paging") << "the ProfileName setting";
-        EXPECT_EQ(scripted.SentTexts(), std::vector<std::string>({"10:00-11:00 First", "10:00-10:30 Second"}));
+        EXPECT_EQ(scripted.SentTexts(),
+                  std::vector<std::string>({"10:00-11:00 First", "10:00-10:30 Second"}));
         for (int i = 0; i < 2; ++i) {
             EXPECT_EQ(s.sends[i].session, s.sends[0].session);
             EXPECT_STREQ(s.sends[i].recipient, kPager);
@@ -236,7 +247,9 @@ TEST_F(PageReminders, TwoDueRemindersGoOutInListOrderOverOneSession) {
     const std::vector<std::string> messages = mail.OutboxMessages();
     ASSERT_EQ(messages.size(), 2u);
     for (const std::string& m : messages) {
-        EXPECT_NE(m.find("To: \"Ann Archer (Pager)\" <5550101@pager.example.org>"), std::string::npos) << m;
+        EXPECT_NE(m.find("To: \"Ann Archer (Pager)\" <5550101@pager.example.org>"),
+                  std::string::npos)
+            << m;
         EXPECT_NE(m.find("\r\nSubject:\r\n"), std::string::npos) << m;
     }
     EXPECT_NE(messages[0].find("\r\n\r\n10:00-11:00 First\r\n"), std::string::npos) << messages[0];
@@ -247,27 +260,51 @@ TEST_F(PageReminders, TwoDueRemindersGoOutInListOrderOverOneSession) {
 TEST_F(PageReminders, FailedRemindersStayAndAreRetriedAfterEachRemoval) {
     const struct {
         const char* why;
-        std::vector<ULONG> script;            // results of the sends in order; then success
-        std::vector<std::string> reminders;   // all due, in list order; "later" is not due
-        std::vector<std::string> sent;        // texts of the send attempts in order
+        std::vector<ULONG> script;          // results of the sends in order; then success
+        std::vector<std::string> reminders; // all due, in list order; "later" is not due
+        std::vector<std::string> sent;      // texts of the send attempts in order
         int result;
         std::vector<std::string> remaining;
         std::vector<std::string> events;
     } rows[] = {
-        {"first fails, second sent, first retried once", {MAPI_E_FAILURE, 0, MAPI_E_FAILURE}, {"A", "B"},
-         {"A", "B", "A"}, 1, {"A"}, {kUnspecified, kUnspecified}},
-        {"the retry after a removal succeeds", {MAPI_E_FAILURE, MAPI_E_FAILURE, 0, MAPI_E_FAILURE}, {"A", "B", "C"},
-         {"A", "B", "C", "A", "B", "A"}, 3, {}, {kUnspecified, kUnspecified, kUnspecified}},
-        {"a failure never reaches past what is not due", {MAPI_E_UNKNOWN_RECIPIENT}, {"A", "later"}, {"A"}, 0,
+        {"first fails, second sent, first retried once",
+         {MAPI_E_FAILURE, 0, MAPI_E_FAILURE},
+         {"A", "B"},
+         {"A", "B", "A"},
+         1,
+         {"A"},
+         {kUnspecified, kUnspecified}},
+        {"the retry after a removal succeeds",
+         {MAPI_E_FAILURE, MAPI_E_FAILURE, 0, MAPI_E_FAILURE},
+         {"A", "B", "C"},
+         {"A", "B", "C", "A", "B", "A"},
+         3,
+         {},
+         {kUnspecified, kUnspecified, kUnspecified}},
+        {"a failure never reaches past what is not due",
+         {MAPI_E_UNKNOWN_RECIPIENT},
+         {"A", "later"},
+         {"A"},
+         0,
          {"A", "later"},
          {std::string("A reminder page could not be sent to ") + kPager +
           " because the pager name does not exist in the addressbook."}},
-        {"only the failed one stays", {0, MAPI_E_INSUFFICIENT_MEMORY}, {"A", "B"}, {"A", "B"}, 1, {"B"},
+        {"only the failed one stays",
+         {0, MAPI_E_INSUFFICIENT_MEMORY},
+         {"A", "B"},
+         {"A", "B"},
+         1,
+         {"B"},
          {"There is insufficient memory to send the reminder page"}},
-        {"every attempt fails once each", {MAPI_E_DISK_FULL, MAPI_E_AMBIGUOUS_RECIPIENT}, {"A", "B"}, {"A", "B"}, 0,
+        {"every attempt fails once each",
+         {MAPI_E_DISK_FULL, MAPI_E_AMBIGUOUS_RECIPIENT},
+         {"A", "B"},
+         {"A", "B"},
+         0,
          {"A", "B"},
          {"There is insufficient disk space to send the reminder page.",
-          "A reminder page could not be sent because the specified pager name matched more than one entry in the "
+          "A reminder page could not be sent because the specified pager name matched more than "
+          "one entry in the "
           "addressbook."}},
     };
     for (const auto& row : rows) {
@@ -297,8 +334,8 @@ TEST_F(PageReminders, AnUnknownPagerNameIsNamedAndTriedAgainAtTheNextCall) {
     user.LastPageCheck = At(10, 0, 1);
     EXPECT_EQ(list.PageReminders(At(10, 0, 2), &user), 0);
     EXPECT_EQ(list.GetCount(), 1);
-    const std::string text =
-        "A reminder page could not be sent to Nobody (Pager) because the pager name does not exist in the addressbook.";
+    const std::string text = "A reminder page could not be sent to Nobody (Pager) because the "
+                             "pager name does not exist in the addressbook.";
     EXPECT_EQ(events.Texts(), std::vector<std::string>(2, text));
     EXPECT_TRUE(mail.OutboxMessages().empty());
 

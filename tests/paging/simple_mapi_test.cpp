@@ -1,14 +1,13 @@
 // The Simple MAPI library as a program loads it: exports, logon, recipient resolution, delivery
 // to the outbox and over SMTP, and the result code of every failure.
-#include <dlfcn.h>
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <cstdlib>
-
 #include "paging/MailFixture.h"
 #include "paging/SimpleMapi.h"
 #include "paging/SmtpTestServer.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
 
 using testing_support::MailFixture;
 using testing_support::RefusingPort;
@@ -69,7 +68,8 @@ class SimpleMapi : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(lib.SendMail);
-        mail.Add({"Ann Archer", "/o=Quorvik/ou=Site/cn=Recipients/cn=aarcher", kStore, "aarcher", ""});
+        mail.Add(
+            {"Ann Archer", "/o=Quorvik/ou=Site/cn=Recipients/cn=aarcher", kStore, "aarcher", ""});
         mail.Add({"Ann Archer Pager", "/o=Quorvik/ou=Site/cn=Recipients/cn=aarcher-pager", "", "",
                   "5551234@pager.example.org"});
         mail.Add({"Twin Pager", "twin1@pager.example.org", "", "", ""});
@@ -80,7 +80,8 @@ protected:
 
     LHANDLE Logon(const char* profile = "") {
         LHANDLE session = 0;
-        EXPECT_EQ(lib.Logon(0, const_cast<char*>(profile), const_cast<char*>(""), MAPI_LOGON_UI, 0, &session),
+        EXPECT_EQ(lib.Logon(0, const_cast<char*>(profile), const_cast<char*>(""), MAPI_LOGON_UI, 0,
+                            &session),
                   SUCCESS_SUCCESS);
         EXPECT_NE(session, 0u);
         return session;
@@ -90,14 +91,19 @@ protected:
     MailFixture mail;
 };
 
-}  // namespace
+} // namespace
 
 TEST(SimpleMapiLibrary, ExportsTheSixEntryPointsAndNothingElse) {
     Library lib(MAPI_LIBRARY);
-    EXPECT_TRUE(lib.Logon && lib.Logoff && lib.FreeBuffer && lib.FindNext && lib.ReadMail && lib.SendMail);
+    EXPECT_TRUE(lib.Logon && lib.Logoff && lib.FreeBuffer && lib.FindNext && lib.ReadMail &&
+                lib.SendMail);
     // The mail-system code inside is private to the library.
-    EXPECT_FALSE(dlsym(lib.Handle(), "_ZN4mail21IsValidMailboxAddressESt17basic_string_viewIcSt11char_traitsIcEE"));
-    EXPECT_FALSE(dlsym(lib.Handle(), "_ZN4mail10MailSystem4OpenERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERS6_"));
+    EXPECT_FALSE(
+        dlsym(lib.Handle(),
+              "_ZN4mail21IsValidMailboxAddressESt17basic_string_viewIcSt11char_traitsIcEE"));
+    EXPECT_FALSE(dlsym(
+        lib.Handle(),
+        "_ZN4mail10MailSystem4OpenERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERS6_"));
 
     Library incomplete(MAPI_LIBRARY_NO_READMAIL);
     EXPECT_TRUE(incomplete.Logon && incomplete.SendMail && incomplete.FindNext);
@@ -111,13 +117,18 @@ TEST_F(SimpleMapi, LogsOnToTheDefaultOrANamedProfileOnly) {
         const char* profile;
         ULONG result;
     } rows[] = {
-        {"", SUCCESS_SUCCESS},       {nullptr, SUCCESS_SUCCESS},        {"Office", SUCCESS_SUCCESS},
-        {"Other", SUCCESS_SUCCESS},  {"Unknown", MAPI_E_LOGON_FAILURE}, {"office", MAPI_E_LOGON_FAILURE},
+        {"", SUCCESS_SUCCESS},
+        {nullptr, SUCCESS_SUCCESS},
+        {"Office", SUCCESS_SUCCESS},
+        {"Other", SUCCESS_SUCCESS},
+        {"Unknown", MAPI_E_LOGON_FAILURE},
+        {"office", MAPI_E_LOGON_FAILURE},
         {"Nowhere", MAPI_E_LOGON_FAILURE},
     };
     for (const auto& row : rows) {
         LHANDLE session = 12345;
-        EXPECT_EQ(lib.Logon(0, const_cast<char*>(row.profile), nullptr, MAPI_LOGON_UI, 0, &session), row.result)
+        EXPECT_EQ(lib.Logon(0, const_cast<char*>(row.profile), nullptr, MAPI_LOGON_UI, 0, &session),
+                  row.result)
             << (row.profile ? row.profile : "(null)");
         if (row.result == SUCCESS_SUCCESS) {
             EXPECT_NE(session, 0u);
@@ -150,7 +161,8 @@ TEST_F(SimpleMapi, ABoundedNumberOfSessions) {
     std::vector<LHANDLE> sessions;
     LHANDLE session = 0;
     ULONG rc;
-    while ((rc = lib.Logon(0, nullptr, nullptr, 0, 0, &session)) == SUCCESS_SUCCESS && sessions.size() < 10000)
+    while ((rc = lib.Logon(0, nullptr, nullptr, 0, 0, &session)) == SUCCESS_SUCCESS &&
+           sessions.size() < 10000)
         sessions.push_back(session);
     EXPECT_EQ(rc, MAPI_E_TOO_MANY_SESSIONS);
     EXPECT_GE(sessions.size(), 16u);
@@ -167,9 +179,13 @@ TEST_F(SimpleMapi, SendsAPageToTheOutboxByPagerName) {
     const std::vector<std::string> messages = mail.OutboxMessages();
     ASSERT_EQ(messages.size(), 1u);
     const std::string& m = messages[0];
-    EXPECT_NE(m.find("\r\nTo: \"Ann Archer Pager\" <5551234@pager.example.org>\r\n"), std::string::npos) << m;
+    EXPECT_NE(m.find("\r\nTo: \"Ann Archer Pager\" <5551234@pager.example.org>\r\n"),
+              std::string::npos)
+        << m;
     EXPECT_NE(m.find("\r\nSubject:\r\n"), std::string::npos);
-    EXPECT_NE(m.find("\r\n\r\n02:00-03:00 Budget review\r\n.\r\nSecond line\r\n"), std::string::npos) << m;
+    EXPECT_NE(m.find("\r\n\r\n02:00-03:00 Budget review\r\n.\r\nSecond line\r\n"),
+              std::string::npos)
+        << m;
 }
 
 TEST_F(SimpleMapi, EveryRecipientFailureHasItsCode) {
@@ -188,15 +204,16 @@ TEST_F(SimpleMapi, EveryRecipientFailureHasItsCode) {
         {"Twin Pager", MAPI_TO, MAPI_E_AMBIGUOUS_RECIPIENT},
         {"Ann Archer Pager\r\nBcc: evil@example.org", MAPI_TO, MAPI_E_INVALID_RECIPS},
         {"Ann Archer Pager\n", MAPI_TO, MAPI_E_INVALID_RECIPS},
-        {"Broken Pager", MAPI_TO, MAPI_E_INVALID_RECIPS},        // delivers to no valid address
-        {"Ann Archer", MAPI_TO, MAPI_E_INVALID_RECIPS},          // an X.500 address is no envelope
+        {"Broken Pager", MAPI_TO, MAPI_E_INVALID_RECIPS}, // delivers to no valid address
+        {"Ann Archer", MAPI_TO, MAPI_E_INVALID_RECIPS},   // an X.500 address is no envelope
         {"Ann Archer Pager", MAPI_ORIG, MAPI_E_BAD_RECIPTYPE},
         {"Ann Archer Pager", 9, MAPI_E_BAD_RECIPTYPE},
     };
     size_t sent = 0;
     for (const auto& row : rows) {
         Message page(row.name, "text", row.recipClass);
-        EXPECT_EQ(lib.SendMail(session, 0, &page.message, 0, 0), row.result) << (row.name ? row.name : "(null)");
+        EXPECT_EQ(lib.SendMail(session, 0, &page.message, 0, 0), row.result)
+            << (row.name ? row.name : "(null)");
         sent += row.result == SUCCESS_SUCCESS;
     }
     EXPECT_EQ(mail.OutboxMessages().size(), sent) << "failures deliver nothing";
@@ -289,6 +306,7 @@ TEST_F(SimpleMapi, DeliversOverSmtpAndMapsEveryNetworkFailure) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].recipients, std::vector<std::string>{"5551234@pager.example.org"});
     EXPECT_NE(messages[0].data.find("Content-Type: text/plain; charset=utf-8"), std::string::npos);
-    EXPECT_NE(messages[0].data.find("\r\n\r\nCaf=C3=A9\r\n.\r\n"), std::string::npos) << messages[0].data;
+    EXPECT_NE(messages[0].data.find("\r\n\r\nCaf=C3=A9\r\n.\r\n"), std::string::npos)
+        << messages[0].data;
     EXPECT_TRUE(mail.OutboxMessages().empty());
 }

@@ -1,20 +1,18 @@
 // The transports: safe composition, the outbox's whole-file delivery, and SMTP against real
 // loopback servers (refusals, silence, TLS, authentication).
+#include "core/Clock.h"
+#include "core/FileSystem.h"
 #include "mailsystem/Transport.h"
-
-#include <dirent.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+#include "paging/SmtpTestServer.h"
+#include "support/TestSupport.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <dirent.h>
+#include <gtest/gtest.h>
 #include <set>
-
-#include "core/Clock.h"
-#include "core/FileSystem.h"
-#include "paging/SmtpTestServer.h"
-#include "support/TestSupport.h"
+#include <sys/stat.h>
 
 using mail::DeliveryOutcome;
 using mail::OutgoingMessage;
@@ -112,7 +110,7 @@ std::vector<std::string> FilesIn(const std::string& directory) {
     return names;
 }
 
-}  // namespace
+} // namespace
 
 // --- Composition ------------------------------------------------------------------------------
 
@@ -169,9 +167,10 @@ TEST(TransportCompose, NormalisesEveryLineEndToCrlf) {
         const char* in;
         const char* out;
     } rows[] = {
-        {"a\nb", "a\r\nb"},         {"a\rb", "a\r\nb"},         {"a\r\nb", "a\r\nb"},
-        {"a\r\r\nb", "a\r\n\r\nb"}, {"a\n\rb", "a\r\n\r\nb"},   {"\n\n", "\r\n\r\n"},
-        {"\r", "\r\n"},             {"no end", "no end"},
+        {"a\nb", "a\r\nb"},       {"a\rb", "a\r\nb"},
+        {"a\r\nb", "a\r\nb"},     {"a\r\r\nb", "a\r\n\r\nb"},
+        {"a\n\rb", "a\r\n\r\nb"}, {"\n\n", "\r\n\r\n"},
+        {"\r", "\r\n"},           {"no end", "no end"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(mail::NormalizeLineEnds(row.in), row.out) << row.in;
@@ -183,11 +182,12 @@ TEST(TransportCompose, ChoosesCharsetAndEncodingAndKeepsTheText) {
         std::string text;
         const char* charset;
         const char* encoding;
-        std::string expected;  // the text after decoding
+        std::string expected; // the text after decoding
     } rows[] = {
         {"02:00-03:00 Budget review", "utf-8", "7bit", "02:00-03:00 Budget review\r\n"},
         {"line\nnext\r", "utf-8", "7bit", "line\r\nnext\r\n"},
-        {"Caf\xc3\xa9 \xe2\x82\xac 5", "utf-8", "quoted-printable", "Caf\xc3\xa9 \xe2\x82\xac 5\r\n"},
+        {"Caf\xc3\xa9 \xe2\x82\xac 5", "utf-8", "quoted-printable",
+         "Caf\xc3\xa9 \xe2\x82\xac 5\r\n"},
         {"Caf\xe9 r\xe9union", "windows-1252", "quoted-printable", "Caf\xe9 r\xe9union\r\n"},
         {"\xc3\x28 broken utf-8", "windows-1252", "quoted-printable", "\xc3\x28 broken utf-8\r\n"},
         {longLine, "utf-8", "quoted-printable", longLine + "\r\n"},
@@ -230,10 +230,12 @@ TEST(TransportCompose, QuotedPrintableLinesStayShortAndEndsAreSafe) {
 TEST(TransportCompose, WritesAnEmptySubjectAndQuotedOrEncodedNames) {
     Clock::Freeze(CTime(1700000000));
     OutgoingMessage m = Page("text", "pager@example.org", "Smith, \"Jo\" \\ Ann");
-    m.recipients.push_back({OutgoingRecipient::Kind::Cc, "J\xc3\xb6rg M\xc3\xbcller", "jm@example.org"});
+    m.recipients.push_back(
+        {OutgoingRecipient::Kind::Cc, "J\xc3\xb6rg M\xc3\xbcller", "jm@example.org"});
     m.recipients.push_back({OutgoingRecipient::Kind::Bcc, "Hidden", "hidden@example.org"});
     std::string out, error;
-    ASSERT_TRUE(mail::ComposeMessage("orvane@example.org", m, 1700000000, "id@example.org", out, error))
+    ASSERT_TRUE(
+        mail::ComposeMessage("orvane@example.org", m, 1700000000, "id@example.org", out, error))
         << error;
     const Parsed p = Split(out);
     EXPECT_TRUE(OnlyCrlf(out));
@@ -244,9 +246,11 @@ TEST(TransportCompose, WritesAnEmptySubjectAndQuotedOrEncodedNames) {
     EXPECT_NE(p.headers.find("Cc: =?utf-8?B?SsO2cmcgTcO8bGxlcg==?= <jm@example.org>\r\n"),
               std::string::npos)
         << p.headers;
-    EXPECT_EQ(p.headers.find("hidden@example.org"), std::string::npos) << "Bcc stays off the headers";
+    EXPECT_EQ(p.headers.find("hidden@example.org"), std::string::npos)
+        << "Bcc stays off the headers";
     std::string withBcc;
-    ASSERT_TRUE(mail::ComposeMessage("orvane@example.org", m, 0, "id@example.org", withBcc, error, true));
+    ASSERT_TRUE(
+        mail::ComposeMessage("orvane@example.org", m, 0, "id@example.org", withBcc, error, true));
     EXPECT_NE(withBcc.find("\r\nBcc: \"Hidden\" <hidden@example.org>\r\n"), std::string::npos)
         << "an outbox file has no envelope to keep it in";
     EXPECT_NE(p.headers.find("Message-ID: <id@example.org>\r\n"), std::string::npos);
@@ -261,12 +265,14 @@ TEST(TransportCompose, RefusesWhatWouldForgeAHeader) {
         const char* subject;
         DeliveryOutcome outcome;
     } rows[] = {
-        {"Pager\r\nBcc: evil@example.org", "pager@example.org", "", DeliveryOutcome::InvalidRecipient},
+        {"Pager\r\nBcc: evil@example.org", "pager@example.org", "",
+         DeliveryOutcome::InvalidRecipient},
         {"Pager\n", "pager@example.org", "", DeliveryOutcome::InvalidRecipient},
         {"Pager\x1b", "pager@example.org", "", DeliveryOutcome::InvalidRecipient},
         {"Pager", "pager@example.org\r\nX: y", "", DeliveryOutcome::InvalidRecipient},
         {"Pager", "not an address", "", DeliveryOutcome::InvalidRecipient},
-        {"Pager", "pager@example.org", "Hi\r\nBcc: evil@example.org", DeliveryOutcome::InvalidMessage},
+        {"Pager", "pager@example.org", "Hi\r\nBcc: evil@example.org",
+         DeliveryOutcome::InvalidMessage},
         {"Pager", "pager@example.org", "Hi\tthere", DeliveryOutcome::InvalidMessage},
     };
     for (const auto& row : rows) {
@@ -282,9 +288,9 @@ TEST(TransportCompose, RefusesWhatWouldForgeAHeader) {
 
 TEST(TransportCreate, RefusesProfilesThatCannotWork) {
     const char* badUrls[] = {
-        "http://127.0.0.1",       "smtp://",          "smtp://user:pw@host",  "smtp://host:0",
-        "smtp://host:65536",      "smtp://ho st",     "smtp://host\r\n",      "smtp://host:25x",
-        "file:///etc/passwd",     "smtp://[::1",      "smtp://host?x=1",      "smtp:host",
+        "http://127.0.0.1",   "smtp://",      "smtp://user:pw@host", "smtp://host:0",
+        "smtp://host:65536",  "smtp://ho st", "smtp://host\r\n",     "smtp://host:25x",
+        "file:///etc/passwd", "smtp://[::1",  "smtp://host?x=1",     "smtp:host",
     };
     for (const char* url : badUrls) {
         std::string error;
@@ -292,7 +298,8 @@ TEST(TransportCreate, RefusesProfilesThatCannotWork) {
         EXPECT_FALSE(error.empty());
     }
     const char* goodUrls[] = {"smtp://mail.example.org", "SMTPS://mail.example.org:465",
-                              "smtp://127.0.0.1:2525", "smtp://[::1]:25", "smtp://host/ehlo.example.org"};
+                              "smtp://127.0.0.1:2525", "smtp://[::1]:25",
+                              "smtp://host/ehlo.example.org"};
     for (const char* url : goodUrls) {
         std::string error;
         EXPECT_TRUE(Transport::Create(Smtp(url), "", {}, error)) << url << ": " << error;
@@ -323,7 +330,7 @@ TEST(TransportLimits, TheTestCapShortensBothTimeLimits) {
 
 TEST(OutboxTransport, WritesOneWholeMessagePerFile) {
     TempDir dir;
-    const std::string outbox = dir.File("outbox");  // made on first use
+    const std::string outbox = dir.File("outbox"); // made on first use
     auto t = Make(TransportConfig{}, outbox);
     std::set<std::string> files;
     for (int i = 0; i < 20; ++i) {
@@ -341,7 +348,8 @@ TEST(OutboxTransport, WritesOneWholeMessagePerFile) {
         EXPECT_TRUE(OnlyCrlf(message));
         EXPECT_NE(message.find("To: \"Pager One\" <pager@example.org>\r\n"), std::string::npos);
         const std::string body = BodyText(message);
-        EXPECT_EQ(body.substr(body.size() - 10), "\r\n.\r\nend\r\n") << "the outbox is not dot-stuffed";
+        EXPECT_EQ(body.substr(body.size() - 10), "\r\n.\r\nend\r\n")
+            << "the outbox is not dot-stuffed";
     }
 }
 
@@ -350,7 +358,8 @@ namespace {
 // Fails writes with a chosen error, and checks on every write that no message is visible yet.
 class WatchingFileSystem : public IFileSystem {
 public:
-    WatchingFileSystem(std::string outbox, int error) : m_outbox(std::move(outbox)), m_error(error) {}
+    WatchingFileSystem(std::string outbox, int error)
+        : m_outbox(std::move(outbox)), m_error(error) {}
     ssize_t Write(int fd, const void* data, size_t size) override {
         for (const std::string& name : FilesIn(m_outbox))
             EXPECT_EQ(name.front(), '.') << "a reader could see " << name << " half-written";
@@ -369,7 +378,7 @@ private:
     int m_error;
 };
 
-}  // namespace
+} // namespace
 
 TEST(OutboxTransport, NoReaderSeesHalfAMessageAndFullDisksAreToldApart) {
     const struct {
@@ -481,7 +490,8 @@ TEST(SmtpTransport, AServerThatNeverAnswersEndsWithinTheLimit) {
     limits.overallTimeoutMs = 400;
     const auto start = std::chrono::steady_clock::now();
     const mail::DeliveryResult r =
-        Make(Smtp("smtp://127.0.0.1:" + std::to_string(silent.Port())), "", limits)->Deliver(Page("x"));
+        Make(Smtp("smtp://127.0.0.1:" + std::to_string(silent.Port())), "", limits)
+            ->Deliver(Page("x"));
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(r.outcome, DeliveryOutcome::TimedOut) << r.detail;
     EXPECT_GE(elapsed, std::chrono::milliseconds(350));
@@ -492,7 +502,8 @@ TEST(SmtpTransport, UnsafeRecipientsNeverReachTheServer) {
     SmtpTestServer server;
     ASSERT_TRUE(server.Started());
     auto t = Make(Smtp(server.Url()));
-    EXPECT_EQ(t->Deliver(Page("x", "a@example.org> NOTIFY=NEVER")).outcome, DeliveryOutcome::InvalidRecipient);
+    EXPECT_EQ(t->Deliver(Page("x", "a@example.org> NOTIFY=NEVER")).outcome,
+              DeliveryOutcome::InvalidRecipient);
     EXPECT_EQ(t->Deliver(Page("x", "a@example.org\r\nRCPT TO:<b@example.org>")).outcome,
               DeliveryOutcome::InvalidRecipient);
     EXPECT_TRUE(server.Messages().empty());

@@ -1,9 +1,8 @@
 // The main of every test binary: an isolated configuration, no system log, a clean clock.
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
 #include <QDir>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <stdlib.h>
 
 #ifdef ORVANE_GUI_TEST
 #include <QApplication>
@@ -23,7 +22,7 @@ class ResetSeams : public testing::EmptyTestEventListener {
     void OnTestEnd(const testing::TestInfo&) override { Clock::Reset(); }
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);

@@ -1,19 +1,20 @@
 // Shared test fixtures.
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-#include <unistd.h>
+#include "core/WorkingDirectory.h"
 
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
-
-#include "core/WorkingDirectory.h"
+#include <unistd.h>
 
 namespace testing_support {
 
-std::string DataDir() { return ORVANE_TEST_DATA_DIR; }
+std::string DataDir() {
+    return ORVANE_TEST_DATA_DIR;
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -81,9 +82,12 @@ int QueuedMessageBoxes::Show(const CString& text, const CString& caption, unsign
 }
 
 CapturedEvents::CapturedEvents()
-    : m_previous(EventLog::SetObserver([this](const EventLog::Entry& e) { m_entries.push_back(e); })) {}
+    : m_previous(
+          EventLog::SetObserver([this](const EventLog::Entry& e) { m_entries.push_back(e); })) {}
 
-CapturedEvents::~CapturedEvents() { EventLog::SetObserver(m_previous); }
+CapturedEvents::~CapturedEvents() {
+    EventLog::SetObserver(m_previous);
+}
 
 std::vector<std::string> CapturedEvents::Texts() const {
     std::vector<std::string> texts;
@@ -92,4 +96,4 @@ std::vector<std::string> CapturedEvents::Texts() const {
     return texts;
 }
 
-}  // namespace testing_support
+} // namespace testing_support

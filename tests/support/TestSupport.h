@@ -2,13 +2,13 @@
 // events, and a working directory of the test's own.
 #pragma once
 
+#include "core/MessageBoxes.h"
+#include "paging/EventLog.h"
+
 #include <QTemporaryDir>
 #include <deque>
 #include <string>
 #include <vector>
-
-#include "core/MessageBoxes.h"
-#include "paging/EventLog.h"
 
 namespace testing_support {
 
@@ -86,4 +86,4 @@ private:
     std::function<void(const EventLog::Entry&)> m_previous;
 };
 
-}  // namespace testing_support
+} // namespace testing_support

@@ -1,7 +1,7 @@
 // The user list: code search and reuse, copies, deletion, and the visible order of the sort.
-#include <gtest/gtest.h>
-
 #include "users/CUserList.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -19,7 +19,7 @@ UserlistStru* AddWithCode(CUserList& list, int code, const char* server = "") {
     return u;
 }
 
-}  // namespace
+} // namespace
 
 TEST(CUserList, NewRecordsHaveTheDefaultConfigurationAndFreshState) {
     CUserList list;
@@ -34,7 +34,8 @@ TEST(CUserList, NewRecordsHaveTheDefaultConfigurationAndFreshState) {
     EXPECT_EQ(u->NextScan, CTime(0));
     EXPECT_EQ(u->LastPageCheck, CTime(0));
     EXPECT_TRUE(u->Reminders.IsEmpty());
-    EXPECT_TRUE(u->DisplayName.empty() && u->MailboxName.empty() && u->Server.empty() && u->PagerName.empty());
+    EXPECT_TRUE(u->DisplayName.empty() && u->MailboxName.empty() && u->Server.empty() &&
+                u->PagerName.empty());
 }
 
 TEST(CUserList, TheCodeSearchSkipsCodesInUseAndReusesFreedOnes) {
@@ -44,7 +45,7 @@ TEST(CUserList, TheCodeSearchSkipsCodesInUseAndReusesFreedOnes) {
     EXPECT_EQ(list.CreateUser()->Code, 4);
     EXPECT_EQ(list.NextCode, 5);
 
-    list.DeleteUser(std::next(list.Users().begin())->get());  // code 2
+    list.DeleteUser(std::next(list.Users().begin())->get()); // code 2
     EXPECT_EQ(list.NextCode, 2);
     EXPECT_EQ(list.CreateUser()->Code, 2);
     EXPECT_EQ(list.CreateUser()->Code, 5);
@@ -64,7 +65,7 @@ TEST(CUserList, DeletingCodesAtOrAboveNextCodeOrNotPositiveLeavesItAlone) {
     list.DeleteUser(negative);
     EXPECT_EQ(list.NextCode, 5);
     EXPECT_EQ(Codes(list), std::vector<int>({1, 2, 3, 4}));
-    UserlistStru* stranger = new UserlistStru;  // not in the list: freed all the same
+    UserlistStru* stranger = new UserlistStru; // not in the list: freed all the same
     stranger->Code = 1;
     list.DeleteUser(stranger);
     EXPECT_EQ(list.GetCount(), 4);
@@ -131,7 +132,7 @@ TEST(CUserList, CopiesCarryTheConfigurationOnly) {
         target.NextCode = 9;
         const UserlistStru* c;
         if (viaAssignment) {
-            AddWithCode(target, 3);  // replaced by the assignment
+            AddWithCode(target, 3); // replaced by the assignment
             target = source;
             ASSERT_EQ(target.GetCount(), 1);
             c = target.Users().front().get();
@@ -173,13 +174,13 @@ TEST(CUserList, DeleteAllUsersEmptiesTheListAndRestartsTheCodes) {
 TEST(CUserList, SortByServerIsTheClassicShellSort) {
     const struct {
         std::vector<const char*> servers;
-        std::vector<int> order;  // codes 1..n in list order before the sort
+        std::vector<int> order; // codes 1..n in list order before the sort
     } rows[] = {
         {{"B", "B", "B", "A", "A"}, {5, 4, 1, 2, 3}},
         {{}, {}},
         {{"Z"}, {1}},
-        {{"b", "B", "a", "A"}, {4, 2, 3, 1}},  // exact byte order: upper case first
-        {{"\xe9", "z", "a"}, {3, 2, 1}},        // bytes compare unsigned
+        {{"b", "B", "a", "A"}, {4, 2, 3, 1}}, // exact byte order: upper case first
+        {{"\xe9", "z", "a"}, {3, 2, 1}},      // bytes compare unsigned
         {{"", "A", "", "B"}, {1, 3, 2, 4}},
     };
     for (const auto& row : rows) {

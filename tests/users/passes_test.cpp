@@ -1,11 +1,6 @@
 // The per-user passes over a mail system made by the test, through the real Outlook automation
 // layer and both MAPI layers: grouping by server, who is scanned and when, one Outlook session
 // per pass, recovery from Outlook call errors, and the paging sum.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "core/StatusText.h"
@@ -18,6 +13,10 @@
 #include "support/TestSupport.h"
 #include "users/CUserList.h"
 
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
 using namespace testing_support;
 using automation::CallRecorder;
 using automation::FaultScope;
@@ -25,24 +24,32 @@ using automation::ObjectKind;
 
 namespace {
 
-const char* const kStoreA = "/o=Quorvik/ou=Site/cn=Configuration/cn=Servers/cn=MAIL-A/cn=Microsoft Private MDB";
-const char* const kStoreB = "/o=Quorvik/ou=Site/cn=Configuration/cn=Servers/cn=MAIL-B/cn=Microsoft Private MDB";
+const char* const kStoreA =
+    "/o=Quorvik/ou=Site/cn=Configuration/cn=Servers/cn=MAIL-A/cn=Microsoft Private MDB";
+const char* const kStoreB =
+    "/o=Quorvik/ou=Site/cn=Configuration/cn=Servers/cn=MAIL-B/cn=Microsoft Private MDB";
 const char* const kProfile = "Passes";
 
-std::string Dn(const std::string& user) { return "/o=Quorvik/ou=Site/cn=Recipients/cn=" + user; }
-std::string Pager(const std::string& user) { return user + " (Pager)"; }
+std::string Dn(const std::string& user) {
+    return "/o=Quorvik/ou=Site/cn=Recipients/cn=" + user;
+}
+std::string Pager(const std::string& user) {
+    return user + " (Pager)";
+}
 
 // The pass's start: Monday 1 June 2026, 09:00 UTC.
 const CTime kStart(2026, 6, 1, 9, 0, 0);
 
 std::string Appointment(const std::string& uid, const std::string& start, const std::string& end,
                         const std::string& subject, int leadMinutes) {
-    return "BEGIN:VEVENT\r\nUID:" + uid + "\r\nSUMMARY:" + subject + "\r\nDTSTART:20260601T" + start +
-           "00Z\r\nDTEND:20260601T" + end + "00Z\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT" +
-           std::to_string(leadMinutes) + "M\r\nEND:VALARM\r\nEND:VEVENT\r\n";
+    return "BEGIN:VEVENT\r\nUID:" + uid + "\r\nSUMMARY:" + subject + "\r\nDTSTART:20260601T" +
+           start + "00Z\r\nDTEND:20260601T" + end +
+           "00Z\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT" + std::to_string(leadMinutes) +
+           "M\r\nEND:VALARM\r\nEND:VEVENT\r\n";
 }
 std::string Calendar(const std::string& events) {
-    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Orvane tests//EN\r\n" + events + "END:VCALENDAR\r\n";
+    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Orvane tests//EN\r\n" + events +
+           "END:VCALENDAR\r\n";
 }
 
 // Writes every text shown while a user is open, and lets the clock run on while Outlook works.
@@ -82,7 +89,8 @@ protected:
             std::string calendar;
         } people[] = {
             {"ann", kStoreA, "in\n",
-             Appointment("a1", "1400", "1500", "Budget review", 15) + Appointment("a2", "1000", "1030", "Stand-up", 10)},
+             Appointment("a1", "1400", "1500", "Budget review", 15) +
+                 Appointment("a2", "1000", "1030", "Stand-up", 10)},
             {"bob", kStoreA, "out\n", Appointment("b1", "1100", "1200", "Bob's meeting", 15)},
             {"cy", kStoreB, "out\n", Appointment("c1", "1200", "1300", "Cy's meeting", 15)},
             {"di", kStoreB, "in\n", Appointment("d1", "1300", "1330", "Di's meeting", 15)},
@@ -90,7 +98,8 @@ protected:
         for (const auto& p : people) {
             mail.Add({p.name, Dn(p.name), p.store, p.name, ""}, std::string(p.oof));
             WriteFile(mail.MailboxDirectory(p.name) + "/calendar.ics", Calendar(p.calendar));
-            mail.Add({Pager(p.name), Dn(p.name) + "-pager", "", "", std::string(p.name) + "@pager.example.org"});
+            mail.Add({Pager(p.name), Dn(p.name) + "-pager", "", "",
+                      std::string(p.name) + "@pager.example.org"});
         }
         mail.UseProfile(kProfile);
         Settings::WriteProfileString(Settings::kPreferences, Settings::kProfileName, kProfile);
@@ -102,13 +111,16 @@ protected:
         mapi_testing::ClearFailures();
         EXPECT_EQ(users.OutlookOLE, nullptr) << "no Outlook client between passes";
         users.DeleteAllUsers();
-        EXPECT_EQ(automation::LiveObjects(), automationObjects) << "an Outlook object was not released";
-        EXPECT_EQ(automation::InvalidReleases(), badReleases) << "an Outlook object was released twice";
+        EXPECT_EQ(automation::LiveObjects(), automationObjects)
+            << "an Outlook object was not released";
+        EXPECT_EQ(automation::InvalidReleases(), badReleases)
+            << "an Outlook object was released twice";
         EXPECT_EQ(mapi_testing::LiveObjects(), mapiObjects) << "a MAPI object was not released";
         EXPECT_EQ(mapi_testing::LiveBuffers(), mapiBuffers) << "a MAPI buffer was not freed";
     }
 
-    UserlistStru* Add(const std::string& name, const char* store, int pageOnlyOOF, int oofFlag = 0) {
+    UserlistStru* Add(const std::string& name, const char* store, int pageOnlyOOF,
+                      int oofFlag = 0) {
         UserlistStru* u = users.CreateUser();
         u->DisplayName = name;
         u->MailboxName = Dn(name);
@@ -126,7 +138,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Passes, AnEmptyListRunsTheOutOfOfficePassOnceAMinuteAndNothingElse) {
     const struct {
@@ -146,21 +158,21 @@ TEST_F(Passes, AnEmptyListRunsTheOutOfOfficePassOnceAMinuteAndNothingElse) {
 
 TEST_F(Passes, OutOfOfficeUsersOfOneServerShareOneChecker) {
     // Servers B, A, B for users who page only when out, and one user on A who pages always.
-    UserlistStru* b1 = Add("cy", kStoreB, 1);   // out
-    UserlistStru* a1 = Add("bob", kStoreA, 1);  // out
-    UserlistStru* b2 = Add("di", kStoreB, 1);   // in
-    UserlistStru* a2 = Add("ann", kStoreA, 0);  // pages always: never read
-    const std::string initFailure =
-        "Unable to initialize the MAPI driver.  Error code 80004005 was received.  Please be sure that a copy of "
-        "Microsoft Outlook has been installed on this machine.";
+    UserlistStru* b1 = Add("cy", kStoreB, 1);  // out
+    UserlistStru* a1 = Add("bob", kStoreA, 1); // out
+    UserlistStru* b2 = Add("di", kStoreB, 1);  // in
+    UserlistStru* a2 = Add("ann", kStoreA, 0); // pages always: never read
+    const std::string initFailure = "Unable to initialize the MAPI driver.  Error code 80004005 "
+                                    "was received.  Please be sure that a copy of "
+                                    "Microsoft Outlook has been installed on this machine.";
     // The checker whose MAPI initialisation fails shows which one was made in which place.
     const struct {
-        int failingChecker;  // 0: the first, 1: the second, 2: a third (there is none)
+        int failingChecker; // 0: the first, 1: the second, 2: a third (there is none)
         int32_t b1, a1, b2;
         bool event;
     } rows[] = {
-        {0, 1, 0, 0, true},  // A comes first: bob is not read
-        {1, 0, 1, 1, true},  // B second: cy and di are not read
+        {0, 1, 0, 0, true}, // A comes first: bob is not read
+        {1, 0, 1, 1, true}, // B second: cy and di are not read
         {2, 1, 1, 0, false},
     };
     for (const auto& row : rows) {
@@ -179,19 +191,21 @@ TEST_F(Passes, OutOfOfficeUsersOfOneServerShareOneChecker) {
         EXPECT_EQ(a1->OOFFlag, row.a1);
         EXPECT_EQ(b2->OOFFlag, row.b2);
         EXPECT_EQ(a2->OOFFlag, 7);
-        EXPECT_EQ(local.Texts(), row.event ? std::vector<std::string>{initFailure} : std::vector<std::string>{});
+        EXPECT_EQ(local.Texts(),
+                  row.event ? std::vector<std::string>{initFailure} : std::vector<std::string>{});
         EXPECT_EQ(users.NextOOFCheck, kStart + CTimeSpan(60));
     }
     std::vector<std::string> servers;
     for (const auto& u : users.Users())
         servers.push_back(u->Server);
-    EXPECT_EQ(servers, std::vector<std::string>({kStoreA, kStoreA, kStoreB, kStoreB})) << "sorted by server";
+    EXPECT_EQ(servers, std::vector<std::string>({kStoreA, kStoreA, kStoreB, kStoreB}))
+        << "sorted by server";
 }
 
 TEST_F(Passes, AUserWithoutAServerIsNeverReadScannedOrPaged) {
-    UserlistStru* u = Add("bob", "", 1);  // bob's mailbox is out of office
+    UserlistStru* u = Add("bob", "", 1); // bob's mailbox is out of office
     u->Reminders.AddReminder(kStart - CTimeSpan(60), CTime(0), CTime(0), "due");
-    mapi_testing::FailCall("MAPIInitialize", E_FAIL, 0);  // any checker would report it
+    mapi_testing::FailCall("MAPIInitialize", E_FAIL, 0); // any checker would report it
 
     EXPECT_EQ(users.UpdateOOFFlags(), 1);
     EXPECT_EQ(users.UpdateReminders(), 0);
@@ -232,11 +246,11 @@ TEST_F(Passes, AUserFoundOutOfOfficeIsScannedInTheSameTickAndLeftAloneWhenBack) 
 TEST_F(Passes, TheScanPassScansTheDueActiveUsersOverOneSession) {
     UserlistStru* ann = Add("ann", kStoreA, 0);
     UserlistStru* bob = Add("bob", kStoreA, 0);  // not due yet
-    UserlistStru* cy = Add("cy", kStoreB, 1, 0);  // pages only when out, and is in
-    UserlistStru* di = Add("di", kStoreB, 1, 1);  // pages only when out, and is out
+    UserlistStru* cy = Add("cy", kStoreB, 1, 0); // pages only when out, and is in
+    UserlistStru* di = Add("di", kStoreB, 1, 1); // pages only when out, and is out
     ann->ScanInterval = 60;
     di->ScanInterval = 15;
-    di->NextScan = kStart;  // due at exactly now
+    di->NextScan = kStart; // due at exactly now
     bob->NextScan = kStart + CTimeSpan(1);
     for (UserlistStru* u : {bob, cy})
         u->Reminders.AddReminder(kStart + CTimeSpan(600), CTime(0), CTime(0), "kept");
@@ -246,10 +260,12 @@ TEST_F(Passes, TheScanPassScansTheDueActiveUsersOverOneSession) {
     EXPECT_EQ(users.UpdateReminders(), 1);
 
     EXPECT_EQ(status.opened, std::vector<std::string>({"EX:" + Dn("ann"), "EX:" + Dn("di")}));
-    EXPECT_EQ(calls.Count(ObjectKind::NameSpace, outlook_id::kLogon), 1) << "one session for the pass";
+    EXPECT_EQ(calls.Count(ObjectKind::NameSpace, outlook_id::kLogon), 1)
+        << "one session for the pass";
     EXPECT_EQ(calls.Count(ObjectKind::NameSpace, outlook_id::kLogoff), 1);
     EXPECT_EQ(ann->ScanStatus, 1);
-    EXPECT_EQ(Texts(ann->Reminders), std::vector<std::string>({"10:00-10:30 Stand-up", "02:00-03:00 Budget review"}))
+    EXPECT_EQ(Texts(ann->Reminders),
+              std::vector<std::string>({"10:00-10:30 Stand-up", "02:00-03:00 Budget review"}))
         << "sorted by page time";
     EXPECT_EQ(di->ScanStatus, 1);
     EXPECT_EQ(Texts(di->Reminders), std::vector<std::string>{"01:00-01:30 Di's meeting"});
@@ -308,67 +324,116 @@ TEST_F(Passes, AnIntervalOfZeroOrLessCountsAsTheShortestOne) {
 }
 
 TEST_F(Passes, AnOutlookCallErrorEndsOneUsersScanAndMonitoringGoesOn) {
-    const std::string interrupted = "The scan of EX:" + Dn("bob") + " was interrupted by an Outlook failure.";
+    const std::string interrupted =
+        "The scan of EX:" + Dn("bob") + " was interrupted by an Outlook failure.";
     auto systemText = [](HRESULT code) {
         CString text;
         EXPECT_TRUE(COleException(code).GetSystemText(text));
         return " " + text;
     };
     const std::string cannotStart = "Unable to start the Outlook session for the scan.";
-    enum Fault { BobsItemCallError, BobsItemDispatchError, BobsTasksFolder, NoSession, NoSecondSession, LogoffFails };
+    enum Fault {
+        BobsItemCallError,
+        BobsItemDispatchError,
+        BobsTasksFolder,
+        NoSession,
+        NoSecondSession,
+        LogoffFails
+    };
     const struct {
         const char* why;
         Fault fault;
         int result;
-        std::vector<int> status;  // ann, bob, cy
+        std::vector<int> status; // ann, bob, cy
         std::vector<bool> advanced;
         int logons;
         std::vector<std::string> events;
     } rows[] = {
-        {"a call error while bob's calendar is read", BobsItemCallError, 1, {1, 0, 1}, {true, true, true}, 2,
+        {"a call error while bob's calendar is read",
+         BobsItemCallError,
+         1,
+         {1, 0, 1},
+         {true, true, true},
+         2,
          {interrupted + systemText(RPC_E_DISCONNECTED)}},
-        {"a dispatch error that the scan lets pass", BobsItemDispatchError, 1, {1, 0, 1}, {true, true, true}, 2,
+        {"a dispatch error that the scan lets pass",
+         BobsItemDispatchError,
+         1,
+         {1, 0, 1},
+         {true, true, true},
+         2,
          {interrupted + "  Item gone"}},
-        {"a call error at bob's Tasks folder", BobsTasksFolder, 1, {1, 0, 1}, {true, true, true}, 2,
+        {"a call error at bob's Tasks folder",
+         BobsTasksFolder,
+         1,
+         {1, 0, 1},
+         {true, true, true},
+         2,
          {interrupted + systemText(E_FAIL)}},
-        {"no session can be started", NoSession, 0, {-1, -1, -1}, {false, false, false}, 1,
+        {"no session can be started",
+         NoSession,
+         0,
+         {-1, -1, -1},
+         {false, false, false},
+         1,
          {cannotStart + systemText(RPC_E_DISCONNECTED)}},
-        {"the session's logoff fails", LogoffFails, 1, {1, 1, 1}, {true, true, true}, 1,
+        {"the session's logoff fails",
+         LogoffFails,
+         1,
+         {1, 1, 1},
+         {true, true, true},
+         1,
          {"Error logging off the Outlook session." + systemText(E_FAIL)}},
-        {"the fresh session after bob cannot be started", NoSecondSession, 1, {1, 0, -1}, {true, true, false}, 2,
-         {interrupted + systemText(RPC_E_DISCONNECTED), cannotStart + systemText(RPC_E_DISCONNECTED)}},
+        {"the fresh session after bob cannot be started",
+         NoSecondSession,
+         1,
+         {1, 0, -1},
+         {true, true, false},
+         2,
+         {interrupted + systemText(RPC_E_DISCONNECTED),
+          cannotStart + systemText(RPC_E_DISCONNECTED)}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.why);
         users.DeleteAllUsers();
         Clock::Freeze(kStart);
-        UserlistStru* list[] = {Add("ann", kStoreA, 0), Add("bob", kStoreA, 0), Add("cy", kStoreB, 0)};
-        list[1]->Reminders.AddReminder(kStart + CTimeSpan(600), CTime(0), CTime(0), "from the last scan");
+        UserlistStru* list[] = {Add("ann", kStoreA, 0), Add("bob", kStoreA, 0),
+                                Add("cy", kStoreB, 0)};
+        list[1]->Reminders.AddReminder(kStart + CTimeSpan(600), CTime(0), CTime(0),
+                                       "from the last scan");
         CapturedEvents local;
         CallRecorder calls;
         {
             FaultScope faults;
             switch (row.fault) {
             case BobsItemCallError:
-                faults.On(ObjectKind::AppointmentItem, outlook_id::kSubject).ForMailbox(Dn("bob"))
+                faults.On(ObjectKind::AppointmentItem, outlook_id::kSubject)
+                    .ForMailbox(Dn("bob"))
                     .WithCallError(RPC_E_DISCONNECTED);
                 break;
             case BobsItemDispatchError:
-                faults.On(ObjectKind::AppointmentItem, outlook_id::kSubject).ForMailbox(Dn("bob"))
+                faults.On(ObjectKind::AppointmentItem, outlook_id::kSubject)
+                    .ForMailbox(Dn("bob"))
                     .WithDispatchError("Item gone");
                 break;
             case BobsTasksFolder:
                 // Calendar and Tasks of ann pass, then bob's Calendar; his Tasks folder fails.
-                faults.On(ObjectKind::NameSpace, outlook_id::kGetSharedDefaultFolder).After(3).Times(1)
+                faults.On(ObjectKind::NameSpace, outlook_id::kGetSharedDefaultFolder)
+                    .After(3)
+                    .Times(1)
                     .WithCallError(E_FAIL);
                 break;
             case NoSession:
-                faults.On(ObjectKind::NameSpace, outlook_id::kLogon).WithCallError(RPC_E_DISCONNECTED);
+                faults.On(ObjectKind::NameSpace, outlook_id::kLogon)
+                    .WithCallError(RPC_E_DISCONNECTED);
                 break;
             case NoSecondSession:
-                faults.On(ObjectKind::AppointmentItem, outlook_id::kSubject).ForMailbox(Dn("bob"))
+                faults.On(ObjectKind::AppointmentItem, outlook_id::kSubject)
+                    .ForMailbox(Dn("bob"))
                     .WithCallError(RPC_E_DISCONNECTED);
-                faults.On(ObjectKind::NameSpace, outlook_id::kLogon).After(1).WithCallError(RPC_E_DISCONNECTED);
+                faults.On(ObjectKind::NameSpace, outlook_id::kLogon)
+                    .After(1)
+                    .WithCallError(RPC_E_DISCONNECTED);
                 break;
             case LogoffFails:
                 faults.On(ObjectKind::NameSpace, outlook_id::kLogoff).WithCallError(E_FAIL);
@@ -384,13 +449,15 @@ TEST_F(Passes, AnOutlookCallErrorEndsOneUsersScanAndMonitoringGoesOn) {
             EXPECT_EQ(list[i]->NextScan, row.advanced[i] ? kStart + CTimeSpan(3600) : CTime(0));
         }
         if (row.status[2] == 1) {
-            EXPECT_EQ(Texts(list[2]->Reminders), std::vector<std::string>{"12:00-01:00 Cy's meeting"});
+            EXPECT_EQ(Texts(list[2]->Reminders),
+                      std::vector<std::string>{"12:00-01:00 Cy's meeting"});
         }
         if (row.status[1] == 0) {
             EXPECT_TRUE(list[1]->Reminders.IsEmpty()) << "cleared before the scan that failed";
         }
         EXPECT_EQ(local.Texts(), row.events);
-        EXPECT_EQ(automation::LiveObjects(), automationObjects) << "the session that met the error was ended";
+        EXPECT_EQ(automation::LiveObjects(), automationObjects)
+            << "the session that met the error was ended";
     }
 
     // The next tick scans cy, whom the last row left due, with a session of its own.
@@ -401,7 +468,7 @@ TEST_F(Passes, AnOutlookCallErrorEndsOneUsersScanAndMonitoringGoesOn) {
 TEST_F(Passes, ThePagingPassSumsTheActiveUsersAndReadsTheClockForEach) {
     const CTime due = kStart - CTimeSpan(60);
     UserlistStru* ann = Add("ann", kStoreA, 0);
-    UserlistStru* bob = Add("bob", kStoreA, 1, 0);  // pages only when out, and is in
+    UserlistStru* bob = Add("bob", kStoreA, 1, 0); // pages only when out, and is in
     UserlistStru* cy = Add("cy", kStoreB, 0);
     UserlistStru* di = Add("di", kStoreB, 1, 1);
     cy->PagerName = "Nobody (Pager)";
@@ -421,8 +488,9 @@ TEST_F(Passes, ThePagingPassSumsTheActiveUsersAndReadsTheClockForEach) {
     EventLog::SetObserver(previous);
 
     EXPECT_EQ(sum, 3);
-    EXPECT_EQ(texts, std::vector<std::string>{"A reminder page could not be sent to Nobody (Pager) because the pager "
-                                              "name does not exist in the addressbook."});
+    EXPECT_EQ(texts, std::vector<std::string>{
+                         "A reminder page could not be sent to Nobody (Pager) because the pager "
+                         "name does not exist in the addressbook."});
     EXPECT_EQ(ann->LastPageCheck, kStart);
     EXPECT_EQ(cy->LastPageCheck, kStart);
     EXPECT_EQ(di->LastPageCheck, kStart + CTimeSpan(5)) << "read just before di's reminders";

@@ -1,26 +1,29 @@
 // Users.dat: exact bytes, damaged files, failures at every step of a save, and a held lock.
-#include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <filesystem>
-#include <random>
-
 #include "core/FileSystem.h"
+#include "support/TestSupport.h"
 #include "users/CUserList.h"
 #include "users/UserFile.h"
-#include "support/TestSupport.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
 
 using namespace testing_support;
 
 namespace {
 
 const std::string kAnnBytes("\x01\x00"
-                            "\x04\x00" "Ann\0"
-                            "\x04\x00" "ann\0"
-                            "\x03\x00" "s1\0"
-                            "\x02\x00" "p\0"
+                            "\x04\x00"
+                            "Ann\0"
+                            "\x04\x00"
+                            "ann\0"
+                            "\x03\x00"
+                            "s1\0"
+                            "\x02\x00"
+                            "p\0"
                             "\x01\x00\x00\x00"
                             "\x3c\x00"
                             "\x01\x00",
@@ -60,7 +63,8 @@ protected:
 class FaultyFileSystem : public IFileSystem {
 public:
     enum Step { kCreate, kWrite, kFlush, kRename };
-    FaultyFileSystem(Step step, int error) : m_step(step), m_error(error), m_previous(SetFileSystem(this)) {}
+    FaultyFileSystem(Step step, int error)
+        : m_step(step), m_error(error), m_previous(SetFileSystem(this)) {}
     ~FaultyFileSystem() override { SetFileSystem(m_previous); }
     int Open(const char* p, int f, mode_t m) override {
         return m_step == kCreate && !(f & O_DIRECTORY) ? Fail() : IFileSystem::Open(p, f, m);
@@ -69,7 +73,9 @@ public:
         return m_step == kWrite ? Fail() : IFileSystem::Write(fd, d, n);
     }
     int Fsync(int fd) override { return m_step == kFlush ? Fail() : IFileSystem::Fsync(fd); }
-    int Rename(const char* a, const char* b) override { return m_step == kRename ? Fail() : IFileSystem::Rename(a, b); }
+    int Rename(const char* a, const char* b) override {
+        return m_step == kRename ? Fail() : IFileSystem::Rename(a, b);
+    }
 
 private:
     int Fail() {
@@ -81,7 +87,7 @@ private:
     IFileSystem* m_previous;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(UserFileTest, WritesTheDocumentedBytesAndReadsThemBack) {
     CUserList list;
@@ -109,7 +115,8 @@ TEST_F(UserFileTest, EmptyStringsTakeLengthOneAndNonPositiveCodesAreNotWritten) 
     ASSERT_EQ(list.SaveUsers(), UserFileSave::Saved);
     const std::string bytes = ReadFile(DataFile());
     EXPECT_EQ(bytes, std::string("\x01\x00\x01\x00\x00\x01\x00\x00\x01\x00\x00\x01\x00\x00"
-                                 "\x00\x00\x00\x00\x0f\x00\x03\x00", 22));
+                                 "\x00\x00\x00\x00\x0f\x00\x03\x00",
+                                 22));
 
     CUserList onlyZero;
     Add(onlyZero, 0, "zero");
@@ -156,7 +163,7 @@ TEST_F(UserFileTest, AnyRecordMarkerIsAcceptedAndTextStopsAtTheFirstZero) {
     std::string bytes = kAnnBytes;
     bytes[0] = '\x7f';
     bytes[1] = '\xff';
-    bytes[5] = '\0';  // "Ann" becomes "A" followed by bytes after a zero
+    bytes[5] = '\0'; // "Ann" becomes "A" followed by bytes after a zero
     WriteFile(DataFile(), bytes);
     CUserList list;
     EXPECT_EQ(list.LoadUsers().status, UserFileLoad::Loaded);
@@ -187,7 +194,8 @@ TEST_F(UserFileTest, EveryTruncationKeepsTheWholeRecordsBeforeIt) {
             ASSERT_EQ(local.Entries().size(), 1u) << "cut at " << cut;
             const std::string& text = local.Entries()[0].strings.at(0);
             EXPECT_NE(text.find(DataFile()), std::string::npos) << text;
-            EXPECT_NE(text.find("byte offset " + std::to_string(load.offset)), std::string::npos) << text;
+            EXPECT_NE(text.find("byte offset " + std::to_string(load.offset)), std::string::npos)
+                << text;
             EXPECT_LE(load.offset, cut);
         }
     }
@@ -197,7 +205,7 @@ TEST_F(UserFileTest, LengthsOutsideOneToAThousandAreDamageAtTheirOffset) {
     const struct {
         size_t at;
         int16_t length;
-    } rows[] = {{2, 0}, {2, -1}, {2, 1001}, {8, 0x7fff}, {14, 1001}, {19, -32768}};  // L1..L4
+    } rows[] = {{2, 0}, {2, -1}, {2, 1001}, {8, 0x7fff}, {14, 1001}, {19, -32768}}; // L1..L4
     for (const auto& row : rows) {
         std::string bytes = kAnnBytes + kAnnBytes;
         const size_t at = kAnnBytes.size() + row.at;
@@ -332,8 +340,9 @@ TEST_F(UserFileTest, AFileHeldByAnotherWriterGivesTheSharingViolationQuestion) {
         EXPECT_EQ(list.SaveUsers(), UserFileSave::Cancelled);
         ASSERT_EQ(boxes.Boxes().size(), 1u);
         EXPECT_EQ(boxes.Boxes()[0].caption, "Sharing Violation");
-        EXPECT_EQ(boxes.Boxes()[0].text,
-                  "Unable to write the user data file.  Another process is currently using the file.");
+        EXPECT_EQ(
+            boxes.Boxes()[0].text,
+            "Unable to write the user data file.  Another process is currently using the file.");
     }
     EXPECT_TRUE(ReadFile(DataFile()) == kAnnBytes);
 

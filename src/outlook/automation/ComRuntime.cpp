@@ -2,17 +2,16 @@
 // live-object registry.
 #include "ComRuntime.h"
 
-#include <strings.h>
-
-#include <mutex>
-#include <unordered_set>
-
 #include "Faults.h"
 #include "OutlookServer.h"
 
+#include <mutex>
+#include <strings.h>
+#include <unordered_set>
+
 namespace {
 
-thread_local int t_initialised = 0;  // CoInitialize calls not yet undone on this thread
+thread_local int t_initialised = 0; // CoInitialize calls not yet undone on this thread
 
 struct Registry {
     std::mutex mutex;
@@ -66,7 +65,7 @@ constexpr MessageText kMessages[] = {
     {CO_E_SERVER_EXEC_FAILURE, "Server execution failed"},
 };
 
-}  // namespace
+} // namespace
 
 bool SystemMessageText(HRESULT code, CString& text) {
     for (const MessageText& m : kMessages) {
@@ -79,7 +78,9 @@ bool SystemMessageText(HRESULT code, CString& text) {
     return false;
 }
 
-HRESULT CoInitialize(void*) { return t_initialised++ == 0 ? S_OK : S_FALSE; }
+HRESULT CoInitialize(void*) {
+    return t_initialised++ == 0 ? S_OK : S_FALSE;
+}
 
 void CoUninitialize() {
     if (t_initialised > 0)
@@ -144,7 +145,7 @@ void UnregisterObject(const IDispatch* object) {
     r.live.erase(object);
 }
 
-}  // namespace automation
+} // namespace automation
 
 VARTYPE COleVariant::vt() const {
     constexpr VARTYPE kTypes[] = {VT_EMPTY, VT_BOOL, VT_I4, VT_BSTR, VT_DATE, VT_DISPATCH};

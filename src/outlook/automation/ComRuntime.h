@@ -2,9 +2,9 @@
 // ProgID, and the live-object bookkeeping that tests read.
 #pragma once
 
-#include <cstddef>
-
 #include "OleTypes.h"
+
+#include <cstddef>
 
 // Initialises automation for the calling thread: S_OK the first time, S_FALSE when the thread is
 // already initialised. Every call is matched by one CoUninitialize.
@@ -30,4 +30,4 @@ std::size_t InvalidReleases();
 void RegisterObject(const IDispatch* object);
 void UnregisterObject(const IDispatch* object);
 
-}  // namespace automation
+} // namespace automation

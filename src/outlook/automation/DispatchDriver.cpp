@@ -1,9 +1,9 @@
 // COleDispatchDriver and its exceptions.
 #include "DispatchDriver.h"
 
-#include <cstring>
-
 #include "ComRuntime.h"
+
+#include <cstring>
 
 namespace {
 
@@ -18,7 +18,7 @@ int CopyMessage(const CString& text, char* error, unsigned maxError, unsigned* h
     return text.empty() ? 0 : 1;
 }
 
-}  // namespace
+} // namespace
 
 int COleException::GetErrorMessage(char* error, unsigned maxError, unsigned* helpContext) const {
     CString text;
@@ -118,7 +118,7 @@ int32_t COleDispatchDriver::ToLong(const COleVariant& value) {
     if (value.vt() == VT_I4)
         return value.lVal();
     if (value.vt() == VT_BOOL)
-        return value.boolVal() ? -1 : 0;  // VARIANT_TRUE
+        return value.boolVal() ? -1 : 0; // VARIANT_TRUE
     throw COleException(DISP_E_TYPEMISMATCH);
 }
 

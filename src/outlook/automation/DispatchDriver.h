@@ -2,9 +2,9 @@
 // kinds that its calls throw.
 #pragma once
 
-#include <initializer_list>
-
 #include "OleTypes.h"
+
+#include <initializer_list>
 
 // Base of the automation exceptions. They are thrown by value and caught by reference.
 class CException {
@@ -13,7 +13,8 @@ public:
     // MFC's contract: copies at most nMaxError - 1 characters of the message and a terminator
     // into `error`; TRUE (1) when there is a message, FALSE (0) with an empty buffer when not.
     // `helpContext` (may be null) receives 0.
-    virtual int GetErrorMessage(char* error, unsigned maxError, unsigned* helpContext = nullptr) const = 0;
+    virtual int GetErrorMessage(char* error, unsigned maxError,
+                                unsigned* helpContext = nullptr) const = 0;
 };
 
 // A call error: the call failed with a status code other than DISP_E_EXCEPTION.
@@ -21,7 +22,8 @@ class COleException : public CException {
 public:
     explicit COleException(SCODE sc) : m_sc(sc) {}
     // The system's message text for m_sc (SystemMessageText).
-    int GetErrorMessage(char* error, unsigned maxError, unsigned* helpContext = nullptr) const override;
+    int GetErrorMessage(char* error, unsigned maxError,
+                        unsigned* helpContext = nullptr) const override;
     // The same text as a string; false when the system has none for the code.
     bool GetSystemText(CString& text) const { return SystemMessageText(m_sc, text); }
 
@@ -35,9 +37,10 @@ public:
         : m_strDescription(std::move(description)), m_wCode(code), m_scError(error),
           m_strSource(std::move(source)) {}
     // The description; FALSE when it is empty.
-    int GetErrorMessage(char* error, unsigned maxError, unsigned* helpContext = nullptr) const override;
+    int GetErrorMessage(char* error, unsigned maxError,
+                        unsigned* helpContext = nullptr) const override;
 
-    CString m_strDescription;  // may be empty
+    CString m_strDescription; // may be empty
     WORD m_wCode;
     SCODE m_scError;
     CString m_strSource;
@@ -71,11 +74,15 @@ public:
 
     // Calls a member with `args` in call order and returns its value. Throws on failure, and
     // COleException(E_POINTER) when no object is held.
-    COleVariant InvokeHelper(DISPID member, WORD flags, std::span<const COleVariant> args = {}) const;
-    COleVariant InvokeHelper(DISPID member, WORD flags, std::initializer_list<COleVariant> args) const {
+    COleVariant InvokeHelper(DISPID member, WORD flags,
+                             std::span<const COleVariant> args = {}) const;
+    COleVariant InvokeHelper(DISPID member, WORD flags,
+                             std::initializer_list<COleVariant> args) const {
         return InvokeHelper(member, flags, std::span<const COleVariant>(args.begin(), args.size()));
     }
-    COleVariant GetProperty(DISPID member) const { return InvokeHelper(member, DISPATCH_PROPERTYGET); }
+    COleVariant GetProperty(DISPID member) const {
+        return InvokeHelper(member, DISPATCH_PROPERTYGET);
+    }
     void SetProperty(DISPID member, const COleVariant& value) const {
         InvokeHelper(member, DISPATCH_PROPERTYPUT, {value});
     }

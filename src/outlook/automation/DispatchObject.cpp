@@ -1,23 +1,31 @@
 // The served objects' common machinery: counting, the seam in front of each call, argument checks.
 #include "DispatchObject.h"
 
-#include <new>
-
 #include "ComRuntime.h"
 #include "Faults.h"
+
+#include <new>
 
 namespace automation {
 
 const char* ObjectKindName(ObjectKind kind) {
     switch (kind) {
-    case ObjectKind::Application: return "Application";
-    case ObjectKind::NameSpace: return "NameSpace";
-    case ObjectKind::Recipient: return "Recipient";
-    case ObjectKind::Folder: return "MAPIFolder";
-    case ObjectKind::Items: return "Items";
-    case ObjectKind::AppointmentItem: return "AppointmentItem";
-    case ObjectKind::TaskItem: return "TaskItem";
-    case ObjectKind::RecurrencePattern: return "RecurrencePattern";
+    case ObjectKind::Application:
+        return "Application";
+    case ObjectKind::NameSpace:
+        return "NameSpace";
+    case ObjectKind::Recipient:
+        return "Recipient";
+    case ObjectKind::Folder:
+        return "MAPIFolder";
+    case ObjectKind::Items:
+        return "Items";
+    case ObjectKind::AppointmentItem:
+        return "AppointmentItem";
+    case ObjectKind::TaskItem:
+        return "TaskItem";
+    case ObjectKind::RecurrencePattern:
+        return "RecurrencePattern";
     }
     return "?";
 }
@@ -26,15 +34,21 @@ void ThrowDispatchError(CString description) {
     throw DispatchFailure{DISP_E_EXCEPTION, std::move(description)};
 }
 
-void ThrowCallError(HRESULT code) { throw DispatchFailure{code, {}}; }
+void ThrowCallError(HRESULT code) {
+    throw DispatchFailure{code, {}};
+}
 
 DispatchObject::DispatchObject(ObjectContext context) : m_context(std::move(context)) {
     RegisterObject(this);
 }
 
-DispatchObject::~DispatchObject() { UnregisterObject(this); }
+DispatchObject::~DispatchObject() {
+    UnregisterObject(this);
+}
 
-uint32_t DispatchObject::AddRef() { return ++m_references; }
+uint32_t DispatchObject::AddRef() {
+    return ++m_references;
+}
 
 uint32_t DispatchObject::Release() {
     const uint32_t left = --m_references;
@@ -88,7 +102,7 @@ const COleVariant& Present(std::span<const COleVariant> args, std::size_t index)
     return args[index];
 }
 
-}  // namespace
+} // namespace
 
 CString StringArg(std::span<const COleVariant> args, std::size_t index) {
     const COleVariant& arg = Present(args, index);
@@ -113,7 +127,7 @@ int32_t IntArg(std::span<const COleVariant> args, std::size_t index) {
     if (arg.vt() == VT_I4)
         return arg.lVal();
     if (arg.vt() == VT_BOOL)
-        return arg.boolVal() ? -1 : 0;  // VARIANT_TRUE
+        return arg.boolVal() ? -1 : 0; // VARIANT_TRUE
     ThrowCallError(DISP_E_TYPEMISMATCH);
 }
 
@@ -135,4 +149,4 @@ void ExpectMethod(WORD flags) {
         ThrowCallError(DISP_E_MEMBERNOTFOUND);
 }
 
-}  // namespace automation
+} // namespace automation

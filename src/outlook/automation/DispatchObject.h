@@ -2,10 +2,10 @@
 // recorder in front of each member, and the turning of failures into status codes.
 #pragma once
 
+#include "OleTypes.h"
+
 #include <atomic>
 #include <string>
-
-#include "OleTypes.h"
 
 namespace automation {
 
@@ -13,7 +13,7 @@ enum class ObjectKind {
     Application,
     NameSpace,
     Recipient,
-    Folder,  // MAPIFolder
+    Folder, // MAPIFolder
     Items,
     AppointmentItem,
     TaskItem,
@@ -24,14 +24,14 @@ const char* ObjectKindName(ObjectKind kind);
 // Where an object belongs, as the fault seam and the call recorder select objects.
 struct ObjectContext {
     ObjectKind kind = ObjectKind::Application;
-    int folderType = 0;   // 9 Calendar, 13 Tasks for a folder and everything read from it; 0 none
-    std::string mailbox;  // address of the mailbox the object was opened from; empty for none
+    int folderType = 0;  // 9 Calendar, 13 Tasks for a folder and everything read from it; 0 none
+    std::string mailbox; // address of the mailbox the object was opened from; empty for none
 };
 
 // Thrown by a member implementation; Invoke turns it into its status (and description).
 struct DispatchFailure {
-    HRESULT code = E_FAIL;  // DISP_E_EXCEPTION for a dispatch error
-    CString description;    // the dispatch error's description; unused for a call error
+    HRESULT code = E_FAIL; // DISP_E_EXCEPTION for a dispatch error
+    CString description;   // the dispatch error's description; unused for a call error
 };
 // Shorthands for the two kinds.
 [[noreturn]] void ThrowDispatchError(CString description);
@@ -45,8 +45,8 @@ public:
     uint32_t AddRef() override;
     uint32_t Release() override;
     // Consults the fault seam, runs the member, records the call. Never throws.
-    HRESULT Invoke(DISPID member, WORD flags, std::span<const COleVariant> args, COleVariant* result,
-                   EXCEPINFO* excepInfo) final;
+    HRESULT Invoke(DISPID member, WORD flags, std::span<const COleVariant> args,
+                   COleVariant* result, EXCEPINFO* excepInfo) final;
 
     const ObjectContext& Context() const { return m_context; }
 
@@ -56,7 +56,8 @@ protected:
     virtual ~DispatchObject();
 
     // One member: returns its value (empty for none) or throws DispatchFailure.
-    virtual COleVariant InvokeMember(DISPID member, WORD flags, std::span<const COleVariant> args) = 0;
+    virtual COleVariant InvokeMember(DISPID member, WORD flags,
+                                     std::span<const COleVariant> args) = 0;
 
 private:
     std::atomic<uint32_t> m_references{1};
@@ -78,4 +79,4 @@ IDispatch* ObjectArg(std::span<const COleVariant> args, std::size_t index);
 void ExpectGet(WORD flags, std::span<const COleVariant> args);
 void ExpectMethod(WORD flags);
 
-}  // namespace automation
+} // namespace automation

@@ -11,7 +11,7 @@ namespace {
 
 struct Seams {
     std::mutex mutex;
-    std::vector<Fault*> faults;  // in the order added
+    std::vector<Fault*> faults; // in the order added
     std::vector<CallRecorder*> recorders;
     // The sizes of the two lists, read without the lock so that calls pay nothing while no test
     // has installed anything.
@@ -23,7 +23,7 @@ Seams& State() {
     return seams;
 }
 
-}  // namespace
+} // namespace
 
 Fault& Fault::InFolder(int folderType) {
     m_folderType = folderType;
@@ -174,4 +174,4 @@ void RecordCall(const ObjectContext& context, DISPID member, WORD flags, HRESULT
     }
 }
 
-}  // namespace automation
+} // namespace automation

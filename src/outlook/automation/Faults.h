@@ -2,13 +2,13 @@
 // one test. Nothing in production installs a fault.
 #pragma once
 
+#include "DispatchObject.h"
+
 #include <climits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "DispatchObject.h"
 
 namespace automation {
 
@@ -34,8 +34,8 @@ public:
     // Lets the first `passes` matching calls through before failing.
     Fault& After(int passes);
 
-    int Seen() const { return m_seen; }      // matching calls so far
-    int Failed() const { return m_failed; }  // of which failed
+    int Seen() const { return m_seen; }     // matching calls so far
+    int Failed() const { return m_failed; } // of which failed
 
 private:
     friend class FaultScope;
@@ -43,16 +43,16 @@ private:
     friend bool CheckCreateFault(const std::string&, HRESULT&, CString&);
     bool Take(HRESULT& code, CString& description);
 
-    bool m_create = false;  // object creation by ProgID rather than a member call
+    bool m_create = false; // object creation by ProgID rather than a member call
     std::string m_progId;
     ObjectKind m_kind = ObjectKind::Application;
     DISPID m_member = kAnyMember;
-    int m_folderType = 0;  // 0: any
+    int m_folderType = 0; // 0: any
     std::optional<std::string> m_mailbox;
     HRESULT m_code = E_FAIL;
     CString m_description;
     int m_passes = 0;
-    int m_times = -1;  // -1: always
+    int m_times = -1; // -1: always
     int m_seen = 0;
     int m_failed = 0;
 };
@@ -87,7 +87,7 @@ struct RecordedCall {
     std::string mailbox;
     DISPID member;
     WORD flags;
-    HRESULT result;  // S_OK, DISP_E_EXCEPTION or the call error
+    HRESULT result; // S_OK, DISP_E_EXCEPTION or the call error
 };
 
 // Records every member call made while it exists (nested recorders each see every call).
@@ -111,4 +111,4 @@ private:
 
 void RecordCall(const ObjectContext& context, DISPID member, WORD flags, HRESULT result);
 
-}  // namespace automation
+} // namespace automation

@@ -1,11 +1,11 @@
 // Parsing and matching of restriction filters and sort keys.
 #include "Filter.h"
 
+#include "OleDate.h"
+
 #include <algorithm>
 #include <charconv>
 #include <ctime>
-
-#include "OleDate.h"
 
 namespace automation {
 
@@ -17,7 +17,7 @@ struct PropertyInfo {
     const char* name;
     ItemProperty property;
     ValueType type;
-    bool task;  // tasks have it too (every property is an appointment's)
+    bool task; // tasks have it too (every property is an appointment's)
 };
 
 constexpr PropertyInfo kProperties[] = {
@@ -27,15 +27,18 @@ constexpr PropertyInfo kProperties[] = {
     {"Subject", ItemProperty::Subject, ValueType::Text, true},
     {"Location", ItemProperty::Location, ValueType::Text, false},
     {"ReminderSet", ItemProperty::ReminderSet, ValueType::Boolean, true},
-    {"ReminderMinutesBeforeStart", ItemProperty::ReminderMinutesBeforeStart, ValueType::Integer, false},
+    {"ReminderMinutesBeforeStart", ItemProperty::ReminderMinutesBeforeStart, ValueType::Integer,
+     false},
     {"IsRecurring", ItemProperty::IsRecurring, ValueType::Boolean, false},
 };
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 int CompareNoCase(std::string_view a, std::string_view b) {
@@ -80,15 +83,23 @@ struct Value {
 
 Value ValueOf(ItemProperty property, const mail::Appointment& a) {
     switch (property) {
-    case ItemProperty::Start: return {a.start};
-    case ItemProperty::End: return {a.end};
+    case ItemProperty::Start:
+        return {a.start};
+    case ItemProperty::End:
+        return {a.end};
     case ItemProperty::ReminderTime:
-        return {a.reminderSet ? a.start - int64_t(a.reminderMinutesBeforeStart) * 60 : kNoneInstant};
-    case ItemProperty::Subject: return {0, &a.subject};
-    case ItemProperty::Location: return {0, &a.location};
-    case ItemProperty::ReminderSet: return {a.reminderSet};
-    case ItemProperty::ReminderMinutesBeforeStart: return {a.reminderMinutesBeforeStart};
-    case ItemProperty::IsRecurring: return {a.isRecurring};
+        return {a.reminderSet ? a.start - int64_t(a.reminderMinutesBeforeStart) * 60
+                              : kNoneInstant};
+    case ItemProperty::Subject:
+        return {0, &a.subject};
+    case ItemProperty::Location:
+        return {0, &a.location};
+    case ItemProperty::ReminderSet:
+        return {a.reminderSet};
+    case ItemProperty::ReminderMinutesBeforeStart:
+        return {a.reminderMinutesBeforeStart};
+    case ItemProperty::IsRecurring:
+        return {a.isRecurring};
     }
     return {};
 }
@@ -96,10 +107,14 @@ Value ValueOf(ItemProperty property, const mail::Appointment& a) {
 // Only the properties FindProperty allows for tasks are ever asked for.
 Value ValueOf(ItemProperty property, const mail::Task& t) {
     switch (property) {
-    case ItemProperty::ReminderTime: return {t.reminderSet ? t.reminderTime : kNoneInstant};
-    case ItemProperty::Subject: return {0, &t.subject};
-    case ItemProperty::ReminderSet: return {t.reminderSet};
-    default: return {kNoneInstant};
+    case ItemProperty::ReminderTime:
+        return {t.reminderSet ? t.reminderTime : kNoneInstant};
+    case ItemProperty::Subject:
+        return {0, &t.subject};
+    case ItemProperty::ReminderSet:
+        return {t.reminderSet};
+    default:
+        return {kNoneInstant};
     }
 }
 
@@ -136,10 +151,11 @@ bool Take(std::string_view& s, char c) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 MinuteSpan LocalMinuteSpan(const LocalMinute& m) {
-    const int64_t wall = DaysFromCivil(m.year, m.month, m.day) * 86400 + m.hour * 3600 + m.minute * 60;
+    const int64_t wall =
+        DaysFromCivil(m.year, m.month, m.day) * 86400 + m.hour * 3600 + m.minute * 60;
     // Every offset from UTC that the zone uses a day around the minute; a zone changes at most
     // once in that time.
     int64_t offsets[3];
@@ -163,7 +179,7 @@ MinuteSpan LocalMinuteSpan(const LocalMinute& m) {
     int64_t low = std::min(wall - offsets[0], wall - offsets[2]);
     int64_t high = std::max(wall - offsets[0], wall - offsets[2]);
     if (WallSeconds(high) <= wall)
-        return MinuteSpan{wall - offsets[1], wall - offsets[1] + 59};  // no change found: UTC-like
+        return MinuteSpan{wall - offsets[1], wall - offsets[1] + 59}; // no change found: UTC-like
     while (low < high) {
         const int64_t mid = low + (high - low) / 2;
         if (WallSeconds(mid) > wall)
@@ -177,7 +193,8 @@ MinuteSpan LocalMinuteSpan(const LocalMinute& m) {
 bool ParseDateLiteral(std::string_view text, LocalMinute& out) {
     std::string_view s = Trim(text);
     LocalMinute m;
-    if (!ReadNumber(s, 1, 2, m.month) || !Take(s, '/') || !ReadNumber(s, 1, 2, m.day) || !Take(s, '/'))
+    if (!ReadNumber(s, 1, 2, m.month) || !Take(s, '/') || !ReadNumber(s, 1, 2, m.day) ||
+        !Take(s, '/'))
         return false;
     const std::size_t before = s.size();
     if (!ReadNumber(s, 2, 4, m.year))
@@ -187,13 +204,14 @@ bool ParseDateLiteral(std::string_view text, LocalMinute& out) {
         m.year += m.year < 69 ? 2000 : 1900;
     else if (yearDigits != 4)
         return false;
-    if (m.year < 100 || m.month < 1 || m.month > 12 || m.day < 1 || m.day > DaysInMonth(m.year, m.month))
+    if (m.year < 100 || m.month < 1 || m.month > 12 || m.day < 1 ||
+        m.day > DaysInMonth(m.year, m.month))
         return false;
     if (!s.empty()) {
         const std::size_t spaced = s.size();
         s = Trim(s);
         if (s.size() == spaced)
-            return false;  // the time must be set apart from the date
+            return false; // the time must be set apart from the date
         if (!ReadNumber(s, 1, 2, m.hour) || !Take(s, ':') || !ReadNumber(s, 2, 2, m.minute))
             return false;
         s = Trim(s);
@@ -299,7 +317,8 @@ private:
             return true;
         case ValueType::Boolean:
             if (c.op != Op::Equal && c.op != Op::NotEqual) {
-                m_error = "The operator in the condition cannot be used with \"" + CString(name) + "\".";
+                m_error =
+                    "The operator in the condition cannot be used with \"" + CString(name) + "\".";
                 return false;
             }
             if (!quoted && EqualNoCase(value, "true"))
@@ -355,7 +374,8 @@ private:
             return false;
         }
         std::size_t end = m_pos;
-        while (end < m_text.size() && m_text[end] != ' ' && m_text[end] != '\t' && m_text[end] != '[')
+        while (end < m_text.size() && m_text[end] != ' ' && m_text[end] != '\t' &&
+               m_text[end] != '[')
             ++end;
         if (end == m_pos)
             return false;
@@ -380,8 +400,8 @@ private:
     std::size_t m_pos = 0;
 };
 
-std::optional<RestrictionFilter> RestrictionFilter::Parse(std::string_view text, ItemClass itemClass,
-                                                          CString& error) {
+std::optional<RestrictionFilter> RestrictionFilter::Parse(std::string_view text,
+                                                          ItemClass itemClass, CString& error) {
     RestrictionFilter filter;
     FilterParser parser(text, itemClass, error);
     if (!parser.Parse(filter.m_conditions))
@@ -389,25 +409,37 @@ std::optional<RestrictionFilter> RestrictionFilter::Parse(std::string_view text,
     for (const Condition& c : filter.m_conditions) {
         if (c.property != ItemProperty::Start)
             continue;
-        auto raiseFrom = [&](int64_t t) { filter.m_startFrom = std::max(filter.m_startFrom.value_or(t), t); };
-        auto lowerTo = [&](int64_t t) { filter.m_startTo = std::min(filter.m_startTo.value_or(t), t); };
+        auto raiseFrom = [&](int64_t t) {
+            filter.m_startFrom = std::max(filter.m_startFrom.value_or(t), t);
+        };
+        auto lowerTo = [&](int64_t t) {
+            filter.m_startTo = std::min(filter.m_startTo.value_or(t), t);
+        };
         switch (c.op) {
-        case Op::GreaterEqual: raiseFrom(c.date.first); break;
-        case Op::Greater: raiseFrom(c.date.last + 1); break;
-        case Op::LessEqual: lowerTo(c.date.last); break;
-        case Op::Less: lowerTo(c.date.first - 1); break;
+        case Op::GreaterEqual:
+            raiseFrom(c.date.first);
+            break;
+        case Op::Greater:
+            raiseFrom(c.date.last + 1);
+            break;
+        case Op::LessEqual:
+            lowerTo(c.date.last);
+            break;
+        case Op::Less:
+            lowerTo(c.date.first - 1);
+            break;
         case Op::Equal:
             raiseFrom(c.date.first);
             lowerTo(c.date.last);
             break;
-        case Op::NotEqual: break;
+        case Op::NotEqual:
+            break;
         }
     }
     return filter;
 }
 
-template <class Item>
-bool RestrictionFilter::MatchesItem(const Item& item) const {
+template <class Item> bool RestrictionFilter::MatchesItem(const Item& item) const {
     for (const Condition& c : m_conditions) {
         const ValueType type = TypeOf(c.property);
         const Value v = ValueOf(c.property, item);
@@ -415,23 +447,47 @@ bool RestrictionFilter::MatchesItem(const Item& item) const {
         if (type == ValueType::Date) {
             const bool equal = v.number >= c.date.first && v.number <= c.date.last;
             switch (c.op) {
-            case Op::GreaterEqual: match = v.number >= c.date.first; break;
-            case Op::Greater: match = v.number > c.date.last; break;
-            case Op::LessEqual: match = v.number <= c.date.last; break;
-            case Op::Less: match = v.number < c.date.first; break;
-            case Op::Equal: match = equal; break;
-            default: match = !equal; break;
+            case Op::GreaterEqual:
+                match = v.number >= c.date.first;
+                break;
+            case Op::Greater:
+                match = v.number > c.date.last;
+                break;
+            case Op::LessEqual:
+                match = v.number <= c.date.last;
+                break;
+            case Op::Less:
+                match = v.number < c.date.first;
+                break;
+            case Op::Equal:
+                match = equal;
+                break;
+            default:
+                match = !equal;
+                break;
             }
         } else {
             const Value literal{c.number, &c.text};
             const int r = Compare(type, v, literal);
             switch (c.op) {
-            case Op::GreaterEqual: match = r >= 0; break;
-            case Op::Greater: match = r > 0; break;
-            case Op::LessEqual: match = r <= 0; break;
-            case Op::Less: match = r < 0; break;
-            case Op::Equal: match = r == 0; break;
-            default: match = r != 0; break;
+            case Op::GreaterEqual:
+                match = r >= 0;
+                break;
+            case Op::Greater:
+                match = r > 0;
+                break;
+            case Op::LessEqual:
+                match = r <= 0;
+                break;
+            case Op::Less:
+                match = r < 0;
+                break;
+            case Op::Equal:
+                match = r == 0;
+                break;
+            default:
+                match = r != 0;
+                break;
             }
         }
         if (!match)
@@ -440,10 +496,15 @@ bool RestrictionFilter::MatchesItem(const Item& item) const {
     return true;
 }
 
-bool RestrictionFilter::Matches(const mail::Appointment& item) const { return MatchesItem(item); }
-bool RestrictionFilter::Matches(const mail::Task& item) const { return MatchesItem(item); }
+bool RestrictionFilter::Matches(const mail::Appointment& item) const {
+    return MatchesItem(item);
+}
+bool RestrictionFilter::Matches(const mail::Task& item) const {
+    return MatchesItem(item);
+}
 
-bool ParseSortProperty(std::string_view text, ItemClass itemClass, ItemProperty& out, CString& error) {
+bool ParseSortProperty(std::string_view text, ItemClass itemClass, ItemProperty& out,
+                       CString& error) {
     const std::string_view key = Trim(text);
     const PropertyInfo* property = nullptr;
     if (key.size() >= 2 && key.front() == '[' && key.back() == ']')
@@ -464,4 +525,4 @@ bool PropertyLess(ItemProperty property, const mail::Task& a, const mail::Task& 
     return Compare(TypeOf(property), ValueOf(property, a), ValueOf(property, b)) < 0;
 }
 
-}  // namespace automation
+} // namespace automation

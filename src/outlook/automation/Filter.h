@@ -1,27 +1,27 @@
 // Restriction filters of Items.Find and the sort keys of Items.Sort, over the store's items.
 #pragma once
 
+#include "core/CString.h"
+#include "mailsystem/MailSystem.h"
+
 #include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
-
-#include "core/CString.h"
-#include "mailsystem/MailSystem.h"
 
 namespace automation {
 
 enum class ItemClass { Appointment, Task };
 
 enum class ItemProperty {
-    Start,          // date; a task has none
-    End,            // date; appointments only
-    ReminderTime,   // date; an appointment's start minus its lead; none without a reminder
-    Subject,        // text
-    Location,       // text; appointments only
-    ReminderSet,    // Boolean
-    ReminderMinutesBeforeStart,  // integer; appointments only
-    IsRecurring,    // Boolean; appointments only
+    Start,        // date; a task has none
+    End,          // date; appointments only
+    ReminderTime, // date; an appointment's start minus its lead; none without a reminder
+    Subject,      // text
+    Location,     // text; appointments only
+    ReminderSet,  // Boolean
+    ReminderMinutesBeforeStart, // integer; appointments only
+    IsRecurring,                // Boolean; appointments only
 };
 
 // The instant (seconds since 1970) a date property without a value compares as: Outlook's
@@ -75,14 +75,13 @@ private:
     struct Condition {
         ItemProperty property;
         Op op;
-        MinuteSpan date;     // date properties
-        int64_t number = 0;  // integers; Booleans as 0 or 1
-        CString text;        // texts
+        MinuteSpan date;    // date properties
+        int64_t number = 0; // integers; Booleans as 0 or 1
+        CString text;       // texts
     };
     friend class FilterParser;
 
-    template <class Item>
-    bool MatchesItem(const Item& item) const;
+    template <class Item> bool MatchesItem(const Item& item) const;
 
     std::vector<Condition> m_conditions;
     std::optional<int64_t> m_startFrom, m_startTo;
@@ -90,10 +89,11 @@ private:
 
 // Reads a sort key such as "[Start]"; false, with a description, for a property the items do not
 // have.
-bool ParseSortProperty(std::string_view text, ItemClass itemClass, ItemProperty& out, CString& error);
+bool ParseSortProperty(std::string_view text, ItemClass itemClass, ItemProperty& out,
+                       CString& error);
 // Strict order of two items by the property (dates and numbers ascending, texts without regard
 // to ASCII case, false before true).
 bool PropertyLess(ItemProperty property, const mail::Appointment& a, const mail::Appointment& b);
 bool PropertyLess(ItemProperty property, const mail::Task& a, const mail::Task& b);
 
-}  // namespace automation
+} // namespace automation

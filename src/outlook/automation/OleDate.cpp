@@ -22,7 +22,7 @@ int DaysInMonth(int64_t year, int month) {
     return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
-}  // namespace automation
+} // namespace automation
 
 namespace {
 
@@ -57,7 +57,7 @@ DATE ToDate(int64_t daysSince1970, int secondOfDay) {
     return days < 0 ? days - fraction : days + fraction;
 }
 
-}  // namespace
+} // namespace
 
 bool VariantTimeToLocalTime(DATE date, OleLocalTime& out) {
     if (std::isnan(date) || date <= kOleDateMin - 1.0 || date >= kOleDateMax + 1.0)
@@ -76,7 +76,7 @@ bool VariantTimeToLocalTime(DATE date, OleLocalTime& out) {
     t.hour = int(second / 3600);
     t.minute = int(second / 60 % 60);
     t.second = int(second % 60);
-    t.dayOfWeek = int(((day % 7) + 7 + 4) % 7);  // 1 January 1970 was a Thursday
+    t.dayOfWeek = int(((day % 7) + 7 + 4) % 7); // 1 January 1970 was a Thursday
     out = t;
     return true;
 }

@@ -1,25 +1,25 @@
 // Automation dates: conversions to and from broken-down local time, instants and DOS dates.
 #pragma once
 
-#include <cstdint>
-#include <optional>
-
 #include "OleTypes.h"
 #include "core/CTime.h"
 
+#include <cstdint>
+#include <optional>
+
 // A broken-down local date and time, as SYSTEMTIME holds it (without milliseconds).
 struct OleLocalTime {
-    int year = 0;       // 100 to 9999
-    int month = 0;      // 1 to 12
-    int day = 0;        // 1 to the month's length
-    int hour = 0;       // 0 to 23
-    int minute = 0;     // 0 to 59
-    int second = 0;     // 0 to 59
-    int dayOfWeek = 0;  // 0 Sunday to 6 Saturday; filled on output, ignored on input
+    int year = 0;      // 100 to 9999
+    int month = 0;     // 1 to 12
+    int day = 0;       // 1 to the month's length
+    int hour = 0;      // 0 to 23
+    int minute = 0;    // 0 to 59
+    int second = 0;    // 0 to 59
+    int dayOfWeek = 0; // 0 Sunday to 6 Saturday; filled on output, ignored on input
 };
 
-inline constexpr DATE kOleDateMin = -657434.0;  // 1 January 100 00:00
-inline constexpr DATE kOleDateMax = 2958465.0;  // 31 December 9999 00:00; its fraction may follow
+inline constexpr DATE kOleDateMin = -657434.0; // 1 January 100 00:00
+inline constexpr DATE kOleDateMax = 2958465.0; // 31 December 9999 00:00; its fraction may follow
 // Outlook's "None" date (1 January 4501), what a date property without a value reads as.
 inline constexpr DATE kOleDateNone = 949998.0;
 
@@ -51,4 +51,4 @@ int64_t DaysFromCivil(int64_t year, int month, int day);
 // 28 to 31; `month` 1 to 12.
 int DaysInMonth(int64_t year, int month);
 
-}  // namespace automation
+} // namespace automation

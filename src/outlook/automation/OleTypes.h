@@ -1,12 +1,12 @@
 // The automation vocabulary: status codes, dispatch flags, variants and the IDispatch interface.
 #pragma once
 
+#include "core/CString.h"
+
 #include <cstdint>
 #include <span>
 #include <utility>
 #include <variant>
-
-#include "core/CString.h"
 
 using HRESULT = int32_t;
 using SCODE = HRESULT;
@@ -19,8 +19,12 @@ using WORD = uint16_t;
 using VARTYPE = uint16_t;
 using LPCTSTR = const char*;
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 // Status codes that the layer produces; SystemMessageText knows a text for each.
 inline constexpr HRESULT S_OK = 0;
@@ -70,7 +74,7 @@ inline constexpr VARTYPE VT_BOOL = 11;
 struct EXCEPINFO {
     WORD wCode = 0;
     CString bstrSource;
-    CString bstrDescription;  // may be empty
+    CString bstrDescription; // may be empty
     SCODE scode = 0;
 };
 
@@ -104,7 +108,7 @@ namespace automation {
 void AddRef(IDispatch* object);
 void Release(IDispatch* object);
 
-}  // namespace automation
+} // namespace automation
 
 // An owned reference to an object, or none.
 class DispatchPtr {
@@ -117,8 +121,12 @@ public:
         automation::AddRef(object);
         return DispatchPtr(object);
     }
-    DispatchPtr(const DispatchPtr& other) : m_object(other.m_object) { automation::AddRef(m_object); }
-    DispatchPtr(DispatchPtr&& other) noexcept : m_object(other.m_object) { other.m_object = nullptr; }
+    DispatchPtr(const DispatchPtr& other) : m_object(other.m_object) {
+        automation::AddRef(m_object);
+    }
+    DispatchPtr(DispatchPtr&& other) noexcept : m_object(other.m_object) {
+        other.m_object = nullptr;
+    }
     DispatchPtr& operator=(DispatchPtr other) noexcept {
         std::swap(m_object, other.m_object);
         return *this;
@@ -156,7 +164,8 @@ public:
     VARTYPE vt() const;
     bool IsEmpty() const { return m_value.index() == 0; }
 
-    // The value of each type; calling the wrong one is a programming error (std::bad_variant_access).
+    // The value of each type; calling the wrong one is a programming error
+    // (std::bad_variant_access).
     bool boolVal() const { return std::get<bool>(m_value); }
     int32_t lVal() const { return std::get<int32_t>(m_value); }
     const CString& bstrVal() const { return std::get<CString>(m_value); }

@@ -5,18 +5,18 @@
 
 namespace outlook_id {
 
-inline constexpr DISPID kGetNamespace = 0x110;             // Application
-inline constexpr DISPID kLogon = 0x2105;                   // NameSpace
-inline constexpr DISPID kLogoff = 0x2106;                  // NameSpace
-inline constexpr DISPID kCreateRecipient = 0x210A;         // NameSpace
-inline constexpr DISPID kGetSharedDefaultFolder = 0x210C;  // NameSpace
-inline constexpr DISPID kResolve = 0x71;                   // Recipient
-inline constexpr DISPID kItems = 0x3100;                   // MAPIFolder, read
+inline constexpr DISPID kGetNamespace = 0x110;            // Application
+inline constexpr DISPID kLogon = 0x2105;                  // NameSpace
+inline constexpr DISPID kLogoff = 0x2106;                 // NameSpace
+inline constexpr DISPID kCreateRecipient = 0x210A;        // NameSpace
+inline constexpr DISPID kGetSharedDefaultFolder = 0x210C; // NameSpace
+inline constexpr DISPID kResolve = 0x71;                  // Recipient
+inline constexpr DISPID kItems = 0x3100;                  // MAPIFolder, read
 
 // Items: two identifier sets; the alternate one is tried first, the standard one second.
 inline constexpr DISPID kSortAlternate = 0xCD;
 inline constexpr DISPID kSortStandard = 0x61;
-inline constexpr DISPID kIncludeRecurrences = 0xCE;  // read and write
+inline constexpr DISPID kIncludeRecurrences = 0xCE; // read and write
 inline constexpr DISPID kFindAlternate = 0xCB;
 inline constexpr DISPID kFindStandard = 0x62;
 inline constexpr DISPID kFindNextAlternate = 0xCC;
@@ -55,4 +55,4 @@ inline constexpr int32_t olRecursMonthNth = 3;
 inline constexpr int32_t olRecursYearly = 5;
 inline constexpr int32_t olRecursYearNth = 6;
 
-}  // namespace outlook_id
+} // namespace outlook_id

@@ -12,10 +12,13 @@ void _NameSpace::Logon(const COleVariant& profile, const COleVariant& password,
     InvokeHelper(kLogon, DISPATCH_METHOD, {profile, password, showDialog, newSession});
 }
 
-void _NameSpace::Logoff() { InvokeHelper(kLogoff, DISPATCH_METHOD); }
+void _NameSpace::Logoff() {
+    InvokeHelper(kLogoff, DISPATCH_METHOD);
+}
 
 LPDISPATCH _NameSpace::CreateRecipient(LPCTSTR recipientName) {
-    return ToDispatch(InvokeHelper(kCreateRecipient, DISPATCH_METHOD, {COleVariant(recipientName)}));
+    return ToDispatch(
+        InvokeHelper(kCreateRecipient, DISPATCH_METHOD, {COleVariant(recipientName)}));
 }
 
 LPDISPATCH _NameSpace::GetSharedDefaultFolder(LPDISPATCH recipient, int32_t folderType) {
@@ -23,15 +26,18 @@ LPDISPATCH _NameSpace::GetSharedDefaultFolder(LPDISPATCH recipient, int32_t fold
                                    {COleVariant(recipient), COleVariant(folderType)}));
 }
 
-bool Recipient::Resolve() { return ToBool(InvokeHelper(kResolve, DISPATCH_METHOD)); }
+bool Recipient::Resolve() {
+    return ToBool(InvokeHelper(kResolve, DISPATCH_METHOD));
+}
 
-LPDISPATCH MAPIFolder::GetItems() { return ToDispatch(GetProperty(kItems)); }
+LPDISPATCH MAPIFolder::GetItems() {
+    return ToDispatch(GetProperty(kItems));
+}
 
 namespace {
 
 // The alternate identifier first; any failure of it is forgotten and the standard one tried.
-template <class Call>
-auto AlternateThenStandard(DISPID alternate, DISPID standard, Call call) {
+template <class Call> auto AlternateThenStandard(DISPID alternate, DISPID standard, Call call) {
     try {
         return call(alternate);
     } catch (const COleDispatchException&) {
@@ -40,7 +46,7 @@ auto AlternateThenStandard(DISPID alternate, DISPID standard, Call call) {
     return call(standard);
 }
 
-}  // namespace
+} // namespace
 
 void _Items::Sort(LPCTSTR property, const COleVariant& descending) {
     AlternateThenStandard(kSortAlternate, kSortStandard,
@@ -51,7 +57,9 @@ void _Items::Sort(LPCTSTR property, const COleVariant& descending, DISPID id) {
     InvokeHelper(id, DISPATCH_METHOD, {COleVariant(property), descending});
 }
 
-bool _Items::GetIncludeRecurrences() { return ToBool(GetProperty(kIncludeRecurrences)); }
+bool _Items::GetIncludeRecurrences() {
+    return ToBool(GetProperty(kIncludeRecurrences));
+}
 
 void _Items::SetIncludeRecurrences(bool include) {
     SetProperty(kIncludeRecurrences, COleVariant(include));
@@ -71,28 +79,60 @@ LPDISPATCH _Items::FindNext() {
                                  [&](DISPID id) { return FindNext(id); });
 }
 
-LPDISPATCH _Items::FindNext(DISPID id) { return ToDispatch(InvokeHelper(id, DISPATCH_METHOD)); }
+LPDISPATCH _Items::FindNext(DISPID id) {
+    return ToDispatch(InvokeHelper(id, DISPATCH_METHOD));
+}
 
-bool _AppointmentItem::GetReminderSet() { return ToBool(GetProperty(kReminderSet)); }
-CString _AppointmentItem::GetSubject() { return ToString(GetProperty(kSubject)); }
-CString _AppointmentItem::GetLocation() { return ToString(GetProperty(kLocation)); }
-DATE _AppointmentItem::GetStart() { return ToDate(GetProperty(kStart)); }
-DATE _AppointmentItem::GetEnd() { return ToDate(GetProperty(kEnd)); }
+bool _AppointmentItem::GetReminderSet() {
+    return ToBool(GetProperty(kReminderSet));
+}
+CString _AppointmentItem::GetSubject() {
+    return ToString(GetProperty(kSubject));
+}
+CString _AppointmentItem::GetLocation() {
+    return ToString(GetProperty(kLocation));
+}
+DATE _AppointmentItem::GetStart() {
+    return ToDate(GetProperty(kStart));
+}
+DATE _AppointmentItem::GetEnd() {
+    return ToDate(GetProperty(kEnd));
+}
 int32_t _AppointmentItem::GetReminderMinutesBeforeStart() {
     return ToLong(GetProperty(kReminderMinutesBeforeStart));
 }
-bool _AppointmentItem::GetIsRecurring() { return ToBool(GetProperty(kIsRecurring)); }
+bool _AppointmentItem::GetIsRecurring() {
+    return ToBool(GetProperty(kIsRecurring));
+}
 LPDISPATCH _AppointmentItem::GetRecurrencePattern() {
     return ToDispatch(InvokeHelper(kGetRecurrencePattern, DISPATCH_METHOD));
 }
 
-bool _TaskItem::GetReminderSet() { return ToBool(GetProperty(kReminderSet)); }
-CString _TaskItem::GetSubject() { return ToString(GetProperty(kSubject)); }
-DATE _TaskItem::GetReminderTime() { return ToDate(GetProperty(kReminderTime)); }
+bool _TaskItem::GetReminderSet() {
+    return ToBool(GetProperty(kReminderSet));
+}
+CString _TaskItem::GetSubject() {
+    return ToString(GetProperty(kSubject));
+}
+DATE _TaskItem::GetReminderTime() {
+    return ToDate(GetProperty(kReminderTime));
+}
 
-int32_t RecurrencePattern::GetRecurrenceType() { return ToLong(GetProperty(kRecurrenceType)); }
-int32_t RecurrencePattern::GetInterval() { return ToLong(GetProperty(kInterval)); }
-int32_t RecurrencePattern::GetInstance() { return ToLong(GetProperty(kInstance)); }
-int32_t RecurrencePattern::GetDayOfWeekMask() { return ToLong(GetProperty(kDayOfWeekMask)); }
-int32_t RecurrencePattern::GetDayOfMonth() { return ToLong(GetProperty(kDayOfMonth)); }
-int32_t RecurrencePattern::GetMonthOfYear() { return ToLong(GetProperty(kMonthOfYear)); }
+int32_t RecurrencePattern::GetRecurrenceType() {
+    return ToLong(GetProperty(kRecurrenceType));
+}
+int32_t RecurrencePattern::GetInterval() {
+    return ToLong(GetProperty(kInterval));
+}
+int32_t RecurrencePattern::GetInstance() {
+    return ToLong(GetProperty(kInstance));
+}
+int32_t RecurrencePattern::GetDayOfWeekMask() {
+    return ToLong(GetProperty(kDayOfWeekMask));
+}
+int32_t RecurrencePattern::GetDayOfMonth() {
+    return ToLong(GetProperty(kDayOfMonth));
+}
+int32_t RecurrencePattern::GetMonthOfYear() {
+    return ToLong(GetProperty(kMonthOfYear));
+}

@@ -10,15 +10,15 @@
 class _Application : public COleDispatchDriver {
 public:
     using COleDispatchDriver::COleDispatchDriver;
-    LPDISPATCH GetNamespace(LPCTSTR type);  // "MAPI"
+    LPDISPATCH GetNamespace(LPCTSTR type); // "MAPI"
 };
 
 class _NameSpace : public COleDispatchDriver {
 public:
     using COleDispatchDriver::COleDispatchDriver;
     // Profile name (empty: the default profile), password, ShowDialog, NewSession.
-    void Logon(const COleVariant& profile, const COleVariant& password, const COleVariant& showDialog,
-               const COleVariant& newSession);
+    void Logon(const COleVariant& profile, const COleVariant& password,
+               const COleVariant& showDialog, const COleVariant& newSession);
     void Logoff();
     LPDISPATCH CreateRecipient(LPCTSTR recipientName);
     // `recipient` is not taken over; folderType outlook_id::olFolderCalendar or olFolderTasks.
@@ -71,7 +71,7 @@ public:
     using COleDispatchDriver::COleDispatchDriver;
     bool GetReminderSet();
     CString GetSubject();
-    DATE GetReminderTime();  // kOleDateNone when the task has no reminder
+    DATE GetReminderTime(); // kOleDateNone when the task has no reminder
 };
 
 class RecurrencePattern : public COleDispatchDriver {

@@ -1,17 +1,16 @@
 // The served Outlook objects: session, recipients, folders, item collections and items.
 #include "OutlookServer.h"
 
-#include <strings.h>
-
-#include <algorithm>
-#include <optional>
-#include <vector>
-
 #include "DispatchObject.h"
 #include "OleDate.h"
 #include "OutlookDispIds.h"
 #include "core/Clock.h"
 #include "mailsystem/Profiles.h"
+
+#include <algorithm>
+#include <optional>
+#include <strings.h>
+#include <vector>
 
 namespace automation {
 
@@ -24,7 +23,9 @@ MailSystemOpener& CurrentOpener() {
     return opener;
 }
 
-COleVariant Nothing() { return COleVariant(DispatchPtr()); }
+COleVariant Nothing() {
+    return COleVariant(DispatchPtr());
+}
 
 COleVariant DateOf(int64_t instant) {
     DATE date = 0;
@@ -39,16 +40,30 @@ public:
         : DispatchObject(std::move(context)), m_pattern(pattern) {}
 
 private:
-    COleVariant InvokeMember(DISPID member, WORD flags, std::span<const COleVariant> args) override {
+    COleVariant InvokeMember(DISPID member, WORD flags,
+                             std::span<const COleVariant> args) override {
         const int32_t* value = nullptr;
         switch (member) {
-        case kRecurrenceType: value = &m_pattern.recurrenceType; break;
-        case kInterval: value = &m_pattern.interval; break;
-        case kInstance: value = &m_pattern.instance; break;
-        case kDayOfWeekMask: value = &m_pattern.dayOfWeekMask; break;
-        case kDayOfMonth: value = &m_pattern.dayOfMonth; break;
-        case kMonthOfYear: value = &m_pattern.monthOfYear; break;
-        default: ThrowCallError(DISP_E_MEMBERNOTFOUND);
+        case kRecurrenceType:
+            value = &m_pattern.recurrenceType;
+            break;
+        case kInterval:
+            value = &m_pattern.interval;
+            break;
+        case kInstance:
+            value = &m_pattern.instance;
+            break;
+        case kDayOfWeekMask:
+            value = &m_pattern.dayOfWeekMask;
+            break;
+        case kDayOfMonth:
+            value = &m_pattern.dayOfMonth;
+            break;
+        case kMonthOfYear:
+            value = &m_pattern.monthOfYear;
+            break;
+        default:
+            ThrowCallError(DISP_E_MEMBERNOTFOUND);
         }
         ExpectGet(flags, args);
         return COleVariant(*value);
@@ -63,13 +78,15 @@ public:
         : DispatchObject(std::move(context)), m_item(std::move(item)) {}
 
 private:
-    COleVariant InvokeMember(DISPID member, WORD flags, std::span<const COleVariant> args) override {
+    COleVariant InvokeMember(DISPID member, WORD flags,
+                             std::span<const COleVariant> args) override {
         if (member == kGetRecurrencePattern) {
             ExpectMethod(flags);
             ExpectArgs(args, 0);
             ObjectContext context = Context();
             context.kind = ObjectKind::RecurrencePattern;
-            return COleVariant(DispatchPtr::Attach(new PatternObject(std::move(context), m_item.pattern)));
+            return COleVariant(
+                DispatchPtr::Attach(new PatternObject(std::move(context), m_item.pattern)));
         }
         switch (member) {
         case kReminderSet:
@@ -78,18 +95,27 @@ private:
         case kStart:
         case kEnd:
         case kReminderMinutesBeforeStart:
-        case kIsRecurring: break;
-        default: ThrowCallError(DISP_E_MEMBERNOTFOUND);
+        case kIsRecurring:
+            break;
+        default:
+            ThrowCallError(DISP_E_MEMBERNOTFOUND);
         }
         ExpectGet(flags, args);
         switch (member) {
-        case kReminderSet: return COleVariant(m_item.reminderSet);
-        case kSubject: return COleVariant(m_item.subject);
-        case kLocation: return COleVariant(m_item.location);
-        case kStart: return DateOf(m_item.start);
-        case kEnd: return DateOf(m_item.end);
-        case kReminderMinutesBeforeStart: return COleVariant(m_item.reminderMinutesBeforeStart);
-        default: return COleVariant(m_item.isRecurring);
+        case kReminderSet:
+            return COleVariant(m_item.reminderSet);
+        case kSubject:
+            return COleVariant(m_item.subject);
+        case kLocation:
+            return COleVariant(m_item.location);
+        case kStart:
+            return DateOf(m_item.start);
+        case kEnd:
+            return DateOf(m_item.end);
+        case kReminderMinutesBeforeStart:
+            return COleVariant(m_item.reminderMinutesBeforeStart);
+        default:
+            return COleVariant(m_item.isRecurring);
         }
     }
 
@@ -102,7 +128,8 @@ public:
         : DispatchObject(std::move(context)), m_item(std::move(item)) {}
 
 private:
-    COleVariant InvokeMember(DISPID member, WORD flags, std::span<const COleVariant> args) override {
+    COleVariant InvokeMember(DISPID member, WORD flags,
+                             std::span<const COleVariant> args) override {
         if (member != kReminderSet && member != kSubject && member != kReminderTime)
             ThrowCallError(DISP_E_MEMBERNOTFOUND);
         ExpectGet(flags, args);
@@ -119,14 +146,17 @@ private:
 // A folder's items. Find reads the store once and keeps the matches; FindNext walks them.
 class ItemsObject final : public DispatchObject {
 public:
-    ItemsObject(ObjectContext context, std::shared_ptr<mail::MailSystem> store, mail::AddressEntry mailbox)
-        : DispatchObject(std::move(context)), m_store(std::move(store)), m_mailbox(std::move(mailbox)) {}
+    ItemsObject(ObjectContext context, std::shared_ptr<mail::MailSystem> store,
+                mail::AddressEntry mailbox)
+        : DispatchObject(std::move(context)), m_store(std::move(store)),
+          m_mailbox(std::move(mailbox)) {}
 
 private:
     bool IsCalendar() const { return Context().folderType == olFolderCalendar; }
     ItemClass Class() const { return IsCalendar() ? ItemClass::Appointment : ItemClass::Task; }
 
-    COleVariant InvokeMember(DISPID member, WORD flags, std::span<const COleVariant> args) override {
+    COleVariant InvokeMember(DISPID member, WORD flags,
+                             std::span<const COleVariant> args) override {
         switch (member) {
         case kSortAlternate:
         case kSortStandard:
@@ -158,7 +188,8 @@ private:
             if (m_next < Count())
                 ++m_next;
             return Current();
-        default: ThrowCallError(DISP_E_MEMBERNOTFOUND);
+        default:
+            ThrowCallError(DISP_E_MEMBERNOTFOUND);
         }
     }
 
@@ -178,30 +209,33 @@ private:
         m_next = 0;
     }
 
-    template <class Item>
-    void Order(std::vector<Item>& items) const {
+    template <class Item> void Order(std::vector<Item>& items) const {
         // The store gives appointments by start and tasks in file order; only another order sorts.
         if (!m_sort || (IsCalendar() && *m_sort == ItemProperty::Start && !m_descending))
             return;
         const ItemProperty property = *m_sort;
         if (m_descending)
-            std::stable_sort(items.begin(), items.end(),
-                             [&](const Item& a, const Item& b) { return PropertyLess(property, b, a); });
+            std::stable_sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+                return PropertyLess(property, b, a);
+            });
         else
-            std::stable_sort(items.begin(), items.end(),
-                             [&](const Item& a, const Item& b) { return PropertyLess(property, a, b); });
+            std::stable_sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+                return PropertyLess(property, a, b);
+            });
     }
 
     void Find(const CString& text) {
         Reset();
         CString error;
-        const std::optional<RestrictionFilter> filter = RestrictionFilter::Parse(text, Class(), error);
+        const std::optional<RestrictionFilter> filter =
+            RestrictionFilter::Parse(text, Class(), error);
         if (!filter)
             ThrowDispatchError(error);
         if (IsCalendar()) {
             const StartRange range = ExpansionRange(*filter, Clock::Now().GetTime());
             std::vector<mail::Appointment> found;
-            if (range.from <= range.to && !m_store->FindAppointments(m_mailbox, range.from, range.to, found, error))
+            if (range.from <= range.to &&
+                !m_store->FindAppointments(m_mailbox, range.from, range.to, found, error))
                 ThrowDispatchError(error);
             for (mail::Appointment& a : found) {
                 // No master items are served: without IncludeRecurrences a series shows nothing.
@@ -230,10 +264,12 @@ private:
         ObjectContext context = Context();
         if (IsCalendar()) {
             context.kind = ObjectKind::AppointmentItem;
-            return COleVariant(DispatchPtr::Attach(new AppointmentObject(std::move(context), m_appointments[m_next])));
+            return COleVariant(DispatchPtr::Attach(
+                new AppointmentObject(std::move(context), m_appointments[m_next])));
         }
         context.kind = ObjectKind::TaskItem;
-        return COleVariant(DispatchPtr::Attach(new TaskObject(std::move(context), m_tasks[m_next])));
+        return COleVariant(
+            DispatchPtr::Attach(new TaskObject(std::move(context), m_tasks[m_next])));
     }
 
     std::shared_ptr<mail::MailSystem> m_store;
@@ -241,24 +277,28 @@ private:
     std::optional<ItemProperty> m_sort;
     bool m_descending = false;
     bool m_includeRecurrences = false;
-    std::vector<mail::Appointment> m_appointments;  // the last Find's matches (calendar)
-    std::vector<mail::Task> m_tasks;                // the last Find's matches (tasks)
-    std::size_t m_next = 0;                         // index of the item Find or FindNext returned
+    std::vector<mail::Appointment> m_appointments; // the last Find's matches (calendar)
+    std::vector<mail::Task> m_tasks;               // the last Find's matches (tasks)
+    std::size_t m_next = 0;                        // index of the item Find or FindNext returned
 };
 
 class FolderObject final : public DispatchObject {
 public:
-    FolderObject(ObjectContext context, std::shared_ptr<mail::MailSystem> store, mail::AddressEntry mailbox)
-        : DispatchObject(std::move(context)), m_store(std::move(store)), m_mailbox(std::move(mailbox)) {}
+    FolderObject(ObjectContext context, std::shared_ptr<mail::MailSystem> store,
+                 mail::AddressEntry mailbox)
+        : DispatchObject(std::move(context)), m_store(std::move(store)),
+          m_mailbox(std::move(mailbox)) {}
 
 private:
-    COleVariant InvokeMember(DISPID member, WORD flags, std::span<const COleVariant> args) override {
+    COleVariant InvokeMember(DISPID member, WORD flags,
+                             std::span<const COleVariant> args) override {
         if (member != kItems)
             ThrowCallError(DISP_E_MEMBERNOTFOUND);
         ExpectGet(flags, args);
         ObjectContext context = Context();
         context.kind = ObjectKind::Items;
-        return COleVariant(DispatchPtr::Attach(new ItemsObject(std::move(context), m_store, m_mailbox)));
+        return COleVariant(
+            DispatchPtr::Attach(new ItemsObject(std::move(context), m_store, m_mailbox)));
     }
 
     std::shared_ptr<mail::MailSystem> m_store;
@@ -280,12 +320,14 @@ public:
     // when the name does not stand for exactly one entry.
     const mail::AddressEntry& Entry() {
         if (!m_entry && Resolve() != Resolution::Found)
-            ThrowDispatchError("The operation failed because the name \"" + m_name + "\" could not be resolved.");
+            ThrowDispatchError("The operation failed because the name \"" + m_name +
+                               "\" could not be resolved.");
         return *m_entry;
     }
 
 private:
-    COleVariant InvokeMember(DISPID member, WORD flags, std::span<const COleVariant> args) override {
+    COleVariant InvokeMember(DISPID member, WORD flags,
+                             std::span<const COleVariant> args) override {
         if (member != kResolve)
             ThrowCallError(DISP_E_MEMBERNOTFOUND);
         ExpectMethod(flags);
@@ -317,9 +359,12 @@ public:
     NameSpaceObject() : DispatchObject(ObjectContext{ObjectKind::NameSpace, 0, {}}) {}
 
 private:
-    COleVariant InvokeMember(DISPID member, WORD flags, std::span<const COleVariant> args) override {
+    COleVariant InvokeMember(DISPID member, WORD flags,
+                             std::span<const COleVariant> args) override {
         switch (member) {
-        case kLogon: Logon(flags, args); return {};
+        case kLogon:
+            Logon(flags, args);
+            return {};
         case kLogoff:
             ExpectMethod(flags);
             ExpectArgs(args, 0);
@@ -335,8 +380,10 @@ private:
                 ThrowDispatchError("A recipient name is required.");
             return COleVariant(DispatchPtr::Attach(new RecipientObject(m_store, std::move(name))));
         }
-        case kGetSharedDefaultFolder: return SharedDefaultFolder(flags, args);
-        default: ThrowCallError(DISP_E_MEMBERNOTFOUND);
+        case kGetSharedDefaultFolder:
+            return SharedDefaultFolder(flags, args);
+        default:
+            ThrowCallError(DISP_E_MEMBERNOTFOUND);
         }
     }
 
@@ -344,7 +391,8 @@ private:
         ExpectMethod(flags);
         ExpectArgs(args, 4);
         // Profile and password may be left out; ShowDialog and NewSession change nothing here.
-        const CString profile = args.size() > 0 && !args[0].IsEmpty() ? StringArg(args, 0) : CString();
+        const CString profile =
+            args.size() > 0 && !args[0].IsEmpty() ? StringArg(args, 0) : CString();
         if (args.size() > 1 && !args[1].IsEmpty())
             StringArg(args, 1);
         BoolArg(args, 2, false);
@@ -366,15 +414,16 @@ private:
         if (!m_store)
             ThrowDispatchError(kNotLoggedOn);
         if (folderType != olFolderCalendar && folderType != olFolderTasks)
-            ThrowDispatchError("Only the Calendar and Tasks folders of another user can be opened.");
+            ThrowDispatchError(
+                "Only the Calendar and Tasks folders of another user can be opened.");
         const mail::AddressEntry& entry = recipient->Entry();
         if (entry.mailbox.empty())
             ThrowDispatchError(kObjectNotFound);
-        return COleVariant(DispatchPtr::Attach(
-            new FolderObject(ObjectContext{ObjectKind::Folder, folderType, entry.address}, m_store, entry)));
+        return COleVariant(DispatchPtr::Attach(new FolderObject(
+            ObjectContext{ObjectKind::Folder, folderType, entry.address}, m_store, entry)));
     }
 
-    std::shared_ptr<mail::MailSystem> m_store;  // null while not logged on
+    std::shared_ptr<mail::MailSystem> m_store; // null while not logged on
 };
 
 class ApplicationObject final : public DispatchObject {
@@ -383,7 +432,8 @@ public:
     ~ApplicationObject() override { automation::Release(m_namespace); }
 
 private:
-    COleVariant InvokeMember(DISPID member, WORD flags, std::span<const COleVariant> args) override {
+    COleVariant InvokeMember(DISPID member, WORD flags,
+                             std::span<const COleVariant> args) override {
         if (member != kGetNamespace)
             ThrowCallError(DISP_E_MEMBERNOTFOUND);
         ExpectMethod(flags);
@@ -397,14 +447,17 @@ private:
         return COleVariant(static_cast<IDispatch*>(m_namespace));
     }
 
-    NameSpaceObject* m_namespace = nullptr;  // one reference owned
+    NameSpaceObject* m_namespace = nullptr; // one reference owned
 };
 
-}  // namespace
+} // namespace
 
-IDispatch* CreateOutlookApplication() { return new ApplicationObject; }
+IDispatch* CreateOutlookApplication() {
+    return new ApplicationObject;
+}
 
-std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profile, std::string& error) {
+std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profile,
+                                                        std::string& error) {
     mail::Profiles profiles;
     if (!profiles.Load(error))
         return nullptr;
@@ -422,7 +475,9 @@ ScopedMailSystemOpener::ScopedMailSystemOpener(MailSystemOpener opener)
     CurrentOpener() = std::move(opener);
 }
 
-ScopedMailSystemOpener::~ScopedMailSystemOpener() { CurrentOpener() = std::move(m_previous); }
+ScopedMailSystemOpener::~ScopedMailSystemOpener() {
+    CurrentOpener() = std::move(m_previous);
+}
 
 StartRange ExpansionRange(const RestrictionFilter& filter, int64_t now) {
     std::optional<int64_t> from = filter.StartFrom(), to = filter.StartTo();
@@ -447,13 +502,17 @@ Resolution ResolveName(const std::vector<mail::AddressEntry>& addressList, const
     std::size_t count;
     if (name.size() >= 3 && strncasecmp(name.c_str(), "EX:", 3) == 0) {
         const std::string address = WithoutExchangePrefix(name);
-        count = address.empty() ? 0 : collect([&](const mail::AddressEntry& e) { return e.address == address; });
+        count = address.empty()
+                    ? 0
+                    : collect([&](const mail::AddressEntry& e) { return e.address == address; });
     } else {
         count = collect([&](const mail::AddressEntry& e) { return e.displayName == name; });
         if (count == 0)
             count = collect([&](const mail::AddressEntry& e) { return e.address == name; });
     }
-    return count == 0 ? Resolution::NotFound : count == 1 ? Resolution::Found : Resolution::Ambiguous;
+    return count == 0   ? Resolution::NotFound
+           : count == 1 ? Resolution::Found
+                        : Resolution::Ambiguous;
 }
 
-}  // namespace automation
+} // namespace automation

@@ -3,14 +3,14 @@
 // RecurrencePattern objects answering the dispatch identifiers of OutlookDispIds.h.
 #pragma once
 
+#include "Filter.h"
+#include "OleTypes.h"
+#include "mailsystem/MailSystem.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-
-#include "Filter.h"
-#include "OleTypes.h"
-#include "mailsystem/MailSystem.h"
 
 namespace automation {
 
@@ -19,11 +19,12 @@ IDispatch* CreateOutlookApplication();
 
 // How NameSpace.Logon reaches a mail system: the profile's name (empty: the default profile) to
 // an open mail system, or null with a sentence in `error`.
-using MailSystemOpener =
-    std::function<std::shared_ptr<mail::MailSystem>(const std::string& profile, std::string& error)>;
+using MailSystemOpener = std::function<std::shared_ptr<mail::MailSystem>(const std::string& profile,
+                                                                         std::string& error)>;
 // The production opener: the profile from the user's profile file, its directory opened with
 // MailSystem::Open.
-std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profile, std::string& error);
+std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profile,
+                                                        std::string& error);
 
 // Tests: Logon uses `opener` instead while the scope lasts (scopes nest).
 class ScopedMailSystemOpener {
@@ -59,6 +60,7 @@ Resolution ResolveName(const std::vector<mail::AddressEntry>& addressList, const
 // Descriptions of the dispatch errors the served objects raise.
 inline constexpr const char* kNotLoggedOn =
     "The operation failed because Outlook is not logged on to a mail profile.";
-inline constexpr const char* kObjectNotFound = "The operation failed. An object could not be found.";
+inline constexpr const char* kObjectNotFound =
+    "The operation failed. An object could not be found.";
 
-}  // namespace automation
+} // namespace automation
