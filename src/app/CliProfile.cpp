@@ -72,6 +72,19 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::ostre
     return true;
 }
 
+// Takes the profiles' lock and reads them; false, with the reason on err, when either fails.
+bool LoadForChange(FileLock& lock, mail::Profiles& profiles, std::ostream& err) {
+    if (!LockProfiles(lock, err))
+        return false;
+    std::string error;
+    if (!profiles.Load(error)) {
+        err << "orvane: " << error
+            << "\norvane: nothing was changed; repair or remove the file first\n";
+        return false;
+    }
+    return true;
+}
+
 int Set(Args args, std::ostream& out, std::ostream& err) {
     const bool makeDefault = TakeFlag(args, "default");
     std::vector<OptionValue> values;
@@ -100,15 +113,9 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
     }
 
     FileLock lock;
-    if (!LockProfiles(lock, err))
-        return 1;
     mail::Profiles profiles;
-    std::string error;
-    if (!profiles.Load(error)) {
-        err << "orvane: " << error
-            << "\norvane: nothing was changed; repair or remove the file first\n";
+    if (!LoadForChange(lock, profiles, err))
         return 1;
-    }
     mail::Profile profile;
     if (const mail::Profile* existing = profiles.Find(name)) {
         profile = *existing;
@@ -195,15 +202,9 @@ int Remove(const Args& args, std::ostream& out, std::ostream& err) {
         return 2;
     }
     FileLock lock;
-    if (!LockProfiles(lock, err))
-        return 1;
     mail::Profiles profiles;
-    std::string error;
-    if (!profiles.Load(error)) {
-        err << "orvane: " << error
-            << "\norvane: nothing was changed; repair or remove the file first\n";
+    if (!LoadForChange(lock, profiles, err))
         return 1;
-    }
     const bool wasDefault = profiles.DefaultName() == args[1];
     if (!profiles.Remove(args[1])) {
         err << "orvane: there is no profile \"" << EscapeField(args[1]) << "\"\n";
