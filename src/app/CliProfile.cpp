@@ -182,6 +182,7 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
     profiles.Set(profile);
     if (makeDefault)
         profiles.SetDefault(name);
+    std::string error;
     if (!profiles.Save(error)) {
         err << "orvane: " << error << "\n";
         return 1;
@@ -210,6 +211,7 @@ int Remove(const Args& args, std::ostream& out, std::ostream& err) {
         err << "orvane: there is no profile \"" << EscapeField(args[1]) << "\"\n";
         return 1;
     }
+    std::string error;
     if (!profiles.Save(error)) {
         err << "orvane: " << error << "\n";
         return 1;
