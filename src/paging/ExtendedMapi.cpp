@@ -937,8 +937,8 @@ public:
         return GetPropsOf(props, tags, flags, count, array);
     }
 
-    HRESULT GetContentsTable(ULONG flags, LPMAPITABLE* table) override {
-        RETURN_IF_INJECTED("IABContainer::GetContentsTable");
+    // What both table requests check first; S_OK with *table cleared when they may go on.
+    HRESULT CheckTableRequest(ULONG flags, LPMAPITABLE* table) const {
         if (m_session->loggedOff)
             return MAPI_E_END_OF_SESSION;
         if (!table)
@@ -946,6 +946,13 @@ public:
         *table = nullptr;
         if (flags & MAPI_UNICODE)
             return MAPI_E_BAD_CHARWIDTH;
+        return S_OK;
+    }
+
+    HRESULT GetContentsTable(ULONG flags, LPMAPITABLE* table) override {
+        RETURN_IF_INJECTED("IABContainer::GetContentsTable");
+        if (const HRESULT hr = CheckTableRequest(flags, table); hr != S_OK)
+            return hr;
         if (m_id == kRootContainer)
             return MAPI_E_NO_SUPPORT;
         std::vector<PropList> rows;
@@ -965,13 +972,8 @@ public:
 
     HRESULT GetHierarchyTable(ULONG flags, LPMAPITABLE* table) override {
         RETURN_IF_INJECTED("IABContainer::GetHierarchyTable");
-        if (m_session->loggedOff)
-            return MAPI_E_END_OF_SESSION;
-        if (!table)
-            return MAPI_E_INVALID_PARAMETER;
-        *table = nullptr;
-        if (flags & MAPI_UNICODE)
-            return MAPI_E_BAD_CHARWIDTH;
+        if (const HRESULT hr = CheckTableRequest(flags, table); hr != S_OK)
+            return hr;
         std::vector<PropList> rows;
         if (m_id == kRootContainer) {
             // One level of containers, so CONVENIENT_DEPTH shows the same rows.
