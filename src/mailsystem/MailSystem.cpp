@@ -73,6 +73,7 @@ public:
 
     const std::string& Directory() const override { return m_directory; }
     bool AddressList(std::vector<AddressEntry>& entries, std::string& error) override;
+    std::shared_ptr<const std::vector<AddressEntry>> SharedAddressList(std::string& error) override;
     std::vector<AddressEntry> FindByDisplayName(const std::string& name) override;
     std::vector<AddressEntry> FindByAddress(const std::string& address) override;
     std::string MailboxDirectory(const AddressEntry& entry) const override;
@@ -93,14 +94,15 @@ private:
     std::string m_directory;
     FileStamp m_listStamp;
     bool m_listLoaded = false;
-    std::vector<AddressEntry> m_entries;
+    // Replaced, never changed, when the file changes: SharedAddressList hands it out.
+    std::shared_ptr<const std::vector<AddressEntry>> m_entries;
 };
 
 bool DirectoryMailSystem::Load(std::string& error) {
     if (m_listLoaded && Unchanged(ListPath(), m_listStamp))
         return true;
     m_listLoaded = false;
-    m_entries.clear();
+    m_entries.reset();
     std::string bytes;
     FileStamp stamp;
     int readError = 0;
@@ -121,7 +123,7 @@ bool DirectoryMailSystem::Load(std::string& error) {
         error += ".";
         return false;
     }
-    m_entries = std::move(entries);
+    m_entries = std::make_shared<const std::vector<AddressEntry>>(std::move(entries));
     m_listStamp = stamp;
     m_listLoaded = true;
     return true;
@@ -132,15 +134,22 @@ bool DirectoryMailSystem::AddressList(std::vector<AddressEntry>& entries, std::s
         entries.clear();
         return false;
     }
-    entries = m_entries;
+    entries = *m_entries;
     return true;
+}
+
+std::shared_ptr<const std::vector<AddressEntry>>
+DirectoryMailSystem::SharedAddressList(std::string& error) {
+    if (!Load(error))
+        return nullptr;
+    return m_entries;
 }
 
 std::vector<AddressEntry> DirectoryMailSystem::FindByDisplayName(const std::string& name) {
     std::vector<AddressEntry> found;
     std::string error;
     if (Load(error)) {
-        for (const AddressEntry& e : m_entries) {
+        for (const AddressEntry& e : *m_entries) {
             if (e.displayName == name)
                 found.push_back(e);
         }
@@ -152,7 +161,7 @@ std::vector<AddressEntry> DirectoryMailSystem::FindByAddress(const std::string& 
     std::vector<AddressEntry> found;
     std::string error;
     if (Load(error)) {
-        for (const AddressEntry& e : m_entries) {
+        for (const AddressEntry& e : *m_entries) {
             if (e.address == address)
                 found.push_back(e);
         }
@@ -256,6 +265,13 @@ bool DirectoryMailSystem::FindTasks(const AddressEntry& mailbox, std::vector<Tas
 }
 
 } // namespace
+
+std::shared_ptr<const std::vector<AddressEntry>> MailSystem::SharedAddressList(std::string& error) {
+    auto entries = std::make_shared<std::vector<AddressEntry>>();
+    if (!AddressList(*entries, error))
+        return nullptr;
+    return entries;
+}
 
 std::shared_ptr<MailSystem> MailSystem::Open(const std::string& directory, std::string& error) {
     if (directory.empty()) {

@@ -78,6 +78,10 @@ public:
 
     // The address list in file order. False, with `error`, when it cannot be read.
     virtual bool AddressList(std::vector<AddressEntry>& entries, std::string& error) = 0;
+    // The same list as one shared copy that never changes: the same object for as long as the
+    // list stays the same, so that what a caller derives from it (an index) can be kept with
+    // it. Null, with `error`, when it cannot be read. The default copies AddressList each time.
+    virtual std::shared_ptr<const std::vector<AddressEntry>> SharedAddressList(std::string& error);
 
     // The entries whose display name equals `name` exactly (byte for byte).
     virtual std::vector<AddressEntry> FindByDisplayName(const std::string& name) = 0;

@@ -8,6 +8,7 @@
 #include "mailsystem/Profiles.h"
 
 #include <algorithm>
+#include <mutex>
 #include <optional>
 #include <strings.h>
 #include <vector>
@@ -336,12 +337,12 @@ private:
     }
 
     Resolution Resolve() {
-        std::vector<mail::AddressEntry> list;
         std::string error;
-        if (!m_store->AddressList(list, error))
+        const auto list = m_store->SharedAddressList(error);
+        if (!list)
             ThrowDispatchError(error);
         mail::AddressEntry entry;
-        const Resolution result = ResolveName(list, m_name, entry);
+        const Resolution result = IndexOf(list)->Resolve(m_name, entry);
         if (result == Resolution::Found)
             m_entry = std::move(entry);
         else
@@ -513,6 +514,50 @@ Resolution ResolveName(const std::vector<mail::AddressEntry>& addressList, const
     return count == 0   ? Resolution::NotFound
            : count == 1 ? Resolution::Found
                         : Resolution::Ambiguous;
+}
+
+AddressIndex::AddressIndex(std::shared_ptr<const std::vector<mail::AddressEntry>> list)
+    : m_list(std::move(list)) {
+    const std::vector<mail::AddressEntry>& entries = *m_list;
+    m_byAddress.reserve(entries.size());
+    m_byDisplayName.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        for (auto [map, key] :
+             {std::pair{&m_byAddress, std::string_view(entries[i].address)},
+              std::pair{&m_byDisplayName, std::string_view(entries[i].displayName)}}) {
+            Matches& m = (*map)[key];
+            if (m.count++ == 0)
+                m.first = i;
+        }
+    }
+}
+
+Resolution AddressIndex::Look(const Map& map, std::string_view key,
+                              mail::AddressEntry& entry) const {
+    const auto found = map.find(key);
+    if (found == map.end() || found->second.count == 0)
+        return Resolution::NotFound;
+    entry = (*m_list)[found->second.first];
+    return found->second.count == 1 ? Resolution::Found : Resolution::Ambiguous;
+}
+
+Resolution AddressIndex::Resolve(const std::string& name, mail::AddressEntry& entry) const {
+    if (name.size() >= 3 && strncasecmp(name.c_str(), "EX:", 3) == 0) {
+        const std::string_view address = std::string_view(name).substr(3);
+        return address.empty() ? Resolution::NotFound : Look(m_byAddress, address, entry);
+    }
+    const Resolution byName = Look(m_byDisplayName, name, entry);
+    return byName != Resolution::NotFound ? byName : Look(m_byAddress, name, entry);
+}
+
+std::shared_ptr<const AddressIndex>
+IndexOf(const std::shared_ptr<const std::vector<mail::AddressEntry>>& list) {
+    static std::mutex mutex;
+    static std::shared_ptr<const AddressIndex> latest;
+    std::lock_guard lock(mutex);
+    if (!latest || latest->List() != list.get())
+        latest = std::make_shared<const AddressIndex>(list);
+    return latest;
 }
 
 } // namespace automation
