@@ -2,6 +2,7 @@
 #include "CTime.h"
 
 #include "Clock.h"
+#include "LocalTime.h"
 
 #include <cerrno>
 #include <climits>
@@ -34,6 +35,8 @@ CTime CTime::Saturate(int64_t seconds) {
 
 int64_t LocalTimeToInstant(int year, int month, int day, int hour, int minute, int second,
                            int nDST) {
+    if (nDST < 0)
+        return local_time::Instant(year, month, day, hour, minute, second);
     struct tm tm = {};
     tm.tm_year = year - 1900;
     tm.tm_mon = month - 1;
@@ -66,8 +69,7 @@ CTime CTime::GetCurrentTime() {
 }
 
 bool CTime::GetLocalTm(struct tm* out) const {
-    const time_t t = m_time;
-    return localtime_r(&t, out) != nullptr;
+    return out && local_time::Breakdown(m_time, *out);
 }
 
 int CTime::GetYear() const {

@@ -38,7 +38,11 @@ void ThrowCallError(HRESULT code) {
     throw DispatchFailure{code, {}};
 }
 
-DispatchObject::DispatchObject(ObjectContext context) : m_context(std::move(context)) {
+DispatchObject::DispatchObject(ObjectContext context)
+    : DispatchObject(std::make_shared<const ObjectContext>(std::move(context))) {}
+
+DispatchObject::DispatchObject(std::shared_ptr<const ObjectContext> context)
+    : m_context(std::move(context)) {
     RegisterObject(this);
 }
 
@@ -62,7 +66,7 @@ HRESULT DispatchObject::Invoke(DISPID member, WORD flags, std::span<const COleVa
     HRESULT code = S_OK;
     CString description;
     COleVariant value;
-    if (!CheckFault(m_context, member, code, description)) {
+    if (!CheckFault(*m_context, member, code, description)) {
         try {
             value = InvokeMember(member, flags, args);
         } catch (const DispatchFailure& failure) {
@@ -74,7 +78,7 @@ HRESULT DispatchObject::Invoke(DISPID member, WORD flags, std::span<const COleVa
             code = E_FAIL;
         }
     }
-    RecordCall(m_context, member, flags, code);
+    RecordCall(*m_context, member, flags, code);
     if (FAILED(code)) {
         if (code == DISP_E_EXCEPTION && excepInfo) {
             *excepInfo = EXCEPINFO{};

@@ -1,6 +1,8 @@
 // Automation date conversions in proleptic Gregorian days, independent of the C library's range.
 #include "OleDate.h"
 
+#include "core/LocalTime.h"
+
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -123,9 +125,8 @@ std::optional<CTime> DosDateTimeToCTime(WORD dosDate, WORD dosTime, int nDST) {
 }
 
 bool UnixTimeToVariantTime(int64_t seconds, DATE& out) {
-    const time_t t = time_t(seconds);
     struct tm tm;
-    if (!localtime_r(&t, &tm))
+    if (!local_time::Breakdown(seconds, tm))
         return false;
     const int64_t year = int64_t(tm.tm_year) + 1900;
     if (year < 100 || year > 9999)
