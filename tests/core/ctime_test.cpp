@@ -3,8 +3,11 @@
 #include "core/Clock.h"
 #include "support/TestSupport.h"
 
+#include <climits>
 #include <clocale>
+#include <ctime>
 #include <gtest/gtest.h>
+#include <locale.h>
 
 using testing_support::ScopedTimeZone;
 
@@ -23,6 +26,29 @@ TEST(CTime, FormatsThePatternsTheProgramUsesInTheCLocale) {
     const CTime afternoon(2001, 3, 14, 14, 0, 0);
     EXPECT_EQ(afternoon.Format("%x %I:%M%p"), "03/14/01 02:00PM");
     setlocale(LC_ALL, saved.c_str());
+}
+
+TEST(CTime, FormatsEveryPatternAsStrftimeDoes) {
+    ScopedTimeZone zone("Europe/Berlin");
+    const char* patterns[] = {"%m/%d/%y %H:%M:%S", "%I:%M-",   "%I:%M ",   "%H%M", "%x %I:%M%p",
+                              "%Y%m%d-%H%M%S",     "100%% %d", "%A %Z %j", "%",    "plain"};
+    locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    // Midnight, noon and the hours around them, on the first and last days the times reach.
+    for (int32_t t : {INT32_MIN, -86400 * 365, 0, 43199, 43200, 46800, 984560740, 1773493540,
+                      1793512800, INT32_MAX}) {
+        for (int32_t shift : {0, 3600, 7200, 11 * 3600 + 59 * 60, 12 * 3600}) {
+            const CTime time = CTime::Saturate(int64_t(t) + shift);
+            const time_t tt = time.GetTime();
+            struct tm tm;
+            ASSERT_TRUE(localtime_r(&tt, &tm));
+            for (const char* pattern : patterns) {
+                char buffer[256];
+                const size_t n = strftime_l(buffer, sizeof buffer, pattern, &tm, c);
+                EXPECT_EQ(time.Format(pattern), std::string(buffer, n)) << pattern << " " << tt;
+            }
+        }
+    }
+    freelocale(c);
 }
 
 TEST(CTime, BreaksDownLocalTimeAcrossDaylightSavingChanges) {
