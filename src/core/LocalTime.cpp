@@ -1,6 +1,7 @@
 // Local-time conversions with the zone's offsets remembered in stretches of time without a change.
 #include "LocalTime.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -43,6 +44,10 @@ struct Memory {
     Stretch stretches[kStretches];
     int count = 0;
     int next = 0; // the stretch replaced next once all are in use
+    // The last local day broken down: a scan converts many times of the same few days.
+    int64_t lastDays = INT64_MIN;
+    int64_t lastYear = 0;
+    int lastMonth = 0, lastDay = 0, lastYearDay = 0;
     Stats stats;
 };
 
@@ -112,7 +117,7 @@ bool SameZone(const struct tm& a, const struct tm& b) {
             (a.tm_zone && b.tm_zone && std::strcmp(a.tm_zone, b.tm_zone) == 0));
 }
 
-void Fill(const Stretch& s, int64_t instant, struct tm& out);
+void Fill(Memory& m, const Stretch& s, int64_t instant, struct tm& out);
 
 bool SameFields(const struct tm& a, const struct tm& b) {
     return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon && a.tm_mday == b.tm_mday &&
@@ -135,7 +140,7 @@ void Learn(Memory& m, int64_t instant, const struct tm& tm) {
     for (const auto& [at, expected] : {std::pair<int64_t, const struct tm*>{instant, &tm},
                                        {instant - kReach, &before},
                                        {instant + kReach, &after}}) {
-        Fill(found, at, check);
+        Fill(m, found, at, check);
         if (!SameFields(check, *expected))
             return;
     }
@@ -147,22 +152,24 @@ void Learn(Memory& m, int64_t instant, const struct tm& tm) {
     }
 }
 
-void Fill(const Stretch& s, int64_t instant, struct tm& out) {
+void Fill(Memory& m, const Stretch& s, int64_t instant, struct tm& out) {
     const int64_t local = instant + s.offset;
     const int64_t days = FloorDiv(local, 86400);
-    const int64_t second = local - days * 86400;
-    int64_t year = 0;
-    int month = 0, day = 0;
-    CivilFromDays(days, year, month, day);
+    const int second = int(local - days * 86400);
+    if (days != m.lastDays) {
+        CivilFromDays(days, m.lastYear, m.lastMonth, m.lastDay);
+        m.lastYearDay = int(days - DaysFromCivil(m.lastYear, 1, 1));
+        m.lastDays = days;
+    }
     out = {};
-    out.tm_year = int(year - 1900);
-    out.tm_mon = month - 1;
-    out.tm_mday = day;
-    out.tm_hour = int(second / 3600);
-    out.tm_min = int(second / 60 % 60);
-    out.tm_sec = int(second % 60);
+    out.tm_year = int(m.lastYear - 1900);
+    out.tm_mon = m.lastMonth - 1;
+    out.tm_mday = m.lastDay;
+    out.tm_hour = second / 3600;
+    out.tm_min = second / 60 % 60;
+    out.tm_sec = second % 60;
     out.tm_wday = int(((days % 7) + 7 + 4) % 7); // 1 January 1970 was a Thursday
-    out.tm_yday = int(days - DaysFromCivil(year, 1, 1));
+    out.tm_yday = m.lastYearDay;
     out.tm_isdst = s.isdst;
     out.tm_gmtoff = s.offset;
     out.tm_zone = s.zone;
@@ -176,7 +183,7 @@ bool Breakdown(int64_t instant, struct tm& out) {
         const Stretch& s = m.stretches[i];
         if (s.from <= instant && instant <= s.to) {
             ++m.stats.remembered;
-            Fill(s, instant, out);
+            Fill(m, s, instant, out);
             return true;
         }
     }
