@@ -17,75 +17,78 @@ locale_t CLocale() {
     return loc;
 }
 
-void TwoDigits(CString& out, int value) {
-    out += char('0' + value / 10 % 10);
-    out += char('0' + value % 10);
-}
-
 // The directives the program's own patterns use, as the "C" locale's strftime gives them,
-// without strftime's cost (a scan formats every reminder's times). False, with `out` unfinished,
-// for anything else.
-bool FormatSimply(const struct tm& tm, const char* pattern, CString& out) {
+// without strftime's cost (a scan formats every reminder's times). False for anything else, and
+// for a result that would not fit `out` (`size` characters).
+bool FormatSimply(const struct tm& tm, const char* pattern, char* out, size_t size, size_t& n) {
     const int year = tm.tm_year + 1900;
     if (year < 1000 || year > 9999)
         return false;
-    for (const char* p = pattern; *p; ++p) {
-        if (*p != '%') {
-            out += *p;
-            continue;
-        }
-        switch (*++p) {
-        case 'H':
-            TwoDigits(out, tm.tm_hour);
-            break;
-        case 'I':
-            TwoDigits(out, tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12);
-            break;
-        case 'M':
-            TwoDigits(out, tm.tm_min);
-            break;
-        case 'S':
-            TwoDigits(out, tm.tm_sec);
-            break;
-        case 'd':
-            TwoDigits(out, tm.tm_mday);
-            break;
-        case 'm':
-            TwoDigits(out, tm.tm_mon + 1);
-            break;
-        case 'y':
-            TwoDigits(out, year % 100);
-            break;
-        case 'Y':
-            TwoDigits(out, year / 100);
-            TwoDigits(out, year % 100);
-            break;
-        case 'x': // the "C" locale's date
-            TwoDigits(out, tm.tm_mon + 1);
-            out += '/';
-            TwoDigits(out, tm.tm_mday);
-            out += '/';
-            TwoDigits(out, year % 100);
-            break;
-        case 'p':
-            out += tm.tm_hour < 12 ? "AM" : "PM";
-            break;
-        case '%':
-            out += '%';
-            break;
-        default:
+    n = 0;
+    const auto put = [&](char c) {
+        if (n == size)
             return false;
+        out[n++] = c;
+        return true;
+    };
+    const auto two = [&](int value) {
+        return put(char('0' + value / 10 % 10)) && put(char('0' + value % 10));
+    };
+    for (const char* p = pattern; *p; ++p) {
+        bool fits = true;
+        if (*p != '%') {
+            fits = put(*p);
+        } else {
+            switch (*++p) {
+            case 'H':
+                fits = two(tm.tm_hour);
+                break;
+            case 'I':
+                fits = two(tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12);
+                break;
+            case 'M':
+                fits = two(tm.tm_min);
+                break;
+            case 'S':
+                fits = two(tm.tm_sec);
+                break;
+            case 'd':
+                fits = two(tm.tm_mday);
+                break;
+            case 'm':
+                fits = two(tm.tm_mon + 1);
+                break;
+            case 'y':
+                fits = two(year % 100);
+                break;
+            case 'Y':
+                fits = two(year / 100) && two(year % 100);
+                break;
+            case 'x': // the "C" locale's date
+                fits = two(tm.tm_mon + 1) && put('/') && two(tm.tm_mday) && put('/') &&
+                       two(year % 100);
+                break;
+            case 'p':
+                fits = put(tm.tm_hour < 12 ? 'A' : 'P') && put('M');
+                break;
+            case '%':
+                fits = put('%');
+                break;
+            default:
+                return false;
+            }
         }
+        if (!fits)
+            return false;
     }
     return true;
 }
 
 CString FormatTm(const struct tm& tm, const char* pattern) {
-    CString simple;
-    if (FormatSimply(tm, pattern, simple))
-        return simple;
     char buf[256];
-    const size_t n = strftime_l(buf, sizeof buf, pattern, &tm, CLocale());
+    size_t n = 0;
+    if (!FormatSimply(tm, pattern, buf, sizeof buf, n))
+        n = strftime_l(buf, sizeof buf, pattern, &tm, CLocale());
     return CString(buf, n);
 }
 
