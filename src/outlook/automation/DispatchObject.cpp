@@ -65,10 +65,13 @@ HRESULT DispatchObject::Invoke(DISPID member, WORD flags, std::span<const COleVa
                                COleVariant* result, EXCEPINFO* excepInfo) {
     HRESULT code = S_OK;
     CString description;
-    COleVariant value;
     if (!CheckFault(*m_context, member, code, description)) {
         try {
-            value = InvokeMember(member, flags, args);
+            // The result is written only when the member succeeds.
+            if (result)
+                *result = InvokeMember(member, flags, args);
+            else
+                InvokeMember(member, flags, args);
         } catch (const DispatchFailure& failure) {
             code = failure.code;
             description = failure.description;
@@ -88,8 +91,6 @@ HRESULT DispatchObject::Invoke(DISPID member, WORD flags, std::span<const COleVa
         }
         return code;
     }
-    if (result)
-        *result = std::move(value);
     return S_OK;
 }
 
