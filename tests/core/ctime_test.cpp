@@ -104,3 +104,36 @@ TEST(Clock, FreezesAdvancesAndRunsFromAChosenMoment) {
     Clock::Reset();
     EXPECT_NEAR(Clock::Now().GetTime(), static_cast<double>(time(nullptr)), 2);
 }
+
+TEST(Clock, TheSteadyReadingStandsAndMovesWithAFrozenClock) {
+    Clock::Freeze(CTime(1000));
+    const int64_t start = Clock::SteadyMilliseconds();
+    EXPECT_EQ(Clock::SteadyMilliseconds(), start) << "stands while frozen";
+    // Milliseconds add up to whole seconds of the time; seconds move both.
+    const struct {
+        int64_t milliseconds;
+        int64_t seconds;
+        int32_t now;
+        int64_t steady;
+    } steps[] = {{400, 0, 1000, 400},
+                 {599, 0, 1000, 999},
+                 {1, 0, 1001, 1000},
+                 {0, 2, 1003, 3000},
+                 {2500, 0, 1005, 5500}};
+    for (const auto& step : steps) {
+        Clock::AdvanceMilliseconds(step.milliseconds);
+        Clock::Advance(step.seconds);
+        EXPECT_EQ(Clock::Now().GetTime(), step.now);
+        EXPECT_EQ(Clock::SteadyMilliseconds() - start, step.steady);
+    }
+
+    // A running clock's steady reading runs on and moves with both advances too.
+    Clock::StartAt(CTime(5000));
+    const int64_t running = Clock::SteadyMilliseconds();
+    Clock::AdvanceMilliseconds(250);
+    Clock::Advance(1);
+    const int64_t moved = Clock::SteadyMilliseconds() - running;
+    EXPECT_GE(moved, 1250);
+    EXPECT_LT(moved, 1250 + 60000);
+    EXPECT_LE(Clock::Now().GetTime(), 5000 + 1 + 2);
+}

@@ -105,6 +105,8 @@ protected:
         Settings::WriteProfileString(Settings::kPreferences, Settings::kProfileName, kProfile);
         Settings::WriteProfileString(Settings::kPreferences, Settings::kStartHour, "0");
         Settings::WriteProfileString(Settings::kPreferences, Settings::kEndHour, "24");
+        Settings::WriteProfileString(Settings::kPreferences, Settings::kScanMillisecondsPerTick,
+                                     Settings::kScanMillisecondsPerTickDefault);
         Clock::Freeze(kStart);
     }
     void TearDown() override {
@@ -255,6 +257,9 @@ TEST_F(Passes, TheScanPassScansTheDueActiveUsersOverOneSession) {
     for (UserlistStru* u : {bob, cy})
         u->Reminders.AddReminder(kStart + CTimeSpan(600), CTime(0), CTime(0), "kept");
 
+    // Time enough for scans of a minute and a half each in one pass.
+    Settings::WriteProfileString(Settings::kPreferences, Settings::kScanMillisecondsPerTick,
+                                 "600000");
     SlowStatus status;
     CallRecorder calls;
     EXPECT_EQ(users.UpdateReminders(), 1);
