@@ -8,6 +8,7 @@
 #include "mailsystem/Profiles.h"
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <strings.h>
@@ -497,7 +498,16 @@ std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profi
                                 : "The mail profile \"" + profile + "\" does not exist.";
         return nullptr;
     }
-    return mail::MailSystem::Open(found->mailSystem, error);
+    // Every scan pass logs on afresh, and reading a large address list again would cost more
+    // than a short pass's own work: a mail system once opened serves the next logons of this
+    // thread for as long as its address list can be read (it reads changed files again).
+    thread_local std::map<std::string, std::shared_ptr<mail::MailSystem>> opened;
+    std::shared_ptr<mail::MailSystem>& kept = opened[found->mailSystem];
+    std::string stale;
+    if (kept && kept->SharedAddressList(stale))
+        return kept;
+    kept = mail::MailSystem::Open(found->mailSystem, error);
+    return kept;
 }
 
 ScopedMailSystemOpener::ScopedMailSystemOpener(MailSystemOpener opener)
