@@ -3,10 +3,11 @@
 // seconds, monitored by the three passes at one-second ticks on a running clock, as the timer
 // drives them. For each page due during the first round: the time from its page time to its
 // message in the outbox. Run twice: with the scan pass bounded per tick (the default 100 ms) and
-// with the whole round in one tick, for comparison. A small program, not a Google Benchmark: each
-// run is a minute or two of real time.
+// with the whole round in one tick, for comparison. The program's own one-second timer drives the
+// cycles. A small program, not a Google Benchmark: each run is a minute or two of real time.
 //
 // Usage: monitor_bench [--users N] [--limit MS ...]   (default: --limit 100 --limit 1000000000)
+#include "app/SecondTimer.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "core/StatusText.h"
@@ -15,8 +16,10 @@
 #include "mailsystem/Profiles.h"
 #include "users/CUserList.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -219,37 +222,29 @@ void Run(const fs::path& root, const Options& options, const std::string& limit)
     // time P - offset on.
     double offset = 0;
     for (;;) {
-        const time_t before = time(nullptr);
+        const double before = std::floor(RealNow());
         const int32_t now = Clock::Now().GetTime();
-        if (time(nullptr) == before) {
-            offset = double(now) - double(before);
+        if (std::floor(RealNow()) == before) {
+            offset = double(now) - before;
             break;
         }
     }
 
     using Steady = std::chrono::steady_clock;
     const auto begin = Steady::now();
-    auto timeout = begin;
-    std::vector<double> cycles, pagingMs;
+    std::vector<double> cycles, pagingMs, scanMs;
     std::vector<int> pagesPerTick;
     double roundEnd = -1; // real time the first round ended
     int ticks = 0, roundTicks = 0;
-    while (true) {
-        auto now = Steady::now();
-        if (now < timeout) {
-            std::this_thread::sleep_until(timeout);
-            now = timeout;
-        }
-        // The window timer's rescheduling: the next timeout a period on, or a period from now
-        // when that has passed already.
-        timeout += std::chrono::seconds(1);
-        if (timeout < now)
-            timeout = now + std::chrono::seconds(1);
-
+    // The program's own timer drives the cycles, on an event loop.
+    CSecondTimer timer([&] {
         const auto cycleStart = Steady::now();
         users.UpdateOOFFlags();
+        const auto scanStart = Steady::now();
         users.UpdateReminders();
         const auto pagingStart = Steady::now();
+        scanMs.push_back(
+            std::chrono::duration<double, std::milli>(pagingStart - scanStart).count());
         const int paged = users.ProcessReminders();
         const auto cycleEnd = Steady::now();
         ++ticks;
@@ -257,7 +252,6 @@ void Run(const fs::path& root, const Options& options, const std::string& limit)
         pagingMs.push_back(
             std::chrono::duration<double, std::milli>(cycleEnd - pagingStart).count());
         pagesPerTick.push_back(paged);
-
         if (roundEnd < 0) {
             size_t scanned = 0;
             for (const auto& user : users.Users())
@@ -268,13 +262,15 @@ void Run(const fs::path& root, const Options& options, const std::string& limit)
             }
         }
         const double watched = std::chrono::duration<double>(Steady::now() - begin).count();
-        if (roundEnd >= 0 && watched > kWatchSeconds)
-            break;
-        if (watched > 1800) {
-            std::cerr << "the first round did not end within half an hour\n";
-            break;
+        if ((roundEnd >= 0 && watched > kWatchSeconds) || watched > 1800) {
+            if (roundEnd < 0)
+                std::cerr << "the first round did not end within half an hour\n";
+            QCoreApplication::quit();
         }
-    }
+    });
+    timer.Start(1000);
+    QCoreApplication::exec();
+    timer.Stop();
     const double startReal = double(kStart) - offset;
     const double roundSeconds = roundEnd - startReal;
 
@@ -335,6 +331,7 @@ void Run(const fs::path& root, const Options& options, const std::string& limit)
         (e.scanned <= e.due ? known : unknown).push_back(late);
     }
     std::vector<double> roundCycles(cycles.begin(), cycles.begin() + roundTicks);
+    std::vector<double> roundScans(scanMs.begin(), scanMs.begin() + roundTicks);
     double pagingTotal = 0;
     int pages = 0;
     for (size_t i = 0; i < pagingMs.size(); ++i) {
@@ -350,6 +347,9 @@ void Run(const fs::path& root, const Options& options, const std::string& limit)
         "max %.3f s\n",
         roundSeconds, roundTicks, Percentile(roundCycles, 0.5), Percentile(roundCycles, 0.99),
         roundCycles.empty() ? 0.0 : *std::max_element(roundCycles.begin(), roundCycles.end()));
+    std::printf("  scan pass during it: p50 %.1f ms, p99 %.1f ms, max %.1f ms a tick\n",
+                Percentile(roundScans, 0.5), Percentile(roundScans, 0.99),
+                roundScans.empty() ? 0.0 : *std::max_element(roundScans.begin(), roundScans.end()));
     std::printf("  pages due during the first round: %d, of which %d never sent (their reminder "
                 "time had passed when their user was first scanned)\n",
                 dueInRound, lost);
@@ -369,6 +369,7 @@ void Run(const fs::path& root, const Options& options, const std::string& limit)
 } // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
     setenv("TZ", "America/New_York", 1); // the generator's zone
     tzset();
     Options options;

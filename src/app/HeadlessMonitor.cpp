@@ -3,7 +3,6 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
-#include <QTimerEvent>
 #include <cstdio>
 #include <fcntl.h>
 #include <signal.h>
@@ -79,17 +78,13 @@ bool CHeadlessMonitor::Start() {
     return true;
 }
 
-void CHeadlessMonitor::timerEvent(QTimerEvent*) {
-    OnTimer();
+unsigned CHeadlessMonitor::StartTimer(unsigned id, unsigned periodMs) {
+    m_ticker.Start(periodMs);
+    return m_ticker.IsActive() ? id : 0;
 }
 
-unsigned CHeadlessMonitor::StartTimer(unsigned, unsigned periodMs) {
-    const int id = startTimer(static_cast<int>(periodMs));
-    return id > 0 ? static_cast<unsigned>(id) : 0;
-}
-
-void CHeadlessMonitor::StopTimer(unsigned timerId) {
-    killTimer(static_cast<int>(timerId));
+void CHeadlessMonitor::StopTimer(unsigned) {
+    m_ticker.Stop();
 }
 
 void CHeadlessMonitor::SetModeText(const CString& text) {

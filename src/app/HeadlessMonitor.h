@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/MonitorCycle.h"
+#include "app/SecondTimer.h"
 
 #include <QObject>
 
@@ -22,7 +23,6 @@ public:
     bool Start();
 
 protected:
-    void timerEvent(QTimerEvent* event) override;
     unsigned StartTimer(unsigned id, unsigned periodMs) override;
     void StopTimer(unsigned timerId) override;
     void SetModeText(const CString& text) override;
@@ -34,6 +34,7 @@ protected:
 private:
     void Close();
 
+    CSecondTimer m_ticker{[this] { OnTimer(); }};
     QSocketNotifier* m_signals = nullptr;
     CString m_lastSummary;
     bool m_closed = false;

@@ -7,7 +7,6 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
-#include <QTimerEvent>
 #include <QToolBar>
 
 CPageWindow::CPageWindow(QWidget* parent) : QMainWindow(parent) {
@@ -72,10 +71,6 @@ QString CPageWindow::ModeText() const {
     return m_modePane ? m_modePane->text() : QString();
 }
 
-void CPageWindow::timerEvent(QTimerEvent*) {
-    OnTimer();
-}
-
 void CPageWindow::closeEvent(QCloseEvent* event) {
     if (!OnSysClose()) {
         event->ignore();
@@ -88,13 +83,13 @@ void CPageWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-unsigned CPageWindow::StartTimer(unsigned, unsigned periodMs) {
-    const int id = startTimer(static_cast<int>(periodMs));
-    return id > 0 ? static_cast<unsigned>(id) : 0;
+unsigned CPageWindow::StartTimer(unsigned id, unsigned periodMs) {
+    m_ticker.Start(periodMs);
+    return m_ticker.IsActive() ? id : 0;
 }
 
-void CPageWindow::StopTimer(unsigned timerId) {
-    killTimer(static_cast<int>(timerId));
+void CPageWindow::StopTimer(unsigned) {
+    m_ticker.Stop();
 }
 
 void CPageWindow::SetModeText(const CString& text) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/MonitorCycle.h"
+#include "app/SecondTimer.h"
 #include "core/StatusText.h"
 
 #include <QMainWindow>
@@ -26,7 +27,6 @@ public:
     QString ModeText() const;
 
 protected:
-    void timerEvent(QTimerEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
     bool CreateBars() override;
@@ -37,6 +37,7 @@ protected:
     bool RunUserListDialog(CUserList& workingCopy) override;
 
 private:
+    CSecondTimer m_ticker{[this] { OnTimer(); }};
     QAction* m_pauseAction = nullptr;
     QLabel* m_messagePane = nullptr;
     QLabel* m_modePane = nullptr;

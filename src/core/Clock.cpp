@@ -18,8 +18,15 @@ ClockState& State() {
     return state;
 }
 
+// The precise system time (time() may lag it by a scheduler tick just after a second begins).
+struct timespec SystemTime() {
+    struct timespec now = {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}
+
 int64_t SystemSeconds() {
-    return static_cast<int64_t>(time(nullptr));
+    return static_cast<int64_t>(SystemTime().tv_sec);
 }
 
 int64_t SystemSteadyMs() {
@@ -44,6 +51,14 @@ CTime Now() {
 int64_t SteadyMilliseconds() {
     const ClockState& s = State();
     return s.frozen ? s.frozenAtMs : SystemSteadyMs() + s.steadyOffsetMs;
+}
+
+int MillisecondsToNextSecond() {
+    if (State().frozen)
+        return 1000;
+    // The running clock is the system time shifted by whole seconds: its seconds begin with the
+    // system's.
+    return 1000 - static_cast<int>(SystemTime().tv_nsec / 1000000);
 }
 
 void StartAt(CTime when) {

@@ -15,6 +15,10 @@ CTime Now();
 // AdvanceMilliseconds, so that tests decide how long each piece of work takes.
 int64_t SteadyMilliseconds();
 
+// Milliseconds until the clock shows its next second (1 to 1000); 1000 while frozen. A timer
+// armed for this long ticks as a second begins, when what is due in it has just fallen due.
+int MillisecondsToNextSecond();
+
 // From now on the clock reads `when` and then runs on with the system time.
 void StartAt(CTime when);
 // From now on the clock reads `when` and stands still until set again or advanced.
