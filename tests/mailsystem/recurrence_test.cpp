@@ -195,6 +195,7 @@ TEST(RecurrenceWalkTest, ShortcutsGiveWhatAPlainWalkGives) {
     EXPECT_GT(skipped, 200); // the shortcut is taken often enough to matter
 }
 
+// DTSTART is Thursday 5 March 2026, 09:00.
 TEST(RecurrenceWalkTest, WalkableRulesAreThoseWithBoundedSearches) {
     const struct {
         const char* rule;
@@ -206,15 +207,84 @@ TEST(RecurrenceWalkTest, WalkableRulesAreThoseWithBoundedSearches) {
         {"FREQ=YEARLY;BYMONTH=2,4;BYMONTHDAY=30,31", true},
         {"FREQ=YEARLY;BYMONTH=2,3;BYMONTHDAY=30", true},
         {"FREQ=MONTHLY;BYMONTH=6;BYMONTHDAY=-31", false},
-        {"FREQ=HOURLY", false},
-        {"FREQ=MINUTELY;COUNT=5", false},
-        {"FREQ=SECONDLY", false},
         {"FREQ=WEEKLY;INTERVAL=10000", true},
         {"FREQ=WEEKLY;INTERVAL=10001", false},
+        // Below a day: what calendar programs write.
+        {"FREQ=HOURLY", true},
+        {"FREQ=HOURLY;INTERVAL=3;COUNT=8", true},
+        {"FREQ=MINUTELY;INTERVAL=30;COUNT=5", true},
+        {"FREQ=HOURLY;BYDAY=MO,TU,WE,TH,FR", true},
+        {"FREQ=HOURLY;BYHOUR=9,17;BYDAY=MO", true},      // a list: every day is tried
+        {"FREQ=MINUTELY;INTERVAL=15;BYHOUR=9,10", true}, // every hour is reached
+        {"FREQ=MINUTELY;BYMINUTE=0,30;BYHOUR=12", true},
+        {"FREQ=HOURLY;INTERVAL=48;BYDAY=MO", true},    // odd weeks reach every weekday
+        {"FREQ=HOURLY;BYMONTH=3", true},               // a year between passing days
+        {"FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=29", true}, // up to eight years
+        // Below a day: what keeps libical searching, without end or for seconds.
+        {"FREQ=SECONDLY", false},
+        {"FREQ=HOURLY;BYSETPOS=1;BYMINUTE=0,30", false}, // ignored there: all would occur
+        {"FREQ=HOURLY;BYWEEKNO=20", false},
+        {"FREQ=HOURLY;BYMONTHDAY=-1", false}, // never passes below a day
+        {"FREQ=HOURLY;BYDAY=1MO", false},     // nor does an ordinal weekday
+        {"FREQ=HOURLY;BYYEARDAY=-1", false},
+        {"FREQ=HOURLY;BYYEARDAY=60;BYMONTH=6", false}, // no day is both
+        {"FREQ=HOURLY;BYMONTH=4;BYMONTHDAY=31", false},
+        {"FREQ=HOURLY;INTERVAL=168;BYDAY=TU", false},            // every Thursday, never a Tuesday
+        {"FREQ=MINUTELY;INTERVAL=10080;BYDAY=TU", false},        // likewise
+        {"FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=29;BYDAY=MO", false}, // decades apart
+        {"FREQ=MINUTELY;BYMONTH=3", false},                      // a year of minutes apart
+        {"FREQ=MINUTELY;INTERVAL=0", false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.rule);
-        EXPECT_EQ(IsWalkable(icalrecurrencetype_from_string(row.rule)), row.walkable);
+        EXPECT_EQ(IsWalkable(icalrecurrencetype_from_string(row.rule),
+                             icaltime_from_string("20260305T090000")),
+                  row.walkable);
+    }
+    // An all-day series has no hours to step through.
+    EXPECT_FALSE(IsWalkable(icalrecurrencetype_from_string("FREQ=HOURLY"),
+                            icaltime_from_string("20260305")));
+}
+
+// Rules as exporters write them, read as they mean them (libical alone refuses or misreads
+// each of these).
+TEST(RecurrenceRuleTest, ExportersRulesAreReadAsMeant) {
+    const struct {
+        const char* text;
+        const char* read; // libical's own spelling of the rule read; null: unreadable
+        int count;
+    } rows[] = {
+        // Confluence, when future events are deleted.
+        {"FREQ=WEEKLY;UNTIL=20240331;COUNT=-1;INTERVAL=1;BYDAY=MO",
+         "FREQ=WEEKLY;UNTIL=20240331;BYDAY=MO", 0},
+        {"FREQ=DAILY;COUNT=0", "FREQ=DAILY", 0},
+        {"FREQ=DAILY;COUNT=abc", "FREQ=DAILY", 0},
+        {"FREQ=DAILY;COUNT=", "FREQ=DAILY", 0},
+        // An empty part would end libical's reading there, losing the interval.
+        {"FREQ=DAILY;;INTERVAL=2", "FREQ=DAILY;INTERVAL=2", 0},
+        {"FREQ=WEEKLY;BYDAY=MO,TU,", "FREQ=WEEKLY;BYDAY=MO,TU", 0},
+        {" FREQ=DAILY ; INTERVAL = 3 ", "FREQ=DAILY;INTERVAL=3", 0},
+        {"FREQ=WEEKLY;WKST=;BYDAY=MO", "FREQ=WEEKLY;BYDAY=MO", 0},
+        {"FREQ=DAILY;X-NAME=value;COUNT=4", "FREQ=DAILY;COUNT=4", 4},
+        {"freq=weekly;byday=mo,fr", "FREQ=WEEKLY;BYDAY=MO,FR", 0},
+        // Both ends given: both hold.
+        {"FREQ=DAILY;COUNT=5;UNTIL=20240103", "FREQ=DAILY;UNTIL=20240103", 5},
+        {"RSCALE=GREGORIAN;FREQ=YEARLY", "FREQ=YEARLY", 0},
+        {"", nullptr, 0},
+        {"FREQ=FORTNIGHTLY", nullptr, 0},
+        {"FREQ=DAILY;BYMONTHDAY=0", nullptr, 0},
+        {"RSCALE=HEBREW;FREQ=YEARLY", nullptr, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        icalrecurrencetype rule;
+        const bool read = ParseRule(row.text, rule);
+        ASSERT_EQ(read, row.read != nullptr);
+        if (!read)
+            continue;
+        EXPECT_EQ(std::string(icalrecurrencetype_as_string(&rule)), row.read);
+        EXPECT_EQ(rule.count, row.count);
+        EXPECT_EQ(rule.rscale, nullptr);
     }
 }
 
