@@ -323,7 +323,9 @@ void Scanner::AddNotices() {
     notice += m_firstJoinedTo ? "read as the continuation of " + At(m_firstJoinedTo) +
                                     ", as a folded line that lost its leading blank"
                               : std::string("skipped");
-    if (m_repairs > 1)
+    if (m_repairs == 2)
+        notice += " (1 more such line was treated alike)";
+    else if (m_repairs > 2)
         notice += " (" + std::to_string(m_repairs - 1) + " more such lines were treated alike)";
     m_result.notices.push_back(std::move(notice));
 }
