@@ -461,9 +461,9 @@ int DaysInMonth(int year, int month) {
     return month == 2 && leap ? 29 : kDays[month];
 }
 
-// Where a walk that skips ahead to `near` (wall-clock) begins. Below a day libical restarts its
-// steps at DTSTART's time of day on the day it is given, so that day must lie a whole number of
-// the interval's periods after DTSTART's day.
+// Where a walk that skips ahead to `near` (wall-clock) begins. Below a day libical steps on from
+// the time it is given, so that must be a step of the series: DTSTART's time of day on a day a
+// whole number of the interval's periods after DTSTART's day.
 icaltimetype StartNear(const icalrecurrencetype& rule, const icaltimetype& dtstart,
                        icaltimetype near) {
     int64_t minutesPerStep = 0;
@@ -485,7 +485,6 @@ icaltimetype StartNear(const icalrecurrencetype& rule, const icaltimetype& dtsta
     start.year = date.year;
     start.month = date.month;
     start.day = date.day;
-    start.hour = start.minute = start.second = 0;
     return start;
 }
 

@@ -53,11 +53,9 @@ const std::unordered_map<std::string, std::string>& WindowsNames() {
 icaltimezone* BuiltinByName(const std::string& name) {
     if (name.empty())
         return nullptr;
-    if (icaltimezone* zone = icaltimezone_get_builtin_timezone(name.c_str()))
-        return zone;
-    if (name == "Etc/UTC" || name == "Etc/GMT" || name == "GMT" || name == "Z")
+    if (name == "UTC" || name == "Etc/UTC" || name == "Etc/GMT" || name == "GMT" || name == "Z")
         return icaltimezone_get_utc_timezone();
-    return nullptr;
+    return icaltimezone_get_builtin_timezone(name.c_str());
 }
 
 // An IANA zone that libical may know under another of its names (ICU follows newer releases of

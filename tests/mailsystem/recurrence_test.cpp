@@ -195,6 +195,60 @@ TEST(RecurrenceWalkTest, ShortcutsGiveWhatAPlainWalkGives) {
     EXPECT_GT(skipped, 200); // the shortcut is taken often enough to matter
 }
 
+std::string RandomSubDailyRule(std::mt19937& random) {
+    static const char* const kDays[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
+    auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    const bool hourly = pick(2) == 0;
+    // Minutely intervals from half an hour keep the plain walk of two months affordable.
+    std::string rule = hourly ? "FREQ=HOURLY;INTERVAL=" + std::to_string(1 + pick(30))
+                              : "FREQ=MINUTELY;INTERVAL=" + std::to_string(30 + pick(400));
+    if (pick(3) == 0)
+        rule += ";BYDAY=" + std::string(kDays[pick(7)]) + "," + kDays[pick(7)];
+    if (pick(3) == 0)
+        rule += ";BYHOUR=" + std::to_string(pick(12)) + "," + std::to_string(12 + pick(12));
+    if (hourly && pick(4) == 0)
+        rule += ";BYMINUTE=0,30";
+    if (pick(4) == 0)
+        rule += ";BYMONTHDAY=" + std::to_string(1 + pick(28)) + "," + std::to_string(1 + pick(28));
+    if (pick(4) == 0)
+        rule += ";COUNT=" + std::to_string(1 + pick(60));
+    return rule;
+}
+
+// Below a day a walk that skips ahead must begin on a day a whole number of the interval's
+// periods after DTSTART's, or libical's steps shift (every 5 hours from 10:00 would give 15:00,
+// 20:00 ... from any later midnight).
+TEST(RecurrenceWalkTest, SubDailyWalksThatSkipAheadGiveWhatAPlainWalkGives) {
+    std::mt19937 random(20260315);
+    const int64_t day = 86400;
+    const int64_t base = DaysFromCivil(2025, 10, 1) * day;
+    int compared = 0, nonEmpty = 0;
+    for (int i = 0; i < 400; ++i) {
+        const std::string text = RandomSubDailyRule(random);
+        SCOPED_TRACE(text);
+        const icalrecurrencetype rule = icalrecurrencetype_from_string(text.c_str());
+        ASSERT_NE(rule.freq, ICAL_NO_RECURRENCE);
+        const icaltimetype start = Wall(base + static_cast<int64_t>(random() % 60) * day +
+                                        static_cast<int64_t>(random() % 288) * 300);
+        if (!IsWalkable(rule, start))
+            continue;
+        const int64_t from = Instant(start) + static_cast<int64_t>(random() % 60) * day +
+                             static_cast<int64_t>(random() % 86400);
+        const int64_t to = from + static_cast<int64_t>(1 + random() % 3) * day;
+        const std::vector<int64_t> expected = ReferenceWalk(rule, start, from, to);
+        const Walk walk = WalkRule(rule, start, Instant(start), from, to, Instant, Wall);
+        ASSERT_NE(walk.outcome, Walk::Refused);
+        std::vector<int64_t> got;
+        for (const auto& [wall, instant] : walk.occurrences)
+            got.push_back(instant);
+        EXPECT_EQ(got, expected) << "from " << from << " to " << to;
+        ++compared;
+        nonEmpty += !expected.empty();
+    }
+    EXPECT_GT(compared, 300);
+    EXPECT_GT(nonEmpty, 200);
+}
+
 // DTSTART is Thursday 5 March 2026, 09:00.
 TEST(RecurrenceWalkTest, WalkableRulesAreThoseWithBoundedSearches) {
     const struct {
