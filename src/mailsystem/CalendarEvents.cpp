@@ -102,8 +102,19 @@ int32_t Lead(const Trigger& trigger, int64_t start, int64_t end, int64_t seriesS
     return static_cast<int32_t>(std::clamp<int64_t>(minutes, INT32_MIN, INT32_MAX));
 }
 
-bool ReadEvent(icalcomponent* c, const std::vector<std::string>& rrules, ical::ZoneTable& zones,
-               Event& e) {
+Rules ReadRules(const std::vector<std::string>& values) {
+    Rules read;
+    for (const std::string& text : values) {
+        icalrecurrencetype rule;
+        if (recurrence::ParseRule(text, rule))
+            read.rules.push_back(rule);
+        else
+            read.bad = true;
+    }
+    return read;
+}
+
+bool ReadEvent(icalcomponent* c, Rules rules, ical::ZoneTable& zones, Event& e) {
     bool hasStart = false, hasEnd = false, hasDuration = false, startFloating = false;
     icaltimetype end{};
     Zone endZone;
@@ -174,13 +185,8 @@ bool ReadEvent(icalcomponent* c, const std::vector<std::string>& rrules, ical::Z
     }
     if (!hasStart)
         return false;
-    for (const std::string& text : rrules) {
-        icalrecurrencetype rule;
-        if (recurrence::ParseRule(text, rule))
-            e.rules.push_back(rule);
-        else
-            e.badRule = true;
-    }
+    e.rules = std::move(rules.rules);
+    e.badRule = rules.bad;
     e.startInstant = ical::ToInstant(e.start, e.zone);
     // An exporter that writes an excluded date without the zone of the start means the start's
     // zone (and, for an all-day series, its date).

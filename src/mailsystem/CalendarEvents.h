@@ -57,11 +57,17 @@ struct Event {
     int64_t RecurrenceIdIn(const ical::Zone& seriesZone) const;
 };
 
-// Fills `e` from a parsed VEVENT and the values of its RRULEs (read apart from the component);
-// false when it has no usable start. Values written without a zone (EXDATE, RECURRENCE-ID) in an
-// event whose start has one are read in the start's zone, as the exporter meant them.
-bool ReadEvent(icalcomponent* c, const std::vector<std::string>& rrules, ical::ZoneTable& zones,
-               Event& e);
+// An event's RRULEs, read from their values (recurrence::ParseRule).
+struct Rules {
+    std::vector<icalrecurrencetype> rules;
+    bool bad = false; // one of them cannot be read
+};
+Rules ReadRules(const std::vector<std::string>& values);
+
+// Fills `e` from a parsed VEVENT and its rules (read apart from the component); false when it
+// has no usable start. Values written without a zone (EXDATE, RECURRENCE-ID) in an event whose
+// start has one are read in the start's zone, as the exporter meant them.
+bool ReadEvent(icalcomponent* c, Rules rules, ical::ZoneTable& zones, Event& e);
 
 Task ReadTask(icalcomponent* c, ical::ZoneTable& zones);
 

@@ -31,6 +31,16 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
     return a > INT64_MAX - b ? INT64_MAX : a + b;
 }
 
+// The start given to libical's iterator: its wall-clock time, without a zone (libical would step
+// hours in it by elapsed time, and compare with the UNTIL below), except UTC, in which libical's
+// steps are quicker and the wall clock is the instant.
+icaltimetype StartForWalk(const Event& series) {
+    icaltimetype start = series.start;
+    start.zone =
+        series.zone.kind == Zone::Utc && !start.is_date ? icaltimezone_get_utc_timezone() : nullptr;
+    return start;
+}
+
 // The rule with its UNTIL in the wall-clock of the series' start, which is how libical compares
 // it with occurrences (their zone is not given to the iterator): a UTC UNTIL (as Thunderbird,
 // Google and Apple write it) becomes the start zone's time of that instant; a DATE UNTIL of a
@@ -50,7 +60,7 @@ icalrecurrencetype InStartFrame(icalrecurrencetype rule, const Event& series) {
         until = ical::FromInstant(static_cast<int64_t>(icaltime_as_timet(until)), series.zone,
                                   series.start.is_date);
     }
-    until.zone = nullptr;
+    until.zone = StartForWalk(series).zone;
     rule.until = until;
     return rule;
 }
@@ -112,49 +122,6 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
     const RecurrencePattern pattern = master.rules.size() == 1
                                           ? recurrence::MapRule(master.rules[0], master.start)
                                           : RecurrencePattern{};
-    // The series is known past the window as far as the scan's advance from an occurrence in
-    // it can land, so that every landing can be checked.
-    int64_t lookAhead = 0;
-    if (pattern.recurrenceType != 4) {
-        int32_t lead = Lead(master.trigger, master.startInstant, masterEnd, master.startInstant);
-        for (const Event::Added& added : master.added)
-            lead =
-                std::max(lead, Lead(master.trigger, added.start, added.end, master.startInstant));
-        // An all-day occurrence across a change of daylight-saving time is an hour longer.
-        lookAhead = std::min(pattern::AdvanceReach(pattern, lead + 60), kLookAheadCap);
-    }
-    const int64_t knownTo = SaturatingAdd(m_window.to, lookAhead);
-
-    struct Occurrence {
-        icaltimetype wall;
-        int64_t start, end;
-    };
-    // The series' occurrences from the window's start to knownTo.
-    std::vector<Occurrence> occurrences;
-    for (const icalrecurrencetype& rule : master.rules) {
-        const recurrence::Walk walk =
-            recurrence::WalkRule(InStartFrame(rule, master), master.start, master.startInstant,
-                                 m_window.from, knownTo, toInstant, fromInstant);
-        if (walk.outcome == recurrence::Walk::Refused)
-            return; // bounded out: no occurrence for this item
-        for (const auto& [wall, instant] : walk.occurrences)
-            occurrences.push_back({wall, instant, master.EndOf(wall, instant)});
-    }
-    // DTSTART is the first instance of the recurrence set, also when only RDATEs follow it.
-    if (master.rules.empty() && master.startInstant >= m_window.from &&
-        master.startInstant <= knownTo)
-        occurrences.push_back({master.start, master.startInstant, masterEnd});
-    for (const Event::Added& added : master.added) {
-        if (added.start >= m_window.from && added.start <= knownTo)
-            occurrences.push_back({fromInstant(added.start), added.start, added.end});
-    }
-    std::stable_sort(occurrences.begin(), occurrences.end(),
-                     [](const Occurrence& a, const Occurrence& b) { return a.start < b.start; });
-    occurrences.erase(
-        std::unique(occurrences.begin(), occurrences.end(),
-                    [](const Occurrence& a, const Occurrence& b) { return a.start == b.start; }),
-        occurrences.end());
-
     // Excluded dates, and the occurrences that exceptions replace, are not the series' own.
     struct Replaced {
         bool byDate;
@@ -165,51 +132,119 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
     for (const Event* r : overrides)
         replaced.push_back(
             {r->recurrenceIdIsDate || isDate, DateKey(r->recurrenceId), r->RecurrenceIdIn(zone)});
-    occurrences.erase(
-        std::remove_if(occurrences.begin(), occurrences.end(),
-                       [&](const Occurrence& o) {
-                           if (std::find(master.excludedInstants.begin(),
-                                         master.excludedInstants.end(),
-                                         o.start) != master.excludedInstants.end())
-                               return true;
-                           if (std::find(master.excludedDates.begin(), master.excludedDates.end(),
-                                         DateKey(o.wall)) != master.excludedDates.end())
-                               return true;
-                           for (const Replaced& r : replaced) {
-                               if (r.byDate ? r.date == DateKey(o.wall) : r.instant == o.start)
-                                   return true;
-                           }
-                           return false;
-                       }),
-        occurrences.end());
+    const auto excluded = [&](const icaltimetype& wall, int64_t start) {
+        if (std::find(master.excludedInstants.begin(), master.excludedInstants.end(), start) !=
+            master.excludedInstants.end())
+            return true;
+        if (std::find(master.excludedDates.begin(), master.excludedDates.end(), DateKey(wall)) !=
+            master.excludedDates.end())
+            return true;
+        for (const Replaced& r : replaced) {
+            if (r.byDate ? r.date == DateKey(wall) : r.instant == start)
+                return true;
+        }
+        return false;
+    };
 
-    // Whether the series has an occurrence at `start` lasting `length` seconds: where the
-    // scan's advance may land, it pages that occurrence with the length of the one it came from.
+    struct Occurrence {
+        icaltimetype wall;
+        int64_t start, end;
+    };
+    // The series' own occurrences from the window's start to `to`, and (to check where the
+    // scan's advance lands) the first of each rule after it: all of them up to `knownTo`.
+    std::vector<Occurrence> occurrences;
+    int64_t knownTo = INT64_MAX;
+    const auto collect = [&](int64_t to) {
+        occurrences.clear();
+        knownTo = INT64_MAX;
+        for (const icalrecurrencetype& rule : master.rules) {
+            const recurrence::Walk walk = recurrence::WalkRule(
+                InStartFrame(rule, master), StartForWalk(master), master.startInstant,
+                m_window.from, to, toInstant, fromInstant);
+            if (walk.outcome == recurrence::Walk::Refused)
+                return false;
+            for (const auto& [wall, instant] : walk.occurrences)
+                occurrences.push_back({wall, instant, master.EndOf(wall, instant)});
+            if (walk.outcome == recurrence::Walk::Reached) {
+                const auto& [wall, instant] = walk.beyond;
+                occurrences.push_back({wall, instant, master.EndOf(wall, instant)});
+                knownTo = std::min(knownTo, instant);
+            }
+        }
+        // DTSTART is the first instance of the recurrence set, also when only RDATEs follow.
+        if (master.rules.empty() && master.startInstant >= m_window.from)
+            occurrences.push_back({master.start, master.startInstant, masterEnd});
+        for (const Event::Added& added : master.added) {
+            if (added.start >= m_window.from)
+                occurrences.push_back({fromInstant(added.start), added.start, added.end});
+        }
+        std::stable_sort(
+            occurrences.begin(), occurrences.end(),
+            [](const Occurrence& a, const Occurrence& b) { return a.start < b.start; });
+        occurrences.erase(std::unique(occurrences.begin(), occurrences.end(),
+                                      [](const Occurrence& a, const Occurrence& b) {
+                                          return a.start == b.start;
+                                      }),
+                          occurrences.end());
+        occurrences.erase(
+            std::remove_if(occurrences.begin(), occurrences.end(),
+                           [&](const Occurrence& o) { return excluded(o.wall, o.start); }),
+            occurrences.end());
+        return true;
+    };
+    if (!collect(m_window.to))
+        return; // bounded out: no occurrence for this item
+
+    // Where the scan's advance may land, it pages the occurrence there with the length of the
+    // one it came from: the series must have that occurrence, as long.
+    bool beyondKnown = false;
     const auto hasOccurrence = [&](int64_t start, int64_t length) {
+        if (start > knownTo) {
+            beyondKnown = true;
+            return false;
+        }
         const auto at =
             std::lower_bound(occurrences.begin(), occurrences.end(), start,
                              [](const Occurrence& o, int64_t value) { return o.start < value; });
-        return at != occurrences.end() && at->start == start && at->end - at->start == length &&
-               start <= knownTo;
+        return at != occurrences.end() && at->start == start && at->end - at->start == length;
     };
-    uint32_t item = UINT32_MAX;
-    for (const Occurrence& o : occurrences) {
-        if (o.start > m_window.to)
-            break;
-        if (item == UINT32_MAX)
-            item = NewItem(master, true, pattern, nullptr);
-        Instance instance;
-        instance.start = o.start;
-        instance.end = o.end;
-        instance.lead = Lead(master.trigger, o.start, o.end, master.startInstant);
-        instance.item = item;
-        instance.order = master.order;
-        const int64_t length = o.end - o.start;
-        instance.irregular = pattern.recurrenceType == 4 ||
-                             !pattern::AdvanceLandsOnOccurrences(
-                                 pattern, o.start, instance.lead,
-                                 [&](int64_t landing) { return hasOccurrence(landing, length); });
-        m_out.instances.push_back(instance);
+    std::vector<Instance> instances;
+    const auto place = [&] {
+        instances.clear();
+        for (const Occurrence& o : occurrences) {
+            if (o.start > m_window.to)
+                break;
+            Instance instance;
+            instance.start = o.start;
+            instance.end = o.end;
+            instance.lead = Lead(master.trigger, o.start, o.end, master.startInstant);
+            instance.order = master.order;
+            const int64_t length = o.end - o.start;
+            instance.irregular = pattern.recurrenceType == 4 ||
+                                 !pattern::AdvanceLandsOnOccurrences(
+                                     pattern, o.start, instance.lead, [&](int64_t landing) {
+                                         return hasOccurrence(landing, length);
+                                     });
+            instances.push_back(instance);
+        }
+    };
+    place();
+    if (beyondKnown) {
+        // A reminder long before its occurrence: know the series as far as its advance reaches.
+        int32_t lead = Lead(master.trigger, master.startInstant, masterEnd, master.startInstant);
+        for (const Instance& i : instances)
+            lead = std::max(lead, i.lead);
+        const int64_t reach = std::min(pattern::AdvanceReach(pattern, lead), kLookAheadCap);
+        if (!collect(SaturatingAdd(m_window.to, reach)))
+            return;
+        place();
+    }
+    if (!instances.empty()) {
+        const uint32_t item = NewItem(master, true, pattern, nullptr);
+        for (Instance& instance : instances) {
+            instance.item = item;
+            m_out.instances.push_back(instance);
+        }
     }
 
     for (const Event* r : overrides) {
@@ -232,17 +267,17 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
 // A plain monthly or yearly rule whose dates miss the window entirely is not even parsed. The
 // quick DTSTART holds its wall-clock date; wall-clock dates of instants in [from, to] lie within
 // a day of their UTC dates.
-bool RuleMayOccur(const ics::RawComponent& raw, int64_t from, int64_t to) {
+bool RuleMayOccur(const ics::RawComponent& raw, const Rules& rules, int64_t from, int64_t to) {
+    if (rules.bad)
+        return true; // parsed, and reported as an unreadable rule
     const auto dayOf = [](int64_t t) { return t >= 0 ? t / kDay : (t - kDay + 1) / kDay; };
     const int64_t startDay = dayOf(raw.approxStart);
     const int64_t firstDay = dayOf(from) - 1;
     const int64_t lastDay = dayOf(to) + 1;
     const recurrence::CivilDate start = recurrence::CivilFromDays(startDay);
-    for (const std::string& text : raw.rrules) {
-        icalrecurrencetype rule;
-        if (!recurrence::ParseRule(text, rule) || rule.skip != ICAL_SKIP_OMIT)
-            return true; // parsed later (and an unreadable rule reported as such)
-        if (recurrence::MayOccur(rule, start.year, start.month, start.day, firstDay, lastDay))
+    for (const icalrecurrencetype& rule : rules.rules) {
+        if (rule.skip != ICAL_SKIP_OMIT ||
+            recurrence::MayOccur(rule, start.year, start.month, start.day, firstDay, lastDay))
             return true;
     }
     return false;
@@ -253,40 +288,37 @@ bool RuleMayOccur(const ics::RawComponent& raw, int64_t from, int64_t to) {
 // SEQUENCE, then LAST-MODIFIED, then DTSTAMP, then the last in the file). Marks the others.
 std::vector<bool> Superseded(std::string_view text, const std::vector<ics::RawComponent>& raws) {
     std::vector<bool> superseded(raws.size(), false);
-    std::unordered_map<std::string, size_t> first; // key -> index of the first component
-    std::vector<size_t> seen;                      // indices whose key occurs more than once
-    for (size_t i = 0; i < raws.size(); ++i) {
-        const ics::RawComponent& raw = raws[i];
-        if (raw.kind == ics::Kind::TimeZone || raw.uid.empty())
-            continue;
-        std::string key = (raw.kind == ics::Kind::Event ? "E" : "T") + raw.uid;
-        if (raw.hasRecurrenceId)
-            key += "\n" + raw.recurrenceId;
-        const auto [at, added] = first.emplace(std::move(key), i);
-        if (!added) {
-            seen.push_back(at->second);
-            seen.push_back(i);
-        }
+    // Components in the order of their item (kind, UID, RECURRENCE-ID): versions lie together.
+    std::vector<uint32_t> order;
+    order.reserve(raws.size());
+    for (uint32_t i = 0; i < raws.size(); ++i) {
+        if (raws[i].kind != ics::Kind::TimeZone && !raws[i].uid.empty())
+            order.push_back(i);
     }
-    if (seen.empty())
-        return superseded;
-    std::unordered_map<std::string, std::pair<ics::Version, size_t>> best;
-    for (size_t i : seen) {
+    const auto item = [&](uint32_t i) {
         const ics::RawComponent& raw = raws[i];
-        std::string key = (raw.kind == ics::Kind::Event ? "E" : "T") + raw.uid;
-        if (raw.hasRecurrenceId)
-            key += "\n" + raw.recurrenceId;
-        const ics::Version version = ics::VersionOf(text, raw);
-        auto [at, added] = best.try_emplace(std::move(key), version, i);
-        if (added || at->second.second == i)
-            continue;
-        // Equal versions: the later in the file wins.
-        if (std::tie(at->second.first, at->second.second) < std::tie(version, i)) {
-            superseded[at->second.second] = true;
-            at->second = {version, i};
-        } else {
-            superseded[i] = true;
+        return std::make_tuple(raw.kind, std::string_view(raw.uid), raw.hasRecurrenceId,
+                               std::string_view(raw.recurrenceId));
+    };
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        return std::pair(item(a), a) < std::pair(item(b), b);
+    });
+    for (size_t first = 0; first < order.size();) {
+        size_t last = first + 1;
+        while (last < order.size() && item(order[last]) == item(order[first]))
+            ++last;
+        if (last - first > 1) {
+            // Equal versions: the later in the file wins.
+            std::pair<ics::Version, uint32_t> best{ics::VersionOf(text, raws[order[first]]),
+                                                   order[first]};
+            for (size_t k = first + 1; k < last; ++k) {
+                std::pair<ics::Version, uint32_t> version{ics::VersionOf(text, raws[order[k]]),
+                                                          order[k]};
+                superseded[std::min(best, version).second] = true;
+                best = std::max(best, version);
+            }
         }
+        first = last;
     }
     return superseded;
 }
@@ -341,6 +373,14 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
         if (raw.kind != ics::Kind::Event)
             continue;
         const bool startKnown = raw.approxStart != ics::kUnknownTime;
+        Rules rules;
+        bool rulesRead = false;
+        const auto readRules = [&]() -> const Rules& {
+            if (!rulesRead)
+                rules = ReadRules(raw.rrules);
+            rulesRead = true;
+            return rules;
+        };
         bool need;
         if (raw.hasRecurrenceId) {
             need = true;
@@ -351,7 +391,7 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
             need = overriddenUids.count(raw.uid) || !(endedBefore || startsAfter);
             if (need && !raw.hasRDate && startKnown && !overriddenUids.count(raw.uid) &&
                 raw.hasRRule)
-                need = RuleMayOccur(raw, from, to);
+                need = RuleMayOccur(raw, readRules(), from, to);
         } else {
             need = !startKnown || (raw.approxStart >= from && raw.approxStart <= to);
         }
@@ -363,7 +403,8 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
             continue;
         Event e;
         e.order = static_cast<uint32_t>(i);
-        if (ReadEvent(c.get(), raw.rrules, zones, e))
+        readRules();
+        if (ReadEvent(c.get(), std::move(rules), zones, e))
             events.push_back(std::move(e));
     }
 

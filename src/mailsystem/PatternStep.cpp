@@ -15,19 +15,31 @@ int32_t EffectiveMask(int32_t mask) {
     return (mask & 0x7F) == 0 ? 0 : mask;
 }
 
+bool InMask(int32_t mask, int dayOfWeek) {
+    return (mask >> (dayOfWeek - 1)) & 1;
+}
+
 bool InMask(int32_t mask, CTime t) {
-    return (mask >> (t.GetDayOfWeek() - 1)) & 1;
+    return InMask(mask, t.GetDayOfWeek());
 }
 
-// A local date with `like`'s time of day, normalised by the C library; nothing when it does not
-// fit the 32-bit range.
-std::optional<CTime> DateLike(CTime like, int year, int month, int day) {
-    return CTime::FromLocal(year, month, day, like.GetHour(), like.GetMinute(), like.GetSecond());
+// The local breakdown of `t` (one call to the C library rather than one per field).
+struct tm Local(CTime t) {
+    struct tm tm = {};
+    t.GetLocalTm(&tm);
+    return tm;
 }
 
-// `months` months after start's month (after December comes January of the next year).
-void MonthsOn(CTime start, int64_t months, int& year, int& month) {
-    const int64_t index = int64_t(start.GetYear()) * 12 + (start.GetMonth() - 1) + months;
+// A local date with the time of day of `like` (its breakdown), normalised by the C library;
+// nothing when it does not fit the 32-bit range.
+std::optional<CTime> DateLike(const struct tm& like, int year, int month, int day) {
+    return CTime::FromLocal(year, month, day, like.tm_hour, like.tm_min, like.tm_sec);
+}
+
+// `months` months after the month of `start` (its breakdown; after December comes January of
+// the next year).
+void MonthsOn(const struct tm& start, int64_t months, int& year, int& month) {
+    const int64_t index = int64_t(start.tm_year + 1900) * 12 + start.tm_mon + months;
     year = static_cast<int>(index >= 0 ? index / 12 : (index - 11) / 12);
     month = static_cast<int>(index - int64_t(year) * 12) + 1;
 }
@@ -70,45 +82,56 @@ bool Step(const RecurrencePattern& p, const Spans& spans, CTime& start) {
             // Passing a Sunday starts a new week: skip the weeks the interval leaves out.
             for (int i = 0; i < 8; ++i) {
                 start += spans.day;
-                if (start.GetDayOfWeek() == kSunday && p.interval > 0)
+                int dayOfWeek = start.GetDayOfWeek();
+                if (dayOfWeek == kSunday && p.interval > 0 && p.interval != 1) {
                     start += CTimeSpan(int64_t(p.interval - 1) * spans.week.GetTotalSeconds());
-                if (InMask(mask, start))
+                    dayOfWeek = start.GetDayOfWeek();
+                }
+                if (InMask(mask, dayOfWeek))
                     break;
             }
         }
         return true;
     case 2: // monthly on start's day of the month
         if (p.dayOfMonth > 0) {
+            const struct tm local = Local(start);
             int year, month;
-            MonthsOn(start, p.interval, year, month);
-            if (auto next = DateLike(start, year, month, start.GetDay()))
+            MonthsOn(local, p.interval, year, month);
+            if (auto next = DateLike(local, year, month, local.tm_mday))
                 start = *next;
         }
         return true;
     case 3: // monthly on the Nth weekday
         if (mask > 0) {
+            const struct tm local = Local(start);
             int year, month;
-            MonthsOn(start, p.interval < 1 ? 1 : p.interval, year, month);
-            if (auto first = DateLike(start, year, month, 1)) {
+            MonthsOn(local, p.interval < 1 ? 1 : p.interval, year, month);
+            if (auto first = DateLike(local, year, month, 1)) {
                 start = *first;
                 NthWeekday(p.instance, mask, spans, start);
             }
         }
         return true;
-    case 5: // yearly on the same month and day
-        if (start.GetYear() + 1 < 2038) {
-            if (auto next = DateLike(start, start.GetYear() + 1, start.GetMonth(), start.GetDay()))
+    case 5: { // yearly on the same month and day
+        const struct tm local = Local(start);
+        const int year = local.tm_year + 1900;
+        if (year + 1 < 2038) {
+            if (auto next = DateLike(local, year + 1, local.tm_mon + 1, local.tm_mday))
                 start = *next;
         }
         return true;
-    case 6: // yearly on the Nth weekday of start's month
-        if (mask > 0 && start.GetYear() + 1 < 2038) {
-            if (auto first = DateLike(start, start.GetYear() + 1, start.GetMonth(), 1)) {
+    }
+    case 6: { // yearly on the Nth weekday of start's month
+        const struct tm local = Local(start);
+        const int year = local.tm_year + 1900;
+        if (mask > 0 && year + 1 < 2038) {
+            if (auto first = DateLike(local, year + 1, local.tm_mon + 1, 1)) {
                 start = *first;
                 NthWeekday(p.instance, mask, spans, start);
             }
         }
         return true;
+    }
     default:
         return false;
     }
@@ -117,10 +140,15 @@ bool Step(const RecurrencePattern& p, const Spans& spans, CTime& start) {
 // Keeps the local hour of `base` where a step crossed a change of daylight-saving time.
 void AlignHour(CTime base, const Spans& spans, CTime& start) {
     const int hour = base.GetHour();
-    for (int i = 0; i < 24 && start.GetHour() > hour; ++i)
+    int now = start.GetHour();
+    for (int i = 0; i < 24 && now > hour; ++i) {
         start -= spans.hour;
-    for (int i = 0; i < 24 && start.GetHour() < hour; ++i)
+        now = start.GetHour();
+    }
+    for (int i = 0; i < 24 && now < hour; ++i) {
         start += spans.hour;
+        now = start.GetHour();
+    }
 }
 
 // The longest single step of a pattern, in seconds (a bound).

@@ -232,9 +232,49 @@ std::string CleanList(std::string_view value) {
     return out;
 }
 
+// Whether libical reads `value` as it stands: parts of NAME=VALUE without blanks, empty parts,
+// empty list items, extension parts, a COUNT that is no positive number, or COUNT with UNTIL.
+bool IsPlainRule(std::string_view value) {
+    bool count = false, until = false;
+    size_t pos = 0;
+    while (pos <= value.size()) {
+        size_t semicolon = value.find(';', pos);
+        if (semicolon == std::string_view::npos)
+            semicolon = value.size();
+        const std::string_view part = value.substr(pos, semicolon - pos);
+        pos = semicolon + 1;
+        const size_t equals = part.find('=');
+        if (equals == 0 || equals == std::string_view::npos || equals + 1 == part.size() ||
+            part.find_first_of(" \t") != std::string_view::npos ||
+            part.find(",,") != std::string_view::npos || part.back() == ',' ||
+            part[equals + 1] == ',' ||
+            (part.size() > 1 && (part[0] == 'X' || part[0] == 'x') && part[1] == '-'))
+            return false;
+        const std::string_view name = part.substr(0, equals);
+        if (name.size() == 5 && strncasecmp(name.data(), "COUNT", 5) == 0) {
+            if (!IsPositiveNumber(part.substr(equals + 1)))
+                return false;
+            count = true;
+        } else if (name.size() == 5 && strncasecmp(name.data(), "UNTIL", 5) == 0) {
+            until = true;
+        }
+    }
+    return !(count && until);
+}
+
 } // namespace
 
 bool ParseRule(std::string_view value, icalrecurrencetype& out) {
+    if (value.size() < 512 && IsPlainRule(value)) {
+        char text[512];
+        value.copy(text, value.size());
+        text[value.size()] = '\0';
+        out = icalrecurrencetype_from_string(text);
+        const bool gregorian = !out.rscale || strcasecmp(out.rscale, "GREGORIAN") == 0;
+        free(out.rscale);
+        out.rscale = nullptr;
+        return out.freq != ICAL_NO_RECURRENCE && gregorian;
+    }
     std::vector<std::pair<std::string, std::string>> parts;
     std::string until;
     bool hasCount = false;
@@ -578,9 +618,9 @@ Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64
         if (++steps > kMaxSteps)
             break;
         const int64_t instant = toInstant(occurrence);
-        walk.last = instant;
         if (instant > to) {
             walk.outcome = Walk::Reached;
+            walk.beyond = {occurrence, instant};
             return walk;
         }
         if (instant >= from) {

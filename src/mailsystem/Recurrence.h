@@ -57,7 +57,8 @@ struct Walk {
     Outcome outcome = Refused;
     // (wall-clock time, instant) of each occurrence with from <= instant <= to, in order.
     std::vector<std::pair<icaltimetype, int64_t>> occurrences;
-    int64_t last = INT64_MIN; // Ended: instant of the rule's last occurrence (INT64_MIN: none)
+    // Reached: the first occurrence after `to`, which the walk met on the way.
+    std::pair<icaltimetype, int64_t> beyond{};
 };
 
 // Walks `rule` from `dtstart`, starting near `from` when the rule has no COUNT, and keeps the
