@@ -268,6 +268,38 @@ TEST_F(CalendarTest, PathologicalRulesGiveNoOccurrenceAndLeaveTheRestAlone) {
     }
 }
 
+// Events are skipped unparsed when their quick reading shows they cannot occur in the range;
+// that reading must hold for every rule of an event and every end it can have.
+TEST_F(CalendarTest, QuickSkipsNeverDropAnEventThatOccurs) {
+    ScopedTimeZone tz("America/Los_Angeles");
+    const struct {
+        const char* lines;
+        const char* from; // UTC; the range is two hours long
+        size_t found;
+    } rows[] = {
+        // The first rule misses the range, the second meets it (Wednesday 13 March).
+        {"DTSTART:20240301T100000Z\nRRULE:FREQ=MONTHLY;BYMONTHDAY=1\n"
+         "RRULE:FREQ=WEEKLY;BYDAY=WE\n",
+         "2024-03-13 09:00", 1},
+        // The first rule ended long before; the second goes on.
+        {"DTSTART:20240101T100000Z\nRRULE:FREQ=DAILY;UNTIL=20240105T000000Z\n"
+         "RRULE:FREQ=WEEKLY;BYDAY=WE\n",
+         "2024-03-13 09:00", 1},
+        // A date ends the series with that day: 19 March at 20:00 in Los Angeles is 03:00 UTC
+        // on the 20th, more than a day after the date's first moment in UTC.
+        {"DTSTART;TZID=America/Los_Angeles:20190318T200000\nRRULE:FREQ=DAILY;UNTIL=20190319\n",
+         "2019-03-20 02:00", 1},
+        {"DTSTART;TZID=America/Los_Angeles:20190318T200000\nRRULE:FREQ=DAILY;UNTIL=20190319\n",
+         "2019-03-21 02:00", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.lines);
+        WriteCalendar("BEGIN:VEVENT\nUID:r\n" + std::string(row.lines) + "SUMMARY:R\nEND:VEVENT\n");
+        mail::cache::Clear();
+        EXPECT_EQ(Find(Utc(row.from), Utc(row.from) + 7200).size(), row.found);
+    }
+}
+
 TEST_F(CalendarTest, AVeryLongRangeGivesEveryOccurrenceUpToTheLimit) {
     WriteCalendar(Event("d", "20260101T090000Z", "SUMMARY:Daily\nRRULE:FREQ=DAILY;COUNT=5000\n"));
     EXPECT_EQ(Find(Utc("2025-01-01 00:00"), Utc("2045-01-01 00:00")).size(), 5000u);
