@@ -221,9 +221,26 @@ bool DayPasses(const Parts& parts, const CivilDate& date, int dayOfYear) {
 // The longest run of days, over a whole 400-year cycle of the calendar, from one day that passes
 // the day filters to the next; more than `limit` (or none passing): limit + 1.
 int64_t LongestDayGap(const Parts& parts, int64_t limit) {
-    if (parts.months.empty() && parts.monthDays.empty() && parts.yearDayValues.empty() &&
-        parts.days.empty())
-        return 1;
+    if (parts.months.empty() && parts.monthDays.empty() && parts.yearDayValues.empty()) {
+        // Weekdays alone: the longest way round the week from one listed day to the next.
+        int mask = 0;
+        for (const Day& d : parts.days)
+            mask |= d.position == 0 ? 1 << d.weekday : 0;
+        if (parts.days.empty())
+            return 1;
+        if (mask == 0)
+            return limit + 1;
+        int64_t longest = 0;
+        for (int day = 0; day < 7; ++day) {
+            if (!(mask >> day & 1))
+                continue;
+            int gap = 1;
+            while (!(mask >> ((day + gap) % 7) & 1))
+                ++gap;
+            longest = std::max<int64_t>(longest, gap);
+        }
+        return std::min(longest, limit + 1);
+    }
     constexpr int64_t kCycle = 146097; // days in 400 Gregorian years (a whole number of weeks)
     const int64_t base = DaysFromCivil(2000, 1, 1);
     int64_t first = -1, last = -1, longest = 0, yearStart = base;
