@@ -276,8 +276,9 @@ QSize CPageWindow::DefaultOuterSize() const {
     // and status bar stacked.
     const QSize client = sizeHint();
     const QMargins frame = FrameMargins();
-    return QSize(client.width() + frame.left() + frame.right(),
-                 client.height() + frame.top() + frame.bottom());
+    const QSize outer(client.width() + frame.left() + frame.right(),
+                      client.height() + frame.top() + frame.bottom());
+    return outer.expandedTo(QSize(kMinimumWidth, kMinimumHeight));
 }
 
 void CPageWindow::ApplyMinimumSize(const QMargins& frame) {
@@ -304,17 +305,26 @@ void CPageWindow::FollowFrameMargins() {
     const QMargins frame = FrameMargins();
     if (frame == m_marginsUsed)
         return;
-    const QRect outer = *m_wantedOuter;
+    // The default rectangle was computed around the client area: with the frame known, it is
+    // computed again, so that the list view keeps its default size.
+    const QRect outer = m_followDefault ? DefaultRectangle() : *m_wantedOuter;
     SetOuterGeometry(outer);
     m_wantedOuter.reset();
 }
 
+QRect CPageWindow::DefaultRectangle() const {
+    QScreen* primary = QGuiApplication::primaryScreen();
+    const QRect screenArea = primary ? primary->geometry() : QRect(0, 0, 1024, 768);
+    return placement::Centred(DefaultOuterSize(), screenArea);
+}
+
 void CPageWindow::PlaceAtStartup() {
+    winId(); // the platform window, whose frame some platforms know before it is shown
     QScreen* primary = QGuiApplication::primaryScreen();
     const QRect screenArea = primary ? primary->geometry() : QRect(0, 0, 1024, 768);
     const QRect available = primary ? primary->availableGeometry() : screenArea;
-    const QSize size = DefaultOuterSize();
-    const QRect centred = placement::Centred(size, screenArea);
+    const QRect centred = DefaultRectangle();
+    const QSize size = centred.size();
 
     auto read = [](const char* name, int fallback) {
         return Settings::TextToInt(
@@ -329,7 +339,9 @@ void CPageWindow::PlaceAtStartup() {
     QList<QRect> screens;
     for (QScreen* screen : QGuiApplication::screens())
         screens.append(screen->geometry());
-    SetOuterGeometry(placement::Mend(saved, screens, screenArea, available, size));
+    const QRect chosen = placement::Mend(saved, screens, screenArea, available, size);
+    m_followDefault = chosen == centred;
+    SetOuterGeometry(chosen);
 }
 
 unsigned CPageWindow::StartTimer(unsigned, unsigned periodMs) {

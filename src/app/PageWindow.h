@@ -40,6 +40,8 @@ public:
     // The outer size of the window around the list view at its default size, with the frame
     // as far as it is known now.
     QSize DefaultOuterSize() const;
+    // That size centred on the primary screen.
+    QRect DefaultRectangle() const;
     // Puts the window's outer rectangle (frame included) at `outer`.
     void SetOuterGeometry(const QRect& outer);
     // Start-up placement: the centred default, then the rectangle saved in "Display", mended
@@ -103,6 +105,7 @@ private:
     // again once the frame is known.
     std::optional<QRect> m_wantedOuter;
     QMargins m_marginsUsed;
+    bool m_followDefault = false; // the wanted rectangle is the default one
     bool m_everShown = false;
     bool m_destroyed = false;
 };
