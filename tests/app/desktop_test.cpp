@@ -293,7 +293,7 @@ TEST_F(DesktopTest, ASecondCopyBringsTheOpenMessageBoxToTheFront) {
     WhenModal([&](QWidget* modal) {
         EXPECT_EQ(modal, &box);
         Window().showMinimized();
-        QTest::qWaitFor([&] { return Window().isMinimized(); }, 2000);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Window().isMinimized(); }, 2000));
         second = StartSecondCopy(Runtime());
         windowRestored = QTest::qWaitFor([&] { return !Window().isMinimized(); }, 2000);
         boxOnTop = QTest::qWaitFor([&] { return QApplication::activeWindow() == &box; }, 2000);
