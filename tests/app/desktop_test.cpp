@@ -34,6 +34,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -260,6 +261,16 @@ TEST_F(DesktopTest, AMinimisedWindowKeepsTheSavedPlacementAndAMaximisedOneSavesI
     Start();
     EXPECT_FALSE(Window().isMaximized()) << "the next start uses it as a normal window";
     EXPECT_EQ(Window().frameGeometry(), maximised);
+}
+
+TEST_F(DesktopTest, SigtermClosesTheWindowAsExitDoesAndSavesItsPlacement) {
+    Start();
+    Window().SetOuterGeometry(QRect(60, 70, 480, 400));
+    QTest::qWait(20);
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !Window().isVisible(); }, 5000));
+    EXPECT_EQ(Stored("Display", "Left"), "60");
+    EXPECT_EQ(Stored("Display", "Bottom"), "470");
 }
 
 TEST_F(DesktopTest, TheWindowCannotBeMadeSmallerThan324By384) {

@@ -49,7 +49,8 @@ TEST(HelpPages, EveryPageHasATitleAndEveryLinkLeadsSomewhere) {
                 EXPECT_TRUE(target.contains("quorvik.example")) << target.toStdString();
                 continue;
             }
-            EXPECT_TRUE(files.contains(target.section('#', 0, 0))) << "broken link " << target.toStdString();
+            EXPECT_TRUE(files.contains(target.section('#', 0, 0)))
+                << "broken link " << target.toStdString();
         }
     }
 }
@@ -85,7 +86,8 @@ TEST(HelpPages, ContextNumbersOpenTheirTopics) {
                              "Scan schedule file every", "minutes for new reminders."})
         EXPECT_TRUE(userProps.contains(text)) << text;
     const QString userList = pages.TextOf(CHelpPages::FileForContext(21));
-    for (const char* text : {"Configured Users", "New...", "Edit...", "Remove", "Are you sure you want to delete"})
+    for (const char* text :
+         {"Configured Users", "New...", "Edit...", "Remove", "Are you sure you want to delete"})
         EXPECT_TRUE(userList.contains(text)) << text;
 }
 
@@ -115,7 +117,8 @@ TEST(HelpPages, TheSearchFindsThePagesHoldingEveryWordBestFirst) {
             EXPECT_GE(hits[i - 1].score, hits[i].score);
         for (const CHelpPages::Hit& hit : hits)
             for (const QString& word : QString(row.query).split(' ', Qt::SkipEmptyParts))
-                EXPECT_TRUE(pages.TextOf(hit.file).contains(word, Qt::CaseInsensitive)) << row.query;
+                EXPECT_TRUE(pages.TextOf(hit.file).contains(word, Qt::CaseInsensitive))
+                    << row.query;
     }
 
     CHelpWindow window;
@@ -142,7 +145,8 @@ TEST(HelpPages, EveryEventTextIsExplained) {
         "There is insufficient memory to send the reminder page",
         "because the pager name does not exist in the addressbook.",
         "The logon to the mail system has been lost.",
-        "A reminder page could not be sent because the specified pager name matched more than one entry in the addressbook.",
+        "A reminder page could not be sent because the specified pager name matched more than one "
+        "entry in the addressbook.",
         "A reminder page could not be sent.  An unspecified error was received.",
         "Unable to initialize the MAPI driver.",
         "Unable to log onto the MAPI session.",
