@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QIcon>
+#include <cstdio>
 
 COrvaneApp::COrvaneApp(const QString& runtimeDirectory, const QString& desktopKey, QObject* parent)
     : QObject(parent),
@@ -27,7 +28,16 @@ bool COrvaneApp::InitInstance() {
     // The settings' company key "Quorvik" is fixed in the settings store itself.
 
     // One copy per user and desktop.
-    if (m_instance.Start() != CSingleInstance::First) {
+    switch (m_instance.Start()) {
+    case CSingleInstance::First:
+        break;
+    case CSingleInstance::OtherSilent:
+        // Still no second window: the first copy is busy (a long scan) or hung.
+        std::fprintf(stderr, "orvane: another copy runs on this desktop but did not answer in "
+                             "time\n");
+        m_exitCode = 0;
+        return false;
+    case CSingleInstance::OtherAnswered:
         m_exitCode = 0;
         return false;
     }
