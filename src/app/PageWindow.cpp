@@ -1,6 +1,8 @@
 // The main window.
 #include "app/PageWindow.h"
 
+#include "users/DlgUserList.h"
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QLabel>
@@ -108,6 +110,7 @@ void CPageWindow::PostCloseRequest() {
     QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
 }
 
-bool CPageWindow::RunUserListDialog(CUserList&) {
-    return false;
+bool CPageWindow::RunUserListDialog(CUserList& workingCopy) {
+    DlgUserList dialog(&workingCopy, this);
+    return dialog.DoModal() == IDOK;
 }
