@@ -62,6 +62,29 @@ template <class T> T* Child(QWidget* parent, const char* name) {
     return child;
 }
 
+// Makes `window` the active window, as a click on it would; keyboard shortcuts need one. Asks
+// again until the window system has done it, should an earlier request arrive later.
+inline bool Activate(QWidget* window) {
+    return QTest::qWaitFor([window] {
+        if (QApplication::activeWindow() == window)
+            return true;
+        window->activateWindow();
+        return false;
+    });
+}
+
+// The order in which Tab moves the focus from `start` through `window`'s controls: the names of
+// the next `steps` controls.
+inline QStringList TabOrder(QWidget* window, QWidget* start, int steps) {
+    start->setFocus();
+    QStringList names;
+    for (int i = 0; i < steps; ++i) {
+        QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
+        names.append(window->focusWidget()->objectName());
+    }
+    return names;
+}
+
 inline void Click(QWidget* dialog, const char* button) {
     if (auto* b = Child<QAbstractButton>(dialog, button))
         QTest::mouseClick(b, Qt::LeftButton);

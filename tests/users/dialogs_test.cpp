@@ -576,43 +576,31 @@ TEST_F(UserDialogs, KeyboardAcceleratorsTabOrderAndHelp) {
     AddUser(list, 1, "Ann Archer", Dn("aarcher"), kStore, "Ann Archer (Pager)");
     RecordedHelp help;
     WhenShown<DlgUserList> driver([&](DlgUserList* d) {
-        d->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(d));
         // The template's tab order; Edit and Remove are skipped while disabled.
-        Child<QPushButton>(d, "okButton")->setFocus();
-        QStringList order;
-        for (int i = 0; i < 5; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            order.append(QApplication::focusWidget()->objectName());
-        }
-        EXPECT_EQ(order,
+        EXPECT_EQ(TabOrder(d, Child<QPushButton>(d, "okButton"), 5),
                   QStringList({"cancelButton", "userList", "newButton", "helpButton", "okButton"}));
         Click(d, "helpButton");
+        ASSERT_TRUE(Activate(d));
         QTest::keyClick(d, Qt::Key_F1);
         {
             WhenShown<DlgUserProps> add([&](DlgUserProps* p) {
-                p->activateWindow();
-                ASSERT_TRUE(QTest::qWaitForWindowActive(p));
-                EXPECT_EQ(QApplication::focusWidget(), Mailbox(p)) << "the mailbox has the focus";
-                QStringList order;
-                for (int i = 0; i < 5; ++i) {
-                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-                    order.append(QApplication::focusWidget()->objectName());
-                }
-                EXPECT_EQ(order, QStringList({"pagerCombo", "pageOnlyOOFCheck", "intervalEdit",
-                                              "cancelButton", "helpButton"}))
+                EXPECT_EQ(p->focusWidget(), Mailbox(p)) << "the mailbox has the focus";
+                EXPECT_EQ(TabOrder(p, Mailbox(p), 5),
+                          QStringList({"pagerCombo", "pageOnlyOOFCheck", "intervalEdit",
+                                       "cancelButton", "helpButton"}))
                     << "OK is skipped while disabled";
                 Click(p, "helpButton");
+                ASSERT_TRUE(Activate(p));
                 QTest::keyClick(p, Qt::Key_F1);
                 QTest::keyClick(p, Qt::Key_Escape);
             });
             // A button's accelerator clicks it after showing it pressed for a moment.
+            ASSERT_TRUE(Activate(d));
             QTest::keyClick(d, Qt::Key_N, Qt::AltModifier);
             EXPECT_TRUE(QTest::qWaitFor([&] { return add.Fired(); })) << "Alt+N is New...";
         }
         EXPECT_EQ(UserBox(d)->count(), 1);
-        d->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(d));
+        ASSERT_TRUE(Activate(d));
         QTest::keyClick(d, Qt::Key_O, Qt::AltModifier);
         EXPECT_TRUE(QTest::qWaitFor([&] { return !d->isVisible(); })) << "Alt+O is OK";
     });
