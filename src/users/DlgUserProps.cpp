@@ -346,7 +346,7 @@ void DlgUserProps::Refuse(const CString& text, QWidget* focus) {
 }
 
 void DlgUserProps::OnOK() {
-    if (!m_ok->isEnabled())
+    if (!m_ok->isEnabled() || !User)
         return; // Return pressed while the input is incomplete
     UpdateData(true);
 

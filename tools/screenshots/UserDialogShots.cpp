@@ -83,8 +83,10 @@ QStringList RenderUserDialogs(const QString& demoDirectory, const QString& outpu
     // One user selected, so that Edit and Remove show enabled.
     auto* box = list.findChild<QListWidget*>("userList");
     const QList<QListWidgetItem*> chen = box->findItems("Chen Wei", Qt::MatchExactly);
-    if (!chen.isEmpty())
+    if (!chen.isEmpty()) {
+        box->setCurrentItem(chen.front());
         chen.front()->setSelected(true);
+    }
     box->setFocus();
     Settle();
     if (!Save(Shot(&list), out + "user-list.png", written, error))
