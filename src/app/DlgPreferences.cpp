@@ -19,8 +19,7 @@ DlgPreferences::DlgPreferences(QWidget* parent)
           QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this)) {
     setObjectName("DlgPreferences");
     setWindowTitle(tr("Preferences"));
-    // Blocks the main window only, so that the help window stays usable beside it.
-    setWindowModality(Qt::WindowModal);
+    setModal(true);
 
     // Free text with the existing profiles as suggestions. No completer: a completion would
     // change the case or the end of what was typed, and the name is stored exactly as typed.

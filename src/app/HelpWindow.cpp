@@ -17,6 +17,7 @@
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 
@@ -160,6 +161,12 @@ void CHelpWindow::changeEvent(QEvent* event) {
 }
 
 void CHelpWindow::ShowWindow() {
+    // A modal dialog blocks input to every other window, the help it asked for included; a window
+    // that belongs to the dialog is not blocked, so the help belongs to it while it is open.
+    winId();
+    QWidget* modal = QApplication::activeModalWidget();
+    if (QWindow* window = windowHandle())
+        window->setTransientParent(modal && modal != this ? modal->windowHandle() : nullptr);
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
     show();

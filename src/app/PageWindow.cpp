@@ -7,6 +7,7 @@
 #include "app/Placement.h"
 #include "core/Help.h"
 #include "core/Settings.h"
+#include "users/DlgUserList.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -357,8 +358,9 @@ void CPageWindow::PostCloseRequest() {
     QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
 }
 
-bool CPageWindow::RunUserListDialog(CUserList&) {
-    return false;
+bool CPageWindow::RunUserListDialog(CUserList& workingCopy) {
+    DlgUserList dialog(&workingCopy, this);
+    return dialog.DoModal() == IDOK;
 }
 
 void CPageWindow::OnFilePrintSetup() {

@@ -405,6 +405,28 @@ TEST_F(DesktopTest, PreferencesHelpOpensTopic26) {
     EXPECT_EQ(Stored("Preferences", "ProfileName"), "(absent)") << "Help writes nothing";
 }
 
+TEST_F(DesktopTest, TheHelpOfAModalDialogCanBeUsedWhileTheDialogIsOpen) {
+    Start();
+    CHelpWindow* help = m_app->HelpWindow();
+    QString pageAfterClick;
+    WhenModal([&](QWidget* modal) {
+        auto* button = modal->findChild<QPushButton*>("helpButton");
+        ASSERT_NE(button, nullptr);
+        QTest::mouseClick(button, Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(help));
+        EXPECT_EQ(help->CurrentPage(), "preferences.html");
+        // The help belongs to the modal dialog, which therefore does not block it.
+        EXPECT_EQ(help->windowHandle()->transientParent(), modal->windowHandle());
+        auto* contents = help->findChild<QTreeWidget*>("helpContents");
+        QTreeWidgetItem* first = contents->topLevelItem(0);
+        const QRect row = contents->visualItemRect(first);
+        QTest::mouseClick(contents->viewport(), Qt::LeftButton, {}, row.center());
+        pageAfterClick = help->CurrentPage();
+    });
+    Command("actionConfigurePreferences")->trigger();
+    EXPECT_EQ(pageAfterClick, "index.html");
+}
+
 TEST_F(DesktopTest, TheHelpMenuOpensTheProgramsHelpAndTheWebPagesInTheBrowser) {
     Start();
     CHelpWindow* help = m_app->HelpWindow();
