@@ -45,6 +45,14 @@ struct Memory {
     int count = 0;
     int next = 0; // the stretch replaced next once all are in use
     // The last local day broken down: a scan converts many times of the same few days.
+    // The last two instants broken down from a stretch (a scan breaks each item's start and
+    // end down several times), valid while the stretches are: forgotten with them.
+    struct Recent {
+        bool valid = false;
+        int64_t instant = 0;
+        struct tm tm = {};
+    } recent[2];
+    int nextRecent = 0;
     int64_t lastDays = INT64_MIN;
     int64_t lastYear = 0;
     int lastMonth = 0, lastDay = 0, lastYearDay = 0;
@@ -103,6 +111,7 @@ Memory& Current() {
         m.zone = zone ? zone : "";
         m.count = 0;
         m.next = 0;
+        m.recent[0].valid = m.recent[1].valid = false;
     }
     m.known = true;
     m.environment = environ;
@@ -179,11 +188,21 @@ void Fill(Memory& m, const Stretch& s, int64_t instant, struct tm& out) {
 
 bool Breakdown(int64_t instant, struct tm& out) {
     Memory& m = Current();
+    for (const Memory::Recent& r : m.recent) {
+        if (r.valid && r.instant == instant) {
+            ++m.stats.remembered;
+            out = r.tm;
+            return true;
+        }
+    }
     for (int i = 0; i < m.count; ++i) {
         const Stretch& s = m.stretches[i];
         if (s.from <= instant && instant <= s.to) {
             ++m.stats.remembered;
             Fill(m, s, instant, out);
+            Memory::Recent& r = m.recent[m.nextRecent];
+            m.nextRecent ^= 1;
+            r = {true, instant, out};
             return true;
         }
     }

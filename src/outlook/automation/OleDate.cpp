@@ -118,8 +118,15 @@ bool DosDateTimeToLocalTime(WORD dosDate, WORD dosTime, OleLocalTime& out) {
 }
 
 std::optional<CTime> DosDateTimeToCTime(WORD dosDate, WORD dosTime, int nDST) {
+    // The fields as DosDateTimeToLocalTime reads them, without the day of the week it works out.
     OleLocalTime t;
-    if (!DosDateTimeToLocalTime(dosDate, dosTime, t))
+    t.day = dosDate & 0x1F;
+    t.month = (dosDate >> 5) & 0x0F;
+    t.year = (dosDate >> 9) + 1980;
+    t.second = (dosTime & 0x1F) * 2;
+    t.minute = (dosTime >> 5) & 0x3F;
+    t.hour = dosTime >> 11;
+    if (!ValidFields(t, 1980, 2107))
         return std::nullopt;
     return CTime::FromLocal(t.year, t.month, t.day, t.hour, t.minute, t.second, nDST);
 }
