@@ -3,6 +3,7 @@
 
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
+#include "paging/EventLog.h"
 
 #include <atomic>
 #include <cerrno>
@@ -368,6 +369,14 @@ bool Matches(const Condition& c, const PropList& row) {
 
 // ---------------------------------------------------------------------------------------------
 // Objects.
+
+// The address book could not be read or searched: the callers see only a result code, so the
+// cause (the file and its fault, or the directory server and why it failed) is written as an
+// event of its own.
+HRESULT AddressBookFailure(const std::string& error) {
+    LogEvent(EventLog::kEventId, error.c_str());
+    return MAPI_E_CALL_FAILED;
+}
 
 // What every object of one logon shares: the profile it was made with and its mail system.
 struct SessionState {
@@ -960,7 +969,7 @@ public:
             std::vector<mail::AddressEntry> entries;
             std::string error;
             if (!m_session->mailSystem->AddressList(entries, error))
-                return MAPI_E_CALL_FAILED;
+                return AddressBookFailure(error);
             for (size_t i = 0; i < entries.size(); ++i) {
                 if (m_id == kAllUsers && entries[i].mailbox.empty())
                     continue;
@@ -1058,7 +1067,7 @@ private:
         std::vector<mail::AddressEntry> entries;
         std::string error;
         if (!m_session->mailSystem->AddressList(entries, error))
-            return MAPI_E_CALL_FAILED;
+            return AddressBookFailure(error);
         // The entry at the remembered position, or (the list was edited since) the first one with
         // the same address.
         size_t index = fields.numbers[0];
@@ -1213,8 +1222,8 @@ private:
         const std::string& mailbox = fields.strings[1];
         std::vector<mail::AddressEntry> entries;
         std::string error;
-        if (!m_state->mailSystem->AddressList(entries, error))
-            return MAPI_E_CALL_FAILED;
+        if (!m_state->mailSystem->FindByAddress(mailbox, entries, error))
+            return AddressBookFailure(error);
         const mail::AddressEntry* found = nullptr;
         bool onOtherStore = false;
         for (const mail::AddressEntry& e : entries) {
@@ -1247,7 +1256,7 @@ private:
         std::vector<mail::AddressEntry> entries;
         std::string error;
         if (!m_state->mailSystem->AddressList(entries, error))
-            return MAPI_E_CALL_FAILED;
+            return AddressBookFailure(error);
         for (const mail::AddressEntry& e : entries) {
             if (!e.homeStore.empty() && e.homeStore == store)
                 return S_OK;
@@ -1314,7 +1323,7 @@ HRESULT MAPILogonEx(ULONG_PTR, LPSTR lpszProfileName, LPSTR, ULONG ulFlags,
             return MAPI_E_LOGON_FAILED;
         auto state = std::make_shared<SessionState>();
         state->profile = *profile;
-        state->mailSystem = mail::MailSystem::Open(profile->mailSystem, error);
+        state->mailSystem = mail::MailSystem::Open(*profile, error);
         if (!state->mailSystem)
             return MAPI_E_LOGON_FAILED;
         Session* session = new (std::nothrow) Session(std::move(state));

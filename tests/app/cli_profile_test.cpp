@@ -15,7 +15,8 @@ using namespace testing_support;
 
 namespace {
 
-const char* kHeader = "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\n";
+const char* kHeader = "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\taddress "
+                      "list\tdirectory user\n";
 
 class CliProfileTest : public testing::Test {
 protected:
@@ -47,10 +48,12 @@ TEST_F(CliProfileTest, SetsListsAndRemovesProfiles) {
 
     r = RunCli({"profile", "list"});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out,
-              std::string(kHeader) + "Local\tyes\t" + dir.Path() + "\toutbox\t\t\t\n" +
-                  "Office\tno\t" + dir.Path() +
-                  "\tsmtp://mail.example.com:587 (STARTTLS)\tpager\tset\torvane@example.com\n");
+    EXPECT_EQ(
+        r.out,
+        std::string(kHeader) + "Local\tyes\t" + dir.Path() +
+            "\toutbox\t\t\t\taddress-list.txt\t\n" + "Office\tno\t" + dir.Path() +
+            "\tsmtp://mail.example.com:587 (STARTTLS)\tpager\tset\torvane@example.com\taddress-"
+            "list.txt\t\n");
     EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
 
     mail::Profiles profiles;
@@ -83,7 +86,8 @@ TEST_F(CliProfileTest, SetsListsAndRemovesProfiles) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "orvane: there is no profile \"Office\"\n");
     r = RunCli({"profile", "list"});
-    EXPECT_EQ(r.out, std::string(kHeader) + "Local\tno\t" + dir.Path() + "\toutbox\t\t\t\n");
+    EXPECT_EQ(r.out, std::string(kHeader) + "Local\tno\t" + dir.Path() +
+                         "\toutbox\t\t\t\taddress-list.txt\t\n");
 
     struct stat st;
     ASSERT_EQ(stat(mail::Profiles::FilePath().c_str(), &st), 0);
