@@ -52,6 +52,8 @@ bool ParseDirectoryMap(std::string_view text, DirectoryMap& map, std::string& er
 // The parts of a directory URL.
 struct DirectoryUrl {
     std::string server; // "ldap://host:port" or "ldaps://host:port", as libldap is given it
+    std::string host;   // the host name or address, without IPv6 brackets
+    int port = 0;       // the port, 389 or 636 when the URL gives none
     std::string baseDn; // where the searches start (percent escapes undone)
     bool tls = false;   // ldaps://: TLS from the first byte
 };

@@ -3,11 +3,22 @@
 #include "mailsystem/AddressBook.h"
 #include "mailsystem/Directory.h"
 
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <ldap.h>
+#include <mutex>
+#include <netdb.h>
+#include <openldap.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <sys/time.h>
+#include <thread>
+#include <unistd.h>
 
 namespace mail {
 namespace {
@@ -74,7 +85,12 @@ std::string Diagnostic(LDAP* ld) {
         if (static_cast<unsigned char>(c) < 0x20)
             c = ' ';
     }
-    return diagnostic.empty() ? std::string() : " (" + diagnostic + ")";
+    // GnuTLS's text for a failed handshake says nothing a person can act on.
+    if (diagnostic.empty() || diagnostic == "(unknown error code)")
+        return {};
+    if (diagnostic.front() == '(' && diagnostic.back() == ')')
+        return " " + diagnostic;
+    return " (" + diagnostic + ")";
 }
 
 // libldap's words for a result code, starting in lower case to follow a colon.
@@ -84,6 +100,42 @@ std::string Words(int rc) {
         text[0] = static_cast<char>(text[0] - 'A' + 'a');
     return text;
 }
+
+// Shuts a socket down when a time limit passes before it is destroyed: every read and write on
+// the socket then fails at once, whatever state the code using it is in.
+class Watchdog {
+public:
+    Watchdog(int fd, long timeoutMs)
+        : m_thread([this, fd, timeoutMs] {
+              std::unique_lock<std::mutex> lock(m_lock);
+              if (!m_done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [this] { return m_finished; })) {
+                  m_fired = true;
+                  shutdown(fd, SHUT_RDWR);
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_finished = true;
+        }
+        m_done.notify_one();
+        m_thread.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+    bool Fired() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_fired;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_done;
+    bool m_finished = false, m_fired = false;
+    std::thread m_thread; // last: started once the members above exist
+};
 
 class DirectoryAddressBook final : public AddressBook {
 public:
@@ -208,13 +260,19 @@ private:
     // Opens the connection (TLS from the first byte, or StartTLS) and binds.
     bool Connect(std::string& error) {
         Disconnect();
-        if (ldap_initialize(&m_ld, m_url.server.c_str()) != LDAP_SUCCESS || !m_ld) {
+        const int fd = OpenSocket(error);
+        if (fd < 0)
+            return false;
+        // libldap is handed a connected socket: it owns it from here on and closes it.
+        if (ldap_init_fd(fd, LDAP_PROTO_TCP, m_url.server.c_str(), &m_ld) != LDAP_SUCCESS ||
+            !m_ld) {
+            close(fd);
             m_ld = nullptr;
             error = Sentence("cannot be used: libldap does not accept the server " + m_url.server);
             return false;
         }
+        m_fd = fd;
         const int version = LDAP_VERSION3;
-        const timeval connect = Milliseconds(m_limits.connectTimeoutMs);
         const timeval operation = Milliseconds(m_limits.operationTimeoutMs);
         // Certificates are always verified, whatever ldap.conf or ~/.ldaprc say.
         const int demand = LDAP_OPT_X_TLS_DEMAND;
@@ -223,8 +281,6 @@ private:
         bool set =
             ldap_set_option(m_ld, LDAP_OPT_PROTOCOL_VERSION, &version) == LDAP_OPT_SUCCESS &&
             ldap_set_option(m_ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF) == LDAP_OPT_SUCCESS &&
-            ldap_set_option(m_ld, LDAP_OPT_RESTART, LDAP_OPT_ON) == LDAP_OPT_SUCCESS &&
-            ldap_set_option(m_ld, LDAP_OPT_NETWORK_TIMEOUT, &connect) == LDAP_OPT_SUCCESS &&
             ldap_set_option(m_ld, LDAP_OPT_TIMEOUT, &operation) == LDAP_OPT_SUCCESS &&
             ldap_set_option(m_ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) == LDAP_OPT_SUCCESS &&
             ldap_set_option(m_ld, LDAP_OPT_X_TLS_PROTOCOL_MIN, &tls12) == LDAP_OPT_SUCCESS;
@@ -238,12 +294,14 @@ private:
             return false;
         }
 
+        if (m_url.tls && !InstallTls(m_limits.connectTimeoutMs, error))
+            return false;
         if (!m_url.tls && m_config.startTls) {
             int msgid = 0;
             int rc = ldap_extended_operation(m_ld, LDAP_EXOP_START_TLS, nullptr, nullptr, nullptr,
                                              &msgid);
             if (rc != LDAP_SUCCESS) {
-                error = ConnectFailure(rc);
+                error = Sentence("closed the connection: " + Words(rc) + Diagnostic(m_ld));
                 return false;
             }
             LDAPMessage* answer = Answer(msgid, m_limits.operationTimeoutMs, error);
@@ -257,11 +315,8 @@ private:
                              "), and the profile allows no connection without TLS");
                 return false;
             }
-            rc = ldap_install_tls(m_ld);
-            if (rc != LDAP_SUCCESS) {
-                error = ConnectFailure(rc);
+            if (!InstallTls(m_limits.operationTimeoutMs, error))
                 return false;
-            }
         }
 
         berval password;
@@ -271,7 +326,7 @@ private:
         int rc = ldap_sasl_bind(m_ld, m_config.user.c_str(), LDAP_SASL_SIMPLE, &password, nullptr,
                                 nullptr, &msgid);
         if (rc != LDAP_SUCCESS) {
-            error = ConnectFailure(rc);
+            error = Sentence("closed the connection: " + Words(rc) + Diagnostic(m_ld));
             return false;
         }
         LDAPMessage* answer = Answer(msgid, m_limits.operationTimeoutMs, error);
@@ -297,21 +352,85 @@ private:
         return true;
     }
 
-    // The sentence for a failure to set up the connection.
-    std::string ConnectFailure(int rc) {
-        std::string diagnostic = Diagnostic(m_ld);
-        switch (rc) {
-        case LDAP_SERVER_DOWN:
-            return Sentence("cannot be reached: " + Words(rc) + diagnostic);
-        case LDAP_TIMEOUT:
-            return Sentence("did not answer within " + Seconds(m_limits.connectTimeoutMs));
-        case LDAP_CONNECT_ERROR:
-            return Sentence("cannot be reached securely: the TLS connection could not be set up "
-                            "or the server's certificate is not trusted" +
-                            diagnostic);
-        default:
-            return Sentence("cannot be reached: " + Words(rc) + diagnostic);
+    // A TCP connection to the server within the connection time limit, trying each of its
+    // addresses in turn; -1, with the sentence in `error`, when none answers.
+    int OpenSocket(std::string& error) {
+        addrinfo hints = {};
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* addresses = nullptr;
+        const int resolved =
+            getaddrinfo(m_url.host.c_str(), std::to_string(m_url.port).c_str(), &hints, &addresses);
+        if (resolved != 0) {
+            error = Sentence("cannot be reached: the name " + m_url.host + " cannot be resolved (" +
+                             gai_strerror(resolved) + ")");
+            return -1;
         }
+        const Clock::time_point deadline =
+            Clock::now() + std::chrono::milliseconds(m_limits.connectTimeoutMs);
+        std::string cause = "it has no address";
+        int fd = -1;
+        for (addrinfo* a = addresses; a && fd < 0; a = a->ai_next) {
+            fd = socket(a->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            if (fd < 0) {
+                cause = std::strerror(errno);
+                continue;
+            }
+            int failure = 0;
+            if (connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+                failure = errno;
+                if (failure == EINPROGRESS) {
+                    const long left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          deadline - Clock::now())
+                                          .count();
+                    pollfd p = {fd, POLLOUT, 0};
+                    int ready;
+                    do {
+                        ready = poll(&p, 1, static_cast<int>(std::max<long>(left, 0)));
+                    } while (ready < 0 && errno == EINTR);
+                    socklen_t length = sizeof failure;
+                    if (ready == 0)
+                        failure = ETIMEDOUT;
+                    else if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &length))
+                        failure = errno;
+                }
+            }
+            if (failure != 0) {
+                cause = failure == ETIMEDOUT
+                            ? "no answer within " + Seconds(m_limits.connectTimeoutMs)
+                            : std::string(std::strerror(failure));
+                close(fd);
+                fd = -1;
+                continue;
+            }
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        }
+        freeaddrinfo(addresses);
+        if (fd < 0)
+            error = Sentence("cannot be reached: " + cause);
+        return fd;
+    }
+
+    // The TLS handshake on the open connection. libldap bounds it poorly (a server that
+    // accepts and stays silent can keep it waiting, or spinning), so a watchdog shuts the
+    // socket down when the limit passes, which ends the handshake at once.
+    bool InstallTls(long timeoutMs, std::string& error) {
+        int rc;
+        bool late;
+        {
+            Watchdog watchdog(m_fd, timeoutMs);
+            rc = ldap_install_tls(m_ld);
+            late = watchdog.Fired();
+        }
+        if (rc == LDAP_SUCCESS)
+            return true;
+        if (late) {
+            error = Sentence("did not answer within " + Seconds(timeoutMs));
+            return false;
+        }
+        error = Sentence("cannot be reached securely: the TLS connection could not be set up or "
+                         "the server's certificate is not trusted" +
+                         Diagnostic(m_ld));
+        return false;
     }
 
     // One paged search (RFC 2696), every page in turn; the entries in the directory's order.
@@ -469,6 +588,7 @@ private:
         NoSigpipe guard;
         ldap_unbind_ext(m_ld, nullptr, nullptr);
         m_ld = nullptr;
+        m_fd = -1;
     }
 
     DirectoryConfig m_config;
@@ -478,6 +598,7 @@ private:
     std::vector<std::string> m_attributes;
     std::string m_baseFilter;
     LDAP* m_ld = nullptr;
+    int m_fd = -1;         // the connection's socket, owned by m_ld
     std::string m_failure; // a failure to reach the server or bind, kept for kFailureMemory
     Clock::time_point m_failedAt;
 };

@@ -243,6 +243,8 @@ bool ParseDirectoryUrl(const std::string& url, DirectoryUrl& out, std::string& e
     ldap_dnfree(dn);
     out.tls = scheme == "ldaps";
     out.server = scheme + "://" + hostPort;
+    out.host = parsed->lud_host;
+    out.port = parsed->lud_port > 0 ? parsed->lud_port : (out.tls ? 636 : 389);
     out.baseDn = parsed->lud_dn;
     return true;
 }
@@ -290,6 +292,8 @@ std::string DescribeDirectory(const DirectoryConfig& config) {
 }
 
 std::string EscapeFilterValue(std::string_view value) {
+    if (value.empty())
+        return {};
     berval in;
     in.bv_len = value.size();
     in.bv_val = const_cast<char*>(value.data());
