@@ -156,16 +156,28 @@ SlapdTestServer::SlapdTestServer(const Options& options, const std::string& ldif
         return;
     }
     for (int attempt = 0; attempt < 3 && !Started(); ++attempt) {
-        if (!Start())
-            Stop();
+        Start(true);
     }
     if (!Started())
         ADD_FAILURE() << "slapd did not start; see " << m_dir.File("slapd.log");
 }
 
-bool SlapdTestServer::Start() {
-    m_port = FreePort();
-    m_tlsPort = FreePort();
+bool SlapdTestServer::Restart() {
+    if (m_pid > 0)
+        return true;
+    // The ports were just given up; slapd binds them again with SO_REUSEADDR.
+    for (int attempt = 0; attempt < 50 && !Started(); ++attempt) {
+        if (!Start(false))
+            poll(nullptr, 0, 100);
+    }
+    return Started();
+}
+
+bool SlapdTestServer::Start(bool newPorts) {
+    if (newPorts) {
+        m_port = FreePort();
+        m_tlsPort = FreePort();
+    }
     std::string urls = "ldap://127.0.0.1:" + std::to_string(m_port) + "/";
     if (!m_certFile.empty())
         urls += " ldaps://127.0.0.1:" + std::to_string(m_tlsPort) + "/";
@@ -187,6 +199,7 @@ bool SlapdTestServer::Start() {
         }
         poll(nullptr, 0, 20);
     }
+    Stop();
     return false;
 }
 

@@ -49,9 +49,11 @@ public:
     void Pause();  // SIGSTOP: the server keeps its connections and answers nothing
     void Resume(); // SIGCONT
     void Stop();   // ends the server; connections are refused afterwards
+    // Starts a stopped server again on the same ports, with the same data.
+    bool Restart();
 
 private:
-    bool Start();
+    bool Start(bool newPorts);
 
     TempDir m_dir;
     std::string m_config, m_certFile;
