@@ -38,12 +38,10 @@ protected:
     CapturedEvents events;
 
     void SetUp() override {
-        setenv("ORVANE_TEST_LDAP_TIMEOUT_MS", "2000", 1);
         std::filesystem::create_directories(dir.File("mailboxes/htanaka"));
         WriteFile(dir.File("mailboxes/htanaka/calendar.ics"), kCalendar);
         Clock::Freeze(CTime(2026, 6, 1, 9, 0, 0));
     }
-    void TearDown() override { unsetenv("ORVANE_TEST_LDAP_TIMEOUT_MS"); }
 
     void UseDirectory(const SlapdTestServer& server) {
         mail::Profile profile{"Directory", dir.Path(), {}, {}};

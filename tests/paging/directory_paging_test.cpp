@@ -49,7 +49,6 @@ void SaveProfiles(const std::vector<mail::Profile>& list) {
 class DirectoryPaging : public testing::Test {
 protected:
     void SetUp() override {
-        setenv("ORVANE_TEST_LDAP_TIMEOUT_MS", "2000", 1);
         ASSERT_TRUE(mail::ParseAddressList(ReadFile(DataDir() + "/directory/address-list.txt"),
                                            "list", entries, error))
             << error;
@@ -59,10 +58,7 @@ protected:
                                                 : std::nullopt);
         ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
     }
-    void TearDown() override {
-        MAPIUninitialize();
-        unsetenv("ORVANE_TEST_LDAP_TIMEOUT_MS");
-    }
+    void TearDown() override { MAPIUninitialize(); }
 
     mail::Profile DirectoryProfile(const mail::DirectoryConfig& directory,
                                    const mail::TransportConfig& transport = {}) {
