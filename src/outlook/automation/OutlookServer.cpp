@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <strings.h>
 #include <vector>
@@ -368,11 +367,10 @@ private:
 
     Resolution Resolve() {
         std::string error;
-        const auto list = m_store->SharedAddressList(error);
-        if (!list)
-            ThrowDispatchError(error);
         mail::AddressEntry entry;
-        const Resolution result = IndexOf(list)->Resolve(m_name, entry);
+        const Resolution result = ResolveName(*m_store, m_name, entry, error);
+        if (result == Resolution::Failed)
+            ThrowDispatchError(error);
         if (result == Resolution::Found)
             m_entry = std::move(entry);
         else
@@ -498,15 +496,19 @@ std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profi
                                 : "The mail profile \"" + profile + "\" does not exist.";
         return nullptr;
     }
-    // Every scan pass logs on afresh, and reading a large address list again would cost more
-    // than a short pass's own work: a mail system once opened serves the next logons of this
-    // thread for as long as its address list can be read (it reads changed files again).
+    if (!found->directory.url.empty())
+        return mail::MailSystem::Open(*found, error);
+    // Every scan pass logs on afresh, and reading a large address-list file again would cost
+    // more than a short pass's own work: a mail system once opened on its address-list file
+    // serves the next logons of this thread for as long as the file can be read (it reads a
+    // changed file again). A directory's mail system is opened anew, with its settings.
     thread_local std::map<std::string, std::shared_ptr<mail::MailSystem>> opened;
     std::shared_ptr<mail::MailSystem>& kept = opened[found->mailSystem];
+    std::vector<mail::AddressEntry> none;
     std::string stale;
-    if (kept && kept->SharedAddressList(stale))
+    if (kept && kept->FindByAddress(std::string(), none, stale))
         return kept;
-    kept = mail::MailSystem::Open(found->mailSystem, error);
+    kept = mail::MailSystem::Open(*found, error);
     return kept;
 }
 
@@ -529,74 +531,28 @@ StartRange ExpansionRange(const RestrictionFilter& filter, int64_t now) {
     return StartRange{*from, to ? std::min(*to, limit) : limit};
 }
 
-Resolution ResolveName(const std::vector<mail::AddressEntry>& addressList, const std::string& name,
-                       mail::AddressEntry& entry) {
-    auto collect = [&](auto matches) {
-        std::size_t count = 0;
-        for (const mail::AddressEntry& e : addressList) {
-            if (matches(e) && count++ == 0)
-                entry = e;
-        }
-        return count;
+Resolution ResolveName(mail::AddressBook& book, const std::string& name, mail::AddressEntry& entry,
+                       std::string& error) {
+    std::vector<mail::AddressEntry> found;
+    const auto result = [&]() {
+        if (found.empty())
+            return Resolution::NotFound;
+        if (found.size() > 1)
+            return Resolution::Ambiguous;
+        entry = found.front();
+        return Resolution::Found;
     };
-    std::size_t count;
     if (name.size() >= 3 && strncasecmp(name.c_str(), "EX:", 3) == 0) {
         const std::string address = WithoutExchangePrefix(name);
-        count = address.empty()
-                    ? 0
-                    : collect([&](const mail::AddressEntry& e) { return e.address == address; });
-    } else {
-        count = collect([&](const mail::AddressEntry& e) { return e.displayName == name; });
-        if (count == 0)
-            count = collect([&](const mail::AddressEntry& e) { return e.address == name; });
+        if (address.empty())
+            return Resolution::NotFound;
+        return book.FindByAddress(address, found, error) ? result() : Resolution::Failed;
     }
-    return count == 0   ? Resolution::NotFound
-           : count == 1 ? Resolution::Found
-                        : Resolution::Ambiguous;
-}
-
-AddressIndex::AddressIndex(std::shared_ptr<const std::vector<mail::AddressEntry>> list)
-    : m_list(std::move(list)) {
-    const std::vector<mail::AddressEntry>& entries = *m_list;
-    m_byAddress.reserve(entries.size());
-    m_byDisplayName.reserve(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        for (auto [map, key] :
-             {std::pair{&m_byAddress, std::string_view(entries[i].address)},
-              std::pair{&m_byDisplayName, std::string_view(entries[i].displayName)}}) {
-            Matches& m = (*map)[key];
-            if (m.count++ == 0)
-                m.first = i;
-        }
-    }
-}
-
-Resolution AddressIndex::Look(const Map& map, std::string_view key,
-                              mail::AddressEntry& entry) const {
-    const auto found = map.find(key);
-    if (found == map.end() || found->second.count == 0)
-        return Resolution::NotFound;
-    entry = (*m_list)[found->second.first];
-    return found->second.count == 1 ? Resolution::Found : Resolution::Ambiguous;
-}
-
-Resolution AddressIndex::Resolve(const std::string& name, mail::AddressEntry& entry) const {
-    if (name.size() >= 3 && strncasecmp(name.c_str(), "EX:", 3) == 0) {
-        const std::string_view address = std::string_view(name).substr(3);
-        return address.empty() ? Resolution::NotFound : Look(m_byAddress, address, entry);
-    }
-    const Resolution byName = Look(m_byDisplayName, name, entry);
-    return byName != Resolution::NotFound ? byName : Look(m_byAddress, name, entry);
-}
-
-std::shared_ptr<const AddressIndex>
-IndexOf(const std::shared_ptr<const std::vector<mail::AddressEntry>>& list) {
-    static std::mutex mutex;
-    static std::shared_ptr<const AddressIndex> latest;
-    std::lock_guard lock(mutex);
-    if (!latest || latest->List() != list.get())
-        latest = std::make_shared<const AddressIndex>(list);
-    return latest;
+    if (!book.FindByDisplayName(name, found, error))
+        return Resolution::Failed;
+    if (found.empty() && !book.FindByAddress(name, found, error))
+        return Resolution::Failed;
+    return result();
 }
 
 } // namespace automation

@@ -11,9 +11,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
-#include <unordered_map>
-#include <vector>
 
 namespace automation {
 
@@ -53,38 +50,13 @@ struct StartRange {
 };
 StartRange ExpansionRange(const RestrictionFilter& filter, int64_t now);
 
-// Who a recipient name stands for in the address list: "EX:" (any case) and an address is the
+// Who a recipient name stands for in the address book: "EX:" (any case) and an address is the
 // entry with exactly that address; any other name is the entry with exactly that display name or,
-// when none has it, exactly that address. Found only when exactly one entry qualifies.
-enum class Resolution { Found, NotFound, Ambiguous };
-Resolution ResolveName(const std::vector<mail::AddressEntry>& addressList, const std::string& name,
-                       mail::AddressEntry& entry);
-
-// ResolveName's rule over an address list indexed by address and by display name, so that a
-// name is resolved without a walk of the whole list. Keeps the list alive.
-class AddressIndex {
-public:
-    explicit AddressIndex(std::shared_ptr<const std::vector<mail::AddressEntry>> list);
-    Resolution Resolve(const std::string& name, mail::AddressEntry& entry) const;
-    const std::vector<mail::AddressEntry>* List() const { return m_list.get(); }
-
-private:
-    struct Matches {
-        std::size_t first = 0; // the first entry in list order
-        std::size_t count = 0;
-    };
-    using Map = std::unordered_map<std::string_view, Matches>;
-    Resolution Look(const Map& map, std::string_view key, mail::AddressEntry& entry) const;
-
-    std::shared_ptr<const std::vector<mail::AddressEntry>> m_list;
-    Map m_byAddress;
-    Map m_byDisplayName;
-};
-
-// The index of `list`: built once for each list and kept while that list is the latest one
-// asked for (a mail system hands out the same list until its file changes). Thread-safe.
-std::shared_ptr<const AddressIndex>
-IndexOf(const std::shared_ptr<const std::vector<mail::AddressEntry>>& list);
+// when none has it, exactly that address. Found only when exactly one entry qualifies; Failed,
+// with the book's sentence in `error`, when the book cannot be searched.
+enum class Resolution { Found, NotFound, Ambiguous, Failed };
+Resolution ResolveName(mail::AddressBook& book, const std::string& name, mail::AddressEntry& entry,
+                       std::string& error);
 
 // Descriptions of the dispatch errors the served objects raise.
 inline constexpr const char* kNotLoggedOn =
