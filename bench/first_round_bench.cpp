@@ -6,7 +6,7 @@
 // with the whole round in one tick, for comparison. The program's own one-second timer drives the
 // cycles. A small program, not a Google Benchmark: each run is a minute or two of real time.
 //
-// Usage: monitor_bench [--users N] [--limit MS ...]   (default: --limit 100 --limit 1000000000)
+// Usage: first_round_bench [--users N] [--limit MS ...]   (default: --limit 100 --limit 1000000000)
 #include "app/SecondTimer.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
@@ -379,7 +379,7 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--limit") == 0 && i + 1 < argc)
             options.limits.push_back(argv[++i]);
         else {
-            std::cerr << "usage: monitor_bench [--users N] [--limit MS ...]\n";
+            std::cerr << "usage: first_round_bench [--users N] [--limit MS ...]\n";
             return 2;
         }
     }
