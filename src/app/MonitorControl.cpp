@@ -80,7 +80,8 @@ QJsonObject CMonitorCycle::StatusSnapshot() const {
 
 bool CMonitorCycle::SaveStatus() {
     QJsonObject snapshot = StatusSnapshot();
-    snapshot["saved_at"] = snapshot["time"];
+    const QJsonValue now = snapshot.value("time");
+    snapshot.insert("saved_at", now);
     const QByteArray bytes = QJsonDocument(snapshot).toJson(QJsonDocument::Indented);
     const CString path = DATFileName(status::kFileName);
     // Readable by its owner only, as the socket is: it holds page texts.
