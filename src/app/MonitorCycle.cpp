@@ -202,4 +202,5 @@ void CMonitorCycle::OnDestroy() {
     m_Control.reset();
     if (m_MonitorLock.IsLocked())
         SaveStatus();
+    m_MonitorLock.Unlock(); // nothing is written any more: the commands may edit the file
 }

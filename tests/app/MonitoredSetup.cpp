@@ -5,6 +5,9 @@
 #include "core/Settings.h"
 #include "users/UserFile.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -127,6 +130,46 @@ void MonitoredSetup::WriteItems(const std::string& name, const std::vector<Item>
     const std::string folder = m_mail.MailboxDirectory(MailboxOf(name));
     WriteFile(folder + "/calendar.ics", head + events + "END:VCALENDAR\r\n");
     WriteFile(folder + "/tasks.ics", head + tasks + "END:VCALENDAR\r\n");
+}
+
+std::string OrvaneProgram() {
+    // Built beside the test programs; ctest names the directory.
+    const char* bin = std::getenv("ORVANE_BUILD_BIN");
+    if (bin && *bin)
+        return std::string(bin) + "/orvane";
+    return QCoreApplication::applicationDirPath().toStdString() + "/orvane";
+}
+
+ProgramResult RunOrvane(const std::vector<std::string>& args,
+                        const std::vector<std::pair<std::string, std::string>>& environment) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : environment)
+        env.insert(QString::fromStdString(name), QString::fromStdString(value));
+    process.setProcessEnvironment(env);
+    QStringList arguments;
+    for (const std::string& a : args)
+        arguments << QString::fromStdString(a);
+    process.start(QString::fromStdString(OrvaneProgram()), arguments);
+    ProgramResult result;
+    if (!process.waitForStarted(10000)) {
+        ADD_FAILURE() << "cannot start " << OrvaneProgram();
+        return result;
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (process.state() != QProcess::NotRunning && waited.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << "orvane did not end";
+    } else {
+        result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    result.out = process.readAllStandardOutput().toStdString();
+    result.err = process.readAllStandardError().toStdString();
+    return result;
 }
 
 std::vector<Received> Parse(const std::vector<SmtpTestServer::Message>& messages) {

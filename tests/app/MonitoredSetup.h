@@ -93,6 +93,19 @@ private:
     std::vector<std::string> m_users;
 };
 
+// What the `orvane` program printed and how it ended.
+struct ProgramResult {
+    int code = -1; // the exit status; -1 when it did not end within the time allowed
+    std::string out, err;
+};
+// Runs the built `orvane` with `args` in the current directory, with `environment` added to
+// this process's, while this thread's event loop keeps running (so that a monitor of this
+// process can answer it).
+ProgramResult RunOrvane(const std::vector<std::string>& args,
+                        const std::vector<std::pair<std::string, std::string>>& environment = {});
+// The path of the built `orvane` program.
+std::string OrvaneProgram();
+
 // A page as a loopback SMTP server accepted it: the envelope recipients (joined with ","), the
 // whole "Subject:" line and the body without its final line end.
 struct Received {
