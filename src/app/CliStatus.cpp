@@ -91,15 +91,17 @@ int RunStatus(const Args& args, std::ostream& out, std::ostream& err) {
                           : ".");
         } else {
             unanswered = asked.outcome == control::AskResult::Answered
-                             ? CString("its answer could not be read")
-                             : asked.problem;
+                             ? " but does not answer (its answer could not be read)"
+                         : asked.outcome == control::AskResult::Refused
+                             ? ", but its control socket cannot be used (" + asked.problem +
+                                   "; run this command as the user Orvane runs as)"
+                             : " but does not answer (" + asked.problem + ")";
             exit = 1;
         }
     }
     if (source.empty()) {
         CString problem;
-        const CString state = monitored ? "Orvane is monitoring " + directory +
-                                              " but does not answer (" + unanswered + ")"
+        const CString state = monitored ? "Orvane is monitoring " + directory + unanswered
                                         : "Orvane is not monitoring " + directory;
         if (ReadSaved(snapshot, problem)) {
             source = "saved";

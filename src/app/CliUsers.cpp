@@ -185,6 +185,12 @@ int HandToMonitor(const Args& args, std::ostream& out, std::ostream& err) {
             err << "orvane: waiting for the running monitor to finish its cycle...\n";
             err.flush();
         });
+    if (asked.outcome == control::AskResult::Refused) {
+        err << "orvane: Orvane is monitoring the users of " << WorkingDirectory::Get()
+            << ", but its control socket cannot be used (" << asked.problem
+            << "); nothing was changed. Run this command as the user Orvane runs as\n";
+        return 1;
+    }
     if (asked.outcome != control::AskResult::Answered) {
         err << "orvane: Orvane is monitoring the users of " << WorkingDirectory::Get()
             << " but does not answer (" << asked.problem
