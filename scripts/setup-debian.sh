@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs, as root on Debian 12, the packages that Orvane's build, run and tests need.
+# Installs, as root on Debian 12, the packages that Orvane's build, run and tests need (and
+# dpkg-dev and file, with which `cpack -G DEB` works out the package's dependencies).
 # Only what is missing is installed; the package lists are refreshed only when needed.
 set -eu
 
@@ -8,6 +9,7 @@ PACKAGES="
   qt6-base-dev libical-dev libcurl4-openssl-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd openssl ca-certificates tzdata
+  dpkg-dev file
 "
 
 missing=""
