@@ -4,6 +4,7 @@
 #include "app/ControlSocket.h"
 #include "core/MessageBoxes.h"
 #include "core/WorkingDirectory.h"
+#include "paging/CMAPI.h"
 #include "paging/EventLog.h"
 #include "users/UserFile.h"
 
@@ -68,6 +69,7 @@ bool CMonitorCycle::OnCreate() {
     // Unavailable (a read-only directory): monitoring still works; nothing can edit the file.
 
     m_UserList.LoadUsers();
+    CMAPI::KeepLibraryResident(true); // a page a tick must not map and relocate it every time
     m_SentPages.Load(DATFileName(CSentPages::kFileName), CTime::GetCurrentTime());
     m_UserList.SentPages = &m_SentPages;
     if (m_MonitorLock.IsLocked())

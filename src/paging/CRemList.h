@@ -65,7 +65,7 @@ public:
     int IsReminderDuplicate(const ReminderStru* candidate) const;
     void SortList();
     // Removes and destroys `record` if this list holds it (by identity); otherwise does nothing.
-    void DeleteReminder(ReminderStru* record);
+    void DeleteReminder(const ReminderStru* record);
     void ClearList();
 
     // Page delivery for `user` at `now`: sends every due reminder inside the paging hours to
@@ -82,9 +82,20 @@ public:
     int GetCount() const { return static_cast<int>(m_records.size()); }
     bool IsEmpty() const { return m_records.empty(); }
     // The first record, or null when the list is empty.
-    ReminderStru* GetHead() const { return m_records.empty() ? nullptr : m_records.front().get(); }
+    const ReminderStru* GetHead() const {
+        return m_records.empty() ? nullptr : m_records.front().get();
+    }
+    // The first record's page time, kept in the list itself so that the paging pass can pass
+    // over a user with nothing due without reading the records; the latest time there is when
+    // the list is empty.
+    CTime HeadPageTime() const { return m_headPageTime; }
     const Records& GetRecords() const { return m_records; }
 
 private:
+    void NoteHead() {
+        m_headPageTime = m_records.empty() ? CTime(INT32_MAX) : m_records.front()->PageTime;
+    }
+
     Records m_records;
+    CTime m_headPageTime{INT32_MAX};
 };

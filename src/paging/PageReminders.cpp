@@ -83,6 +83,7 @@ int CRemList::PageReminders(const CTime& now, const UserlistStru* user, CSentPag
         }
     }
 
+    NoteHead();
     if (opened)
         mapi.CloseMailServer();
     return count;

@@ -163,8 +163,11 @@ int CUserList::ProcessReminders() {
             clockBackReported = true;
         }
         m_latestPagingTime = t;
-        LastPageKeeper keeper(user, Listener);
-        sum += user.Reminders.PageReminders(t, &user, SentPages, &keeper);
+        // Nothing is due before the first record's page time: the call would return at once.
+        if (user.Reminders.HeadPageTime() <= t) {
+            LastPageKeeper keeper(user, Listener);
+            sum += user.Reminders.PageReminders(t, &user, SentPages, &keeper);
+        }
         user.LastPageCheck = t;
     }
     return sum;
