@@ -8,7 +8,6 @@
 #include "users/CUserList.h"
 #include "users/UserFile.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <ostream>
 
@@ -17,26 +16,6 @@ namespace {
 
 CString S(const QJsonValue& value) {
     return value.toString().toStdString();
-}
-
-// The state in Status.json; false (with the reason) when there is none that can be read.
-bool ReadSaved(QJsonObject& snapshot, CString& problem) {
-    const CString path = DATFileName(status::kFileName);
-    QFile file(QString::fromStdString(path));
-    if (!file.exists())
-        return false;
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem = path + " cannot be read (" + file.errorString().toStdString() + ")";
-        return false;
-    }
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    if (!document.isObject() || !document.object()["users"].isArray()) {
-        problem = path + " is damaged (" + error.errorString().toStdString() + ")";
-        return false;
-    }
-    snapshot = document.object();
-    return true;
 }
 
 int RunStatus(const Args& args, std::ostream& out, std::ostream& err) {
@@ -103,7 +82,7 @@ int RunStatus(const Args& args, std::ostream& out, std::ostream& err) {
         CString problem;
         const CString state = monitored ? "Orvane is monitoring " + directory + unanswered
                                         : "Orvane is not monitoring " + directory;
-        if (ReadSaved(snapshot, problem)) {
+        if (status::Read(DATFileName(status::kFileName), snapshot, problem)) {
             source = "saved";
             notice = state + "; this is the state it saved at " + S(snapshot["saved_at"]) + ".";
         } else {

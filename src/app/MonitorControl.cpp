@@ -35,6 +35,13 @@ void CMonitorCycle::StartControl() {
     }
 }
 
+void CMonitorCycle::RestoreLastPages() {
+    QJsonObject saved;
+    CString problem;
+    if (status::Read(DATFileName(status::kFileName), saved, problem))
+        status::RestoreLastPages(m_UserList, saved);
+}
+
 bool CMonitorCycle::IsControlListening() const {
     return m_Control && m_Control->IsListening();
 }

@@ -2,6 +2,7 @@
 #include "app/MonitorCycle.h"
 
 #include "app/ControlSocket.h"
+#include "app/MonitorStatus.h"
 #include "core/MessageBoxes.h"
 #include "core/WorkingDirectory.h"
 #include "paging/CMAPI.h"
@@ -69,6 +70,7 @@ bool CMonitorCycle::OnCreate() {
     // Unavailable (a read-only directory): monitoring still works; nothing can edit the file.
 
     m_UserList.LoadUsers();
+    RestoreLastPages();
     CMAPI::KeepLibraryResident(true); // a page a tick must not map and relocate it every time
     m_SentPages.Load(DATFileName(CSentPages::kFileName), CTime::GetCurrentTime());
     m_UserList.SentPages = &m_SentPages;
@@ -188,9 +190,11 @@ void CMonitorCycle::RefreshUserList() {
     // Taken first: an edit handed over while the save below waits for an answer becomes a new
     // pending list instead of being dropped with this one.
     const std::unique_ptr<CUserList> pending = std::move(m_PendingList);
+    const QJsonObject before = StatusSnapshot(); // the users' latest pages outlive the edit
     m_UserList.DeleteAllUsers();
     for (const auto& user : pending->Users())
         m_UserList.CreateUser(user.get());
+    status::RestoreLastPages(m_UserList, before);
     m_UserList.SaveUsers();
     m_StatusChanged = true;
     RefreshView();

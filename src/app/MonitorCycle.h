@@ -116,6 +116,8 @@ private:
     void RunPasses();
     void ReportEscapedFailure(const char* what);
     void StartControl();
+    // Gives the users the latest pages that the status file saved last holds.
+    void RestoreLastPages();
     void SaveStatusIfDue();
     int HandUserEdit(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -5,8 +5,11 @@
 #include "app/MonitorCycle.h"
 #include "users/CUserList.h"
 
+#include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <algorithm>
+#include <map>
 #include <vector>
 
 namespace status {
@@ -115,6 +118,53 @@ QJsonObject ConfigurationOnly(const CUserList& users, const CString& directory) 
         rows.append(entry);
     }
     return {{"directory", Q(directory)}, {"users", rows}};
+}
+
+bool Read(const CString& path, QJsonObject& snapshot, CString& problem) {
+    problem.clear();
+    QFile file(Q(path));
+    if (!file.exists())
+        return false;
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem = path + " cannot be read (" + file.errorString().toStdString() + ")";
+        return false;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    if (!document.isObject() || !document.object()["users"].isArray()) {
+        problem = path + " is damaged (" + error.errorString().toStdString() + ")";
+        return false;
+    }
+    snapshot = document.object();
+    return true;
+}
+
+void RestoreLastPages(CUserList& users, const QJsonObject& snapshot) {
+    std::map<std::pair<int, CString>, LastPageStru> pages;
+    for (const QJsonValue& value : snapshot["users"].toArray()) {
+        const QJsonObject user = value.toObject();
+        const QJsonObject page = user["last_page"].toObject();
+        CTime time;
+        if (page.isEmpty() || !cli::ParseLocalTime(S(page["time"]), time))
+            continue;
+        LastPageStru last{true, time, S(page["text"]), PageOutcome::Sent, S(page["event"])};
+        bool known = false;
+        for (PageOutcome outcome : {PageOutcome::Sent, PageOutcome::Dropped, PageOutcome::Failed}) {
+            if (S(page["outcome"]) == PageOutcomeName(outcome)) {
+                last.Outcome = outcome;
+                known = true;
+            }
+        }
+        if (known)
+            pages[{user["code"].toInt(), S(user["mailbox"])}] = last;
+    }
+    if (pages.empty())
+        return;
+    for (auto& user : users.Users()) {
+        const auto it = pages.find({user->Code, user->MailboxName});
+        if (it != pages.end() && !user->LastPage.Present)
+            user->LastPage = it->second;
+    }
 }
 
 CString Format(const QJsonObject& snapshot) {

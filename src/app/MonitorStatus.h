@@ -36,6 +36,14 @@ QJsonObject Snapshot(const CUserList& users, const CString& directory, CTime now
 // The users of a list that no monitor has worked on (only their configuration is known).
 QJsonObject ConfigurationOnly(const CUserList& users, const CString& directory);
 
+// Reads a saved snapshot; false when there is none (`problem` empty) or it cannot be read
+// (`problem` says why).
+bool Read(const CString& path, QJsonObject& snapshot, CString& problem);
+
+// Gives every user of `users` the latest page that `snapshot` holds for the user of the same
+// code and mailbox, so that the status view keeps it across a restart or an edit of the users.
+void RestoreLastPages(CUserList& users, const QJsonObject& snapshot);
+
 // The terminal text of a snapshot: a header line of column titles and one line per user, the
 // columns aligned; control characters in texts are escaped.
 CString Format(const QJsonObject& snapshot);

@@ -120,6 +120,9 @@ TEST_F(MonitorControl, AnEditIsHandedToTheRunningMonitorAndAppliedAtItsNextCycle
     monitor.OnActionPause();
     monitor.OnTimer();
     EXPECT_EQ(StoredNames(setup.Directory()), std::vector<std::string>({"2 Bob Costa"}));
+    const LastPageStru& last = monitor.Find("Bob Costa")->LastPage;
+    EXPECT_TRUE(last.Present && last.Text == "09:08-10:08 Site visit")
+        << "the status view keeps a user's latest page across edits";
     monitor.OnDestroy();
 }
 
@@ -214,6 +217,15 @@ TEST_F(MonitorControl, StatusShowsTheRunningMonitorsViewThenTheStateItSaved) {
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("sent: 09:10-09:40 Budget review"), std::string::npos) << r.out;
+
+    TickedMonitor restarted; // and across a restart
+    ASSERT_TRUE(restarted.Create());
+    const LastPageStru& last = restarted.Find("Ann Archer")->LastPage;
+    EXPECT_TRUE(last.Present);
+    EXPECT_EQ(last.Time, At(9, 4, 0));
+    EXPECT_EQ(last.Text, "09:10-09:40 Budget review");
+    EXPECT_EQ(last.Outcome, PageOutcome::Sent);
+    restarted.OnDestroy();
 }
 
 namespace {
