@@ -1,6 +1,7 @@
 // The command dispatcher and the helpers commands share.
 #include "app/Cli.h"
 
+#include "app/CliAddressList.h"
 #include "app/CliDemo.h"
 #include "app/CliPage.h"
 #include "app/CliProfile.h"
@@ -15,7 +16,8 @@ namespace cli {
 namespace {
 
 const Command* const kCommands[] = {
-    &kUsersCommand, &kStatusCommand, &kProfileCommand, &kDemoCommand, &kScanCommand, &kPageCommand,
+    &kUsersCommand, &kStatusCommand, &kAddressListCommand, &kProfileCommand,
+    &kDemoCommand,  &kScanCommand,   &kPageCommand,
 };
 
 const Command* Find(const std::string& name) {
