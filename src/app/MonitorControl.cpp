@@ -89,7 +89,7 @@ bool CMonitorCycle::SaveStatus() {
     QJsonObject snapshot = StatusSnapshot();
     const QJsonValue now = snapshot.value("time");
     snapshot.insert("saved_at", now);
-    const QByteArray bytes = QJsonDocument(snapshot).toJson(QJsonDocument::Indented);
+    const QByteArray bytes = QJsonDocument(snapshot).toJson(QJsonDocument::Compact);
     const CString path = DATFileName(status::kFileName);
     // Readable by its owner only, as the socket is: it holds page texts.
     const SaveResult saved = SaveFileAtomically(path, bytes.toStdString(), 0600);

@@ -28,13 +28,18 @@ CString S(const QJsonValue& value) {
 
 // Case-blind order of display names, as the list view sorts its rows; codes break ties.
 std::vector<const UserlistStru*> InViewOrder(const CUserList& users) {
-    std::vector<const UserlistStru*> order;
+    std::vector<std::pair<QString, const UserlistStru*>> keyed; // each name converted once
+    keyed.reserve(users.Users().size());
     for (const auto& user : users.Users())
-        order.push_back(user.get());
-    std::stable_sort(order.begin(), order.end(), [](const UserlistStru* a, const UserlistStru* b) {
-        const int c = QString::compare(Q(a->DisplayName), Q(b->DisplayName), Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a->Code < b->Code;
+        keyed.emplace_back(Q(user->DisplayName), user.get());
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+        const int c = QString::compare(a.first, b.first, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a.second->Code < b.second->Code;
     });
+    std::vector<const UserlistStru*> order;
+    order.reserve(keyed.size());
+    for (const auto& k : keyed)
+        order.push_back(k.second);
     return order;
 }
 
