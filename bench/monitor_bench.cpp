@@ -64,7 +64,10 @@ struct MonitoredDirectory {
             << "Display-Name: Pager of user 1\nAddress: /o=Quorvik/cn=pager1\n"
                "Deliver-To: 5550001@pager.example.org\n";
         mail::Profiles profiles;
-        profiles.Set({"Bench", mail, {}});
+        mail::Profile profile;
+        profile.name = "Bench";
+        profile.mailSystem = mail; // the outbox transport and the address list file
+        profiles.Set(profile);
         std::string error;
         profiles.Save(error);
         Settings::WriteProfileString(Settings::kPreferences, Settings::kProfileName, "Bench");
