@@ -11,6 +11,8 @@
 #include <vector>
 
 class COutlook;
+class CSentPages;
+class IPassListener;
 
 // How a load of Users.dat went. The monitor ignores it (a missing or unreadable file just leaves
 // the list empty); the command line reports it.
@@ -78,7 +80,9 @@ public:
     // users not reached keep their NextScan and come first at the next ticks. A scan once begun
     // is finished. 1 when at least one user was scanned.
     int UpdateReminders();
-    // Pages the due reminders of every active user; the number that left the lists.
+    // Pages the due reminders of every active user; the number that left the lists. When the
+    // clock reads earlier than at the previous paging of a user, one event says so and paging
+    // goes on.
     int ProcessReminders();
 
     Records& Users() { return m_users; }
@@ -90,6 +94,11 @@ public:
     CTime NextOOFCheck;   // when the next out-of-office round is due; 0 = at the first tick
     // The Outlook client of a running scan pass; none between passes.
     std::unique_ptr<COutlook> OutlookOLE;
+    // The pages already sent (not owned); null remembers none, so that a reminder collected
+    // again is paged again.
+    CSentPages* SentPages = nullptr;
+    // Told of every scan and page (not owned); null tells nobody.
+    IPassListener* Listener = nullptr;
 
 private:
     // TRUE when the list holds an Outlook client afterwards (created with the "ProfileName"
@@ -102,6 +111,7 @@ private:
     int FindUniqueCode(CString& whyNot);
 
     Records m_users;
+    CTime m_latestPagingTime; // the time the paging pass last read; 0 before the first
     // The out-of-office round in progress: the Servers still to read, in order, from
     // m_OOFRoundNext on, and when the round began. Users are found by Server when their turn
     // comes, so a list replaced meanwhile is read as it is then.
