@@ -15,9 +15,22 @@
 namespace cli {
 namespace {
 
-enum Option { MailSystem, Transport, StartTls, User, Password, PasswordFile, Sender, OptionCount };
-const std::vector<std::string> kOptions = {"mail-system", "transport",     "starttls", "user",
-                                           "password",    "password-file", "sender"};
+enum Option {
+    MailSystem,
+    Transport,
+    StartTls,
+    User,
+    Password,
+    PasswordFile,
+    Sender,
+    Calendars,
+    CalendarUser,
+    CalendarPasswordFile,
+    OptionCount
+};
+const std::vector<std::string> kOptions = {
+    "mail-system",   "transport", "starttls",  "user",          "password",
+    "password-file", "sender",    "calendars", "calendar-user", "calendar-password-file"};
 
 // Removes every "--NAME" word from `args` (a flag without a value); true when there was one.
 bool TakeFlag(Args& args, const std::string& name) {
@@ -44,13 +57,17 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
         err << "orvane: " << error << "\n";
         return 1;
     }
-    out << "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\n";
+    out << "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\tcalendars\t"
+           "calendar user\tcalendar password\n";
     for (const mail::Profile& p : profiles.All()) {
         out << EscapeField(p.name) << '\t' << (p.name == profiles.DefaultName() ? "yes" : "no")
             << '\t' << EscapeField(p.mailSystem) << '\t'
             << EscapeField(mail::DescribeTransport(p.transport)) << '\t'
             << EscapeField(p.transport.user) << '\t' << (p.transport.password.empty() ? "" : "set")
-            << '\t' << EscapeField(p.transport.sender) << '\n';
+            << '\t' << EscapeField(p.transport.sender) << '\t'
+            << EscapeField(mail::DescribeCalendarServer(p.calendars)) << '\t'
+            << EscapeField(p.calendars.user) << '\t' << (p.calendars.password.empty() ? "" : "set")
+            << '\n';
     }
     return 0;
 }
@@ -67,6 +84,38 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::ostre
         password.pop_back();
     if (password.empty()) {
         err << "orvane: the password file " << path << " holds no password on its first line\n";
+        return false;
+    }
+    return true;
+}
+
+// The calendar server options: --calendars "" returns to the directory's files and drops the
+// calendar credentials; --calendar-user "" drops them alone.
+bool SetCalendarServer(const std::vector<OptionValue>& values, mail::CalendarServerConfig& c,
+                       std::ostream& err) {
+    if (values[Calendars].present) {
+        if (values[Calendars].value.empty())
+            c = mail::CalendarServerConfig();
+        else
+            c.urlTemplate = values[Calendars].value;
+    }
+    if (values[CalendarUser].present) {
+        c.user = values[CalendarUser].value;
+        if (c.user.empty())
+            c.password.clear();
+    }
+    if (values[CalendarPasswordFile].present &&
+        !ReadPasswordFile(values[CalendarPasswordFile].value, c.password, err))
+        return false;
+    if (!c.Used() && (values[CalendarUser].present || values[CalendarPasswordFile].present) &&
+        (!c.user.empty() || !c.password.empty())) {
+        err << "orvane: --calendar-user and --calendar-password-file apply to a calendar server; "
+               "give --calendars URL too\n";
+        return false;
+    }
+    const std::string problem = mail::CheckCalendarServer(c);
+    if (!problem.empty()) {
+        err << "orvane: " << problem << "\n";
         return false;
     }
     return true;
@@ -105,7 +154,7 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         err << "orvane: " << nameProblem << "\n";
         return 1;
     }
-    for (Option option : {MailSystem, Transport, User, Password, Sender}) {
+    for (Option option : {MailSystem, Transport, User, Password, Sender, Calendars, CalendarUser}) {
         if (values[option].present && HasControlCharacter(values[option].value)) {
             err << "orvane: --" << kOptions[option] << " must not contain control characters\n";
             return 1;
@@ -178,6 +227,8 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         err << "orvane: " << transportProblem << "\n";
         return 1;
     }
+    if (!SetCalendarServer(values, profile.calendars, err))
+        return 1;
 
     profiles.Set(profile);
     if (makeDefault)
@@ -266,10 +317,13 @@ const Command kProfileCommand = {
     "  profile list\n"
     "      Lists the mail profiles, one a line, fields separated by tabs: name, whether\n"
     "      it is the default (yes or no), mail system directory, transport, SMTP user,\n"
-    "      whether a password is set, and sender. Passwords are never shown.\n"
+    "      whether a password is set, sender, where the calendars are read (directory or\n"
+    "      the calendar server's URL template), calendar user, and whether a calendar\n"
+    "      password is set. Passwords are never shown.\n"
     "  profile set NAME [--mail-system DIR] [--transport outbox|URL] [--default]\n"
     "                   [--starttls yes|no] [--user NAME] [--password-file FILE]\n"
-    "                   [--password TEXT] [--sender ADDRESS]\n"
+    "                   [--password TEXT] [--sender ADDRESS] [--calendars URL-TEMPLATE]\n"
+    "                   [--calendar-user NAME] [--calendar-password-file FILE]\n"
     "      Adds or changes a profile. A new profile needs --mail-system; the transport\n"
     "      is outbox (messages are written to the mail system's outbox/) or an SMTP\n"
     "      server as smtp://HOST[:PORT] or smtps://HOST[:PORT]. --starttls yes requires\n"
@@ -277,6 +331,11 @@ const Command kProfileCommand = {
     "      of FILE, so that it does not appear in the process list. The first profile\n"
     "      and a profile given --default become the default, which an empty profile\n"
     "      name (the \"ProfileName\" preference's default) selects.\n"
+    "      --calendars reads every mailbox's calendars and task lists from a CalDAV\n"
+    "      server: {mailbox} in the URL stands for the address list's Mailbox field,\n"
+    "      giving its calendar home (http://127.0.0.1:5232/{mailbox}/ for Radicale).\n"
+    "      --calendars \"\" reads them from the mail system directory again. The address\n"
+    "      list and out-of-office states always come from the directory.\n"
     "  profile remove NAME\n"
     "      Removes a profile. The profiles are kept in\n"
     "      $XDG_CONFIG_HOME/Quorvik/Orvane-profiles.conf, readable by its owner only.\n",

@@ -25,6 +25,9 @@ const char* const kKeyStartTls = "starttls";
 const char* const kKeyUser = "user";
 const char* const kKeyPassword = "password";
 const char* const kKeySender = "sender";
+const char* const kKeyCalendars = "calendars";
+const char* const kKeyCalendarUser = "calendar-user";
+const char* const kKeyCalendarPassword = "calendar-password";
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && strncasecmp(s.data(), prefix.data(), prefix.size()) == 0;
@@ -260,7 +263,8 @@ bool Profiles::Load(std::string& error) {
     std::vector<size_t> sectionLines;
     struct Seen {
         bool mailSystem = false, transport = false, startTls = false, user = false,
-             password = false, sender = false;
+             password = false, sender = false, calendars = false, calendarUser = false,
+             calendarPassword = false;
     };
     std::vector<Seen> seen;
     bool seenDefault = false;
@@ -347,10 +351,20 @@ bool Profiles::Load(std::string& error) {
         } else if (key == kKeySender) {
             flag = &s.sender;
             profile.transport.sender = value;
+        } else if (key == kKeyCalendars) {
+            flag = &s.calendars;
+            profile.calendars.urlTemplate = value;
+        } else if (key == kKeyCalendarUser) {
+            flag = &s.calendarUser;
+            profile.calendars.user = value;
+        } else if (key == kKeyCalendarPassword) {
+            flag = &s.calendarPassword;
+            profile.calendars.password = value;
         } else {
             return fail(lineNumber, "unknown setting \"" + key +
                                         "\" (the settings are mail-system, transport, starttls, "
-                                        "user, password and sender)");
+                                        "user, password, sender, calendars, calendar-user and "
+                                        "calendar-password)");
         }
         if (*flag)
             return fail(lineNumber,
@@ -361,10 +375,12 @@ bool Profiles::Load(std::string& error) {
         if (profiles[i].mailSystem.empty())
             return fail(sectionLines[i],
                         "the profile \"" + profiles[i].name + "\" names no mail-system directory");
-        const std::string why = CheckTransport(profiles[i].transport);
-        if (!why.empty())
-            return fail(sectionLines[i], "in the profile \"" + profiles[i].name +
-                                             "\": " + why.substr(0, why.size() - 1));
+        for (const std::string& why :
+             {CheckTransport(profiles[i].transport), CheckCalendarServer(profiles[i].calendars)}) {
+            if (!why.empty())
+                return fail(sectionLines[i], "in the profile \"" + profiles[i].name +
+                                                 "\": " + why.substr(0, why.size() - 1));
+        }
     }
     if (seenDefault && !defaultName.empty() &&
         std::none_of(profiles.begin(), profiles.end(),
@@ -380,8 +396,9 @@ bool Profiles::Save(std::string& error) const {
     std::string text =
         "# Orvane mail profiles, written by \"orvane profile\". A profile names a mail system\n"
         "# directory and how pages leave it: transport = outbox, or an smtp:// or smtps:// URL\n"
-        "# with starttls, user, password and sender. This file may hold passwords: keep it\n"
-        "# readable by its owner only.\n";
+        "# with starttls, user, password and sender; calendars = a CalDAV URL template reads\n"
+        "# the calendars from a server, with calendar-user and calendar-password. This file\n"
+        "# may hold passwords: keep it readable by its owner only.\n";
     if (!m_default.empty())
         text += std::string(kKeyDefault) + " = " + Quote(m_default) + "\n";
     for (const Profile& p : m_profiles) {
@@ -390,6 +407,8 @@ bool Profiles::Save(std::string& error) const {
             why = "It names no mail system directory.";
         if (why.empty())
             why = CheckTransport(p.transport);
+        if (why.empty())
+            why = CheckCalendarServer(p.calendars);
         if (!why.empty()) {
             error = "The profile \"" + p.name + "\" cannot be saved: " + why;
             return false;
@@ -408,6 +427,12 @@ bool Profiles::Save(std::string& error) const {
             text += std::string(kKeyPassword) + " = " + Quote(p.transport.password) + "\n";
         if (!p.transport.sender.empty())
             text += std::string(kKeySender) + " = " + Quote(p.transport.sender) + "\n";
+        if (p.calendars.Used())
+            text += std::string(kKeyCalendars) + " = " + Quote(p.calendars.urlTemplate) + "\n";
+        if (!p.calendars.user.empty())
+            text += std::string(kKeyCalendarUser) + " = " + Quote(p.calendars.user) + "\n";
+        if (!p.calendars.password.empty())
+            text += std::string(kKeyCalendarPassword) + " = " + Quote(p.calendars.password) + "\n";
     }
 
     const std::string directory = path.substr(0, path.rfind('/'));

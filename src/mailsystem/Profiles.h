@@ -1,6 +1,8 @@
 // Named mail profiles: which mail system a session opens and how its mail leaves.
 #pragma once
 
+#include "mailsystem/CalendarServer.h"
+
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@ struct Profile {
     std::string name;
     std::string mailSystem; // absolute directory of the mail system (MailSystem.h)
     TransportConfig transport;
+    CalendarServerConfig calendars; // unused: the calendars are the directory's files
 };
 
 // Empty when `name` can name a profile (1 to 200 bytes, no control characters, no "[" or "]",

@@ -5,6 +5,7 @@
 #include "OleDate.h"
 #include "OutlookDispIds.h"
 #include "core/Clock.h"
+#include "mailsystem/ProfileMailSystem.h"
 #include "mailsystem/Profiles.h"
 
 #include <algorithm>
@@ -467,7 +468,7 @@ std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profi
                                 : "The mail profile \"" + profile + "\" does not exist.";
         return nullptr;
     }
-    return mail::MailSystem::Open(found->mailSystem, error);
+    return mail::OpenMailSystem(*found, error);
 }
 
 ScopedMailSystemOpener::ScopedMailSystemOpener(MailSystemOpener opener)

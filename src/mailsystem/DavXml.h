@@ -1,0 +1,52 @@
+// The XML of CalDAV: the request bodies Orvane sends and the multistatus answers it reads.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mail::dav {
+
+// One <response> of a multistatus. Properties count only where the server reported them with
+// status 200; the others stay absent.
+struct Resource {
+    std::string href;
+    int status = 0; // the response's own <status> (such as 404 for a removed member); 0: none
+    bool collection = false;
+    bool calendar = false; // resourcetype holds CalDAV's <calendar/>
+    // supported-calendar-component-set: present, and which of VEVENT and VTODO it names.
+    bool hasComponentSet = false;
+    bool events = false, tasks = false;
+    std::optional<std::string> etag, ctag, syncToken, displayName;
+    std::optional<std::string> calendarData;
+};
+
+struct Multistatus {
+    std::vector<Resource> resources;
+    std::string syncToken; // a sync-collection report's new token; empty otherwise
+};
+
+// Reads a multistatus document. False, with what is wrong and on which line in `damage`, when
+// the text is not well-formed XML, not a multistatus, or a response has no href.
+bool ParseMultistatus(std::string_view xml, Multistatus& out, std::string& damage);
+
+// PROPFIND of a calendar home: each member's type, name, tokens and component set.
+std::string HomePropfindBody();
+
+enum class Component { Events, Tasks };
+
+// calendar-query for one component. Events: those that have an occurrence ending after
+// `eventsFrom` (seconds since 1970), all of them when it is absent. Tasks: all. With `data`
+// each item's calendar-data too, otherwise its etag alone.
+std::string CalendarQueryBody(Component component, std::optional<int64_t> eventsFrom, bool data);
+
+// sync-collection report from `token` (empty: from the beginning), asking for the etag and the
+// calendar-data of every member changed since.
+std::string SyncCollectionBody(const std::string& token);
+
+// calendar-multiget of the given hrefs (as the server gave them), with etags and calendar-data.
+std::string MultigetBody(const std::vector<std::string>& hrefs);
+
+} // namespace mail::dav
