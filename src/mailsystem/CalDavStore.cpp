@@ -253,22 +253,26 @@ bool Multiget(Reader& reader, Collection& c, const std::vector<std::string>& wan
     return true;
 }
 
-std::vector<dav::Component> Parts(const Collection& c) {
-    std::vector<dav::Component> parts;
-    if (c.events)
-        parts.push_back(dav::Component::Events);
+// The queries that list what a collection holds that can matter.
+std::vector<dav::Query> Parts(const Collection& c, std::optional<int64_t> eventsFrom) {
+    std::vector<dav::Query> parts;
+    if (c.events && eventsFrom)
+        parts.insert(parts.end(), {dav::Query::EventsNotOver, dav::Query::EventsWithRules,
+                                   dav::Query::EventsWithDates});
+    else if (c.events)
+        parts.push_back(dav::Query::AllEvents);
     if (c.tasks)
-        parts.push_back(dav::Component::Tasks);
+        parts.push_back(dav::Query::Tasks);
     return parts;
 }
 
-// Lists the collection's members as calendar-query finds them (events not over before
-// `eventsFrom`, every task). With `data`, stores them; without, the etags of the members in
-// `etags`.
+// Lists the collection's members as calendar-query finds them (single events not over before
+// `eventsFrom`, every recurring event, every task). With `data`, stores them; without, the
+// etags of the members in `etags`.
 bool Query(Reader& reader, Collection& c, std::optional<int64_t> eventsFrom, bool data,
            std::map<std::string, std::string>& etags, size_t& fetched) {
     std::vector<std::string> missing;
-    for (dav::Component part : Parts(c)) {
+    for (dav::Query part : Parts(c, eventsFrom)) {
         dav::Multistatus answer;
         if (!reader.Ask("REPORT", c.url, 1, dav::CalendarQueryBody(part, eventsFrom, data), answer))
             return false;

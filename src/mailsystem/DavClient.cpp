@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <strings.h>
 
 namespace mail::dav {
 namespace {
@@ -61,6 +62,7 @@ struct Transfer {
     size_t limit = 0;
     bool tooLarge = false;
     bool sent = false; // a request went out: the connection was made
+    long offered = 0;  // the schemes a refusal (401) asked for: CURLAUTH_BASIC, CURLAUTH_DIGEST
     Stats* stats = nullptr;
 };
 
@@ -82,6 +84,14 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
                     t->reason += static_cast<char>(c);
             }
         }
+    } else if (line.size() > 17 && strncasecmp(line.data(), "WWW-Authenticate:", 17) == 0) {
+        std::string_view scheme = line.substr(17);
+        while (!scheme.empty() && (scheme.front() == ' ' || scheme.front() == '\t'))
+            scheme.remove_prefix(1);
+        if (scheme.size() >= 6 && strncasecmp(scheme.data(), "Digest", 6) == 0)
+            t->offered |= CURLAUTH_DIGEST;
+        else if (scheme.size() >= 5 && strncasecmp(scheme.data(), "Basic", 5) == 0)
+            t->offered |= CURLAUTH_BASIC;
     }
     return n;
 }
@@ -283,14 +293,13 @@ Response Send(const Request& request, const Account& account, const Limits& limi
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &response.status);
         response.reason = std::move(transfer.reason);
         response.body = std::move(transfer.body);
-        long offered = 0;
-        if (!account.user.empty() &&
-            curl_easy_getinfo(h, CURLINFO_HTTPAUTH_AVAIL, &offered) == CURLE_OK) {
+        // What a refusal during this request asked for is what the server takes from now on.
+        if (!account.user.empty()) {
             if (response.status == 401)
                 connection.auth = kAnyAuth; // learn again next time
-            else if (offered & CURLAUTH_DIGEST)
+            else if (transfer.offered & CURLAUTH_DIGEST)
                 connection.auth = CURLAUTH_DIGEST;
-            else if (offered & CURLAUTH_BASIC)
+            else if (transfer.offered & CURLAUTH_BASIC)
                 connection.auth = CURLAUTH_BASIC;
         }
         return response;

@@ -164,6 +164,10 @@ const char* const kNamespaces = " xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml
 
 bool ParseMultistatus(std::string_view text, Multistatus& out, std::string& damage) {
     out = Multistatus();
+    if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+        damage = "it is empty";
+        return false;
+    }
     QXmlStreamReader xml(QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size())));
     if (!xml.readNextStartElement()) {
         damage = xml.hasError() ? "it is not XML: " + xml.errorString().toStdString() + " (line " +
@@ -201,15 +205,30 @@ std::string HomePropfindBody() {
            "<C:supported-calendar-component-set/></D:prop></D:propfind>\n";
 }
 
-std::string CalendarQueryBody(Component component, std::optional<int64_t> eventsFrom, bool data) {
+std::string CalendarQueryBody(Query query, std::optional<int64_t> eventsFrom, bool data) {
     std::string filter;
-    if (component == Component::Events) {
+    switch (query) {
+    case Query::EventsNotOver: {
         const std::string from = eventsFrom ? UtcText(*eventsFrom) : std::string();
-        filter = from.empty() ? "<C:comp-filter name=\"VEVENT\"/>"
-                              : "<C:comp-filter name=\"VEVENT\"><C:time-range start=\"" + from +
-                                    "\"/></C:comp-filter>";
-    } else {
+        if (!from.empty()) {
+            filter = "<C:comp-filter name=\"VEVENT\"><C:time-range start=\"" + from +
+                     "\"/></C:comp-filter>";
+            break;
+        }
+        [[fallthrough]];
+    }
+    case Query::AllEvents:
+        filter = "<C:comp-filter name=\"VEVENT\"/>";
+        break;
+    case Query::EventsWithRules:
+        filter = "<C:comp-filter name=\"VEVENT\"><C:prop-filter name=\"RRULE\"/></C:comp-filter>";
+        break;
+    case Query::EventsWithDates:
+        filter = "<C:comp-filter name=\"VEVENT\"><C:prop-filter name=\"RDATE\"/></C:comp-filter>";
+        break;
+    case Query::Tasks:
         filter = "<C:comp-filter name=\"VTODO\"/>";
+        break;
     }
     return std::string(kHeader) + "<C:calendar-query" + kNamespaces + "><D:prop><D:getetag/>" +
            (data ? "<C:calendar-data/>" : "") +

@@ -74,9 +74,9 @@ public:
     bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out,
                    std::string& error) override {
         out.clear();
-        // Tasks are all read; the events' bound only matters when this is the session's first
-        // reading of the home, and the scan's own range starts now.
-        caldav::Home* home = Read(mailbox, EventsFrom(Clock::Now().GetTime()), error);
+        // Tasks are all read whatever the events' bound: a reading of this session serves, and
+        // a first one reads the events the scan's range, from now on, needs.
+        caldav::Home* home = Read(mailbox, EventsFrom(Clock::Now().GetTime()), error, true);
         return home && caldav::FindTasks(*home, out, error);
     }
 
@@ -87,9 +87,10 @@ private:
         std::optional<int64_t> eventsFrom;
     };
 
-    // The mailbox's calendar home, read in this session; null with `error` when it cannot be.
+    // The mailbox's calendar home, read in this session (holding the events that end after
+    // `eventsFrom`, unless `anyEvents`); null with `error` when it cannot be.
     caldav::Home* Read(const AddressEntry& mailbox, std::optional<int64_t> eventsFrom,
-                       std::string& error) {
+                       std::string& error, bool anyEvents = false) {
         if (mailbox.mailbox.empty()) {
             error = mailbox.displayName + " has no mailbox, so it has no calendars.";
             return nullptr;
@@ -104,7 +105,7 @@ private:
                 error = found->second.error;
                 return nullptr;
             }
-            if (Covers(found->second.eventsFrom, eventsFrom))
+            if (anyEvents || Covers(found->second.eventsFrom, eventsFrom))
                 return found->second.home.get();
         }
         const std::string origin = dav::Origin(url);
