@@ -159,7 +159,7 @@ Limits CurrentLimits() {
         if (end && *end == '\0' && ms > 0) {
             limits.connectTimeoutMs = std::min(limits.connectTimeoutMs, ms);
             limits.requestTimeoutMs = std::min(limits.requestTimeoutMs, ms);
-            limits.mailboxTimeoutMs = std::min(limits.mailboxTimeoutMs, ms);
+            limits.mailboxTimeoutMs = std::min(limits.mailboxTimeoutMs, 2 * ms);
         }
     }
     return limits;

@@ -20,7 +20,8 @@ struct Limits {
 };
 
 // The limits in force: the defaults above, with ORVANE_CALDAV_CA_FILE naming a CA bundle, and
-// ORVANE_TEST_CALDAV_TIMEOUT_MS (tests only) capping the three time limits.
+// ORVANE_TEST_CALDAV_TIMEOUT_MS (tests only) capping the connection and request times, and
+// the time for one mailbox at twice that.
 Limits CurrentLimits();
 
 using Clock = std::chrono::steady_clock;

@@ -8,7 +8,7 @@ one line "METHOD PATH auth|noauth" and then, by the first segment of its path (t
   NAME=hang           reads the request and never answers
   NAME=cut            passes it on, then sends the answer's headers and half of its body
   NAME=malformed      answers 207 with a multistatus whose XML breaks off
-  NAME=redirect:URL   answers 301 to URL followed by the rest of the path
+  NAME=redirect:URL   answers 301 to URL followed by the path
 
 Every other request is passed on to the upstream server (--fallback proxy), or answered here
 (--fallback record): 401 asking for Basic credentials when it has none, an empty multistatus
@@ -53,8 +53,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(207, MALFORMED, "application/xml; charset=utf-8")
             return
         if fault.startswith("redirect:"):
-            rest = self.path.lstrip("/").split("/", 1)
-            target = fault[len("redirect:"):] + (rest[1] if len(rest) > 1 else "")
+            target = fault[len("redirect:"):] + self.path.lstrip("/")
             self.send_response(301)
             self.send_header("Location", target)
             self.send_header("Content-Length", "0")

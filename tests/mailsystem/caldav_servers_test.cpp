@@ -209,7 +209,7 @@ TEST_P(ServerTest, DemoAndGeneratedMailboxesGiveTheDirectorysReminders) {
         mail.Add(
             {std::string("User ") + mailbox, Address(mailbox), "/o=Quorvik/cn=MAIL1", mailbox, ""});
         fs::copy(generated + "/" + mailbox, mail.MailboxDirectory(mailbox),
-                 fs::copy_options::overwrite_existing);
+                 fs::copy_options::recursive | fs::copy_options::overwrite_existing);
         Upload(mailbox, ReadFile(generated + "/" + mailbox + "/calendar.ics"),
                ReadFile(generated + "/" + mailbox + "/tasks.ics"), "VEVENT", "VTODO");
     }
