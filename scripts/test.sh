@@ -3,7 +3,7 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer (skip that with ORVANE_SKIP_SANITIZERS=1).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/setup-debian.sh"
+"$top/scripts/setup-debian.sh" --tests
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
