@@ -48,8 +48,6 @@ struct Collection {
     bool events = false, tasks = false;
     // The tokens of the state the items are a copy of.
     std::string syncToken, ctag;
-    // Events ending before this were left out when the items were listed; nullopt: none were.
-    std::optional<int64_t> eventsFrom;
     // By absolute URL. Shared, so that a collection is copied cheaply before it is changed:
     // an item is replaced, never changed, once its text is stored.
     std::map<std::string, std::shared_ptr<Item>> items;
@@ -137,7 +135,7 @@ std::string StatusInWords(const dav::Response& r, bool hasUser) {
     case 403:
         return "the server refused access (" + HttpStatus(r) + ")";
     case 404:
-        return "it was not found on the server (" + HttpStatus(r) + ")";
+        return "the collection was not found on the server (" + HttpStatus(r) + ")";
     default:
         if (r.status >= 200 && r.status < 300)
             return "the server's answer is not a WebDAV multistatus (" + HttpStatus(r) +
@@ -253,28 +251,23 @@ bool Multiget(Reader& reader, Collection& c, const std::vector<std::string>& wan
     return true;
 }
 
-// The queries that list what a collection holds that can matter.
-std::vector<dav::Query> Parts(const Collection& c, std::optional<int64_t> eventsFrom) {
-    std::vector<dav::Query> parts;
-    if (c.events && eventsFrom)
-        parts.insert(parts.end(), {dav::Query::EventsNotOver, dav::Query::EventsWithRules,
-                                   dav::Query::EventsWithDates});
-    else if (c.events)
-        parts.push_back(dav::Query::AllEvents);
+std::vector<dav::Component> Parts(const Collection& c) {
+    std::vector<dav::Component> parts;
+    if (c.events)
+        parts.push_back(dav::Component::Events);
     if (c.tasks)
-        parts.push_back(dav::Query::Tasks);
+        parts.push_back(dav::Component::Tasks);
     return parts;
 }
 
-// Lists the collection's members as calendar-query finds them (single events not over before
-// `eventsFrom`, every recurring event, every task). With `data`, stores them; without, the
-// etags of the members in `etags`.
-bool Query(Reader& reader, Collection& c, std::optional<int64_t> eventsFrom, bool data,
-           std::map<std::string, std::string>& etags, size_t& fetched) {
+// Lists the collection's events and tasks with calendar-query. With `data`, stores them;
+// without, the etags of the members in `etags`.
+bool Query(Reader& reader, Collection& c, bool data, std::map<std::string, std::string>& etags,
+           size_t& fetched) {
     std::vector<std::string> missing;
-    for (dav::Query part : Parts(c, eventsFrom)) {
+    for (dav::Component part : Parts(c)) {
         dav::Multistatus answer;
-        if (!reader.Ask("REPORT", c.url, 1, dav::CalendarQueryBody(part, eventsFrom, data), answer))
+        if (!reader.Ask("REPORT", c.url, 1, dav::CalendarQueryBody(part, data), answer))
             return false;
         for (const dav::Resource& r : answer.resources) {
             const std::string key = Absolute(c.url, r.href);
@@ -295,12 +288,10 @@ bool Query(Reader& reader, Collection& c, std::optional<int64_t> eventsFrom, boo
 }
 
 // A collection read whole.
-bool ReadWhole(Reader& reader, const Listed& listed, std::optional<int64_t> eventsFrom,
-               Collection& c, size_t& fetched) {
+bool ReadWhole(Reader& reader, const Listed& listed, Collection& c, size_t& fetched) {
     c.items.clear();
-    c.eventsFrom = eventsFrom;
     std::map<std::string, std::string> etags;
-    if (!Query(reader, c, eventsFrom, true, etags, fetched))
+    if (!Query(reader, c, true, etags, fetched))
         return false;
     c.syncToken = listed.syncToken;
     c.ctag = listed.ctag;
@@ -355,10 +346,9 @@ bool SyncChanges(Reader& reader, Collection& c, size_t& fetched, bool& invalid) 
 }
 
 // For servers without sync-tokens: the members' etags compared with those held.
-bool CompareEtags(Reader& reader, Collection& c, std::optional<int64_t> eventsFrom,
-                  size_t& fetched) {
+bool CompareEtags(Reader& reader, Collection& c, size_t& fetched) {
     std::map<std::string, std::string> etags;
-    if (!Query(reader, c, eventsFrom, false, etags, fetched))
+    if (!Query(reader, c, false, etags, fetched))
         return false;
     std::vector<std::string> wanted;
     for (auto it = c.items.begin(); it != c.items.end();) {
@@ -369,12 +359,7 @@ bool CompareEtags(Reader& reader, Collection& c, std::optional<int64_t> eventsFr
         if (found == c.items.end() || etag.empty() || found->second->etag != etag)
             wanted.push_back(key);
     }
-    c.eventsFrom = eventsFrom;
     return Multiget(reader, c, wanted, fetched);
-}
-
-bool Covers(std::optional<int64_t> held, std::optional<int64_t> wanted) {
-    return !held || (wanted && *held <= *wanted);
 }
 
 std::string What(const Collection& c) {
@@ -387,13 +372,11 @@ std::string Plural(size_t n, const char* one, const char* many) {
 
 // Brings one listed collection up to date into `out`; `held` is the copy from the last reading,
 // if any, which an unchanged collection moves to `out` and a failure leaves as it was.
-bool Synchronise(Reader& reader, const Listed& listed, Collection* held,
-                 std::optional<int64_t> eventsFrom, Collection& out) {
+bool Synchronise(Reader& reader, const Listed& listed, Collection* held, Collection& out) {
     const int requestsBefore = reader.Requests();
     size_t fetched = 0;
     bool unchanged = false;
-    const bool usable = held && held->events == listed.events && held->tasks == listed.tasks &&
-                        (!listed.events || Covers(held->eventsFrom, eventsFrom));
+    const bool usable = held && held->events == listed.events && held->tasks == listed.tasks;
     if (usable) {
         unchanged = !listed.syncToken.empty() ? listed.syncToken == held->syncToken
                                               : !listed.ctag.empty() && listed.ctag == held->ctag;
@@ -416,14 +399,14 @@ bool Synchronise(Reader& reader, const Listed& listed, Collection* held,
         bool invalid = false;
         ok = SyncChanges(reader, out, fetched, invalid);
         if (!ok && invalid)
-            ok = ReadWhole(reader, listed, eventsFrom, out, fetched);
+            ok = ReadWhole(reader, listed, out, fetched);
         out.ctag = listed.ctag;
     } else if (usable) {
-        ok = CompareEtags(reader, out, eventsFrom, fetched);
+        ok = CompareEtags(reader, out, fetched);
         out.syncToken = listed.syncToken;
         out.ctag = listed.ctag;
     } else {
-        ok = ReadWhole(reader, listed, eventsFrom, out, fetched);
+        ok = ReadWhole(reader, listed, out, fetched);
     }
     if (!ok)
         return false;
@@ -460,8 +443,8 @@ const Item& Built(Item& item, const calendar::Window* window) {
 
 } // namespace
 
-ReadResult ReadHome(const std::string& url, const dav::Account& account, const dav::Limits& limits,
-                    std::optional<int64_t> eventsFrom) {
+ReadResult ReadHome(const std::string& url, const dav::Account& account,
+                    const dav::Limits& limits) {
     ReadResult result;
     Reader reader(account, limits);
     dav::Multistatus listing;
@@ -500,7 +483,7 @@ ReadResult ReadHome(const std::string& url, const dav::Account& account, const d
         auto held = home->collections.find(l.url);
         Collection next;
         if (!Synchronise(reader, l, held == home->collections.end() ? nullptr : &held->second,
-                         eventsFrom, next)) {
+                         next)) {
             // What was read completely stays; the failed collection keeps its old copy, to be
             // brought up to date at the next reading.
             for (auto& [key, collection] : kept)

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,11 +29,9 @@ struct ReadResult {
 // without one, getctag) is what it was holds what it held. Changed collections are brought up
 // to date with a sync-collection report, or where the server has no sync-token by comparing
 // etags, fetching only what changed (calendar-multiget); new collections are read whole with
-// calendar-query, removed ones forgotten. Events all of whose occurrences end before
-// `eventsFrom` (seconds since 1970) need not be held; nullopt: every event. A collection is
-// committed only when it was read completely, so a failure leaves it as it was.
-ReadResult ReadHome(const std::string& url, const dav::Account& account, const dav::Limits& limits,
-                    std::optional<int64_t> eventsFrom);
+// calendar-query, removed ones forgotten. A collection is committed only when it was read
+// completely, so a failure leaves it as it was.
+ReadResult ReadHome(const std::string& url, const dav::Account& account, const dav::Limits& limits);
 
 // The appointments of the home's event collections whose start s lies in from <= s <= to, by
 // start (equal starts in collection, item and file order), as MailSystem::FindAppointments

@@ -3,7 +3,6 @@
 #include "mailsystem/DavXml.h"
 
 #include <QXmlStreamReader>
-#include <ctime>
 
 namespace mail::dav {
 namespace {
@@ -144,18 +143,6 @@ void ReadResponse(QXmlStreamReader& xml, std::vector<Resource>& out) {
     }
 }
 
-// "20260314T130540Z"; empty outside the years 1 to 9999.
-std::string UtcText(int64_t instant) {
-    const time_t t = static_cast<time_t>(instant);
-    struct tm tm = {};
-    if (!gmtime_r(&t, &tm) || tm.tm_year + 1900 < 1 || tm.tm_year + 1900 > 9999)
-        return {};
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04d%02d%02dT%02d%02d%02dZ", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return buffer;
-}
-
 const char* const kHeader = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
 const char* const kNamespaces = " xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:caldav\""
                                 " xmlns:CS=\"http://calendarserver.org/ns/\"";
@@ -205,35 +192,12 @@ std::string HomePropfindBody() {
            "<C:supported-calendar-component-set/></D:prop></D:propfind>\n";
 }
 
-std::string CalendarQueryBody(Query query, std::optional<int64_t> eventsFrom, bool data) {
-    std::string filter;
-    switch (query) {
-    case Query::EventsNotOver: {
-        const std::string from = eventsFrom ? UtcText(*eventsFrom) : std::string();
-        if (!from.empty()) {
-            filter = "<C:comp-filter name=\"VEVENT\"><C:time-range start=\"" + from +
-                     "\"/></C:comp-filter>";
-            break;
-        }
-        [[fallthrough]];
-    }
-    case Query::AllEvents:
-        filter = "<C:comp-filter name=\"VEVENT\"/>";
-        break;
-    case Query::EventsWithRules:
-        filter = "<C:comp-filter name=\"VEVENT\"><C:prop-filter name=\"RRULE\"/></C:comp-filter>";
-        break;
-    case Query::EventsWithDates:
-        filter = "<C:comp-filter name=\"VEVENT\"><C:prop-filter name=\"RDATE\"/></C:comp-filter>";
-        break;
-    case Query::Tasks:
-        filter = "<C:comp-filter name=\"VTODO\"/>";
-        break;
-    }
+std::string CalendarQueryBody(Component component, bool data) {
     return std::string(kHeader) + "<C:calendar-query" + kNamespaces + "><D:prop><D:getetag/>" +
            (data ? "<C:calendar-data/>" : "") +
-           "</D:prop><C:filter><C:comp-filter name=\"VCALENDAR\">" + filter +
-           "</C:comp-filter></C:filter></C:calendar-query>\n";
+           "</D:prop><C:filter><C:comp-filter name=\"VCALENDAR\"><C:comp-filter name=\"" +
+           (component == Component::Events ? "VEVENT" : "VTODO") +
+           "\"/></C:comp-filter></C:filter></C:calendar-query>\n";
 }
 
 std::string SyncCollectionBody(const std::string& token) {

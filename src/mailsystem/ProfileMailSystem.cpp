@@ -1,33 +1,13 @@
 // A mail system whose calendars come from a CalDAV server, the rest from its directory.
 #include "mailsystem/ProfileMailSystem.h"
 
-#include "core/Clock.h"
 #include "mailsystem/CalDavStore.h"
 
 #include <algorithm>
 #include <map>
-#include <optional>
 
 namespace mail {
 namespace {
-
-// An event matters to a query from `from` on when one of its occurrences starts at or after
-// `from`, so it ends after it too. Servers compare floating and all-day times as UTC, up to
-// 14 hours off local time: the margin keeps such events on the safe side.
-constexpr int64_t kServerMargin = 2 * 86400;
-// The years a server's time-range can name; outside them every event is asked for.
-constexpr int64_t kEarliestBound = 0;          // 1970
-constexpr int64_t kLatestBound = 253402300799; // 9999-12-31T23:59:59Z
-
-std::optional<int64_t> EventsFrom(int64_t from) {
-    if (from < kEarliestBound + kServerMargin || from > kLatestBound)
-        return std::nullopt;
-    return from - kServerMargin;
-}
-
-bool Covers(std::optional<int64_t> held, std::optional<int64_t> wanted) {
-    return !held || (wanted && *held <= *wanted);
-}
 
 class CalendarServerMailSystem final : public MailSystem {
 public:
@@ -63,7 +43,7 @@ public:
         constexpr int64_t kFarthest = int64_t(1) << 40;
         from = std::max(from, -kFarthest);
         to = std::min(to, kFarthest);
-        caldav::Home* home = Read(mailbox, EventsFrom(from), error);
+        caldav::Home* home = Read(mailbox, error);
         if (!home)
             return false;
         if (from > to)
@@ -74,9 +54,7 @@ public:
     bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out,
                    std::string& error) override {
         out.clear();
-        // Tasks are all read whatever the events' bound: a reading of this session serves, and
-        // a first one reads the events the scan's range, from now on, needs.
-        caldav::Home* home = Read(mailbox, EventsFrom(Clock::Now().GetTime()), error, true);
+        caldav::Home* home = Read(mailbox, error);
         return home && caldav::FindTasks(*home, out, error);
     }
 
@@ -84,13 +62,11 @@ private:
     struct Reading {
         std::shared_ptr<caldav::Home> home; // null: the reading failed with `error`
         std::string error;
-        std::optional<int64_t> eventsFrom;
     };
 
-    // The mailbox's calendar home, read in this session (holding the events that end after
-    // `eventsFrom`, unless `anyEvents`); null with `error` when it cannot be.
-    caldav::Home* Read(const AddressEntry& mailbox, std::optional<int64_t> eventsFrom,
-                       std::string& error, bool anyEvents = false) {
+    // The mailbox's calendar home, read once in this session for both the calendar and the
+    // task search; null with `error` when it cannot be read.
+    caldav::Home* Read(const AddressEntry& mailbox, std::string& error) {
         if (mailbox.mailbox.empty()) {
             error = mailbox.displayName + " has no mailbox, so it has no calendars.";
             return nullptr;
@@ -101,12 +77,9 @@ private:
             return nullptr;
         }
         if (auto found = m_read.find(url); found != m_read.end()) {
-            if (!found->second.home) {
+            if (!found->second.home)
                 error = found->second.error;
-                return nullptr;
-            }
-            if (anyEvents || Covers(found->second.eventsFrom, eventsFrom))
-                return found->second.home.get();
+            return found->second.home.get();
         }
         const std::string origin = dav::Origin(url);
         if (auto down = m_unreachable.find(origin); down != m_unreachable.end()) {
@@ -115,16 +88,16 @@ private:
                     "); it is tried again at the next pass.";
             return nullptr;
         }
-        caldav::ReadResult result = caldav::ReadHome(url, m_account, m_limits, eventsFrom);
+        caldav::ReadResult result = caldav::ReadHome(url, m_account, m_limits);
         if (!result.home) {
             if (result.unreachable)
                 m_unreachable[origin] = result.cause;
-            m_read[url] = Reading{nullptr, result.error, eventsFrom};
+            m_read[url] = Reading{nullptr, result.error};
             error = result.error;
             return nullptr;
         }
         Reading& reading = m_read[url];
-        reading = Reading{std::move(result.home), {}, eventsFrom};
+        reading = Reading{std::move(result.home), {}};
         return reading.home.get();
     }
 

@@ -145,7 +145,7 @@ TEST_F(ServerFailures, EachFailsItsOwnMailboxWithOneEventAndTheOthersAreScanned)
         {bob, "bob", "the server did not answer within 4 seconds"},
         {cy, "cy", "the server's answer was cut short"},
         {di, "di", "the server's answer is damaged: Premature end of document. (line 2)"},
-        {eve, "eve", "it was not found on the server (HTTP 404 Not Found)"},
+        {eve, "eve", "the collection was not found on the server (HTTP 404 Not Found)"},
         {fay, "fay", "the server refused the user name and password (HTTP 401"},
     };
     for (const auto& row : rows) {
