@@ -46,8 +46,11 @@ struct Collection {
     std::string url;
     std::string name;
     bool events = false, tasks = false;
-    // The tokens of the state the items are a copy of.
-    std::string syncToken, ctag;
+    // The state the items are a copy of: its getctag and sync-token as the home's listing gave
+    // them (the first that the server gives tells a change), and the sync-token of the last
+    // sync-collection report, from which the next one starts (empty: the server has none).
+    std::string ctag, listedToken;
+    std::string syncToken;
     // By absolute URL. Shared, so that a collection is copied cheaply before it is changed:
     // an item is replaced, never changed, once its text is stored.
     std::map<std::string, std::shared_ptr<Item>> items;
@@ -59,6 +62,8 @@ class Home {
 public:
     std::mutex mutex;                              // one reading or query at a time
     std::map<std::string, Collection> collections; // by absolute URL
+    // The server gave a calendar no getctag: the listing asks for sync-tokens too.
+    bool askSyncToken = false;
     uint64_t lastUse = 0;
 };
 
@@ -287,29 +292,21 @@ bool Query(Reader& reader, Collection& c, bool data, std::map<std::string, std::
     return Multiget(reader, c, missing, fetched);
 }
 
-// A collection read whole.
-bool ReadWhole(Reader& reader, const Listed& listed, Collection& c, size_t& fetched) {
-    c.items.clear();
-    std::map<std::string, std::string> etags;
-    if (!Query(reader, c, true, etags, fetched))
-        return false;
-    c.syncToken = listed.syncToken;
-    c.ctag = listed.ctag;
-    return true;
-}
-
-// What changed since the collection's sync-token. False with `invalid` set when the server no
-// longer knows the token (the caller reads the collection whole).
-bool SyncChanges(Reader& reader, Collection& c, size_t& fetched, bool& invalid) {
+// What changed since the collection's sync-token (every member when it is empty). False with
+// `unsupported` set when the server does not take the report or no longer knows the token: the
+// caller reads the collection another way.
+bool SyncChanges(Reader& reader, Collection& c, size_t& fetched, bool& unsupported) {
     std::string token = c.syncToken;
     for (int round = 0; round < kMaxSyncRounds; ++round) {
         dav::Multistatus answer;
         long status = 0;
         if (!reader.Ask("REPORT", c.url, 0, dav::SyncCollectionBody(token), answer, nullptr,
                         &status)) {
-            // 403 and 409 carry DAV:valid-sync-token; some servers answer 400 or 412.
-            invalid = status == 400 || status == 403 || status == 409 || status == 412;
-            if (status && !invalid)
+            // An unknown token gets 403 or 409 (DAV:valid-sync-token), some servers answer 400
+            // or 412; a server without the report 403, 405, 415 or 501.
+            unsupported = status == 400 || status == 403 || status == 405 || status == 409 ||
+                          status == 412 || status == 415 || status == 501;
+            if (status && !unsupported)
                 return reader.Fail(c.url, "the server answered HTTP " + std::to_string(status) +
                                               " to the sync-collection report");
             return false;
@@ -335,14 +332,31 @@ bool SyncChanges(Reader& reader, Collection& c, size_t& fetched, bool& invalid) 
         }
         if (!Multiget(reader, c, wanted, fetched))
             return false;
-        if (!answer.syncToken.empty())
-            token = answer.syncToken;
+        if (answer.syncToken.empty())
+            return reader.Fail(c.url, "the server's sync-collection answer has no sync-token");
+        token = answer.syncToken;
         if (!truncated) {
             c.syncToken = token;
             return true;
         }
     }
     return reader.Fail(c.url, "the server's sync-collection answers never came to an end");
+}
+
+// A collection read whole: with a sync-collection report from the beginning, which gives the
+// token for the next one, or where the server has none with calendar-query.
+bool ReadWhole(Reader& reader, Collection& c, size_t& fetched) {
+    c.items.clear();
+    c.syncToken.clear();
+    bool unsupported = false;
+    if (SyncChanges(reader, c, fetched, unsupported))
+        return true;
+    if (!unsupported)
+        return false;
+    c.items.clear();
+    c.syncToken.clear();
+    std::map<std::string, std::string> etags;
+    return Query(reader, c, true, etags, fetched);
 }
 
 // For servers without sync-tokens: the members' etags compared with those held.
@@ -375,38 +389,36 @@ std::string Plural(size_t n, const char* one, const char* many) {
 bool Synchronise(Reader& reader, const Listed& listed, Collection* held, Collection& out) {
     const int requestsBefore = reader.Requests();
     size_t fetched = 0;
-    bool unchanged = false;
     const bool usable = held && held->events == listed.events && held->tasks == listed.tasks;
-    if (usable) {
-        unchanged = !listed.syncToken.empty() ? listed.syncToken == held->syncToken
-                                              : !listed.ctag.empty() && listed.ctag == held->ctag;
-        if (unchanged)
-            out = std::move(*held);
-        else
-            out = *held;
-        out.name = listed.name;
+    const bool unchanged =
+        usable &&
+        (!listed.ctag.empty() ? listed.ctag == held->ctag
+                              : !listed.syncToken.empty() && listed.syncToken == held->listedToken);
+    if (unchanged) {
+        out = std::move(*held);
+    } else if (usable) {
+        out = *held;
     } else {
         out = Collection();
         out.url = listed.url;
-        out.name = listed.name;
         out.events = listed.events;
         out.tasks = listed.tasks;
     }
-    bool ok;
-    if (unchanged) {
-        ok = true;
-    } else if (usable && !listed.syncToken.empty() && !out.syncToken.empty()) {
-        bool invalid = false;
-        ok = SyncChanges(reader, out, fetched, invalid);
-        if (!ok && invalid)
-            ok = ReadWhole(reader, listed, out, fetched);
+    out.name = listed.name;
+    bool ok = true;
+    if (!unchanged) {
+        if (usable && !out.syncToken.empty()) {
+            bool unsupported = false;
+            ok = SyncChanges(reader, out, fetched, unsupported);
+            if (!ok && unsupported)
+                ok = ReadWhole(reader, out, fetched);
+        } else if (usable) {
+            ok = CompareEtags(reader, out, fetched);
+        } else {
+            ok = ReadWhole(reader, out, fetched);
+        }
         out.ctag = listed.ctag;
-    } else if (usable) {
-        ok = CompareEtags(reader, out, fetched);
-        out.syncToken = listed.syncToken;
-        out.ctag = listed.ctag;
-    } else {
-        ok = ReadWhole(reader, listed, out, fetched);
+        out.listedToken = listed.syncToken;
     }
     if (!ok)
         return false;
@@ -445,11 +457,13 @@ const Item& Built(Item& item, const calendar::Window* window) {
 
 ReadResult ReadHome(const std::string& url, const dav::Account& account,
                     const dav::Limits& limits) {
-    ReadResult result;
     Reader reader(account, limits);
+    std::shared_ptr<Home> home = HomeFor(url + "\n" + account.user);
+    std::lock_guard<std::mutex> lock(home->mutex);
     dav::Multistatus listing;
     std::string answeredUrl = url;
-    if (!reader.Ask("PROPFIND", url, 1, dav::HomePropfindBody(), listing, &answeredUrl))
+    if (!reader.Ask("PROPFIND", url, 1, dav::HomePropfindBody(home->askSyncToken), listing,
+                    &answeredUrl))
         return reader.Failure();
     // Members elsewhere are not followed: the credentials are for this server alone.
     const std::string origin = dav::Origin(answeredUrl);
@@ -466,6 +480,8 @@ ReadResult ReadHome(const std::string& url, const dav::Account& account,
         l.name = r.displayName.value_or(std::string());
         l.syncToken = r.syncToken.value_or(std::string());
         l.ctag = r.ctag.value_or(std::string());
+        if (l.ctag.empty())
+            home->askSyncToken = true; // from the next reading on
         if (r.hasComponentSet) {
             l.events = r.events;
             l.tasks = r.tasks;
@@ -476,8 +492,6 @@ ReadResult ReadHome(const std::string& url, const dav::Account& account,
     std::sort(listed.begin(), listed.end(),
               [](const Listed& a, const Listed& b) { return a.url < b.url; });
 
-    std::shared_ptr<Home> home = HomeFor(url + "\n" + account.user);
-    std::lock_guard<std::mutex> lock(home->mutex);
     std::map<std::string, Collection> kept;
     for (const Listed& l : listed) {
         auto held = home->collections.find(l.url);
@@ -493,6 +507,7 @@ ReadResult ReadHome(const std::string& url, const dav::Account& account,
         kept[l.url] = std::move(next);
     }
     home->collections = std::move(kept); // collections no longer listed are gone
+    ReadResult result;
     result.home = home;
     return result;
 }

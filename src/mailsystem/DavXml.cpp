@@ -186,9 +186,10 @@ bool ParseMultistatus(std::string_view text, Multistatus& out, std::string& dama
     return true;
 }
 
-std::string HomePropfindBody() {
+std::string HomePropfindBody(bool syncToken) {
     return std::string(kHeader) + "<D:propfind" + kNamespaces +
-           "><D:prop><D:resourcetype/><D:displayname/><CS:getctag/><D:sync-token/>"
+           "><D:prop><D:resourcetype/><D:displayname/><CS:getctag/>" +
+           (syncToken ? "<D:sync-token/>" : "") +
            "<C:supported-calendar-component-set/></D:prop></D:propfind>\n";
 }
 

@@ -31,8 +31,10 @@ struct Multistatus {
 // the text is not well-formed XML, not a multistatus, or a response has no href.
 bool ParseMultistatus(std::string_view xml, Multistatus& out, std::string& damage);
 
-// PROPFIND of a calendar home: each member's type, name, tokens and component set.
-std::string HomePropfindBody();
+// PROPFIND of a calendar home: each member's type, name, getctag and component set, and with
+// `syncToken` its sync-token too (which costs Radicale three times as much as the rest: it is
+// asked for only of servers that give no getctag).
+std::string HomePropfindBody(bool syncToken);
 
 enum class Component { Events, Tasks };
 
@@ -44,8 +46,8 @@ enum class Component { Events, Tasks };
 // later.
 std::string CalendarQueryBody(Component component, bool data);
 
-// sync-collection report from `token` (empty: from the beginning), asking for the etag and the
-// calendar-data of every member changed since.
+// sync-collection report from `token` (empty: from the beginning, every member), asking for the
+// etag and the calendar-data of every member changed since.
 std::string SyncCollectionBody(const std::string& token);
 
 // calendar-multiget of the given hrefs (as the server gave them), with etags and calendar-data.

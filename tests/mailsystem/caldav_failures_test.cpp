@@ -272,3 +272,54 @@ TEST_F(ServerFailures, CertificatesAreVerifiedAndAnswersAreBounded) {
     ASSERT_TRUE(session->FindAppointments(ann, now, now + 86400 * 7, found, error)) << error;
     EXPECT_EQ(found.size(), 2u);
 }
+
+TEST_F(ServerFailures, ServersWithoutSyncReportsOrCtagsAreReadToo) {
+    FaultServer front(radicale.Port(), {"old=nosync", "plain=noctag"});
+    ASSERT_TRUE(front.Started());
+    const std::string base = "http://127.0.0.1:" + std::to_string(front.Port()) + "/";
+    const mail::dav::Account reader = radicale.Reader();
+    std::string error;
+    for (const char* mailbox : {"old", "plain"}) {
+        AddUser(mailbox);
+        ASSERT_TRUE(radicale.MakeCollection(mailbox, "more"));
+    }
+    auto directory = mail::MailSystem::Open(mail.Directory(), error);
+    ASSERT_TRUE(directory) << error;
+    const int64_t now = kStart.GetTime();
+    // One session (scan pass) and the subjects of the week it finds, with the requests it made.
+    auto week = [&](const char* mailbox, uint64_t& requests) {
+        const uint64_t before = mail::dav::GetStats().requests;
+        auto session = mail::WithCalendarServer(
+            directory, {base + "{mailbox}/", reader.user, reader.password}, {});
+        std::vector<mail::Appointment> found;
+        std::string subjects;
+        mail::AddressEntry entry{"User", Address(mailbox), "", mailbox, ""};
+        if (!session->FindAppointments(entry, now, now + 7 * 86400, found, error))
+            return "failed: " + error;
+        for (const mail::Appointment& a : found)
+            subjects += (subjects.empty() ? "" : ", ") + a.subject;
+        requests = mail::dav::GetStats().requests - before;
+        return subjects;
+    };
+    uint64_t requests = 0;
+
+    // Without sync-collection: read with calendar-query, changes found by comparing etags.
+    EXPECT_EQ(week("old", requests), "Meeting of old");
+    EXPECT_EQ(week("old", requests), "Meeting of old");
+    EXPECT_EQ(requests, 1u);
+    ASSERT_TRUE(radicale.PutItem("old", "more", "x.ics", Meeting("Added")));
+    EXPECT_EQ(week("old", requests), "Meeting of old, Added");
+    EXPECT_EQ(requests, 4u) << "the home, the events' and tasks' etags, and the added item";
+    EXPECT_EQ(week("old", requests), "Meeting of old, Added");
+    EXPECT_EQ(requests, 1u);
+
+    // Without getctag: the sync-tokens tell the changes from the second reading on.
+    EXPECT_EQ(week("plain", requests), "Meeting of plain");
+    EXPECT_EQ(week("plain", requests), "Meeting of plain");
+    EXPECT_EQ(requests, 3u) << "the home with its sync-tokens, and a report for each calendar";
+    EXPECT_EQ(week("plain", requests), "Meeting of plain");
+    EXPECT_EQ(requests, 1u);
+    ASSERT_TRUE(radicale.PutItem("plain", "more", "x.ics", Meeting("Added")));
+    EXPECT_EQ(week("plain", requests), "Meeting of plain, Added");
+    EXPECT_EQ(requests, 2u);
+}

@@ -9,6 +9,8 @@ one line "METHOD PATH auth|noauth" and then, by the first segment of its path (t
   NAME=cut            passes it on, then sends the answer's headers and half of its body
   NAME=malformed      answers 207 with a multistatus whose XML breaks off
   NAME=redirect:URL   answers 301 to URL followed by the path
+  NAME=nosync         passes it on, but answers 501 to sync-collection reports
+  NAME=noctag         passes it on, leaving getctag out of the answer
 
 Every other request is passed on to the upstream server (--fallback proxy), or answered here
 (--fallback record): 401 asking for Basic credentials when it has none, an empty multistatus
@@ -18,6 +20,7 @@ when it has some.
 import argparse
 import http.client
 import http.server
+import re
 import sys
 import threading
 import time
@@ -68,7 +71,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             else:
                 self.answer(207, EMPTY, "application/xml; charset=utf-8")
             return
+        if fault == "nosync" and self.command == "REPORT" and b"sync-collection" in body:
+            self.answer(501, b"", "text/plain")
+            return
         status, headers, data = self.forward(body)
+        if fault == "noctag":
+            data = re.sub(rb"<([A-Za-z0-9]+:)?getctag */>|<([A-Za-z0-9]+:)?getctag>[^<]*</"
+                          rb"([A-Za-z0-9]+:)?getctag>", b"", data)
         if fault == "cut":
             self.send_response(status)
             for name, value in headers:

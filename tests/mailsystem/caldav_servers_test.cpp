@@ -274,8 +274,10 @@ TEST_P(ServerTest, SeesChangesAtTheNextScanAndAnUnchangedRescanCostsOneRequest) 
     const uint64_t coldRequests = Requests() - cold;
     EXPECT_NE(std::find(notices.begin(), notices.end(),
                         "read " + server->CollectionOf("ann", "work") +
-                            " (appointments and tasks): 4 items, 4 fetched in 2 requests"),
-              notices.end());
+                            " (appointments and tasks): 4 items, 4 fetched in " +
+                            (GetParam() == Kind::Radicale ? "1 request" : "2 requests")),
+              notices.end())
+        << "Radicale sends the data with its sync-collection report, Xandikos does not";
 
     // Nothing changed: one request a mailbox, whatever the number of collections.
     notices.clear();

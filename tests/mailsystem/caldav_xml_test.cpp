@@ -141,7 +141,9 @@ TEST(RequestBodies, AskForWhatTheScanNeedsAndEscapeWhatTheServerGave) {
               std::string::npos)
         << multiget;
     // Every body is a well-formed document the reader itself would take.
-    for (const std::string& body : {events, etags, multiget, mail::dav::HomePropfindBody(),
+    EXPECT_EQ(mail::dav::HomePropfindBody(false).find("sync-token"), std::string::npos);
+    EXPECT_NE(mail::dav::HomePropfindBody(true).find("<D:sync-token/>"), std::string::npos);
+    for (const std::string& body : {events, etags, multiget, mail::dav::HomePropfindBody(true),
                                     mail::dav::SyncCollectionBody("")}) {
         Multistatus m;
         std::string damage;
