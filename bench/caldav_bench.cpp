@@ -167,8 +167,11 @@ void Prepare() {
         std::ofstream(g_dataDir + "/radicale/complete") << "yes\n";
     }
     std::ofstream(g_dataDir + "/radicale/users") << "orvane:bench\n";
+    // As docs/calendar-servers.md has it: Orvane's account reads everything, and owns its own
+    // principal (which Radicale makes at its first request).
     std::ofstream(g_dataDir + "/radicale/rights")
-        << "[orvane]\nuser: orvane\ncollection: .*\npermissions: Rr\n";
+        << "[owner]\nuser: .+\ncollection: {user}(/.*)?\npermissions: RrWw\n\n[orvane]\n"
+           "user: orvane\ncollection: .*\npermissions: Rr\n";
 }
 
 void StartRadicale() {

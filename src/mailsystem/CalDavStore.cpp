@@ -51,8 +51,8 @@ struct Collection {
     // sync-collection report, from which the next one starts (empty: the server has none).
     std::string ctag, listedToken;
     std::string syncToken;
-    // By absolute URL. Shared, so that a collection is copied cheaply before it is changed:
-    // an item is replaced, never changed, once its text is stored.
+    // By absolute URL. Shared, so that a collection is copied cheaply before it is changed: a
+    // changed item is replaced, and what an item's text yields is built once for every copy.
     std::map<std::string, std::shared_ptr<Item>> items;
 };
 
@@ -332,8 +332,10 @@ bool SyncChanges(Reader& reader, Collection& c, size_t& fetched, bool& unsupport
         }
         if (!Multiget(reader, c, wanted, fetched))
             return false;
-        if (answer.syncToken.empty())
-            return reader.Fail(c.url, "the server's sync-collection answer has no sync-token");
+        if (answer.syncToken.empty()) {
+            unsupported = true; // an answer to go on from is not one to rely on
+            return false;
+        }
         token = answer.syncToken;
         if (!truncated) {
             c.syncToken = token;

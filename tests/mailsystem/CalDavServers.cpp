@@ -173,11 +173,13 @@ DavServer::DavServer(Kind kind, const Options& options) : m_kind(kind) {
     if (kind == Kind::Radicale) {
         WriteFile(m_dir.File("users"), std::string(kReaderUser) + ":" + kReaderPassword + "\n" +
                                            kAdminUser + ":" + kAdminPassword + "\n");
-        // The administrator writes everything; Orvane's account reads every calendar.
+        // The administrator writes everything; Orvane's account reads every calendar (and owns
+        // its own principal, as docs/calendar-servers.md has it).
         WriteFile(m_dir.File("rights"),
                   std::string("[admin]\nuser: ") + kAdminUser +
-                      "\ncollection: .*\npermissions: RrWw\n\n[orvane]\nuser: " + kReaderUser +
-                      "\ncollection: .*\npermissions: Rr\n");
+                      "\ncollection: .*\npermissions: RrWw\n\n[owner]\nuser: .+\ncollection: "
+                      "{user}(/.*)?\npermissions: RrWw\n\n[orvane]\nuser: " +
+                      kReaderUser + "\ncollection: .*\npermissions: Rr\n");
         std::string config = "[server]\nhosts = 127.0.0.1:" + std::to_string(port) + "\n";
         if (!options.certFile.empty()) {
             config += "ssl = True\ncertificate = " + options.certFile +
