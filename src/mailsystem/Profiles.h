@@ -24,7 +24,9 @@ struct Profile {
     std::string name;
     std::string mailSystem; // absolute directory of the mail system (MailSystem.h)
     TransportConfig transport;
-    CalendarServerConfig calendars; // unused: the calendars are the directory's files
+    // Unused: the calendars are the directory's files. (Initialised here, so that a profile
+    // written as {name, directory, transport} need not name it.)
+    CalendarServerConfig calendars = {};
 };
 
 // Empty when `name` can name a profile (1 to 200 bytes, no control characters, no "[" or "]",
