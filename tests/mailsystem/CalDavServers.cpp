@@ -279,7 +279,7 @@ std::string DavServer::Log() const {
 }
 
 long DavServer::Upload(const std::string& method, const std::string& url, const std::string& body,
-                       const std::string& contentType) {
+                       const std::string& contentType, bool* refused) {
     // The reading side's base becomes the upload side's: behind lighttpd, straight to Xandikos.
     std::string target = url;
     const std::string base = Base();
@@ -316,7 +316,9 @@ long DavServer::Upload(const std::string& method, const std::string& url, const 
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
-    if (status < 200 || status >= 300)
+    if (refused && status >= 400)
+        *refused = true;
+    else if (status < 200 || status >= 300)
         ADD_FAILURE() << method << " " << target << " answered " << status << ": " << answer;
     return status;
 }
@@ -342,14 +344,16 @@ bool DavServer::MakeCollection(const std::string& mailbox, const std::string& co
 }
 
 bool DavServer::PutItem(const std::string& mailbox, const std::string& collection,
-                        const std::string& name, const std::string& ics) {
-    return Upload("PUT", CollectionOf(mailbox, collection) + name, ics, "text/calendar") / 100 == 2;
+                        const std::string& name, const std::string& ics, bool* refused) {
+    return Upload("PUT", CollectionOf(mailbox, collection) + name, ics, "text/calendar", refused) /
+               100 ==
+           2;
 }
 
 bool DavServer::PutCalendar(const std::string& mailbox, const std::string& collection,
-                            const std::string& ics) {
+                            const std::string& ics, bool* refused) {
     for (const auto& [name, text] : SplitCalendar(ics)) {
-        if (!PutItem(mailbox, collection, name, text))
+        if (!PutItem(mailbox, collection, name, text, refused))
             return false;
     }
     return true;

@@ -72,18 +72,20 @@ public:
     bool MakeCollection(const std::string& mailbox, const std::string& collection,
                         const std::string& components = "");
     // Puts each item of an iCalendar file (components grouped by UID, with every VTIMEZONE of
-    // the file) as a resource of its own, named after its UID.
+    // the file) as a resource of its own, named after its UID. With `refused`, an item the
+    // server does not take (HTTP 4xx, or 5xx when it fails on it) sets it instead of failing
+    // the test.
     bool PutCalendar(const std::string& mailbox, const std::string& collection,
-                     const std::string& ics);
+                     const std::string& ics, bool* refused = nullptr);
     bool PutItem(const std::string& mailbox, const std::string& collection, const std::string& name,
-                 const std::string& ics);
+                 const std::string& ics, bool* refused = nullptr);
     bool Delete(const std::string& url);
 
     std::string Log() const;
 
 private:
     long Upload(const std::string& method, const std::string& url, const std::string& body,
-                const std::string& contentType);
+                const std::string& contentType, bool* refused = nullptr);
 
     Kind m_kind;
     testing_support::TempDir m_dir;

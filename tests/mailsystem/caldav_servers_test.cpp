@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <sstream>
 
 namespace {
@@ -126,13 +127,40 @@ TEST_P(ServerTest, ScanCasesGiveTheDirectorysReminders) {
     for (const auto& entry : fs::directory_iterator(DataDir() + "/scan"))
         cases.push_back(entry.path().filename().string());
     std::sort(cases.begin(), cases.end());
-    ASSERT_GE(cases.size(), 10u);
+    // Some cases hold what a server refuses to store (an empty RRULE, a broken fold, two
+    // versions of one UID, RSCALE): those can never come from a server, the others must give
+    // exactly what the directory gives. A broken fold is not iCalendar at all: Radicale refuses
+    // it, Xandikos keeps it mended its own way (dropping the lost line), so it is not compared.
+    std::vector<std::string> compared, refused;
     for (const std::string& name : cases) {
+        if (name == "lost-fold")
+            continue;
         const fs::path dir = fs::path(DataDir()) / "scan" / name;
-        AddMailbox(name, ReadIfPresent(dir / "calendar.ics"), ReadIfPresent(dir / "tasks.ics"));
+        const std::string calendar = ReadIfPresent(dir / "calendar.ics");
+        const std::string tasks = ReadIfPresent(dir / "tasks.ics");
+        mail.Add({"User " + name, Address(name), "/o=Quorvik/cn=MAIL1", name, ""});
+        if (!calendar.empty())
+            WriteFile(mail.MailboxDirectory(name) + "/calendar.ics", calendar);
+        if (!tasks.empty())
+            WriteFile(mail.MailboxDirectory(name) + "/tasks.ics", tasks);
+        ASSERT_TRUE(server->MakeHome(name));
+        ASSERT_TRUE(server->MakeCollection(name, "calendar"));
+        ASSERT_TRUE(server->MakeCollection(name, "tasks"));
+        bool invalid = false;
+        if (server->PutCalendar(name, "calendar", calendar, &invalid) &&
+            server->PutCalendar(name, "tasks", tasks, &invalid) && !invalid)
+            compared.push_back(name);
+        else
+            refused.push_back(name);
     }
+    std::cout << KindName(GetParam()) << " refused the cases:";
+    for (const std::string& name : refused)
+        std::cout << " " << name;
+    std::cout << "\n";
+    EXPECT_GE(compared.size(), 20u);
+    EXPECT_LE(refused.size(), 4u);
     UseProfiles();
-    for (const std::string& name : cases) {
+    for (const std::string& name : compared) {
         SCOPED_TRACE(name);
         const fs::path dir = fs::path(DataDir()) / "scan" / name;
         std::string zone, at;
