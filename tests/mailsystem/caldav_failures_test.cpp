@@ -118,7 +118,7 @@ TEST_F(ServerFailures, EachFailsItsOwnMailboxWithOneEventAndTheOthersAreScanned)
                       {"bob=hang", "cy=cut", "di=malformed",
                        "fay=redirect:http://localhost:" + std::to_string(elsewhere.Port()) + "/"});
     ASSERT_TRUE(front.Started());
-    ScopedVariable timeout("ORVANE_TEST_CALDAV_TIMEOUT_MS", "4000");
+    ScopedVariable timeout("ORVANE_TEST_CALDAV_TIMEOUT_MS", "8000");
     const std::string base = "http://127.0.0.1:" + std::to_string(front.Port()) + "/";
     UseServer(base + "{mailbox}/");
 
@@ -142,7 +142,7 @@ TEST_F(ServerFailures, EachFailsItsOwnMailboxWithOneEventAndTheOthersAreScanned)
         UserlistStru* user;
         std::string mailbox, cause;
     } rows[] = {
-        {bob, "bob", "the server did not answer within 4 seconds"},
+        {bob, "bob", "the server did not answer within 8 seconds"},
         {cy, "cy", "the server's answer was cut short"},
         {di, "di", "the server's answer is damaged: Premature end of document. (line 2)"},
         {eve, "eve", "the collection was not found on the server (HTTP 404 Not Found)"},
