@@ -211,12 +211,14 @@ void WriteProfiles() {
     fs::create_directories(config);
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     mail::Profiles profiles;
-    profiles.Set({kDirectoryProfile, g_dataDir + "/mail", {}, {}});
-    profiles.Set(
-        {kServerProfile,
-         g_dataDir + "/mail",
-         {},
-         {"http://127.0.0.1:" + std::to_string(g_port) + "/{mailbox}/", "orvane", "bench"}});
+    mail::Profile profile;
+    profile.name = kDirectoryProfile;
+    profile.mailSystem = g_dataDir + "/mail";
+    profiles.Set(profile);
+    profile.name = kServerProfile;
+    profile.calendars = {"http://127.0.0.1:" + std::to_string(g_port) + "/{mailbox}/", "orvane",
+                         "bench"};
+    profiles.Set(profile);
     std::string error;
     if (!profiles.Save(error))
         Fail(error);

@@ -1,6 +1,8 @@
 // "orvane profile": lists, sets and removes the mail profiles of the current user.
 #include "app/CliProfile.h"
 
+#include "app/CliProfileCalendars.h"
+#include "app/CliProfileDirectory.h"
 #include "core/FileSystem.h"
 #include "core/Text.h"
 #include "mailsystem/MailSystem.h"
@@ -15,22 +17,9 @@
 namespace cli {
 namespace {
 
-enum Option {
-    MailSystem,
-    Transport,
-    StartTls,
-    User,
-    Password,
-    PasswordFile,
-    Sender,
-    Calendars,
-    CalendarUser,
-    CalendarPasswordFile,
-    OptionCount
-};
-const std::vector<std::string> kOptions = {
-    "mail-system",   "transport", "starttls",  "user",          "password",
-    "password-file", "sender",    "calendars", "calendar-user", "calendar-password-file"};
+enum Option { MailSystem, Transport, StartTls, User, Password, PasswordFile, Sender, OptionCount };
+const std::vector<std::string> kOptions = {"mail-system", "transport",     "starttls", "user",
+                                           "password",    "password-file", "sender"};
 
 // Removes every "--NAME" word from `args` (a flag without a value); true when there was one.
 bool TakeFlag(Args& args, const std::string& name) {
@@ -57,14 +46,16 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
         err << "orvane: " << error << "\n";
         return 1;
     }
-    out << "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\tcalendars\t"
-           "calendar user\tcalendar password\n";
+    out << "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\taddress "
+           "list\tdirectory user\tcalendars\tcalendar user\tcalendar password\n";
     for (const mail::Profile& p : profiles.All()) {
         out << EscapeField(p.name) << '\t' << (p.name == profiles.DefaultName() ? "yes" : "no")
             << '\t' << EscapeField(p.mailSystem) << '\t'
             << EscapeField(mail::DescribeTransport(p.transport)) << '\t'
             << EscapeField(p.transport.user) << '\t' << (p.transport.password.empty() ? "" : "set")
             << '\t' << EscapeField(p.transport.sender) << '\t'
+            << EscapeField(mail::DescribeDirectory(p.directory)) << '\t'
+            << EscapeField(p.directory.user) << '\t'
             << EscapeField(mail::DescribeCalendarServer(p.calendars)) << '\t'
             << EscapeField(p.calendars.user) << '\t' << (p.calendars.password.empty() ? "" : "set")
             << '\n';
@@ -72,7 +63,8 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-// The first line of a file, without its line end.
+} // namespace
+
 bool ReadPasswordFile(const std::string& path, std::string& password, std::ostream& err) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -89,37 +81,7 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::ostre
     return true;
 }
 
-// The calendar server options: --calendars "" returns to the directory's files and drops the
-// calendar credentials; --calendar-user "" drops them alone.
-bool SetCalendarServer(const std::vector<OptionValue>& values, mail::CalendarServerConfig& c,
-                       std::ostream& err) {
-    if (values[Calendars].present) {
-        if (values[Calendars].value.empty())
-            c = mail::CalendarServerConfig();
-        else
-            c.urlTemplate = values[Calendars].value;
-    }
-    if (values[CalendarUser].present) {
-        c.user = values[CalendarUser].value;
-        if (c.user.empty())
-            c.password.clear();
-    }
-    if (values[CalendarPasswordFile].present &&
-        !ReadPasswordFile(values[CalendarPasswordFile].value, c.password, err))
-        return false;
-    if (!c.Used() && (values[CalendarUser].present || values[CalendarPasswordFile].present) &&
-        (!c.user.empty() || !c.password.empty())) {
-        err << "orvane: --calendar-user and --calendar-password-file apply to a calendar server; "
-               "give --calendars URL too\n";
-        return false;
-    }
-    const std::string problem = mail::CheckCalendarServer(c);
-    if (!problem.empty()) {
-        err << "orvane: " << problem << "\n";
-        return false;
-    }
-    return true;
-}
+namespace {
 
 // Takes the profiles' lock and reads them; false, with the reason on err, when either fails.
 bool LoadForChange(FileLock& lock, mail::Profiles& profiles, std::ostream& err) {
@@ -136,6 +98,12 @@ bool LoadForChange(FileLock& lock, mail::Profiles& profiles, std::ostream& err) 
 
 int Set(Args args, std::ostream& out, std::ostream& err) {
     const bool makeDefault = TakeFlag(args, "default");
+    DirectoryOptions directory;
+    if (!TakeDirectoryOptions(args, directory, err))
+        return 2;
+    CalendarOptions calendars;
+    if (!TakeCalendarOptions(args, calendars, err))
+        return 2;
     std::vector<OptionValue> values;
     Args positional;
     if (!ParseOptions(args, 1, kOptions, values, positional, err))
@@ -154,7 +122,7 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         err << "orvane: " << nameProblem << "\n";
         return 1;
     }
-    for (Option option : {MailSystem, Transport, User, Password, Sender, Calendars, CalendarUser}) {
+    for (Option option : {MailSystem, Transport, User, Password, Sender}) {
         if (values[option].present && HasControlCharacter(values[option].value)) {
             err << "orvane: --" << kOptions[option] << " must not contain control characters\n";
             return 1;
@@ -227,8 +195,10 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         err << "orvane: " << transportProblem << "\n";
         return 1;
     }
-    if (!SetCalendarServer(values, profile.calendars, err))
-        return 1;
+    if (const int code = ApplyDirectoryOptions(directory, profile.directory, err); code != 0)
+        return code;
+    if (const int code = ApplyCalendarOptions(calendars, profile.calendars, err); code != 0)
+        return code;
 
     profiles.Set(profile);
     if (makeDefault)
@@ -238,11 +208,13 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         err << "orvane: " << error << "\n";
         return 1;
     }
-    if (values[MailSystem].present) {
+    if (values[MailSystem].present || (directory.url.present && profile.directory.url.empty())) {
         std::string why;
-        if (!mail::MailSystem::Open(profile.mailSystem, why))
+        if (!mail::MailSystem::Open(profile, why))
             err << "orvane: warning: " << why << "\n";
     }
+    if (directory.Any())
+        WarnIfDirectoryFails(profile, err);
     if (profiles.DefaultName() == name && (makeDefault || profiles.All().size() == 1))
         out << "\"" << name << "\" is the default profile.\n";
     return 0;
@@ -317,13 +289,13 @@ const Command kProfileCommand = {
     "  profile list\n"
     "      Lists the mail profiles, one a line, fields separated by tabs: name, whether\n"
     "      it is the default (yes or no), mail system directory, transport, SMTP user,\n"
-    "      whether a password is set, sender, where the calendars are read (directory or\n"
-    "      the calendar server's URL template), calendar user, and whether a calendar\n"
-    "      password is set. Passwords are never shown.\n"
+    "      whether a password is set, sender, address list, directory user, where the\n"
+    "      calendars are read (directory, or the calendar server's URL template),\n"
+    "      calendar user and whether a calendar password is set. Passwords are never\n"
+    "      shown.\n"
     "  profile set NAME [--mail-system DIR] [--transport outbox|URL] [--default]\n"
     "                   [--starttls yes|no] [--user NAME] [--password-file FILE]\n"
-    "                   [--password TEXT] [--sender ADDRESS] [--calendars URL-TEMPLATE]\n"
-    "                   [--calendar-user NAME] [--calendar-password-file FILE]\n"
+    "                   [--password TEXT] [--sender ADDRESS]\n"
     "      Adds or changes a profile. A new profile needs --mail-system; the transport\n"
     "      is outbox (messages are written to the mail system's outbox/) or an SMTP\n"
     "      server as smtp://HOST[:PORT] or smtps://HOST[:PORT]. --starttls yes requires\n"
@@ -331,11 +303,23 @@ const Command kProfileCommand = {
     "      of FILE, so that it does not appear in the process list. The first profile\n"
     "      and a profile given --default become the default, which an empty profile\n"
     "      name (the \"ProfileName\" preference's default) selects.\n"
-    "      --calendars reads every mailbox's calendars and task lists from a CalDAV\n"
-    "      server: {mailbox} in the URL stands for the address list's Mailbox field,\n"
-    "      giving its calendar home (http://127.0.0.1:5232/{mailbox}/ for Radicale).\n"
-    "      --calendars \"\" reads them from the mail system directory again. The address\n"
-    "      list and out-of-office states always come from the directory.\n"
+    "  profile set NAME --directory ldap[s]://HOST[:PORT]/BASE-DN\n"
+    "                   [--directory-user BIND-DN] [--directory-password-file FILE]\n"
+    "                   [--directory-filter FILTER] [--directory-starttls yes|no]\n"
+    "                   [--directory-map openldap|active-directory|FIELD=ATTRIBUTE,...]\n"
+    "      Reads the profile's address list from an LDAP directory instead of the mail\n"
+    "      system's address-list.txt (--directory \"\" returns to the file). ldaps://\n"
+    "      is TLS from the first byte; ldap:// upgrades with StartTLS unless\n"
+    "      --directory-starttls no. Certificates are always verified. Without a user the\n"
+    "      bind is anonymous. The map says which attribute gives each field (Display-Name,\n"
+    "      Address, Home-Store, Mailbox, Deliver-To); see docs/mailsystem.md.\n"
+    "  profile set NAME --calendars URL-TEMPLATE [--calendar-user NAME]\n"
+    "                   [--calendar-password-file FILE]\n"
+    "      Reads every mailbox's calendars and task lists from a CalDAV server instead of\n"
+    "      the mail system's mailboxes/ (--calendars \"\" returns to the files). {mailbox}\n"
+    "      in the URL stands for the address list's Mailbox field and gives that\n"
+    "      mailbox's calendar home, as in http://127.0.0.1:5232/{mailbox}/ for Radicale;\n"
+    "      see docs/calendar-servers.md.\n"
     "  profile remove NAME\n"
     "      Removes a profile. The profiles are kept in\n"
     "      $XDG_CONFIG_HOME/Quorvik/Orvane-profiles.conf, readable by its owner only.\n",

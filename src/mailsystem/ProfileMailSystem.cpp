@@ -21,11 +21,13 @@ public:
     bool AddressList(std::vector<AddressEntry>& entries, std::string& error) override {
         return m_directory->AddressList(entries, error);
     }
-    std::vector<AddressEntry> FindByDisplayName(const std::string& name) override {
-        return m_directory->FindByDisplayName(name);
+    bool FindByDisplayName(const std::string& name, std::vector<AddressEntry>& found,
+                           std::string& error) override {
+        return m_directory->FindByDisplayName(name, found, error);
     }
-    std::vector<AddressEntry> FindByAddress(const std::string& address) override {
-        return m_directory->FindByAddress(address);
+    bool FindByAddress(const std::string& address, std::vector<AddressEntry>& found,
+                       std::string& error) override {
+        return m_directory->FindByAddress(address, found, error);
     }
     std::string MailboxDirectory(const AddressEntry& entry) const override {
         return m_directory->MailboxDirectory(entry);
@@ -118,7 +120,7 @@ std::shared_ptr<MailSystem> WithCalendarServer(std::shared_ptr<MailSystem> direc
 }
 
 std::shared_ptr<MailSystem> OpenMailSystem(const Profile& profile, std::string& error) {
-    std::shared_ptr<MailSystem> directory = MailSystem::Open(profile.mailSystem, error);
+    std::shared_ptr<MailSystem> directory = MailSystem::Open(profile, error);
     if (!directory || !profile.calendars.Used())
         return directory;
     const std::string problem = CheckCalendarServer(profile.calendars);

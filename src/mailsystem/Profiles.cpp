@@ -25,6 +25,13 @@ const char* const kKeyStartTls = "starttls";
 const char* const kKeyUser = "user";
 const char* const kKeyPassword = "password";
 const char* const kKeySender = "sender";
+// The directory that the address list comes from (Directory.h); none: address-list.txt.
+const char* const kKeyDirectory = "directory";
+const char* const kKeyDirectoryUser = "directory-user";
+const char* const kKeyDirectoryPassword = "directory-password";
+const char* const kKeyDirectoryFilter = "directory-filter";
+const char* const kKeyDirectoryMap = "directory-map";
+const char* const kKeyDirectoryStartTls = "directory-starttls";
 const char* const kKeyCalendars = "calendars";
 const char* const kKeyCalendarUser = "calendar-user";
 const char* const kKeyCalendarPassword = "calendar-password";
@@ -148,6 +155,24 @@ bool ParseYesNo(const std::string& text, bool& value) {
     return false;
 }
 
+// The profile's directory lines; none for a profile that reads address-list.txt.
+std::string DirectorySettings(const DirectoryConfig& d) {
+    if (d.url.empty())
+        return {};
+    std::string text = std::string(kKeyDirectory) + " = " + Quote(d.url) + "\n";
+    if (!d.user.empty())
+        text += std::string(kKeyDirectoryUser) + " = " + Quote(d.user) + "\n";
+    if (!d.password.empty())
+        text += std::string(kKeyDirectoryPassword) + " = " + Quote(d.password) + "\n";
+    if (!d.filter.empty())
+        text += std::string(kKeyDirectoryFilter) + " = " + Quote(d.filter) + "\n";
+    if (!d.map.empty())
+        text += std::string(kKeyDirectoryMap) + " = " + Quote(d.map) + "\n";
+    if (!d.startTls)
+        text += std::string(kKeyDirectoryStartTls) + " = no\n";
+    return text;
+}
+
 } // namespace
 
 std::string CheckProfileName(const std::string& name) {
@@ -263,8 +288,10 @@ bool Profiles::Load(std::string& error) {
     std::vector<size_t> sectionLines;
     struct Seen {
         bool mailSystem = false, transport = false, startTls = false, user = false,
-             password = false, sender = false, calendars = false, calendarUser = false,
-             calendarPassword = false;
+             password = false, sender = false;
+        bool directory = false, directoryUser = false, directoryPassword = false,
+             directoryFilter = false, directoryMap = false, directoryStartTls = false;
+        bool calendars = false, calendarUser = false, calendarPassword = false;
     };
     std::vector<Seen> seen;
     bool seenDefault = false;
@@ -351,6 +378,26 @@ bool Profiles::Load(std::string& error) {
         } else if (key == kKeySender) {
             flag = &s.sender;
             profile.transport.sender = value;
+        } else if (key == kKeyDirectory) {
+            flag = &s.directory;
+            profile.directory.url = value;
+        } else if (key == kKeyDirectoryUser) {
+            flag = &s.directoryUser;
+            profile.directory.user = value;
+        } else if (key == kKeyDirectoryPassword) {
+            flag = &s.directoryPassword;
+            profile.directory.password = value;
+        } else if (key == kKeyDirectoryFilter) {
+            flag = &s.directoryFilter;
+            profile.directory.filter = value;
+        } else if (key == kKeyDirectoryMap) {
+            flag = &s.directoryMap;
+            profile.directory.map = value;
+        } else if (key == kKeyDirectoryStartTls) {
+            flag = &s.directoryStartTls;
+            if (!ParseYesNo(value, profile.directory.startTls))
+                return fail(lineNumber,
+                            "\"directory-starttls\" takes yes or no, not \"" + value + "\"");
         } else if (key == kKeyCalendars) {
             flag = &s.calendars;
             profile.calendars.urlTemplate = value;
@@ -363,7 +410,9 @@ bool Profiles::Load(std::string& error) {
         } else {
             return fail(lineNumber, "unknown setting \"" + key +
                                         "\" (the settings are mail-system, transport, starttls, "
-                                        "user, password, sender, calendars, calendar-user and "
+                                        "user, password, sender, directory, directory-user, "
+                                        "directory-password, directory-filter, directory-map, "
+                                        "directory-starttls, calendars, calendar-user and "
                                         "calendar-password)");
         }
         if (*flag)
@@ -375,12 +424,14 @@ bool Profiles::Load(std::string& error) {
         if (profiles[i].mailSystem.empty())
             return fail(sectionLines[i],
                         "the profile \"" + profiles[i].name + "\" names no mail-system directory");
-        for (const std::string& why :
-             {CheckTransport(profiles[i].transport), CheckCalendarServer(profiles[i].calendars)}) {
-            if (!why.empty())
-                return fail(sectionLines[i], "in the profile \"" + profiles[i].name +
-                                                 "\": " + why.substr(0, why.size() - 1));
-        }
+        std::string why = CheckTransport(profiles[i].transport);
+        if (why.empty())
+            why = CheckDirectory(profiles[i].directory);
+        if (why.empty())
+            why = CheckCalendarServer(profiles[i].calendars);
+        if (!why.empty())
+            return fail(sectionLines[i], "in the profile \"" + profiles[i].name +
+                                             "\": " + why.substr(0, why.size() - 1));
     }
     if (seenDefault && !defaultName.empty() &&
         std::none_of(profiles.begin(), profiles.end(),
@@ -408,6 +459,8 @@ bool Profiles::Save(std::string& error) const {
         if (why.empty())
             why = CheckTransport(p.transport);
         if (why.empty())
+            why = CheckDirectory(p.directory);
+        if (why.empty())
             why = CheckCalendarServer(p.calendars);
         if (!why.empty()) {
             error = "The profile \"" + p.name + "\" cannot be saved: " + why;
@@ -427,6 +480,7 @@ bool Profiles::Save(std::string& error) const {
             text += std::string(kKeyPassword) + " = " + Quote(p.transport.password) + "\n";
         if (!p.transport.sender.empty())
             text += std::string(kKeySender) + " = " + Quote(p.transport.sender) + "\n";
+        text += DirectorySettings(p.directory);
         if (p.calendars.Used())
             text += std::string(kKeyCalendars) + " = " + Quote(p.calendars.urlTemplate) + "\n";
         if (!p.calendars.user.empty())

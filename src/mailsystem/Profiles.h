@@ -2,6 +2,7 @@
 #pragma once
 
 #include "mailsystem/CalendarServer.h"
+#include "mailsystem/Directory.h"
 
 #include <string>
 #include <vector>
@@ -24,8 +25,9 @@ struct Profile {
     std::string name;
     std::string mailSystem; // absolute directory of the mail system (MailSystem.h)
     TransportConfig transport;
-    // Unused: the calendars are the directory's files. (Initialised here, so that a profile
-    // written as {name, directory, transport} need not name it.)
+    DirectoryConfig directory; // where the address list comes from; no URL: address-list.txt
+    // Unused: the calendars are the mail system directory's files. (Initialised here, so that
+    // a profile written without it need not name it.)
     CalendarServerConfig calendars = {};
 };
 

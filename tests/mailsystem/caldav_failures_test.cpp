@@ -85,10 +85,12 @@ protected:
     void UseServer(const std::string& urlTemplate, const std::string& password = "") {
         const mail::dav::Account reader = radicale.Reader();
         mail::Profiles profiles;
-        profiles.Set({kProfile,
-                      mail.Directory(),
-                      {},
-                      {urlTemplate, reader.user, password.empty() ? reader.password : password}});
+        mail::Profile profile;
+        profile.name = kProfile;
+        profile.mailSystem = mail.Directory();
+        profile.calendars = {urlTemplate, reader.user,
+                             password.empty() ? reader.password : password};
+        profiles.Set(profile);
         std::string error;
         ASSERT_TRUE(profiles.Save(error)) << error;
     }

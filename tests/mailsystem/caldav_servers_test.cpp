@@ -48,8 +48,13 @@ protected:
         std::string error;
         ASSERT_TRUE(profiles.Load(error)) << error;
         const mail::dav::Account reader = server->Reader();
-        profiles.Set({"Directory", system, {}, {}});
-        profiles.Set({"Dav", system, {}, {server->Template(), reader.user, reader.password}});
+        mail::Profile profile;
+        profile.name = "Directory";
+        profile.mailSystem = system;
+        profiles.Set(profile);
+        profile.name = "Dav";
+        profile.calendars = {server->Template(), reader.user, reader.password};
+        profiles.Set(profile);
         ASSERT_TRUE(profiles.Save(error)) << error;
     }
 

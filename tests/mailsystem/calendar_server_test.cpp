@@ -87,7 +87,10 @@ TEST_F(CalendarProfiles, AreSavedAndReadBackWhole) {
     dav.mailSystem = "/srv/mail";
     dav.calendars = {"http://127.0.0.1:5232/{mailbox}/", "orvane", " pass \"word\"\n"};
     profiles.Set(dav);
-    profiles.Set({"Plain", "/srv/plain", {}, {}});
+    mail::Profile plain;
+    plain.name = "Plain";
+    plain.mailSystem = "/srv/plain";
+    profiles.Set(plain);
     std::string error;
     ASSERT_TRUE(profiles.Save(error)) << error;
     const std::string text = ReadFile(mail::Profiles::FilePath());
