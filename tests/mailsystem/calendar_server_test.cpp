@@ -126,7 +126,8 @@ TEST_F(CalendarProfiles, AreRefusedWithTheLineWhenTheFileIsWrong) {
          "line 4: a second \"calendars\" line"},
         {"[A]\nmail-system = /m\ncalendar = https://x/{mailbox}/\n",
          "unknown setting \"calendar\" (the settings are mail-system, transport, starttls, user, "
-         "password, sender, calendars, calendar-user and calendar-password)"},
+         "password, sender, directory, directory-user, directory-password, directory-filter, "
+         "directory-map, directory-starttls, calendars, calendar-user and calendar-password)"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
