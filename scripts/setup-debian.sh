@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs, as root on Debian 12, the packages that Orvane's build, run and tests need.
+# Installs, as root on Debian 12, the packages that Orvane's build, run and tests need (and
+# dpkg-dev and file, with which `cpack -G DEB` works out the package's dependencies).
 # Only what is missing is installed; the package lists are refreshed only when needed.
 # With --tests, also the servers the tests start on loopback ports of their own (Radicale,
 # Xandikos, lighttpd): Debian starts their system services on installation, which the tests do
@@ -12,6 +13,7 @@ PACKAGES="
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd openssl ca-certificates tzdata
   slapd ldap-utils
+  dpkg-dev file
 "
 TEST_SERVERS="radicale xandikos lighttpd"
 

@@ -98,6 +98,8 @@ SmtpTestServer::SmtpTestServer(const Options& options) {
         args.insert(args.end(), {"--cert", options.certFile, "--key", options.keyFile});
     if (!options.auth.empty())
         args.insert(args.end(), {"--auth", options.auth});
+    if (options.port > 0)
+        args.insert(args.end(), {"--port", std::to_string(options.port)});
 
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {

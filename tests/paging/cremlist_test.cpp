@@ -133,3 +133,26 @@ TEST(CRemList, DeletesOnlyRecordsItHoldsAndClearsToEmpty) {
     EXPECT_EQ(list.GetCount(), 0);
     EXPECT_EQ(list.GetHead(), nullptr);
 }
+
+TEST(CRemList, TheHeadPageTimeFollowsEveryChangeOfTheFirstRecord) {
+    // The paging pass passes over a user whose head page time lies ahead: it must always be the
+    // first record's, or a due reminder would never be paged.
+    const CTime never(INT32_MAX);
+    CRemList list;
+    EXPECT_EQ(list.HeadPageTime(), never);
+    const auto expectHead = [&](const char* after) {
+        SCOPED_TRACE(after);
+        EXPECT_EQ(list.HeadPageTime(), list.GetHead() ? list.GetHead()->PageTime : never);
+    };
+    list.AddReminder(CTime(5000060), CTime(0), CTime(0), "later");
+    expectHead("the first record added");
+    list.AddReminder(CTime(1000060), CTime(0), CTime(0), "earlier");
+    expectHead("a second record added at the tail");
+    list.SortList();
+    expectHead("sorting");
+    EXPECT_EQ(list.HeadPageTime(), CTime(1000000));
+    list.DeleteReminder(list.GetHead());
+    expectHead("deleting the head");
+    list.ClearList();
+    expectHead("clearing");
+}
