@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mail {
@@ -64,6 +65,10 @@ struct Task {
 
 // The out-of-office state of a mailbox as stored.
 enum class OutOfOffice { In, Out, Missing /* no state stored */, Unreadable };
+
+// Reads an out-of-office file: one word, "out" or "in" (also yes/no, true/false, on/off, 1/0, in
+// any case); blank lines and "#" comments are ignored. Nothing but comments: Missing.
+OutOfOffice ParseOutOfOffice(std::string_view text);
 
 // A mail system directory (see docs/mailsystem.md). Thread-compatible; every read goes to the
 // files again unless the files are unchanged since the last read.

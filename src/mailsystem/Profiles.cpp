@@ -253,7 +253,12 @@ bool Profiles::Load(std::string& error) {
     case ReadStatus::Ok:
         break;
     }
+    return Parse(text, path, error);
+}
 
+bool Profiles::Parse(std::string_view text, const std::string& path, std::string& error) {
+    m_profiles.clear();
+    m_default.clear();
     std::vector<Profile> profiles;
     std::string defaultName;
     size_t defaultLine = 0;
@@ -270,13 +275,13 @@ bool Profiles::Load(std::string& error) {
     };
 
     size_t lineNumber = 0, pos = 0;
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
         pos = 3;
     while (pos < text.size()) {
         size_t stop = text.find('\n', pos);
-        if (stop == std::string::npos)
+        if (stop == std::string_view::npos)
             stop = text.size();
-        const std::string_view line = TrimBlanks(std::string_view(text).substr(pos, stop - pos));
+        const std::string_view line = TrimBlanks(text.substr(pos, stop - pos));
         pos = stop + 1;
         ++lineNumber;
         if (line.empty() || line[0] == '#' || line[0] == ';')
@@ -375,9 +380,8 @@ bool Profiles::Load(std::string& error) {
     return true;
 }
 
-bool Profiles::Save(std::string& error) const {
-    const std::string path = FilePath();
-    std::string text =
+bool Profiles::Format(std::string& text, std::string& error) const {
+    text =
         "# Orvane mail profiles, written by \"orvane profile\". A profile names a mail system\n"
         "# directory and how pages leave it: transport = outbox, or an smtp:// or smtps:// URL\n"
         "# with starttls, user, password and sender. This file may hold passwords: keep it\n"
@@ -409,6 +413,14 @@ bool Profiles::Save(std::string& error) const {
         if (!p.transport.sender.empty())
             text += std::string(kKeySender) + " = " + Quote(p.transport.sender) + "\n";
     }
+    return true;
+}
+
+bool Profiles::Save(std::string& error) const {
+    const std::string path = FilePath();
+    std::string text;
+    if (!Format(text, error))
+        return false;
 
     const std::string directory = path.substr(0, path.rfind('/'));
     const std::string parent = directory.substr(0, directory.rfind('/'));
