@@ -381,11 +381,10 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
 }
 
 bool Profiles::Format(std::string& text, std::string& error) const {
-    text =
-        "# Orvane mail profiles, written by \"orvane profile\". A profile names a mail system\n"
-        "# directory and how pages leave it: transport = outbox, or an smtp:// or smtps:// URL\n"
-        "# with starttls, user, password and sender. This file may hold passwords: keep it\n"
-        "# readable by its owner only.\n";
+    text = "# Orvane mail profiles, written by \"orvane profile\". A profile names a mail system\n"
+           "# directory and how pages leave it: transport = outbox, or an smtp:// or smtps:// URL\n"
+           "# with starttls, user, password and sender. This file may hold passwords: keep it\n"
+           "# readable by its owner only.\n";
     if (!m_default.empty())
         text += std::string(kKeyDefault) + " = " + Quote(m_default) + "\n";
     for (const Profile& p : m_profiles) {

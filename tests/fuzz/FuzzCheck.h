@@ -25,8 +25,7 @@ namespace fuzz {
 // Takes bytes from the front of an input: a length byte, then that many bytes, and so on.
 class Input {
 public:
-    Input(const uint8_t* data, size_t size)
-        : m_rest(reinterpret_cast<const char*>(data), size) {}
+    Input(const uint8_t* data, size_t size) : m_rest(reinterpret_cast<const char*>(data), size) {}
 
     uint8_t Byte() {
         if (m_rest.empty())

@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     for (const mail::AddressEntry& e : entries) {
-        FUZZ_CHECK(!e.displayName.empty() && !e.address.empty(), "an entry without name or address");
+        FUZZ_CHECK(!e.displayName.empty() && !e.address.empty(),
+                   "an entry without name or address");
         for (const std::string* value :
              {&e.displayName, &e.address, &e.homeStore, &e.mailbox, &e.deliverTo}) {
             FUZZ_CHECK(!HasControlCharacter(*value), "a value with a control character");

@@ -79,8 +79,8 @@ void CheckPattern(const mail::RecurrencePattern& p) {
                    "a yearly pattern without a date");
         break;
     default:
-        FUZZ_CHECK(false, "a pattern type the scan does not know: " +
-                              std::to_string(p.recurrenceType));
+        FUZZ_CHECK(false,
+                   "a pattern type the scan does not know: " + std::to_string(p.recurrenceType));
     }
 }
 

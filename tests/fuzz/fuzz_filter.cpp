@@ -74,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     error.clear();
     errorAgain.clear();
-    const std::optional<RestrictionFilter> filter = RestrictionFilter::Parse(text, itemClass, error);
+    const std::optional<RestrictionFilter> filter =
+        RestrictionFilter::Parse(text, itemClass, error);
     const std::optional<RestrictionFilter> again =
         RestrictionFilter::Parse(text, itemClass, errorAgain);
     FUZZ_CHECK(filter.has_value() == again.has_value() && error == errorAgain,

@@ -76,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     page.body = text;
     const mail::DeliveryResult check = mail::CheckMessage(page);
     std::string composed, error;
-    const bool written =
-        mail::ComposeMessage(kSender, page, 1773493440, "1773493440.1.0.0@mailhost", composed, error);
+    const bool written = mail::ComposeMessage(kSender, page, 1773493440,
+                                              "1773493440.1.0.0@mailhost", composed, error);
     if (HasControlCharacter(name)) {
         FUZZ_CHECK(check.outcome == mail::DeliveryOutcome::InvalidRecipient && !written,
                    "a name with a control character was not refused");
@@ -93,16 +93,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Exactly the composer's headers, each once, in its order.
     static const char* const kHeaders[] = {
-        "Date",         "From",         "To",
-        "Subject",      "Message-ID",   "MIME-Version",
-        "Content-Type", "Content-Transfer-Encoding", "X-Mailer"};
+        "Date",       "From",         "To",           "Subject",
+        "Message-ID", "MIME-Version", "Content-Type", "Content-Transfer-Encoding",
+        "X-Mailer"};
     std::vector<std::string> seen;
     GMimeObject* body = g_mime_message_get_mime_part(message);
     FUZZ_CHECK(body && GMIME_IS_PART(body), "the page is not a single text part");
     for (GMimeObject* object : {GMIME_OBJECT(message), body}) {
         GMimeHeaderList* headers = g_mime_object_get_header_list(object);
         for (int i = 0; i < g_mime_header_list_get_count(headers); ++i) {
-            const std::string header = g_mime_header_get_name(g_mime_header_list_get_header_at(headers, i));
+            const std::string header =
+                g_mime_header_get_name(g_mime_header_list_get_header_at(headers, i));
             if (std::find(seen.begin(), seen.end(), header) == seen.end())
                 seen.push_back(header);
         }
@@ -121,8 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                "the page has copies");
     InternetAddress* recipient = internet_address_list_get_address(to, 0);
     FUZZ_CHECK(INTERNET_ADDRESS_IS_MAILBOX(recipient), "the recipient is a group");
-    FUZZ_CHECK(std::string(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(recipient))) ==
-                   kPagerAddress,
+    FUZZ_CHECK(std::string(internet_address_mailbox_get_addr(
+                   INTERNET_ADDRESS_MAILBOX(recipient))) == kPagerAddress,
                "the recipient's address changed");
     std::string wantedName;
     if (ExpectedName(name, wantedName)) {
@@ -140,7 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded));
     const std::string got(reinterpret_cast<const char*>(bytes->data), bytes->len);
     std::string want = mail::NormalizeLineEnds(text);
-    if (!want.empty() && want.compare(want.size() - std::min<size_t>(2, want.size()), 2, "\r\n") != 0)
+    if (!want.empty() &&
+        want.compare(want.size() - std::min<size_t>(2, want.size()), 2, "\r\n") != 0)
         want += "\r\n";
     FUZZ_CHECK(WithoutCarriageReturns(got) == WithoutCarriageReturns(want),
                "the page text does not read back as sent");

@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!ok) {
         FUZZ_CHECK(profiles.All().empty() && profiles.DefaultName().empty(),
                    "a refused file left profiles behind");
-        FUZZ_CHECK(error.rfind("profiles, line ", 0) == 0, "a refusal that names no line: " + error);
+        FUZZ_CHECK(error.rfind("profiles, line ", 0) == 0,
+                   "a refusal that names no line: " + error);
         return 0;
     }
     for (const mail::Profile& p : profiles.All()) {
