@@ -151,7 +151,8 @@ public:
 
 private:
     struct Open {
-        std::string_view name;
+        // A copy: the name of a folded BEGIN line lives only in its unfolded line.
+        std::string name;
         uint32_t line;
     };
 
@@ -276,7 +277,7 @@ void Scanner::ContentLine(std::string_view logical, Prop prop) {
             Fail(At(lineNumber) + " nests components too deeply");
             return;
         }
-        m_open.push_back({name, lineNumber});
+        m_open.push_back({std::string(name), lineNumber});
         if (m_open.size() == 2) {
             std::optional<Kind> kind;
             if (EqualsNoCase(name, "VEVENT"))
