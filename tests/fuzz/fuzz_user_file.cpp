@@ -50,7 +50,7 @@ bool Canonical(const CString& bytes) {
                 return false;
             pos += length;
         }
-        pos += 4 + 2;
+        pos += 4 + 2 + 2; // PageOnlyOOF, ScanInterval, Code
         if (static_cast<int16_t>(u16(pos - 2)) <= 0)
             return false;
     }
