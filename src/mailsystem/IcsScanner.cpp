@@ -366,15 +366,36 @@ std::string ReducedComponent(std::string_view text, const RawComponent& componen
     out.reserve(512);
     size_t pos = component.begin;
     bool keeping = false;
+    size_t kept = 0; // bytes of the current logical line kept so far
+    // Appends a physical line of a kept logical line, cut where the logical line reaches
+    // kMaxContentLine; the rest of that logical line is then dropped.
+    const auto keep = [&](std::string_view physical) {
+        std::string_view part = physical;
+        if (kept + part.size() > kMaxContentLine) {
+            part = part.substr(0, kMaxContentLine - kept);
+            // Not inside a UTF-8 character, and not on an escaping backslash.
+            for (int i = 0; i < 3 && !part.empty() && (part.back() & 0xC0) == 0x80; ++i)
+                part.remove_suffix(1);
+            if (!part.empty() && (static_cast<unsigned char>(part.back()) & 0xC0) == 0xC0)
+                part.remove_suffix(1);
+            size_t backslashes = 0;
+            while (backslashes < part.size() && part[part.size() - 1 - backslashes] == '\\')
+                ++backslashes;
+            if (backslashes % 2)
+                part.remove_suffix(1);
+            keeping = false;
+        }
+        kept += part.size();
+        out.append(part);
+        out += '\n';
+    };
     while (pos < component.end) {
         const Line line = NextLine(text, pos);
         pos = line.next;
         const std::string_view physical = text.substr(line.start, line.stop - line.start);
         if (!physical.empty() && (physical[0] == ' ' || physical[0] == '\t')) {
-            if (keeping) {
-                out.append(physical);
-                out += '\n';
-            }
+            if (keeping)
+                keep(physical);
             continue;
         }
         size_t n = 0;
@@ -383,10 +404,9 @@ std::string ReducedComponent(std::string_view text, const RawComponent& componen
         const std::string_view name = physical.substr(0, n);
         keeping =
             n > 0 && (EqualsNoCase(name, "BEGIN") || EqualsNoCase(name, "END") || IsKeptName(name));
-        if (keeping) {
-            out.append(physical);
-            out += '\n';
-        }
+        kept = 0;
+        if (keeping)
+            keep(physical);
     }
     return out;
 }

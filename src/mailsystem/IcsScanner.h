@@ -42,9 +42,13 @@ struct ScanResult {
 // inside a component.
 ScanResult Scan(std::string_view text);
 
+// The longest content line (unfolded) handed to libical, whose parser takes time that grows with
+// the square of a line's length: a longer one (a subject of megabytes) is cut here.
+inline constexpr size_t kMaxContentLine = 64 * 1024;
+
 // The component's lines that the calendar reader uses (dates, rules, texts, alarms, status),
 // with every BEGIN/END line, as text that libical can parse on its own. Folded lines are kept
-// folded.
+// folded; each is cut at kMaxContentLine bytes.
 std::string ReducedComponent(std::string_view text, const RawComponent& component);
 
 // "YYYYMMDD", "YYYYMMDDTHHMMSS" or "...Z" read as UTC seconds; kUnknownTime otherwise.

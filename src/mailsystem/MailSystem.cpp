@@ -112,8 +112,10 @@ bool DirectoryMailSystem::Load(std::string& error) {
                 ").";
         return false;
     case ReadStatus::Failed:
-        error =
-            "The address list " + ListPath() + " cannot be read: " + std::strerror(readError) + ".";
+        error = "The address list " + ListPath() + " cannot be read: " +
+                (readError == EFBIG ? std::string("it is larger than 64 MiB")
+                                    : std::strerror(readError)) +
+                ".";
         return false;
     case ReadStatus::Ok:
         break;

@@ -162,8 +162,9 @@ std::string CheckProfileName(const std::string& name) {
 std::string CheckTransport(const TransportConfig& transport) {
     // A setting that would silently do nothing (and vanish at the next save) is refused.
     if (transport.kind == TransportConfig::Kind::Outbox)
-        return transport.startTls ? "STARTTLS applies to an smtp:// transport only, not to the outbox."
-                                  : std::string();
+        return transport.startTls
+                   ? "STARTTLS applies to an smtp:// transport only, not to the outbox."
+                   : std::string();
     const std::string& url = transport.url;
     size_t schemeLength = 0;
     bool secure = false;
