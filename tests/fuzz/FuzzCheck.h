@@ -36,7 +36,8 @@ public:
     }
     // At most `max` bytes, as many as the next byte says.
     std::string_view Piece(size_t max) {
-        const size_t n = std::min<size_t>(std::min<size_t>(Byte(), max), m_rest.size());
+        const size_t wanted = std::min<size_t>(Byte(), max); // before the size is read
+        const size_t n = std::min(wanted, m_rest.size());
         const std::string_view piece = m_rest.substr(0, n);
         m_rest.remove_prefix(n);
         return piece;
