@@ -5,7 +5,7 @@ set -eu
 
 PACKAGES="
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libical-dev libcurl4-openssl-dev libsystemd-dev
+  qt6-base-dev qt6-svg-dev libical-dev libcurl4-openssl-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd openssl ca-certificates tzdata
   clang-14 libclang-rt-14-dev libgmime-3.0-dev python3-dateutil

@@ -1,6 +1,7 @@
 // The command dispatcher and the helpers commands share.
 #include "app/Cli.h"
 
+#include "app/CliAddressList.h"
 #include "app/CliDemo.h"
 #include "app/CliPage.h"
 #include "app/CliProfile.h"
@@ -13,7 +14,8 @@ namespace cli {
 namespace {
 
 const Command* const kCommands[] = {
-    &kUsersCommand, &kProfileCommand, &kDemoCommand, &kScanCommand, &kPageCommand,
+    &kUsersCommand, &kAddressListCommand, &kProfileCommand,
+    &kDemoCommand,  &kScanCommand,        &kPageCommand,
 };
 
 const Command* Find(const std::string& name) {

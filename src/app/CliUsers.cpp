@@ -211,14 +211,18 @@ int RunUsers(const Args& args, std::ostream& out, std::ostream& err) {
         return 1;
     }
     if (args.empty()) {
-        err << "orvane: users needs list, add, set or remove; see orvane --help\n";
+        err << "orvane: users needs list, add, set or remove; see orvane users --help\n";
         return 2;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        out << "Usage:\n" << kUsersCommand.usage;
+        return 0;
     }
     if (args[0] == "list")
         return List(args, out, err);
     if (args[0] == "add" || args[0] == "set" || args[0] == "remove")
         return Change(args, out, err);
-    err << "orvane: unknown users command \"" << args[0] << "\"; see orvane --help\n";
+    err << "orvane: unknown users command \"" << args[0] << "\"; see orvane users --help\n";
     return 2;
 }
 
@@ -239,7 +243,10 @@ const Command kUsersCommand = {
     "      Changes the given fields of one user.\n"
     "  users remove CODE\n"
     "      Removes one user.\n"
-    "      The changing commands refuse while Orvane monitors the same directory.\n",
+    "      The changing commands refuse while Orvane monitors the same directory.\n"
+    "      \"orvane address-list [TEXT]\" shows the exact strings to give: an entry's\n"
+    "      address and home store for --mailbox and --server, a pager entry's display\n"
+    "      name for --pager.\n",
     RunUsers,
 };
 

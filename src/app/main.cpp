@@ -1,7 +1,7 @@
 // Orvane: the monitor (desktop or headless) and the administrator's commands.
 #include "app/Cli.h"
 #include "app/HeadlessMonitor.h"
-#include "app/PageWindow.h"
+#include "app/OrvaneApp.h"
 #include "app/QtMessageBoxes.h"
 #include "app/UserListPasses.h"
 #include "paging/EventLog.h"
@@ -10,7 +10,6 @@
 #include <QCoreApplication>
 #include <cstdlib>
 #include <iostream>
-#include <memory>
 
 namespace {
 
@@ -44,13 +43,12 @@ int RunDesktop(int argc, char** argv) {
     QtMessageBoxes boxes;
     SetMessageBoxes(&boxes);
     CUserListPasses passes;
-    auto window = std::make_unique<CPageWindow>();
-    window->SetPasses(&passes);
-    if (!window->Create())
-        return 1;
-    window->show();
-    const int code = app.exec();
-    window.reset();
+    int code = 0;
+    {
+        COrvaneApp orvane;
+        orvane.SetPasses(&passes);
+        code = orvane.InitInstance() ? app.exec() : orvane.ExitCode();
+    }
     SetMessageBoxes(nullptr);
     return code;
 }
