@@ -245,8 +245,13 @@ int Run(const Options& o) {
         if (t == start)
             firstScanSeconds =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        if ((t - start + 1) % 3600 == 0)
+        if ((t - start + 1) % 3600 == 0) {
             hourly.push_back(RssKib());
+            std::fprintf(stderr, "hour %zu: %zu pages, RSS %ld MiB, %.0f s\n", hourly.size(),
+                         actual.size(), hourly.back() / 1024,
+                         std::chrono::duration<double>(std::chrono::steady_clock::now() - began)
+                             .count());
+        }
         Clock::Advance(1);
     }
     const double seconds =
