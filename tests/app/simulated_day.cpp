@@ -247,10 +247,10 @@ int Run(const Options& o) {
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
         if ((t - start + 1) % 3600 == 0) {
             hourly.push_back(RssKib());
-            std::fprintf(stderr, "hour %zu: %zu pages, RSS %ld MiB, %.0f s\n", hourly.size(),
-                         actual.size(), hourly.back() / 1024,
-                         std::chrono::duration<double>(std::chrono::steady_clock::now() - began)
-                             .count());
+            std::fprintf(
+                stderr, "hour %zu: %zu pages, RSS %ld MiB, %.0f s\n", hourly.size(), actual.size(),
+                hourly.back() / 1024,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
         }
         Clock::Advance(1);
     }
@@ -348,8 +348,15 @@ int Run(const Options& o) {
     std::printf("\n");
     if (o.keep.empty())
         fs::remove_all(root);
-    const bool ok =
-        duplicates == 0 && lost == 0 && late == 0 && unexpected == 0 && growth <= allowed;
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer keeps freed memory in quarantine (256 MiB) to catch late uses, so memory
+    // grows until that is full: it is judged in other builds, and leaks at exit are its own.
+    const bool flat = true;
+    std::printf("  memory not judged under AddressSanitizer\n");
+#else
+    const bool flat = growth <= allowed;
+#endif
+    const bool ok = duplicates == 0 && lost == 0 && late == 0 && unexpected == 0 && flat;
     std::printf("simulated day: %s\n", ok ? "right" : "WRONG");
     return ok ? 0 : 1;
 }
