@@ -81,8 +81,16 @@ public:
         entries = list;
         return true;
     }
-    std::vector<mail::AddressEntry> FindByDisplayName(const std::string&) override { return list; }
-    std::vector<mail::AddressEntry> FindByAddress(const std::string&) override { return list; }
+    bool FindByDisplayName(const std::string&, std::vector<mail::AddressEntry>& found,
+                           std::string&) override {
+        found = list;
+        return true;
+    }
+    bool FindByAddress(const std::string&, std::vector<mail::AddressEntry>& found,
+                       std::string&) override {
+        found = list;
+        return true;
+    }
     std::string MailboxDirectory(const mail::AddressEntry&) const override { return m_directory; }
     mail::OutOfOffice ReadOutOfOffice(const mail::AddressEntry&) override {
         return mail::OutOfOffice::Missing;

@@ -45,7 +45,7 @@ struct Setup {
         }
         std::ofstream(mail + "/address-list.txt") << mail::FormatAddressList(entries, "Benchmark");
         mail::Profiles profiles;
-        profiles.Set({"Bench", mail, {}});
+        profiles.Set({"Bench", mail, {}, {}});
         profiles.SetDefault("Bench");
         std::string error;
         if (!profiles.Save(error)) {

@@ -5,9 +5,10 @@ set -eu
 
 PACKAGES="
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev libical-dev libcurl4-openssl-dev libsystemd-dev
+  qt6-base-dev qt6-svg-dev libical-dev libicu-dev libcurl4-openssl-dev libsystemd-dev libldap-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd openssl ca-certificates tzdata
+  slapd ldap-utils
   clang-14 libclang-rt-14-dev libgmime-3.0-dev python3-dateutil
 "
 
@@ -26,6 +27,11 @@ if [ -n "$missing" ]; then
   fi
   echo "setup: installing$missing"
   export DEBIAN_FRONTEND=noninteractive
+  # The tests run their own slapd on loopback with a temporary configuration: the package is
+  # installed without a directory of its own, so no system slapd is set up or started.
+  case "$missing" in
+    *" slapd"*) echo "slapd slapd/no_configuration boolean true" | debconf-set-selections ;;
+  esac
   apt-get install -y -q --no-install-recommends $missing || {
     apt-get update -q
     apt-get install -y -q --no-install-recommends $missing

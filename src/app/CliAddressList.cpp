@@ -2,11 +2,14 @@
 // steps, so that an administrator without a display finds the exact strings for "users add".
 #include "app/CliAddressList.h"
 
+#include "paging/EventLog.h"
 #include "users/DialogRules.h"
 #include "users/GlobalAddressList.h"
 
 #include <cstdio>
+#include <functional>
 #include <ostream>
+#include <vector>
 
 namespace cli {
 namespace {
@@ -41,7 +44,18 @@ int RunAddressList(const Args& args, std::ostream& out, std::ostream& err) {
 
     GALNameList names;
     GALEntryList entries;
+    // The read's result code says which call failed; the events written meanwhile say why (the
+    // address-list file's fault, or the directory that could not be reached).
+    std::vector<CString> causes;
+    std::function<void(const EventLog::Entry&)> previous;
+    previous = EventLog::SetObserver([&](const EventLog::Entry& entry) {
+        if (!entry.strings.empty())
+            causes.push_back(entry.strings.front());
+        if (previous)
+            previous(entry);
+    });
     const GALReadResult read = GetGALContents(names, entries, profile);
+    EventLog::SetObserver(previous);
 
     out << "display name\taddress\thome store\n";
     for (const auto& entry : entries) {
@@ -56,6 +70,8 @@ int RunAddressList(const Args& args, std::ostream& out, std::ostream& err) {
     err << "orvane: the global address list could not be read"
         << (entries.empty() ? "" : " to its end") << ": " << read.failedCall
         << " failed with error code " << CodeText(read.code) << "\n";
+    for (const CString& cause : causes)
+        err << "orvane: " << EscapeField(cause) << "\n";
     if (std::string(read.failedCall) == "MAPILogonEx") {
         if (profile.empty())
             err << "orvane: is there a default mail profile, and can its mail system be opened? "

@@ -434,7 +434,7 @@ int Init(Args args, std::ostream& out, std::ostream& err) {
         return 1;
     }
     const bool replaced = profiles.Find(kProfileName) != nullptr;
-    profiles.Set({kProfileName, mailSystem, mail::TransportConfig{}});
+    profiles.Set({kProfileName, mailSystem, mail::TransportConfig{}, {}});
     if (profiles.DefaultName().empty())
         profiles.SetDefault(kProfileName);
     if (!profiles.Save(error)) {

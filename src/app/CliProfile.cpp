@@ -1,6 +1,7 @@
 // "orvane profile": lists, sets and removes the mail profiles of the current user.
 #include "app/CliProfile.h"
 
+#include "app/CliProfileDirectory.h"
 #include "core/FileSystem.h"
 #include "core/Text.h"
 #include "mailsystem/MailSystem.h"
@@ -44,18 +45,22 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
         err << "orvane: " << error << "\n";
         return 1;
     }
-    out << "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\n";
+    out << "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\taddress "
+           "list\tdirectory user\n";
     for (const mail::Profile& p : profiles.All()) {
         out << EscapeField(p.name) << '\t' << (p.name == profiles.DefaultName() ? "yes" : "no")
             << '\t' << EscapeField(p.mailSystem) << '\t'
             << EscapeField(mail::DescribeTransport(p.transport)) << '\t'
             << EscapeField(p.transport.user) << '\t' << (p.transport.password.empty() ? "" : "set")
-            << '\t' << EscapeField(p.transport.sender) << '\n';
+            << '\t' << EscapeField(p.transport.sender) << '\t'
+            << EscapeField(mail::DescribeDirectory(p.directory)) << '\t'
+            << EscapeField(p.directory.user) << '\n';
     }
     return 0;
 }
 
-// The first line of a file, without its line end.
+} // namespace
+
 bool ReadPasswordFile(const std::string& path, std::string& password, std::ostream& err) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -72,6 +77,8 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::ostre
     return true;
 }
 
+namespace {
+
 // Takes the profiles' lock and reads them; false, with the reason on err, when either fails.
 bool LoadForChange(FileLock& lock, mail::Profiles& profiles, std::ostream& err) {
     if (!LockProfiles(lock, err))
@@ -87,6 +94,9 @@ bool LoadForChange(FileLock& lock, mail::Profiles& profiles, std::ostream& err) 
 
 int Set(Args args, std::ostream& out, std::ostream& err) {
     const bool makeDefault = TakeFlag(args, "default");
+    DirectoryOptions directory;
+    if (!TakeDirectoryOptions(args, directory, err))
+        return 2;
     std::vector<OptionValue> values;
     Args positional;
     if (!ParseOptions(args, 1, kOptions, values, positional, err))
@@ -178,6 +188,8 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         err << "orvane: " << transportProblem << "\n";
         return 1;
     }
+    if (const int code = ApplyDirectoryOptions(directory, profile.directory, err); code != 0)
+        return code;
 
     profiles.Set(profile);
     if (makeDefault)
@@ -187,11 +199,13 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         err << "orvane: " << error << "\n";
         return 1;
     }
-    if (values[MailSystem].present) {
+    if (values[MailSystem].present || (directory.url.present && profile.directory.url.empty())) {
         std::string why;
-        if (!mail::MailSystem::Open(profile.mailSystem, why))
+        if (!mail::MailSystem::Open(profile, why))
             err << "orvane: warning: " << why << "\n";
     }
+    if (directory.Any())
+        WarnIfDirectoryFails(profile, err);
     if (profiles.DefaultName() == name && (makeDefault || profiles.All().size() == 1))
         out << "\"" << name << "\" is the default profile.\n";
     return 0;
@@ -277,6 +291,16 @@ const Command kProfileCommand = {
     "      of FILE, so that it does not appear in the process list. The first profile\n"
     "      and a profile given --default become the default, which an empty profile\n"
     "      name (the \"ProfileName\" preference's default) selects.\n"
+    "  profile set NAME --directory ldap[s]://HOST[:PORT]/BASE-DN\n"
+    "                   [--directory-user BIND-DN] [--directory-password-file FILE]\n"
+    "                   [--directory-filter FILTER] [--directory-starttls yes|no]\n"
+    "                   [--directory-map openldap|active-directory|FIELD=ATTRIBUTE,...]\n"
+    "      Reads the profile's address list from an LDAP directory instead of the mail\n"
+    "      system's address-list.txt (--directory \"\" returns to the file). ldaps://\n"
+    "      is TLS from the first byte; ldap:// upgrades with StartTLS unless\n"
+    "      --directory-starttls no. Certificates are always verified. Without a user the\n"
+    "      bind is anonymous. The map says which attribute gives each field (Display-Name,\n"
+    "      Address, Home-Store, Mailbox, Deliver-To); see docs/mailsystem.md.\n"
     "  profile remove NAME\n"
     "      Removes a profile. The profiles are kept in\n"
     "      $XDG_CONFIG_HOME/Quorvik/Orvane-profiles.conf, readable by its owner only.\n",

@@ -3,6 +3,7 @@
 
 #include "mailsystem/FileStamp.h"
 #include "mailsystem/IcalTime.h"
+#include "mailsystem/Notices.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -56,10 +57,13 @@ void EvictOne(Cache& cache) {
 
 } // namespace
 
-Status WithFile(const std::string& path, const calendar::Window* window,
-                const std::function<void(const calendar::FileContents&)>& use, std::string& error) {
-    Cache& cache = TheCache();
-    std::lock_guard<std::mutex> lock(cache.mutex);
+namespace {
+
+// WithFile under the cache's lock; the notices of a file read anew are handed back in `notices`
+// (once: not again when a rereading finds the same).
+Status WithFileLocked(Cache& cache, const std::string& path, const calendar::Window* window,
+                      const std::function<void(const calendar::FileContents&)>& use,
+                      std::string& error, std::vector<std::string>& notices) {
     const std::string timeZone = CurrentTimeZone();
     auto found = cache.entries.find(path);
     if (found != cache.entries.end()) {
@@ -109,6 +113,12 @@ Status WithFile(const std::string& path, const calendar::Window* window,
         entry->ok = calendar::Build(bytes, built, entry->contents, damage);
         if (!entry->ok)
             entry->error = "The calendar file " + path + " is damaged: " + damage + ".";
+        const bool told = found != cache.entries.end() && found->second->ok &&
+                          found->second->contents.notices == entry->contents.notices;
+        if (!told) {
+            for (const std::string& notice : entry->contents.notices)
+                notices.push_back("The calendar file " + path + " " + notice + ".");
+        }
         cache.stats.parsedComponents += entry->contents.parsedComponents;
         ical::ZonePoolTrim(kPooledZones);
     }
@@ -124,6 +134,22 @@ Status WithFile(const std::string& path, const calendar::Window* window,
     }
     use(kept.contents);
     return Status::Ok;
+}
+
+} // namespace
+
+Status WithFile(const std::string& path, const calendar::Window* window,
+                const std::function<void(const calendar::FileContents&)>& use, std::string& error) {
+    Cache& cache = TheCache();
+    std::vector<std::string> notices;
+    Status status;
+    {
+        std::lock_guard<std::mutex> lock(cache.mutex);
+        status = WithFileLocked(cache, path, window, use, error, notices);
+    }
+    for (const std::string& notice : notices)
+        Notify(notice);
+    return status;
 }
 
 Stats GetStats() {

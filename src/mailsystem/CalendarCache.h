@@ -20,7 +20,9 @@ enum class Status { Ok, Missing, Failed };
 // Calls `use` with the contents of the calendar file at `path`. The file is read again when
 // it was never read, when its stamp changed (FileStamp.h), when the local time zone changed,
 // or when `window` (if given) is not covered. A damaged or unreadable file gives Failed and a
-// sentence naming it in `error`; a missing file gives Missing. Thread-safe.
+// sentence naming it in `error`; a missing file gives Missing. What a reading repaired or
+// guessed goes to the notice sink (Notices.h) as sentences naming the file, once: a rereading
+// that meets the same again says nothing. Thread-safe.
 Status WithFile(const std::string& path, const calendar::Window* window,
                 const std::function<void(const calendar::FileContents&)>& use, std::string& error);
 

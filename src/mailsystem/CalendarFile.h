@@ -31,9 +31,9 @@ struct Instance {
     int32_t lead = 0;   // ReminderMinutesBeforeStart
     uint32_t item = 0;  // index into FileContents::items
     uint32_t order = 0; // the component's position in the file
-    // The series deviates from its rule soon after this occurrence (an excluded, added or moved
-    // occurrence, or its end): stepping by the pattern could land on an occurrence that does
-    // not exist, so the occurrence reports pattern type 4.
+    // Where the scan's advance by the pattern from this occurrence can land, the series has no
+    // such occurrence (an excluded or moved one, one past its end, a date its rule skips, an
+    // hour that a change of daylight-saving time moves): the occurrence reports pattern type 4.
     bool irregular = false;
 };
 
@@ -43,10 +43,14 @@ struct FileContents {
     std::vector<Instance> instances; // ordered by start, then file order
     std::vector<Task> tasks;         // every VTODO, in file order
     size_t parsedComponents = 0;     // how many components libical parsed (statistics)
+    // What was read with a repair or a guess (sentence fragments that follow the file's name,
+    // such as "names the time zone ..."); empty for a file read exactly.
+    std::vector<std::string> notices;
 };
 
 // Reads `text` (a whole file) for `window`: events that cannot have an occurrence in it are not
-// parsed. False, with a sentence fragment in `damage`, when the file's structure is broken.
+// parsed, and of several versions of one item only the latest counts. False, with a sentence
+// fragment in `damage`, when the file's structure is broken.
 bool Build(std::string_view text, Window window, FileContents& out, std::string& damage);
 
 // Appends the occurrences with from <= start <= to (within the built window).

@@ -2,6 +2,7 @@
 #include "mailsystem/IcalTime.h"
 
 #include "core/CTime.h"
+#include "mailsystem/TimeZoneNames.h"
 
 #include <ctime>
 #include <mutex>
@@ -22,15 +23,6 @@ ZonePool& Pool() {
 
 int64_t LocalInstant(int year, int month, int day, int hour, int minute, int second) {
     return LocalTimeToInstant(year, month, day, hour, minute, second);
-}
-
-icaltimezone* BuiltinZone(const char* tzid) {
-    if (icaltimezone* zone = icaltimezone_get_builtin_timezone(tzid))
-        return zone;
-    // Some programs prefix the Olson name ("/freeassociation.sourceforge.net/Europe/Berlin").
-    if (tzid[0] == '/')
-        return icaltimezone_get_builtin_timezone_from_tzid(tzid);
-    return nullptr;
 }
 
 } // namespace
@@ -101,8 +93,43 @@ void ZoneTable::Add(std::string_view text) {
             pool.zones.emplace(std::string(text), zone);
         }
     }
-    if (const char* tzid = icaltimezone_get_tzid(zone))
+    if (const char* tzid = icaltimezone_get_tzid(zone)) {
         m_byTzid.emplace(tzid, zone);
+        m_byKey.emplace(tz::Key(tzid), zone);
+    }
+}
+
+icaltimezone* ZoneTable::Resolve(const std::string& tzid) {
+    auto found = m_byTzid.find(tzid);
+    if (found != m_byTzid.end())
+        return found->second;
+    // Remember misses too, so that an unknown TZID is looked up, and noted, once per file.
+    icaltimezone* zone = nullptr;
+    const auto own = m_byKey.find(tz::Key(tzid));
+    if (own != m_byKey.end())
+        zone = own->second;
+    else
+        zone = tz::BuiltinZone(tzid);
+    if (!zone) {
+        m_notices.push_back("names the time zone \"" + tzid +
+                            "\", which is not known; its times are read as local time");
+    }
+    m_byTzid.emplace(tzid, zone);
+    return zone;
+}
+
+Zone ZoneTable::Classify(icaltimezone* zone) const {
+    if (!zone)
+        return m_floating;
+    if (zone == icaltimezone_get_utc_timezone())
+        return {Zone::Utc, nullptr};
+    return {Zone::Zoned, zone};
+}
+
+void ZoneTable::SetCalendarZone(std::string_view name) {
+    if (tz::Normalised(name).empty())
+        return;
+    m_floating = Classify(Resolve(std::string(name)));
 }
 
 Zone ZoneTable::ZoneOf(icalproperty* property, const icaltimetype& value) {
@@ -111,17 +138,8 @@ Zone ZoneTable::ZoneOf(icalproperty* property, const icaltimetype& value) {
     icalparameter* parameter = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
     const char* tzid = parameter ? icalparameter_get_tzid(parameter) : nullptr;
     if (!tzid || !*tzid)
-        return {Zone::Floating, nullptr};
-    auto found = m_byTzid.find(std::string_view(tzid));
-    if (found == m_byTzid.end()) {
-        // Remember misses too, so an unknown TZID is looked up once per file.
-        found = m_byTzid.emplace(tzid, BuiltinZone(tzid)).first;
-    }
-    if (!found->second)
-        return {Zone::Floating, nullptr};
-    if (found->second == icaltimezone_get_utc_timezone())
-        return {Zone::Utc, nullptr};
-    return {Zone::Zoned, found->second};
+        return m_floating;
+    return Classify(Resolve(tzid));
 }
 
 void ZonePoolTrim(size_t keep) {

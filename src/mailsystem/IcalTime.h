@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mail::ical {
 
@@ -33,18 +34,34 @@ icaltimetype FromInstant(int64_t instant, const Zone& zone, bool isDate);
 // The instant of local midnight at the start of that date (mktime; no range limit on 64 bits).
 int64_t LocalMidnight(int year, int month, int day);
 
-// The zones one calendar file refers to: its own VTIMEZONEs first, then libical's built-in zones
-// by name (Olson names such as "Europe/Berlin"). A TZID that neither knows is read as floating.
+// The zones one calendar file refers to: its own VTIMEZONEs first (by TZID as written, then
+// leniently: TimeZoneNames.h), then libical's built-in zones by IANA or Windows name. A TZID that
+// none of them knows is read as floating, and noted once.
 class ZoneTable {
 public:
-    // Registers one VTIMEZONE block (its raw text). Identical texts share one parsed zone in a
+    // Registers one VTIMEZONE block (its text). Identical texts share one parsed zone in a
     // process-wide pool, so a thousand calendars with the same zone parse it once.
     void Add(std::string_view vtimezoneText);
-    // The zone of a DATE-TIME property: UTC for a "Z" value, its TZID's zone, else floating.
+    // The calendar's own zone (X-WR-TIMEZONE, as Google and Apple write it): floating times are
+    // read in it rather than in local time. An unknown name is noted and changes nothing.
+    void SetCalendarZone(std::string_view name);
+    // The zone of a DATE-TIME property: UTC for a "Z" value, its TZID's zone, else floating
+    // (the calendar's zone when it has one).
     Zone ZoneOf(icalproperty* property, const icaltimetype& value);
+    // The zone of a floating time: the calendar's zone, or Floating.
+    const Zone& FloatingZone() const { return m_floating; }
+    // Sentence fragments naming the zones that could not be read.
+    const std::vector<std::string>& Notices() const { return m_notices; }
 
 private:
-    std::map<std::string, icaltimezone*, std::less<>> m_byTzid;
+    // A zone by name; null (and noted) when nothing knows it.
+    icaltimezone* Resolve(const std::string& tzid);
+    Zone Classify(icaltimezone* zone) const;
+
+    std::map<std::string, icaltimezone*, std::less<>> m_byTzid; // also misses, as null
+    std::map<std::string, icaltimezone*, std::less<>> m_byKey;  // VTIMEZONEs by tz::Key
+    Zone m_floating;
+    std::vector<std::string> m_notices;
 };
 
 // Frees the pooled zones when more than `keep` distinct ones are held. Call only when no

@@ -1,6 +1,7 @@
 // The byte-level iCalendar pass: structure check, component boundaries and quick dates.
 #include "mailsystem/IcsScanner.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -45,7 +46,7 @@ std::string_view TrimRight(std::string_view s) {
 }
 
 // Names whose values the scan itself reads.
-enum class Prop { Other, Begin, End, DtStart, RRule, RDate, RecurrenceId, Uid };
+enum class Prop { Other, Begin, End, DtStart, RRule, RDate, RecurrenceId, Uid, CalendarZone };
 
 Prop Classify(std::string_view name) {
     switch (name.size()) {
@@ -70,6 +71,8 @@ Prop Classify(std::string_view name) {
     case 13:
         if (EqualsNoCase(name, "RECURRENCE-ID"))
             return Prop::RecurrenceId;
+        if (EqualsNoCase(name, "X-WR-TIMEZONE"))
+            return Prop::CalendarZone;
         break;
     default:
         break;
@@ -80,9 +83,9 @@ Prop Classify(std::string_view name) {
 // The lines a reduced component keeps (besides BEGIN and END).
 bool IsKeptName(std::string_view name) {
     static constexpr std::string_view kKept[] = {
-        "DTSTART",   "DTEND",           "DURATION", "RRULE",  "RDATE",   "EXDATE", "RECURRENCE-ID",
-        "SUMMARY",   "LOCATION",        "UID",      "STATUS", "TRIGGER", "ACTION", "DUE",
-        "COMPLETED", "PERCENT-COMPLETE"};
+        "DTSTART",       "DTEND",   "DURATION", "RDATE",     "EXDATE",
+        "RECURRENCE-ID", "SUMMARY", "LOCATION", "UID",       "STATUS",
+        "TRIGGER",       "ACTION",  "DUE",      "COMPLETED", "PERCENT-COMPLETE"};
     for (std::string_view kept : kKept) {
         if (EqualsNoCase(name, kept))
             return true;
@@ -143,6 +146,27 @@ bool IsBlank(std::string_view s) {
     return true;
 }
 
+bool StartsWithBlank(std::string_view s) {
+    return !s.empty() && (s[0] == ' ' || s[0] == '\t');
+}
+
+// Unfolds the logical line in [start, stop): a continuation loses its line end and its leading
+// blank; a line read as a continuation although it lost that blank is taken whole.
+std::string Unfold(std::string_view text, size_t start, size_t stop) {
+    std::string logical;
+    size_t pos = start;
+    bool firstLine = true;
+    while (pos < stop) {
+        const Line line = NextLine(text, pos);
+        const std::string_view physical = text.substr(line.start, line.stop - line.start);
+        const size_t skip = !firstLine && StartsWithBlank(physical) ? 1 : 0;
+        logical.append(physical.substr(skip));
+        firstLine = false;
+        pos = line.next;
+    }
+    return logical;
+}
+
 class Scanner {
 public:
     explicit Scanner(std::string_view text) : m_text(text) {}
@@ -155,27 +179,41 @@ private:
         std::string name;
         uint32_t line;
     };
+    // A logical line: its first physical line and continuations.
+    struct Logical {
+        size_t start = 0, stop = 0; // from its first byte to the end of its last physical line
+        uint32_t line = 0;          // line number of its first physical line
+        Prop prop = Prop::Other;
+        bool folded = false;
+    };
 
     void Fail(std::string message) {
         if (m_result.damage.empty())
             m_result.damage = std::move(message);
     }
     std::string At(uint32_t line) const { return "line " + std::to_string(line); }
-    // Ends the logical line begun at m_logicalStart: checks it and reads what the scan needs.
-    void FinishLogicalLine();
-    void ContentLine(std::string_view logical, Prop prop);
+    // Ends the logical line in progress. A proper content line waits as the pending one (so that
+    // a following line that lost its fold can still join it); a broken one joins the pending
+    // line, or is skipped.
+    void FinishLogicalLine(bool broken);
+    void FlushPending();
+    void ContentLine(std::string_view logical, const Logical& at);
+    void Note(std::vector<uint32_t> RawComponent::*list, size_t offset, uint32_t line,
+              uint32_t joinedTo);
+    void AddNotices();
 
     std::string_view m_text;
     ScanResult m_result;
     std::vector<Open> m_open;
     RawComponent* m_current = nullptr; // the recorded component being read, if any
-    // The logical line in progress.
+    Logical m_logical;                 // the logical line in progress
     bool m_inLogical = false;
-    size_t m_logicalStart = 0, m_logicalStop = 0;
-    uint32_t m_logicalLine = 0;
-    bool m_folded = false;
     bool m_sawColon = false;
-    Prop m_prop = Prop::Other;
+    Logical m_pending;
+    bool m_hasPending = false;
+    bool m_blankSincePending = false;
+    // Lines that were no content lines: the first of them, what became of it, and how many.
+    uint32_t m_repairs = 0, m_firstRepair = 0, m_firstJoinedTo = 0;
 };
 
 ScanResult Scanner::Run() {
@@ -191,82 +229,123 @@ ScanResult Scanner::Run() {
         return std::move(m_result);
     }
     uint32_t lineNumber = 0;
+    bool brokenStart = false;
     while (pos < m_text.size() && m_result.damage.empty()) {
         const Line line = NextLine(m_text, pos);
         pos = line.next;
         ++lineNumber;
         const std::string_view physical = m_text.substr(line.start, line.stop - line.start);
-        if (!physical.empty() && (physical[0] == ' ' || physical[0] == '\t')) {
+        if (StartsWithBlank(physical)) {
             if (!m_inLogical) {
                 if (IsBlank(physical))
                     continue;
                 Fail(At(lineNumber) + " continues a line that does not exist");
                 break;
             }
-            m_folded = true;
-            m_logicalStop = line.stop;
+            m_logical.folded = true;
+            m_logical.stop = line.stop;
             if (!m_sawColon && std::memchr(physical.data(), ':', physical.size()))
                 m_sawColon = true;
             continue;
         }
         if (m_inLogical)
-            FinishLogicalLine();
-        if (IsBlank(physical))
+            FinishLogicalLine(brokenStart || !m_sawColon);
+        if (!m_result.damage.empty())
+            break;
+        if (IsBlank(physical)) {
+            m_blankSincePending = true;
             continue;
+        }
         m_inLogical = true;
-        m_logicalStart = line.start;
-        m_logicalStop = line.stop;
-        m_logicalLine = lineNumber;
-        m_folded = false;
+        m_logical = Logical{line.start, line.stop, lineNumber, Prop::Other, false};
         m_sawColon = std::memchr(physical.data(), ':', physical.size()) != nullptr;
         size_t n = 0;
         while (n < physical.size() && IsNameChar(static_cast<unsigned char>(physical[n])))
             ++n;
-        if (n == 0 || (n < physical.size() && physical[n] != ':' && physical[n] != ';')) {
-            Fail(At(lineNumber) + " is not an iCalendar content line");
-            break;
-        }
-        m_prop = Classify(physical.substr(0, n));
+        brokenStart = n == 0 || (n < physical.size() && physical[n] != ':' && physical[n] != ';');
+        if (!brokenStart)
+            m_logical.prop = Classify(physical.substr(0, n));
     }
     if (m_inLogical && m_result.damage.empty())
-        FinishLogicalLine();
+        FinishLogicalLine(brokenStart || !m_sawColon);
+    if (m_result.damage.empty())
+        FlushPending();
     if (m_result.damage.empty() && !m_open.empty()) {
         Fail("it ends inside the " + std::string(m_open.back().name) + " begun on " +
              At(m_open.back().line) + " (the file is incomplete)");
     }
     if (!m_result.damage.empty())
         m_result.components.clear();
+    else
+        AddNotices();
     return std::move(m_result);
 }
 
-void Scanner::FinishLogicalLine() {
+void Scanner::FinishLogicalLine(bool broken) {
     m_inLogical = false;
-    if (!m_sawColon) {
-        Fail(At(m_logicalLine) + " is not an iCalendar content line");
+    if (!broken) {
+        FlushPending();
+        m_pending = m_logical;
+        m_hasPending = true;
+        m_blankSincePending = false;
         return;
     }
-    const std::string_view first = m_text.substr(m_logicalStart, m_logicalStop - m_logicalStart);
-    if (!m_folded) {
-        ContentLine(first, m_prop);
+    if (m_hasPending && !m_blankSincePending && m_pending.prop != Prop::Begin &&
+        m_pending.prop != Prop::End) {
+        // A fold that lost its leading blank: the line belongs to the property before it.
+        m_pending.stop = m_logical.stop;
+        m_pending.folded = true;
+        Note(&RawComponent::joinedLines, m_logical.start, m_logical.line, m_pending.line);
         return;
     }
-    // Unfold: each continuation loses its line end and its first blank.
-    std::string logical;
-    size_t pos = m_logicalStart;
-    bool firstLine = true;
-    while (pos < m_logicalStop) {
-        const Line line = NextLine(m_text, pos);
-        const size_t from = firstLine ? line.start : line.start + 1;
-        if (line.stop > from)
-            logical.append(m_text.data() + from, line.stop - from);
-        firstLine = false;
-        pos = line.next;
+    FlushPending();
+    if (m_open.empty()) {
+        Fail(At(m_logical.line) + " is not an iCalendar content line");
+        return;
     }
-    ContentLine(logical, m_prop);
+    Note(&RawComponent::skippedLines, m_logical.start, m_logical.line, 0);
 }
 
-void Scanner::ContentLine(std::string_view logical, Prop prop) {
-    const uint32_t lineNumber = m_logicalLine;
+void Scanner::Note(std::vector<uint32_t> RawComponent::*list, size_t offset, uint32_t line,
+                   uint32_t joinedTo) {
+    if (m_repairs++ == 0) {
+        m_firstRepair = line;
+        m_firstJoinedTo = joinedTo;
+    }
+    if (m_current && m_open.size() >= 2)
+        (m_current->*list).push_back(static_cast<uint32_t>(offset));
+}
+
+void Scanner::AddNotices() {
+    if (m_repairs == 0)
+        return;
+    std::string notice =
+        "holds a line that is not an iCalendar content line (" + At(m_firstRepair) + "); it was ";
+    notice += m_firstJoinedTo ? "read as the continuation of " + At(m_firstJoinedTo) +
+                                    ", as a folded line that lost its leading blank"
+                              : std::string("skipped");
+    if (m_repairs == 2)
+        notice += " (1 more such line was treated alike)";
+    else if (m_repairs > 2)
+        notice += " (" + std::to_string(m_repairs - 1) + " more such lines were treated alike)";
+    m_result.notices.push_back(std::move(notice));
+}
+
+void Scanner::FlushPending() {
+    if (!m_hasPending)
+        return;
+    m_hasPending = false;
+    const Logical at = m_pending;
+    if (!at.folded) {
+        ContentLine(m_text.substr(at.start, at.stop - at.start), at);
+        return;
+    }
+    ContentLine(Unfold(m_text, at.start, at.stop), at);
+}
+
+void Scanner::ContentLine(std::string_view logical, const Logical& at) {
+    const uint32_t lineNumber = at.line;
+    const Prop prop = at.prop;
     if (prop == Prop::Begin) {
         const std::string_view name = TrimRight(ValueOf(logical));
         if (m_open.empty() && !EqualsNoCase(name, "VCALENDAR")) {
@@ -289,7 +368,7 @@ void Scanner::ContentLine(std::string_view logical, Prop prop) {
             if (kind) {
                 RawComponent& c = m_result.components.emplace_back();
                 c.kind = *kind;
-                c.begin = static_cast<uint32_t>(m_logicalStart);
+                c.begin = static_cast<uint32_t>(at.start);
                 c.line = lineNumber;
                 m_current = &c;
             }
@@ -304,7 +383,7 @@ void Scanner::ContentLine(std::string_view logical, Prop prop) {
         }
         if (SameNameNoCase(name, m_open.back().name)) {
             if (m_open.size() == 2 && m_current) {
-                m_current->end = static_cast<uint32_t>(NextLine(m_text, m_logicalStart).next);
+                m_current->end = static_cast<uint32_t>(NextLine(m_text, at.start).next);
                 m_current = nullptr;
             }
             m_open.pop_back();
@@ -319,6 +398,11 @@ void Scanner::ContentLine(std::string_view logical, Prop prop) {
         Fail(At(lineNumber) + " lies outside BEGIN:VCALENDAR and END:VCALENDAR");
         return;
     }
+    if (prop == Prop::CalendarZone) {
+        if (m_open.size() == 1 && m_result.calendarZone.empty())
+            m_result.calendarZone = std::string(TrimRight(ValueOf(logical)));
+        return;
+    }
     if (!m_current || m_open.size() != 2 || m_current->kind == Kind::TimeZone ||
         prop == Prop::Other)
         return;
@@ -328,17 +412,27 @@ void Scanner::ContentLine(std::string_view logical, Prop prop) {
         m_current->approxStart = QuickTime(value);
         break;
     case Prop::RRule: {
-        if (!m_current->hasRRule)
-            m_current->rrule.assign(value.data(), value.size());
-        m_current->hasRRule = true;
+        if (IsBlank(value))
+            break; // an empty rule, as holiday downloads write: no rule at all
+        int64_t until = kUnknownTime;
         for (size_t i = 0; i + 6 <= value.size(); ++i) {
             if ((i == 0 || value[i - 1] == ';') && EqualsNoCase(value.substr(i, 6), "UNTIL=")) {
-                std::string_view until = value.substr(i + 6);
-                until = until.substr(0, until.find(';'));
-                m_current->approxUntil = QuickTime(until);
+                std::string_view text = value.substr(i + 6);
+                text = TrimRight(text.substr(0, text.find(';')));
+                until = QuickTime(text);
+                // A date ends with its last moment.
+                if (until != kUnknownTime && text.size() == 8)
+                    until += 86400;
                 break;
             }
         }
+        if (m_current->rrules.empty())
+            m_current->approxUntil = until;
+        else if (m_current->approxUntil != kUnknownTime)
+            m_current->approxUntil =
+                until == kUnknownTime ? kUnknownTime : std::max(m_current->approxUntil, until);
+        m_current->rrules.emplace_back(value);
+        m_current->hasRRule = true;
         break;
     }
     case Prop::RDate:
@@ -346,6 +440,7 @@ void Scanner::ContentLine(std::string_view logical, Prop prop) {
         break;
     case Prop::RecurrenceId:
         m_current->hasRecurrenceId = true;
+        m_current->recurrenceId.assign(value.data(), value.size());
         break;
     case Prop::Uid:
         m_current->uid.assign(value.data(), value.size());
@@ -361,7 +456,7 @@ ScanResult Scan(std::string_view text) {
     return Scanner(text).Run();
 }
 
-std::string ReducedComponent(std::string_view text, const RawComponent& component) {
+std::string ReducedComponent(std::string_view text, const RawComponent& component, bool all) {
     std::string out;
     out.reserve(512);
     size_t pos = component.begin;
@@ -389,26 +484,76 @@ std::string ReducedComponent(std::string_view text, const RawComponent& componen
         out.append(part);
         out += '\n';
     };
+    const auto listed = [](const std::vector<uint32_t>& lines, size_t offset) {
+        return std::find(lines.begin(), lines.end(), offset) != lines.end();
+    };
     while (pos < component.end) {
         const Line line = NextLine(text, pos);
         pos = line.next;
         const std::string_view physical = text.substr(line.start, line.stop - line.start);
-        if (!physical.empty() && (physical[0] == ' ' || physical[0] == '\t')) {
+        if (StartsWithBlank(physical)) {
             if (keeping)
                 keep(physical);
+            continue;
+        }
+        if (!component.joinedLines.empty() && listed(component.joinedLines, line.start)) {
+            // A fold that lost its leading blank gets it back.
+            if (keeping)
+                keep(" " + std::string(physical));
+            continue;
+        }
+        if (!component.skippedLines.empty() && listed(component.skippedLines, line.start)) {
+            keeping = false;
             continue;
         }
         size_t n = 0;
         while (n < physical.size() && IsNameChar(static_cast<unsigned char>(physical[n])))
             ++n;
         const std::string_view name = physical.substr(0, n);
-        keeping =
-            n > 0 && (EqualsNoCase(name, "BEGIN") || EqualsNoCase(name, "END") || IsKeptName(name));
+        keeping = n > 0 && (all || EqualsNoCase(name, "BEGIN") || EqualsNoCase(name, "END") ||
+                            IsKeptName(name));
         kept = 0;
         if (keeping)
             keep(physical);
     }
     return out;
+}
+
+Version VersionOf(std::string_view text, const RawComponent& component) {
+    Version version;
+    size_t pos = component.begin;
+    int depth = 0;
+    while (pos < component.end) {
+        const Line line = NextLine(text, pos);
+        pos = line.next;
+        const std::string_view physical = text.substr(line.start, line.stop - line.start);
+        size_t n = 0;
+        while (n < physical.size() && IsNameChar(static_cast<unsigned char>(physical[n])))
+            ++n;
+        const std::string_view name = physical.substr(0, n);
+        if (EqualsNoCase(name, "BEGIN"))
+            ++depth;
+        else if (EqualsNoCase(name, "END"))
+            --depth;
+        if (depth != 1)
+            continue; // only the component's own lines (not those of its alarms)
+        const std::string_view value = TrimRight(ValueOf(physical));
+        if (EqualsNoCase(name, "SEQUENCE")) {
+            int64_t sequence = 0;
+            bool digits = !value.empty() && value.size() < 10;
+            for (char c : value) {
+                digits = digits && c >= '0' && c <= '9';
+                sequence = sequence * 10 + (c - '0');
+            }
+            if (digits)
+                version.sequence = sequence;
+        } else if (EqualsNoCase(name, "LAST-MODIFIED")) {
+            version.lastModified = QuickTime(value);
+        } else if (EqualsNoCase(name, "DTSTAMP")) {
+            version.stamp = QuickTime(value);
+        }
+    }
+    return version;
 }
 
 int64_t QuickTime(std::string_view value) {

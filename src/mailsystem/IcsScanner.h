@@ -22,34 +22,56 @@ struct RawComponent {
     uint32_t line = 0;  // line number (from 1) of its BEGIN line
     // DTSTART read as if it were UTC, whatever its zone: within a day of the true instant.
     int64_t approxStart = kUnknownTime;
-    // The UNTIL of its RRULE read the same way; kUnknownTime when there is none.
+    // The latest end its RRULEs give, read the same way (an UNTIL date counts to its end);
+    // kUnknownTime when a rule has no readable UNTIL.
     int64_t approxUntil = kUnknownTime;
-    bool hasRRule = false;
+    bool hasRRule = false; // an RRULE with a value (an empty "RRULE:" is no rule)
     bool hasRDate = false;
     bool hasRecurrenceId = false;
-    std::string uid;   // its UID (unfolded)
-    std::string rrule; // the value of its first RRULE
+    std::string uid;                 // its UID (unfolded)
+    std::string recurrenceId;        // the value of its RECURRENCE-ID (unfolded), if any
+    std::vector<std::string> rrules; // the values of its RRULEs (unfolded), in file order
+    // Byte offsets of physical lines inside it that are not content lines: lines read as the
+    // continuation of the line before (a fold that lost its leading blank), and lines skipped.
+    std::vector<uint32_t> joinedLines, skippedLines;
 };
 
 struct ScanResult {
     std::vector<RawComponent> components; // in file order
     std::string damage; // empty, or what is wrong and on which line (a sentence fragment)
+    // Repairs worth telling the administrator about (sentence fragments naming lines).
+    std::vector<std::string> notices;
+    std::string calendarZone; // the first X-WR-TIMEZONE of a VCALENDAR, if any
 };
 
 // Scans `text` (the whole file). An empty or blank text is an empty calendar. Line ends may be
-// CRLF or LF; folded lines are followed. Damage: text outside BEGIN:VCALENDAR...END:VCALENDAR,
-// unbalanced or mismatched BEGIN/END, a line that is no content line, NUL bytes, a text ending
+// CRLF or LF; folded lines are followed. Inside the calendar a line that is no content line is
+// read as the continuation of the property line before it (a fold that lost its leading blank)
+// or, after a BEGIN or END line or a blank line, skipped; either is noted. Damage: text outside
+// BEGIN:VCALENDAR...END:VCALENDAR, unbalanced or mismatched BEGIN/END, NUL bytes, a text ending
 // inside a component.
 ScanResult Scan(std::string_view text);
 
 // The longest content line (unfolded) handed to libical, whose parser takes time that grows with
-// the square of a line's length: a longer one (a subject of megabytes) is cut here.
+// the square of a line's length: a longer one (a subject of megabytes) is cut there.
 inline constexpr size_t kMaxContentLine = 64 * 1024;
 
-// The component's lines that the calendar reader uses (dates, rules, texts, alarms, status),
-// with every BEGIN/END line, as text that libical can parse on its own. Folded lines are kept
-// folded; each is cut at kMaxContentLine bytes.
-std::string ReducedComponent(std::string_view text, const RawComponent& component);
+// The component's lines that the calendar reader uses (dates, texts, alarms, status; not its
+// RRULEs, which are read from RawComponent::rrules), with every BEGIN/END line, as text that
+// libical can parse on its own. Folded lines are kept folded, lost folds restored; each is cut at
+// kMaxContentLine bytes. With `all`, every line is kept (for VTIMEZONEs).
+std::string ReducedComponent(std::string_view text, const RawComponent& component,
+                             bool all = false);
+
+// The version of a component as its SEQUENCE, LAST-MODIFIED and DTSTAMP give it (missing ones
+// are lowest), for choosing among several components that are versions of one item.
+struct Version {
+    int64_t sequence = -1;
+    int64_t lastModified = kUnknownTime;
+    int64_t stamp = kUnknownTime;
+    auto operator<=>(const Version&) const = default;
+};
+Version VersionOf(std::string_view text, const RawComponent& component);
 
 // "YYYYMMDD", "YYYYMMDDTHHMMSS" or "...Z" read as UTC seconds; kUnknownTime otherwise.
 int64_t QuickTime(std::string_view value);

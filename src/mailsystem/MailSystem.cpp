@@ -4,6 +4,7 @@
 #include "mailsystem/AddressList.h"
 #include "mailsystem/CalendarCache.h"
 #include "mailsystem/FileStamp.h"
+#include "mailsystem/Profiles.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,7 +15,6 @@
 namespace mail {
 namespace {
 
-constexpr size_t kMaxAddressListSize = 64u << 20;
 constexpr size_t kMaxStateFileSize = 4096;
 
 bool IsDirectory(const std::string& path) {
@@ -69,14 +69,21 @@ namespace {
 
 class DirectoryMailSystem final : public MailSystem {
 public:
-    explicit DirectoryMailSystem(std::string directory) : m_directory(std::move(directory)) {}
-
-    bool Load(std::string& error);
+    DirectoryMailSystem(std::string directory, std::unique_ptr<AddressBook> book)
+        : m_directory(std::move(directory)), m_book(std::move(book)) {}
 
     const std::string& Directory() const override { return m_directory; }
-    bool AddressList(std::vector<AddressEntry>& entries, std::string& error) override;
-    std::vector<AddressEntry> FindByDisplayName(const std::string& name) override;
-    std::vector<AddressEntry> FindByAddress(const std::string& address) override;
+    bool AddressList(std::vector<AddressEntry>& entries, std::string& error) override {
+        return m_book->AddressList(entries, error);
+    }
+    bool FindByDisplayName(const std::string& name, std::vector<AddressEntry>& found,
+                           std::string& error) override {
+        return m_book->FindByDisplayName(name, found, error);
+    }
+    bool FindByAddress(const std::string& address, std::vector<AddressEntry>& found,
+                       std::string& error) override {
+        return m_book->FindByAddress(address, found, error);
+    }
     std::string MailboxDirectory(const AddressEntry& entry) const override;
     OutOfOffice ReadOutOfOffice(const AddressEntry& entry) override;
     bool FindAppointments(const AddressEntry& mailbox, int64_t from, int64_t to,
@@ -88,81 +95,12 @@ public:
     }
 
 private:
-    std::string ListPath() const { return m_directory + "/" + kAddressListFileName; }
     // The mailbox folder, or empty with `error` set when the entry has none that exists.
     std::string ExistingMailbox(const AddressEntry& entry, std::string& error) const;
 
     std::string m_directory;
-    FileStamp m_listStamp;
-    bool m_listLoaded = false;
-    std::vector<AddressEntry> m_entries;
+    std::unique_ptr<AddressBook> m_book;
 };
-
-bool DirectoryMailSystem::Load(std::string& error) {
-    if (m_listLoaded && Unchanged(ListPath(), m_listStamp))
-        return true;
-    m_listLoaded = false;
-    m_entries.clear();
-    std::string bytes;
-    FileStamp stamp;
-    int readError = 0;
-    switch (ReadWholeFile(ListPath(), kMaxAddressListSize, bytes, stamp, readError)) {
-    case ReadStatus::Missing:
-        error = "The mail system " + m_directory + " has no address list (" + kAddressListFileName +
-                ").";
-        return false;
-    case ReadStatus::Failed:
-        error = "The address list " + ListPath() + " cannot be read: " +
-                (readError == EFBIG ? std::string("it is larger than 64 MiB")
-                                    : std::strerror(readError)) +
-                ".";
-        return false;
-    case ReadStatus::Ok:
-        break;
-    }
-    std::vector<AddressEntry> entries;
-    if (!ParseAddressList(bytes, ListPath(), entries, error)) {
-        error += ".";
-        return false;
-    }
-    m_entries = std::move(entries);
-    m_listStamp = stamp;
-    m_listLoaded = true;
-    return true;
-}
-
-bool DirectoryMailSystem::AddressList(std::vector<AddressEntry>& entries, std::string& error) {
-    if (!Load(error)) {
-        entries.clear();
-        return false;
-    }
-    entries = m_entries;
-    return true;
-}
-
-std::vector<AddressEntry> DirectoryMailSystem::FindByDisplayName(const std::string& name) {
-    std::vector<AddressEntry> found;
-    std::string error;
-    if (Load(error)) {
-        for (const AddressEntry& e : m_entries) {
-            if (e.displayName == name)
-                found.push_back(e);
-        }
-    }
-    return found;
-}
-
-std::vector<AddressEntry> DirectoryMailSystem::FindByAddress(const std::string& address) {
-    std::vector<AddressEntry> found;
-    std::string error;
-    if (Load(error)) {
-        for (const AddressEntry& e : m_entries) {
-            if (e.address == address)
-                found.push_back(e);
-        }
-    }
-    return found;
-}
 
 std::string DirectoryMailSystem::MailboxDirectory(const AddressEntry& entry) const {
     if (!IsValidFolderName(entry.mailbox))
@@ -259,12 +197,12 @@ bool DirectoryMailSystem::FindTasks(const AddressEntry& mailbox, std::vector<Tas
     return true;
 }
 
-} // namespace
-
-std::shared_ptr<MailSystem> MailSystem::Open(const std::string& directory, std::string& error) {
+// The mail system directory as an absolute path without a trailing "/"; empty, with `error`,
+// when it is no directory.
+std::string CheckedDirectory(const std::string& directory, std::string& error) {
     if (directory.empty()) {
         error = "No mail system directory is given.";
-        return nullptr;
+        return {};
     }
     std::error_code ec;
     std::string path = std::filesystem::absolute(directory, ec).lexically_normal().string();
@@ -276,19 +214,48 @@ std::shared_ptr<MailSystem> MailSystem::Open(const std::string& directory, std::
     if (stat(path.c_str(), &st) != 0) {
         error = "The mail system directory " + path + " cannot be opened: " + std::strerror(errno) +
                 ".";
-        return nullptr;
+        return {};
     }
     if (!S_ISDIR(st.st_mode)) {
         error = path + " is not a directory, so it cannot be a mail system.";
-        return nullptr;
+        return {};
     }
-    auto system = std::make_shared<DirectoryMailSystem>(path);
-    if (!system->Load(error))
-        return nullptr;
+    return path;
+}
+
+std::shared_ptr<MailSystem> OpenWith(const std::string& path, std::unique_ptr<AddressBook> book) {
+    auto system = std::make_shared<DirectoryMailSystem>(path, std::move(book));
     // The local transport delivers here; a read-only mail system simply has none yet, which
     // the transport reports when it is used.
     mkdir(system->OutboxDirectory().c_str(), 0777);
     return system;
+}
+
+} // namespace
+
+std::shared_ptr<MailSystem> MailSystem::Open(const std::string& directory, std::string& error) {
+    const std::string path = CheckedDirectory(directory, error);
+    if (path.empty())
+        return nullptr;
+    std::unique_ptr<AddressBook> book = NewFileAddressBook(path + "/" + kAddressListFileName);
+    // A mail system without a readable address list is refused at once.
+    std::vector<AddressEntry> entries;
+    if (!book->AddressList(entries, error))
+        return nullptr;
+    return OpenWith(path, std::move(book));
+}
+
+std::shared_ptr<MailSystem> MailSystem::Open(const Profile& profile, std::string& error) {
+    if (profile.directory.url.empty())
+        return Open(profile.mailSystem, error);
+    const std::string path = CheckedDirectory(profile.mailSystem, error);
+    if (path.empty())
+        return nullptr;
+    std::unique_ptr<AddressBook> book =
+        NewDirectoryAddressBook(profile.directory, CurrentDirectoryLimits(), error);
+    if (!book)
+        return nullptr;
+    return OpenWith(path, std::move(book));
 }
 
 } // namespace mail

@@ -1,6 +1,8 @@
 // A mail system on disk: the global address list, one folder per mailbox, and the outbox.
 #pragma once
 
+#include "mailsystem/AddressBook.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -8,6 +10,8 @@
 #include <vector>
 
 namespace mail {
+
+struct Profile;
 
 // Names inside a mail system directory (docs/mailsystem.md).
 inline constexpr const char* kAddressListFileName = "address-list.txt";
@@ -70,24 +74,20 @@ enum class OutOfOffice { In, Out, Missing /* no state stored */, Unreadable };
 // any case); blank lines and "#" comments are ignored. Nothing but comments: Missing.
 OutOfOffice ParseOutOfOffice(std::string_view text);
 
-// A mail system directory (see docs/mailsystem.md). Thread-compatible; every read goes to the
-// files again unless the files are unchanged since the last read.
-class MailSystem {
+// A mail system directory (see docs/mailsystem.md) and its address book: the directory's
+// address-list.txt, or the LDAP directory its profile names. Thread-compatible; every read goes
+// to the files again unless the files are unchanged since the last read.
+class MailSystem : public AddressBook {
 public:
-    virtual ~MailSystem() = default;
-
-    // Opens `directory`; null, with a sentence in `error`, when it holds no readable address list.
+    // Opens `directory` with its address-list.txt; null, with a sentence in `error`, when it
+    // holds no readable address list.
     static std::shared_ptr<MailSystem> Open(const std::string& directory, std::string& error);
+    // Opens the profile's mail system with the address book the profile names. A directory is
+    // not contacted until the first request, so that a server that is down fails the request
+    // that needed it (with the server and the cause) rather than the logon.
+    static std::shared_ptr<MailSystem> Open(const Profile& profile, std::string& error);
 
     virtual const std::string& Directory() const = 0;
-
-    // The address list in file order. False, with `error`, when it cannot be read.
-    virtual bool AddressList(std::vector<AddressEntry>& entries, std::string& error) = 0;
-
-    // The entries whose display name equals `name` exactly (byte for byte).
-    virtual std::vector<AddressEntry> FindByDisplayName(const std::string& name) = 0;
-    // The entries whose address equals `address` exactly.
-    virtual std::vector<AddressEntry> FindByAddress(const std::string& address) = 0;
 
     // The mailbox folder of an entry with a mailbox; empty when it has none.
     virtual std::string MailboxDirectory(const AddressEntry& entry) const = 0;

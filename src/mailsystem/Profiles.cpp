@@ -25,6 +25,13 @@ const char* const kKeyStartTls = "starttls";
 const char* const kKeyUser = "user";
 const char* const kKeyPassword = "password";
 const char* const kKeySender = "sender";
+// The directory that the address list comes from (Directory.h); none: address-list.txt.
+const char* const kKeyDirectory = "directory";
+const char* const kKeyDirectoryUser = "directory-user";
+const char* const kKeyDirectoryPassword = "directory-password";
+const char* const kKeyDirectoryFilter = "directory-filter";
+const char* const kKeyDirectoryMap = "directory-map";
+const char* const kKeyDirectoryStartTls = "directory-starttls";
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && strncasecmp(s.data(), prefix.data(), prefix.size()) == 0;
@@ -143,6 +150,24 @@ bool ParseYesNo(const std::string& text, bool& value) {
         return true;
     }
     return false;
+}
+
+// The profile's directory lines; none for a profile that reads address-list.txt.
+std::string DirectorySettings(const DirectoryConfig& d) {
+    if (d.url.empty())
+        return {};
+    std::string text = std::string(kKeyDirectory) + " = " + Quote(d.url) + "\n";
+    if (!d.user.empty())
+        text += std::string(kKeyDirectoryUser) + " = " + Quote(d.user) + "\n";
+    if (!d.password.empty())
+        text += std::string(kKeyDirectoryPassword) + " = " + Quote(d.password) + "\n";
+    if (!d.filter.empty())
+        text += std::string(kKeyDirectoryFilter) + " = " + Quote(d.filter) + "\n";
+    if (!d.map.empty())
+        text += std::string(kKeyDirectoryMap) + " = " + Quote(d.map) + "\n";
+    if (!d.startTls)
+        text += std::string(kKeyDirectoryStartTls) + " = no\n";
+    return text;
 }
 
 } // namespace
@@ -269,6 +294,8 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
     struct Seen {
         bool mailSystem = false, transport = false, startTls = false, user = false,
              password = false, sender = false;
+        bool directory = false, directoryUser = false, directoryPassword = false,
+             directoryFilter = false, directoryMap = false, directoryStartTls = false;
     };
     std::vector<Seen> seen;
     bool seenDefault = false;
@@ -355,10 +382,32 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
         } else if (key == kKeySender) {
             flag = &s.sender;
             profile.transport.sender = value;
+        } else if (key == kKeyDirectory) {
+            flag = &s.directory;
+            profile.directory.url = value;
+        } else if (key == kKeyDirectoryUser) {
+            flag = &s.directoryUser;
+            profile.directory.user = value;
+        } else if (key == kKeyDirectoryPassword) {
+            flag = &s.directoryPassword;
+            profile.directory.password = value;
+        } else if (key == kKeyDirectoryFilter) {
+            flag = &s.directoryFilter;
+            profile.directory.filter = value;
+        } else if (key == kKeyDirectoryMap) {
+            flag = &s.directoryMap;
+            profile.directory.map = value;
+        } else if (key == kKeyDirectoryStartTls) {
+            flag = &s.directoryStartTls;
+            if (!ParseYesNo(value, profile.directory.startTls))
+                return fail(lineNumber,
+                            "\"directory-starttls\" takes yes or no, not \"" + value + "\"");
         } else {
             return fail(lineNumber, "unknown setting \"" + key +
                                         "\" (the settings are mail-system, transport, starttls, "
-                                        "user, password and sender)");
+                                        "user, password, sender, directory, directory-user, "
+                                        "directory-password, directory-filter, directory-map and "
+                                        "directory-starttls)");
         }
         if (*flag)
             return fail(lineNumber,
@@ -369,7 +418,9 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
         if (profiles[i].mailSystem.empty())
             return fail(sectionLines[i],
                         "the profile \"" + profiles[i].name + "\" names no mail-system directory");
-        const std::string why = CheckTransport(profiles[i].transport);
+        std::string why = CheckTransport(profiles[i].transport);
+        if (why.empty())
+            why = CheckDirectory(profiles[i].directory);
         if (!why.empty())
             return fail(sectionLines[i], "in the profile \"" + profiles[i].name +
                                              "\": " + why.substr(0, why.size() - 1));
@@ -396,6 +447,8 @@ bool Profiles::Format(std::string& text, std::string& error) const {
             why = "It names no mail system directory.";
         if (why.empty())
             why = CheckTransport(p.transport);
+        if (why.empty())
+            why = CheckDirectory(p.directory);
         if (!why.empty()) {
             error = "The profile \"" + p.name + "\" cannot be saved: " + why;
             return false;
@@ -414,6 +467,7 @@ bool Profiles::Format(std::string& text, std::string& error) const {
             text += std::string(kKeyPassword) + " = " + Quote(p.transport.password) + "\n";
         if (!p.transport.sender.empty())
             text += std::string(kKeySender) + " = " + Quote(p.transport.sender) + "\n";
+        text += DirectorySettings(p.directory);
     }
     return true;
 }

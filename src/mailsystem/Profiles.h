@@ -1,6 +1,8 @@
 // Named mail profiles: which mail system a session opens and how its mail leaves.
 #pragma once
 
+#include "mailsystem/Directory.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +25,7 @@ struct Profile {
     std::string name;
     std::string mailSystem; // absolute directory of the mail system (MailSystem.h)
     TransportConfig transport;
+    DirectoryConfig directory; // where the address list comes from; no URL: address-list.txt
 };
 
 // Empty when `name` can name a profile (1 to 200 bytes, no control characters, no "[" or "]",

@@ -2,8 +2,12 @@
 #include "mailsystem/Recurrence.h"
 
 #include <algorithm>
+#include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <memory>
+#include <numeric>
+#include <string>
 #include <strings.h>
 
 namespace mail::recurrence {
@@ -19,6 +23,7 @@ struct Day {
 struct Parts {
     std::vector<Day> days;
     std::vector<int> months, monthDays, setPositions;
+    std::vector<int> hours, minutes, seconds, yearDayValues, weekNumbers;
     bool leapMonth = false;
     bool timeOfDay = false; // BYHOUR, BYMINUTE or BYSECOND
     bool yearDays = false;  // BYYEARDAY or BYWEEKNO
@@ -46,9 +51,13 @@ Parts PartsOf(const icalrecurrencetype& rule) {
     }
     parts.monthDays = Values(rule.by_month_day);
     parts.setPositions = Values(rule.by_set_pos);
-    parts.timeOfDay = !Values(rule.by_hour).empty() || !Values(rule.by_minute).empty() ||
-                      !Values(rule.by_second).empty();
-    parts.yearDays = !Values(rule.by_year_day).empty() || !Values(rule.by_week_no).empty();
+    parts.hours = Values(rule.by_hour);
+    parts.minutes = Values(rule.by_minute);
+    parts.seconds = Values(rule.by_second);
+    parts.yearDayValues = Values(rule.by_year_day);
+    parts.weekNumbers = Values(rule.by_week_no);
+    parts.timeOfDay = !parts.hours.empty() || !parts.minutes.empty() || !parts.seconds.empty();
+    parts.yearDays = !parts.yearDayValues.empty() || !parts.weekNumbers.empty();
     return parts;
 }
 
@@ -184,12 +193,132 @@ RecurrencePattern MapRule(const icalrecurrencetype& rule, const icaltimetype& dt
     }
 }
 
-bool IsWalkable(const icalrecurrencetype& rule) {
-    // libical 3 searches for the next match without limit: at a frequency below a day, a rule
-    // that matches rarely or never keeps it busy for hours.
-    if (rule.freq != ICAL_DAILY_RECURRENCE && rule.freq != ICAL_WEEKLY_RECURRENCE &&
-        rule.freq != ICAL_MONTHLY_RECURRENCE && rule.freq != ICAL_YEARLY_RECURRENCE)
+namespace {
+
+bool Contains(const std::vector<int>& values, int value) {
+    return std::find(values.begin(), values.end(), value) != values.end();
+}
+
+// Whether libical's filters below a day let a day pass: it compares the day's own month, day of
+// the month, day of the year and weekday with the listed values, so negative days and ordinal
+// weekdays never pass.
+bool DayPasses(const Parts& parts, const CivilDate& date, int dayOfYear) {
+    if (!parts.months.empty() && !Contains(parts.months, date.month))
         return false;
+    if (!parts.monthDays.empty() && !Contains(parts.monthDays, date.day))
+        return false;
+    if (!parts.yearDayValues.empty() && !Contains(parts.yearDayValues, dayOfYear))
+        return false;
+    if (parts.days.empty())
+        return true;
+    for (const Day& d : parts.days) {
+        if (d.position == 0 && d.weekday == date.weekday)
+            return true;
+    }
+    return false;
+}
+
+// The longest run of days, over a whole 400-year cycle of the calendar, from one day that passes
+// the day filters to the next; more than `limit` (or none passing): limit + 1.
+int64_t LongestDayGap(const Parts& parts, int64_t limit) {
+    if (parts.months.empty() && parts.monthDays.empty() && parts.yearDayValues.empty()) {
+        // Weekdays alone: the longest way round the week from one listed day to the next.
+        int mask = 0;
+        for (const Day& d : parts.days)
+            mask |= d.position == 0 ? 1 << d.weekday : 0;
+        if (parts.days.empty())
+            return 1;
+        if (mask == 0)
+            return limit + 1;
+        int64_t longest = 0;
+        for (int day = 0; day < 7; ++day) {
+            if (!(mask >> day & 1))
+                continue;
+            int gap = 1;
+            while (!(mask >> ((day + gap) % 7) & 1))
+                ++gap;
+            longest = std::max<int64_t>(longest, gap);
+        }
+        return std::min(longest, limit + 1);
+    }
+    constexpr int64_t kCycle = 146097; // days in 400 Gregorian years (a whole number of weeks)
+    const int64_t base = DaysFromCivil(2000, 1, 1);
+    int64_t first = -1, last = -1, longest = 0, yearStart = base;
+    int year = 2000;
+    for (int64_t n = 0; n < kCycle; ++n) {
+        const CivilDate date = CivilFromDays(base + n);
+        if (date.year != year) {
+            year = date.year;
+            yearStart = base + n;
+        }
+        if (!DayPasses(parts, date, static_cast<int>(base + n - yearStart + 1))) {
+            // The run since the last passing day (or, before the first, the run that wraps
+            // around the cycle to it) is already too long.
+            if ((last >= 0 ? n - last : n) > limit)
+                return limit + 1;
+            continue;
+        }
+        if (first < 0)
+            first = n;
+        else
+            longest = std::max(longest, n - last);
+        last = n;
+    }
+    if (first < 0)
+        return limit + 1;
+    longest = std::max(longest, first + kCycle - last);
+    return std::min(longest, limit + 1);
+}
+
+// HOURLY and MINUTELY: libical steps through candidate times (by the interval, or through the
+// BYHOUR or BYMINUTE list, ignoring the interval) and tries each against the other parts, up to
+// the year 2582. Bounded when some candidate it can reach passes and passing days are not too
+// rare for the number of candidates in a day.
+bool SubDailyIsBounded(const icalrecurrencetype& rule, const Parts& parts,
+                       const icaltimetype& dtstart) {
+    // BYSETPOS is ignored below a day (every candidate would be an occurrence); libical refuses
+    // BYWEEKNO there itself.
+    if (!parts.setPositions.empty() || !parts.weekNumbers.empty())
+        return false;
+    const bool hourly = rule.freq == ICAL_HOURLY_RECURRENCE;
+    const int64_t interval = rule.interval;
+    const double expansions = double(std::max<size_t>(parts.seconds.size(), 1)) *
+                              double(hourly ? std::max<size_t>(parts.minutes.size(), 1) : 1);
+    const bool listed = hourly ? !parts.hours.empty() : !parts.minutes.empty();
+    double perDay;
+    if (listed)
+        perDay = double(hourly ? parts.hours.size() : 24 * parts.minutes.size()) * expansions;
+    else
+        perDay = (hourly ? 24.0 : 1440.0) / double(interval) * expansions;
+    if (!listed) {
+        // Stepping by the interval reaches, within a week, only the minutes congruent to the
+        // first candidate's modulo gcd(step, week): one of them must pass the weekday and hour.
+        constexpr int64_t kWeek = 7 * 1440;
+        const int64_t step = hourly ? interval * 60 : interval;
+        const int64_t g = std::gcd(step, kWeek);
+        const int hour = hourly || parts.hours.empty() ? dtstart.hour : parts.hours[0];
+        const int weekday = icaltime_day_of_week(dtstart) - 1;
+        const int64_t first = weekday * 1440 + hour * 60 + (hourly ? 0 : dtstart.minute);
+        bool reachable = false;
+        for (int64_t m = first % g; m < kWeek && !reachable; m += g) {
+            const int day = static_cast<int>(m / 1440);
+            bool dayOk = parts.days.empty();
+            for (const Day& d : parts.days)
+                dayOk = dayOk || (d.position == 0 && d.weekday == day);
+            const bool hourOk =
+                hourly || parts.hours.empty() || Contains(parts.hours, int(m % 1440 / 60));
+            reachable = dayOk && hourOk;
+        }
+        if (!reachable)
+            return false;
+    }
+    const int64_t limit = static_cast<int64_t>(double(kMaxCandidatesBetween) / perDay);
+    return LongestDayGap(parts, std::max<int64_t>(limit, 1)) <= limit;
+}
+
+} // namespace
+
+bool IsWalkable(const icalrecurrencetype& rule, const icaltimetype& dtstart) {
     if (rule.interval < 1 || rule.interval > kMaxInterval || rule.count < 0 || !IsGregorian(rule))
         return false;
     const Parts parts = PartsOf(rule);
@@ -207,7 +336,19 @@ bool IsWalkable(const icalrecurrencetype& rule) {
         if (!meet)
             return false;
     }
-    return true;
+    switch (rule.freq) {
+    case ICAL_DAILY_RECURRENCE:
+    case ICAL_WEEKLY_RECURRENCE:
+    case ICAL_MONTHLY_RECURRENCE:
+    case ICAL_YEARLY_RECURRENCE:
+        return true;
+    case ICAL_HOURLY_RECURRENCE:
+    case ICAL_MINUTELY_RECURRENCE:
+        return !dtstart.is_date && SubDailyIsBounded(rule, parts, dtstart);
+    default:
+        // SECONDLY: a second is too fine a step for any filter to stay bounded.
+        return false;
+    }
 }
 
 int64_t DaysFromCivil(int64_t y, int month, int day) {
@@ -241,6 +382,33 @@ int DaysInMonth(int year, int month) {
     static constexpr int kDays[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     return month == 2 && leap ? 29 : kDays[month];
+}
+
+// Where a walk that skips ahead to `near` (wall-clock) begins. Below a day libical steps on from
+// the time it is given, so that must be a step of the series: DTSTART's time of day on a day a
+// whole number of the interval's periods after DTSTART's day.
+icaltimetype StartNear(const icalrecurrencetype& rule, const icaltimetype& dtstart,
+                       icaltimetype near) {
+    int64_t minutesPerStep = 0;
+    if (rule.freq == ICAL_HOURLY_RECURRENCE && rule.by_hour[0] == ICAL_RECURRENCE_ARRAY_MAX)
+        minutesPerStep = int64_t(rule.interval) * 60;
+    else if (rule.freq == ICAL_MINUTELY_RECURRENCE &&
+             rule.by_minute[0] == ICAL_RECURRENCE_ARRAY_MAX)
+        minutesPerStep = rule.interval;
+    if (minutesPerStep <= 0)
+        return near;
+    const int64_t periodDays = minutesPerStep / std::gcd(minutesPerStep, int64_t(1440));
+    const int64_t first = DaysFromCivil(dtstart.year, dtstart.month, dtstart.day);
+    int64_t day = DaysFromCivil(near.year, near.month, near.day);
+    if (day < first)
+        return dtstart;
+    day -= (day - first) % periodDays;
+    const CivilDate date = CivilFromDays(day);
+    icaltimetype start = dtstart;
+    start.year = date.year;
+    start.month = date.month;
+    start.day = date.day;
+    return start;
 }
 
 } // namespace
@@ -298,26 +466,12 @@ bool MayOccur(const icalrecurrencetype& rule, int year, int month, int day, int6
     return false;
 }
 
-int64_t StepBound(const icalrecurrencetype& rule) {
-    const int64_t interval = rule.interval < 1 ? 1 : rule.interval;
-    switch (rule.freq) {
-    case ICAL_DAILY_RECURRENCE:
-        return interval * kDay + 7 * kDay;
-    case ICAL_WEEKLY_RECURRENCE:
-        return interval * 7 * kDay + 7 * kDay;
-    case ICAL_MONTHLY_RECURRENCE:
-        return interval * 31 * kDay + 31 * kDay;
-    default:
-        return interval * 366 * kDay + 366 * kDay;
-    }
-}
-
 Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64_t dtstartInstant,
               int64_t from, int64_t to,
               const std::function<int64_t(const icaltimetype&)>& toInstant,
               const std::function<icaltimetype(int64_t)>& fromInstant) {
     Walk walk;
-    if (!IsWalkable(rule))
+    if (!IsWalkable(rule, dtstart))
         return walk;
     struct IteratorFree {
         void operator()(icalrecur_iterator* it) const { icalrecur_iterator_free(it); }
@@ -336,7 +490,7 @@ Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64
             walk.outcome = Walk::Ended;
             return walk;
         }
-        icalrecur_iterator_set_start(it.get(), fromInstant(near));
+        icalrecur_iterator_set_start(it.get(), StartNear(rule, dtstart, fromInstant(near)));
     }
     for (int steps = 0;;) {
         const icaltimetype occurrence = icalrecur_iterator_next(it.get());
@@ -347,9 +501,9 @@ Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64
         if (++steps > kMaxSteps)
             break;
         const int64_t instant = toInstant(occurrence);
-        walk.last = instant;
         if (instant > to) {
             walk.outcome = Walk::Reached;
+            walk.beyond = {occurrence, instant};
             return walk;
         }
         if (instant >= from) {

@@ -26,7 +26,9 @@ CString WithSystemText(const CString& message, const COleException& e) {
     return text.empty() ? message : message + " " + text;
 }
 
-COutlook::COutlook(CString profileName) : m_Day(86400), m_Week(604800), m_Hour(3600) {
+COutlook::COutlook(CString profileName)
+    : m_Notices([](const std::string& notice) { ::LogEvent(EventLog::kEventId, notice.c_str()); }),
+      m_Day(86400), m_Week(604800), m_Hour(3600) {
     const COleVariant profile(profileName);
     const COleVariant password("");
     const COleVariant yes(true); // both ShowDialog and NewSession

@@ -4,6 +4,7 @@
 #include "core/Bool.h"
 #include "core/CString.h"
 #include "core/CTime.h"
+#include "mailsystem/Notices.h"
 #include "outlook/automation/OutlookObjects.h"
 #include "paging/CRemList.h"
 
@@ -45,6 +46,9 @@ private:
     CTime GetLocalTime();
     void ReleaseAll();
 
+    // While the session lives, what the mail system repaired or guessed in a calendar it read
+    // (a damaged line, an unknown time zone) is written to the event log.
+    mail::ScopedNoticeSink m_Notices;
     _Application m_Application;
     _NameSpace m_Namespace;
     MAPIFolder m_CalendarFolder;

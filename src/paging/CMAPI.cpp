@@ -17,6 +17,7 @@ LPMAPIFREEBUFFER CMAPI::lpfnMAPIFreeBuffer = nullptr;
 LPMAPIFINDNEXT CMAPI::lpfnMAPIFindNext = nullptr;
 LPMAPIREADMAIL CMAPI::lpfnMAPIReadMail = nullptr;
 LPMAPISENDMAIL CMAPI::lpfnMAPISendMail = nullptr;
+LPORVANELASTSENDERROR CMAPI::lpfnOrvaneLastSendError = nullptr;
 
 namespace {
 
@@ -90,6 +91,7 @@ void CMAPI::OpenMailServer() {
     lpfnMAPIFindNext = Resolve<LPMAPIFINDNEXT>(Library, "MAPIFindNext");
     lpfnMAPIReadMail = Resolve<LPMAPIREADMAIL>(Library, "MAPIReadMail");
     lpfnMAPISendMail = Resolve<LPMAPISENDMAIL>(Library, "MAPISendMail");
+    lpfnOrvaneLastSendError = Resolve<LPORVANELASTSENDERROR>(Library, "OrvaneLastSendError");
 
     if (!lpfnMAPILogon || !lpfnMAPILogoff || !lpfnMAPIFreeBuffer || !lpfnMAPIFindNext ||
         !lpfnMAPIReadMail || !lpfnMAPISendMail) {
@@ -176,12 +178,29 @@ int CMAPI::SendMail(const char* recipient, const char* subject, const char* text
                      "A reminder page could not be sent because the specified pager name matched "
                      "more than one entry in the addressbook.");
             break;
-        default:
-            LogEvent(EventLog::kEventId,
-                     "A reminder page could not be sent.  An unspecified error was received.");
+        default: {
+            // The library may know the cause (a directory that could not be searched): it
+            // follows the fixed text, as the Outlook client adds an error's description.
+            CString event =
+                "A reminder page could not be sent.  An unspecified error was received.";
+            const CString cause = LastSendError();
+            if (!cause.empty())
+                event += "  " + cause;
+            LogEvent(EventLog::kEventId, event.c_str());
+        }
         }
     }
     return rc == SUCCESS_SUCCESS ? 1 : 0;
+}
+
+CString CMAPI::LastSendError() const {
+    if (!ServerOpen || !Session || !lpfnOrvaneLastSendError)
+        return {};
+    char text[1024];
+    if (lpfnOrvaneLastSendError(Session, text, sizeof text) == 0)
+        return {};
+    text[sizeof text - 1] = '\0';
+    return text;
 }
 
 void CMAPI::LogEvent(unsigned long eventId, const char* first, const char* second) {

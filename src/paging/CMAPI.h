@@ -45,6 +45,8 @@ public:
 
 private:
     void LogEvent(unsigned long eventId, const char* first, const char* second = nullptr);
+    // The library's words for why the session's last send failed; empty when it has none.
+    CString LastSendError() const;
 
     // Held once for the class and overwritten by every OpenMailServer.
     static LPMAPILOGON lpfnMAPILogon;
@@ -53,4 +55,6 @@ private:
     static LPMAPIFINDNEXT lpfnMAPIFindNext;
     static LPMAPIREADMAIL lpfnMAPIReadMail;
     static LPMAPISENDMAIL lpfnMAPISendMail;
+    // Optional (SimpleMapi.h): the cause in words of a failed send, added to its event.
+    static LPORVANELASTSENDERROR lpfnOrvaneLastSendError;
 };

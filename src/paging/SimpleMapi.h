@@ -111,6 +111,13 @@ typedef ULONG (*LPMAPIREADMAIL)(LHANDLE lhSession, ULONG_PTR ulUIParam, LPSTR lp
 typedef ULONG (*LPMAPISENDMAIL)(LHANDLE lhSession, ULONG_PTR ulUIParam, lpMapiMessage lpMessage,
                                 FLAGS flFlags, ULONG ulReserved);
 
+// Orvane's own addition beside the six entry points: the cause, in words, of the session's
+// last failed MAPISendMail when the library knows more than its result code tells (a directory
+// that could not be searched names itself and the cause). Copies at most cbText - 1 bytes and a
+// NUL into lpszText; returns the length of the whole text, 0 when there is none. Optional: a
+// library without it is used all the same.
+typedef ULONG (*LPORVANELASTSENDERROR)(LHANDLE lhSession, LPSTR lpszText, ULONG cbText);
+
 #ifdef __cplusplus
 }
 #endif

@@ -7,6 +7,7 @@
 #include "mailsystem/Transport.h"
 #include "paging/SimpleMapi.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -29,6 +30,7 @@ SIMPLE_MAPI_EXPORT ULONG MAPIReadMail(LHANDLE lhSession, ULONG_PTR ulUIParam, LP
                                       FLAGS flFlags, ULONG ulReserved, lpMapiMessage* lppMessage);
 SIMPLE_MAPI_EXPORT ULONG MAPISendMail(LHANDLE lhSession, ULONG_PTR ulUIParam,
                                       lpMapiMessage lpMessage, FLAGS flFlags, ULONG ulReserved);
+SIMPLE_MAPI_EXPORT ULONG OrvaneLastSendError(LHANDLE lhSession, LPSTR lpszText, ULONG cbText);
 
 // The definitions must keep the types that callers look them up as.
 static_assert(std::is_same_v<decltype(&MAPILogon), LPMAPILOGON>);
@@ -37,6 +39,7 @@ static_assert(std::is_same_v<decltype(&MAPIFreeBuffer), LPMAPIFREEBUFFER>);
 static_assert(std::is_same_v<decltype(&MAPIFindNext), LPMAPIFINDNEXT>);
 static_assert(std::is_same_v<decltype(&MAPIReadMail), LPMAPIREADMAIL>);
 static_assert(std::is_same_v<decltype(&MAPISendMail), LPMAPISENDMAIL>);
+static_assert(std::is_same_v<decltype(&OrvaneLastSendError), LPORVANELASTSENDERROR>);
 
 namespace {
 
@@ -45,7 +48,8 @@ struct Session {
     mail::Profile profile;
     std::shared_ptr<mail::MailSystem> mailSystem;
     std::unique_ptr<mail::Transport> transport;
-    std::mutex sending; // one delivery at a time per session
+    std::mutex sending;    // one delivery at a time per session
+    std::string lastError; // the cause of the last failed send, when known; guarded by sending
 };
 
 // A bound on open sessions, so that a caller that never logs off cannot grow this without end.
@@ -106,9 +110,10 @@ std::string StripAddressType(const char* address) {
     return text;
 }
 
-// Resolves one recipient against the address list; a Simple MAPI result code.
-ULONG Resolve(const MapiRecipDesc& recip, const std::vector<mail::AddressEntry>& list,
-              mail::OutgoingRecipient& out) {
+// Resolves one recipient by searching the address book; a Simple MAPI result code. A book that
+// cannot be searched gives MAPI_E_FAILURE with its sentence in `error`.
+ULONG Resolve(const MapiRecipDesc& recip, mail::AddressBook& book, mail::OutgoingRecipient& out,
+              std::string& error) {
     switch (recip.ulRecipClass) {
     case MAPI_TO:
         out.kind = mail::OutgoingRecipient::Kind::To;
@@ -134,18 +139,16 @@ ULONG Resolve(const MapiRecipDesc& recip, const std::vector<mail::AddressEntry>&
     }
     if (!*name)
         return MAPI_E_UNKNOWN_RECIPIENT;
-    const mail::AddressEntry* match = nullptr;
-    for (const mail::AddressEntry& entry : list) {
-        if (entry.displayName != name)
-            continue;
-        if (match)
-            return MAPI_E_AMBIGUOUS_RECIPIENT;
-        match = &entry;
-    }
-    if (!match)
+    std::vector<mail::AddressEntry> matches;
+    if (!book.FindByDisplayName(name, matches, error))
+        return MAPI_E_FAILURE;
+    if (matches.empty())
         return MAPI_E_UNKNOWN_RECIPIENT;
-    out.displayName = match->displayName;
-    out.address = match->deliverTo.empty() ? match->address : match->deliverTo;
+    if (matches.size() > 1)
+        return MAPI_E_AMBIGUOUS_RECIPIENT;
+    const mail::AddressEntry& match = matches.front();
+    out.displayName = match.displayName;
+    out.address = match.deliverTo.empty() ? match.address : match.deliverTo;
     // The address list is edited by hand: its addresses are checked before they reach an
     // envelope or a header.
     if (HasControlCharacter(out.displayName) || !mail::IsValidMailboxAddress(out.address))
@@ -154,20 +157,18 @@ ULONG Resolve(const MapiRecipDesc& recip, const std::vector<mail::AddressEntry>&
 }
 
 ULONG Send(Session& session, const MapiMessage& message) {
+    std::lock_guard<std::mutex> guard(session.sending);
+    session.lastError.clear();
     if (message.nFileCount != 0)
         return MAPI_E_NOT_SUPPORTED;
     if (message.nRecipCount == 0 || !message.lpRecips)
         return MAPI_E_INVALID_RECIPS;
 
-    std::vector<mail::AddressEntry> list;
-    std::string error;
-    if (!session.mailSystem->AddressList(list, error))
-        return MAPI_E_FAILURE;
-
     mail::OutgoingMessage outgoing;
     outgoing.recipients.resize(message.nRecipCount);
     for (ULONG i = 0; i < message.nRecipCount; ++i) {
-        const ULONG rc = Resolve(message.lpRecips[i], list, outgoing.recipients[i]);
+        const ULONG rc = Resolve(message.lpRecips[i], *session.mailSystem, outgoing.recipients[i],
+                                 session.lastError);
         if (rc != SUCCESS_SUCCESS)
             return rc;
     }
@@ -176,7 +177,6 @@ ULONG Send(Session& session, const MapiMessage& message) {
         return MAPI_E_INVALID_MESSAGE;
     outgoing.body = message.lpszNoteText ? message.lpszNoteText : "";
 
-    std::lock_guard<std::mutex> guard(session.sending);
     return ResultFor(session.transport->Deliver(outgoing).outcome);
 }
 
@@ -199,7 +199,7 @@ ULONG MAPILogon(ULONG_PTR, LPSTR lpszProfileName, LPSTR, FLAGS, ULONG, LPLHANDLE
 
         auto session = std::make_shared<Session>();
         session->profile = *profile;
-        session->mailSystem = mail::MailSystem::Open(profile->mailSystem, error);
+        session->mailSystem = mail::MailSystem::Open(*profile, error);
         if (!session->mailSystem)
             return MAPI_E_LOGON_FAILURE;
         session->transport =
@@ -269,6 +269,24 @@ ULONG MAPIReadMail(LHANDLE lhSession, ULONG_PTR, LPSTR, FLAGS, ULONG, lpMapiMess
     if (!FindSession(lhSession))
         return MAPI_E_INVALID_SESSION;
     return MAPI_E_NOT_SUPPORTED;
+}
+
+ULONG OrvaneLastSendError(LHANDLE lhSession, LPSTR lpszText, ULONG cbText) {
+    try {
+        std::shared_ptr<Session> session = FindSession(lhSession);
+        if (!session)
+            return 0;
+        std::lock_guard<std::mutex> guard(session->sending);
+        const std::string& text = session->lastError;
+        if (lpszText && cbText > 0) {
+            const size_t n = std::min<size_t>(text.size(), cbText - 1);
+            std::memcpy(lpszText, text.data(), n);
+            lpszText[n] = '\0';
+        }
+        return static_cast<ULONG>(text.size());
+    } catch (...) {
+        return 0;
+    }
 }
 
 // Nothing this library returns is allocated for the caller, so only a null pointer is valid.

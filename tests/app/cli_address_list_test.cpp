@@ -3,7 +3,10 @@
 #include "app/CliRunner.h"
 #include "paging/ExtendedMapi.h"
 #include "paging/MailFixture.h"
+#include "paging/SlapdTestServer.h"
+#include "support/TestSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using testing_support::MailFixture;
@@ -77,6 +80,43 @@ TEST_F(CliAddressList, SaysWhyTheListCannotBeRead) {
     EXPECT_EQ(RunCli({"address-list", "a", "b"}).code, 2);
     EXPECT_EQ(RunCli({"address-list", "--profile="}).code, 2);
     EXPECT_EQ(RunCli({"address-list", "--server", "x"}).code, 2);
+}
+
+// The same command over a profile that reads the address list from a directory, and what it
+// says when the directory cannot be reached.
+TEST(CliAddressListDirectory, ListsTheDirectoryOrSaysWhyNot) {
+    using testing_support::SlapdTestServer;
+    SlapdTestServer server(
+        testing_support::ReadFile(testing_support::DataDir() + "/directory/demo.ldif"));
+    ASSERT_TRUE(server.Started());
+    MailFixture mail;
+    mail::Profiles profiles;
+    mail::Profile profile{"Directory", mail.Directory(), {}, {}};
+    profile.directory.url = server.Url();
+    profile.directory.user = SlapdTestServer::kReaderDn;
+    profile.directory.password = SlapdTestServer::kReaderPassword;
+    profile.directory.startTls = false;
+    profiles.Set(profile);
+    std::string error;
+    ASSERT_TRUE(profiles.Save(error)) << error;
+
+    CliResult r = RunCli({"address-list", "tanaka"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, kHeader + "Hiro Tanaka\thtanaka@quorvik.example\t/o=Quorvik/ou=Demo/"
+                               "cn=Configuration/cn=Servers/cn=MAIL2/cn=Microsoft Private MDB\n"
+                               "Hiro Tanaka (Pager)\t5550108@pager.demo.orvane.example\t\n");
+    r = RunCli({"address-list"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 25);
+
+    server.Stop();
+    r = RunCli({"address-list"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, kHeader);
+    EXPECT_EQ(r.err, "orvane: the global address list could not be read: "
+                     "IABContainer::GetContentsTable failed with error code 80004005\n"
+                     "orvane: The directory " +
+                         server.Url() + " cannot be reached: Connection refused.\n");
 }
 
 TEST(CliUsersHelp, NamesTheAddressListCommand) {

@@ -65,10 +65,11 @@ TEST_P(CliDemoTest, CreatesUsersMailSystemAndProfileWithPagesDueWithinMinutes) {
     int taskReminders = 0;
     for (const auto& user : users.Users()) {
         SCOPED_TRACE(user->DisplayName);
-        const auto mailboxes = system->FindByAddress(user->MailboxName);
+        std::vector<mail::AddressEntry> mailboxes, pagers;
+        ASSERT_TRUE(system->FindByAddress(user->MailboxName, mailboxes, error)) << error;
         ASSERT_EQ(mailboxes.size(), 1u);
         EXPECT_EQ(mailboxes[0].homeStore, user->Server);
-        const auto pagers = system->FindByDisplayName(user->PagerName);
+        ASSERT_TRUE(system->FindByDisplayName(user->PagerName, pagers, error)) << error;
         ASSERT_EQ(pagers.size(), 1u);
         EXPECT_NE(pagers[0].deliverTo.find("@pager."), std::string::npos);
         const mail::OutOfOffice oof = system->ReadOutOfOffice(mailboxes[0]);

@@ -3,6 +3,7 @@
 #include "app/Cli.h"
 #include "core/FileSystem.h"
 #include "mailsystem/Profiles.h"
+#include "paging/SlapdTestServer.h"
 #include "support/TestSupport.h"
 
 #include <cstdlib>
@@ -15,7 +16,8 @@ using namespace testing_support;
 
 namespace {
 
-const char* kHeader = "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\n";
+const char* kHeader = "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\taddress "
+                      "list\tdirectory user\n";
 
 class CliProfileTest : public testing::Test {
 protected:
@@ -47,10 +49,12 @@ TEST_F(CliProfileTest, SetsListsAndRemovesProfiles) {
 
     r = RunCli({"profile", "list"});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out,
-              std::string(kHeader) + "Local\tyes\t" + dir.Path() + "\toutbox\t\t\t\n" +
-                  "Office\tno\t" + dir.Path() +
-                  "\tsmtp://mail.example.com:587 (STARTTLS)\tpager\tset\torvane@example.com\n");
+    EXPECT_EQ(
+        r.out,
+        std::string(kHeader) + "Local\tyes\t" + dir.Path() +
+            "\toutbox\t\t\t\taddress-list.txt\t\n" + "Office\tno\t" + dir.Path() +
+            "\tsmtp://mail.example.com:587 (STARTTLS)\tpager\tset\torvane@example.com\taddress-"
+            "list.txt\t\n");
     EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
 
     mail::Profiles profiles;
@@ -83,7 +87,8 @@ TEST_F(CliProfileTest, SetsListsAndRemovesProfiles) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "orvane: there is no profile \"Office\"\n");
     r = RunCli({"profile", "list"});
-    EXPECT_EQ(r.out, std::string(kHeader) + "Local\tno\t" + dir.Path() + "\toutbox\t\t\t\n");
+    EXPECT_EQ(r.out, std::string(kHeader) + "Local\tno\t" + dir.Path() +
+                         "\toutbox\t\t\t\taddress-list.txt\t\n");
 
     struct stat st;
     ASSERT_EQ(stat(mail::Profiles::FilePath().c_str(), &st), 0);
@@ -178,4 +183,103 @@ TEST_F(CliProfileTest, OneCommandAtATimeChangesTheProfiles) {
         std::filesystem::exists(dir.File("d"))); // the demo stopped before writing anything
     held.Unlock();
     EXPECT_EQ(RunCli({"profile", "set", "A", "--mail-system", dir.Path()}).code, 0);
+}
+
+// A profile that reads its address list from a directory: set, shown, tried at once, and set back
+// to the file without leaving the credentials behind.
+TEST_F(CliProfileTest, ReadsTheAddressListFromADirectory) {
+    testing_support::SlapdTestServer server(ReadFile(DataDir() + "/directory/demo.ldif"));
+    ASSERT_TRUE(server.Started());
+    WriteFile(dir.File("bind-password"),
+              std::string(testing_support::SlapdTestServer::kReaderPassword) + "\n");
+    CliResult r =
+        RunCli({"profile", "set", "Office", "--mail-system", dir.Path(), "--directory",
+                server.Url(), "--directory-user", testing_support::SlapdTestServer::kReaderDn,
+                "--directory-password-file", dir.File("bind-password"), "--directory-starttls",
+                "no", "--directory-filter", "objectClass=inetOrgPerson",
+                "--directory-map=openldap,Home-Store="});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, ""); // the directory answered
+    mail::Profiles profiles;
+    std::string error;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    const mail::DirectoryConfig& d = profiles.Find("Office")->directory;
+    EXPECT_EQ(d.url, server.Url());
+    EXPECT_EQ(d.password, testing_support::SlapdTestServer::kReaderPassword);
+    EXPECT_EQ(d.filter, "(objectClass=inetOrgPerson)");
+    EXPECT_EQ(d.map, "openldap,Home-Store=");
+    EXPECT_FALSE(d.startTls);
+
+    r = RunCli({"profile", "list"});
+    EXPECT_EQ(r.out, std::string(kHeader) + "Office\tyes\t" + dir.Path() + "\toutbox\t\t\t\t" +
+                         server.Url() + "\t" + testing_support::SlapdTestServer::kReaderDn + "\n");
+    EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
+
+    // A wrong password is kept (the server may be fixed later) but said at once.
+    WriteFile(dir.File("bind-password"), "wrong guess\n");
+    r = RunCli(
+        {"profile", "set", "Office", "--directory-password-file", dir.File("bind-password")});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.err.find("orvane: warning: The directory " + server.Url() +
+                         " refused the bind as " + testing_support::SlapdTestServer::kReaderDn),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("wrong guess"), std::string::npos);
+
+    r = RunCli({"profile", "set", "Office", "--directory", ""});
+    EXPECT_EQ(r.code, 0) << r.err;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    EXPECT_TRUE(profiles.Find("Office")->directory == mail::DirectoryConfig{});
+    EXPECT_EQ(ReadFile(mail::Profiles::FilePath()).find("\ndirectory"), std::string::npos);
+}
+
+TEST_F(CliProfileTest, RefusesDirectorySettingsThatCannotWork) {
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* err;
+    } rows[] = {
+        {{"profile", "set", "A", "--mail-system", "/m", "--directory", "ldap://h"},
+         1,
+         "names no base DN"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--directory", "http://h/dc=x"},
+         1,
+         "must be an ldap:// or ldaps:// URL"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--directory-user", "cn=x,dc=y"},
+         1,
+         "give --directory ldap[s]://HOST/BASE-DN too"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--directory", "ldap://h/dc=x",
+          "--directory-starttls", "maybe"},
+         2,
+         "--directory-starttls takes yes or no"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--directory", "ldap://h/dc=x",
+          "--directory-map", "Address="},
+         1,
+         "must give Address an attribute"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--directory", "ldap://h/dc=x",
+          "--directory-filter", "(a=1"},
+         1,
+         "parentheses paired"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--directory", "ldap://h/dc=x",
+          "--directory-user", "orvane"},
+         1,
+         "is not a DN"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--directory", "ldap://h/dc=x",
+          "--directory-user", "cn=x,dc=y", "--directory-password-file", "/absent"},
+         1,
+         "the password file /absent cannot be read"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--directory-colour", "red"},
+         2,
+         "unknown option --directory-colour"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--directory"},
+         2,
+         "option --directory needs a value"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args[5]);
+        const CliResult r = RunCli(row.args);
+        EXPECT_EQ(r.code, row.code);
+        EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(RunCli({"profile", "list"}).out, kHeader); // nothing was saved
 }

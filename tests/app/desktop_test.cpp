@@ -352,8 +352,8 @@ TEST_F(DesktopTest, TheAboutBoxIs450By300CentredAndClosesWithOkOrEscape) {
 
 TEST_F(DesktopTest, PreferencesStoresTheProfileNameExactlyAsTypedOnOkAndNothingOnCancel) {
     mail::Profiles profiles;
-    profiles.Set({"Demo", "/srv/demo", {}});
-    profiles.Set({"office east", "/srv/east", {}});
+    profiles.Set({"Demo", "/srv/demo", {}, {}});
+    profiles.Set({"office east", "/srv/east", {}, {}});
     std::string error;
     ASSERT_TRUE(profiles.Save(error)) << error;
     Start();

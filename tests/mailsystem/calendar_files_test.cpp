@@ -1,5 +1,6 @@
 // Every calendar under tests/data/mailsystem/calendars, read under each test zone and compared
-// with the occurrences written beside it (NAME.expected: times, range and expected lines).
+// with the occurrences written beside it (NAME.expected: times, range, zones and expected lines;
+// a line that begins with "[ZONE ...]" is expected only in the zones named).
 #include "MailTestSupport.h"
 #include "mailsystem/CalendarCache.h"
 #include "support/TestSupport.h"
@@ -17,8 +18,17 @@ using testing_support::ReadFile;
 struct Expectation {
     bool utc = true;
     std::string from, to;
-    std::string lines;
+    std::vector<std::string> zones{std::begin(kZones), std::end(kZones)};
+    std::vector<std::string> lines; // as written, "[ZONE ...] " prefixes included
 };
+
+std::vector<std::string> Words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
 
 Expectation ReadExpectation(const std::string& path) {
     Expectation e;
@@ -31,10 +41,29 @@ Expectation ReadExpectation(const std::string& path) {
             e.from = line.substr(8);
         else if (line.rfind("# to: ", 0) == 0)
             e.to = line.substr(6);
+        else if (line.rfind("# zones: ", 0) == 0)
+            e.zones = Words(line.substr(9));
         else if (!line.empty() && line[0] != '#')
-            e.lines += line + "\n";
+            e.lines.push_back(line);
     }
     return e;
+}
+
+// The lines expected in `zone`.
+std::string LinesIn(const Expectation& e, const std::string& zone) {
+    std::string text;
+    for (const std::string& line : e.lines) {
+        if (line[0] != '[') {
+            text += line + "\n";
+            continue;
+        }
+        const size_t close = line.find("] ");
+        const std::vector<std::string> zones = Words(line.substr(1, close - 1));
+        if (close != std::string::npos &&
+            std::find(zones.begin(), zones.end(), zone) != zones.end())
+            text += line.substr(close + 2) + "\n";
+    }
+    return text;
 }
 
 std::vector<std::string> CalendarFiles() {
@@ -55,9 +84,10 @@ TEST_P(CalendarFileTest, GivesTheExpectedOccurrencesInEveryZone) {
     const Expectation expected = ReadExpectation(base + ".expected");
     ASSERT_FALSE(expected.from.empty() || expected.to.empty())
         << base << ".expected lacks its range";
-    for (const char* zone : kZones) {
+    for (const std::string& zone : expected.zones) {
         SCOPED_TRACE(zone);
-        testing_support::ScopedTimeZone tz(zone);
+        testing_support::ScopedTimeZone tz(zone.c_str());
+        const std::string lines = LinesIn(expected, zone);
         testing_support::TempDir dir;
         auto system = MakeMailSystem(dir.Path(), {"box"});
         std::filesystem::copy_file(base + ".ics", CalendarPath(dir.Path(), "box"));
@@ -66,11 +96,11 @@ TEST_P(CalendarFileTest, GivesTheExpectedOccurrencesInEveryZone) {
         std::vector<mail::Appointment> found;
         std::string error;
         ASSERT_TRUE(system->FindAppointments(Entry("box"), from, to, found, error)) << error;
-        EXPECT_EQ(Render(found, expected.utc ? FormatUtc : FormatLocal), expected.lines);
+        EXPECT_EQ(Render(found, expected.utc ? FormatUtc : FormatLocal), lines);
         // The same answer again, now from memory.
         std::vector<mail::Appointment> again;
         ASSERT_TRUE(system->FindAppointments(Entry("box"), from, to, again, error)) << error;
-        EXPECT_EQ(Render(again, expected.utc ? FormatUtc : FormatLocal), expected.lines);
+        EXPECT_EQ(Render(again, expected.utc ? FormatUtc : FormatLocal), lines);
     }
 }
 

@@ -130,9 +130,17 @@ TEST(MailSystemTest, LooksUpEntriesAndSeesTheListChange) {
     TempDir dir;
     auto system = MakeMailSystem(dir.Path(), {"one", "two"});
     ASSERT_TRUE(system);
-    EXPECT_EQ(system->FindByDisplayName("User one").size(), 1u);
-    EXPECT_EQ(system->FindByDisplayName("user one").size(), 0u); // exact, byte for byte
-    EXPECT_EQ(system->FindByAddress("/o=Test/cn=two").size(), 1u);
+    std::string error;
+    const auto byName = [&](const std::string& name) {
+        std::vector<mail::AddressEntry> found;
+        EXPECT_TRUE(system->FindByDisplayName(name, found, error)) << error;
+        return found.size();
+    };
+    std::vector<mail::AddressEntry> found;
+    EXPECT_EQ(byName("User one"), 1u);
+    EXPECT_EQ(byName("user one"), 0u); // exact, byte for byte
+    EXPECT_TRUE(system->FindByAddress("/o=Test/cn=two", found, error)) << error;
+    EXPECT_EQ(found.size(), 1u);
     EXPECT_EQ(system->MailboxDirectory(Entry("two")), dir.Path() + "/mailboxes/two");
     mail::AddressEntry escaping = Entry("two");
     escaping.mailbox = "..";
@@ -141,10 +149,9 @@ TEST(MailSystemTest, LooksUpEntriesAndSeesTheListChange) {
     std::vector<mail::AddressEntry> entries = {Entry("one"), Entry("one"), Entry("three")};
     entries[1].address = "/o=Test/cn=one-again";
     WriteFile(dir.File("address-list.txt"), mail::FormatAddressList(entries, ""));
-    EXPECT_EQ(system->FindByDisplayName("User one").size(), 2u); // ambiguous: both are reported
-    EXPECT_EQ(system->FindByDisplayName("User two").size(), 0u);
+    EXPECT_EQ(byName("User one"), 2u); // ambiguous: both are reported
+    EXPECT_EQ(byName("User two"), 0u);
     std::vector<mail::AddressEntry> all;
-    std::string error;
     ASSERT_TRUE(system->AddressList(all, error)) << error;
     EXPECT_EQ(all.size(), 3u);
 
@@ -152,7 +159,11 @@ TEST(MailSystemTest, LooksUpEntriesAndSeesTheListChange) {
     EXPECT_FALSE(system->AddressList(all, error));
     EXPECT_TRUE(all.empty());
     EXPECT_NE(error.find("line 1"), std::string::npos) << error;
-    EXPECT_TRUE(system->FindByAddress("/o=Test/cn=three").empty());
+    // A list that cannot be read fails the lookups too, with the same sentence.
+    std::string lookupError;
+    EXPECT_FALSE(system->FindByAddress("/o=Test/cn=three", found, lookupError));
+    EXPECT_TRUE(found.empty());
+    EXPECT_EQ(lookupError, error);
 }
 
 TEST(MailSystemTest, OutOfOfficeStates) {

@@ -49,7 +49,7 @@ TEST_F(ProfilesTest, TheFileLivesInTheConfigurationDirectory) {
 
 TEST_F(ProfilesTest, ASaveIsReadBackWhole) {
     mail::Profiles profiles;
-    profiles.Set({"Demo", "/home/ann/demo/mail", {}});
+    profiles.Set({"Demo", "/home/ann/demo/mail", {}, {}});
     profiles.Set(Smtp("Office [main]x"));
     profiles.Set(Smtp("Office"));
     std::string error;
@@ -99,13 +99,13 @@ TEST_F(ProfilesTest, TheFileIsReadableByItsOwnerOnly) {
 
 TEST_F(ProfilesTest, DefaultsFollowSetRemoveAndSetDefault) {
     mail::Profiles profiles;
-    profiles.Set({"A", "/a", {}});
-    profiles.Set({"B", "/b", {}});
+    profiles.Set({"A", "/a", {}, {}});
+    profiles.Set({"B", "/b", {}, {}});
     EXPECT_EQ(profiles.DefaultName(), "A");
     EXPECT_FALSE(profiles.SetDefault("C"));
     EXPECT_TRUE(profiles.SetDefault("B"));
     EXPECT_EQ(profiles.Find("")->mailSystem, "/b");
-    profiles.Set({"B", "/b2", {}}); // replaced in place, still the default
+    profiles.Set({"B", "/b2", {}, {}}); // replaced in place, still the default
     EXPECT_EQ(profiles.Find("")->mailSystem, "/b2");
     EXPECT_TRUE(profiles.Remove("B"));
     EXPECT_FALSE(profiles.Remove("B"));

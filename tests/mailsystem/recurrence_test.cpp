@@ -195,6 +195,61 @@ TEST(RecurrenceWalkTest, ShortcutsGiveWhatAPlainWalkGives) {
     EXPECT_GT(skipped, 200); // the shortcut is taken often enough to matter
 }
 
+std::string RandomSubDailyRule(std::mt19937& random) {
+    static const char* const kDays[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
+    auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    const bool hourly = pick(2) == 0;
+    // Minutely intervals from half an hour keep the plain walk of two months affordable.
+    std::string rule = hourly ? "FREQ=HOURLY;INTERVAL=" + std::to_string(1 + pick(30))
+                              : "FREQ=MINUTELY;INTERVAL=" + std::to_string(30 + pick(400));
+    if (pick(3) == 0)
+        rule += ";BYDAY=" + std::string(kDays[pick(7)]) + "," + kDays[pick(7)];
+    if (pick(3) == 0)
+        rule += ";BYHOUR=" + std::to_string(pick(12)) + "," + std::to_string(12 + pick(12));
+    if (hourly && pick(4) == 0)
+        rule += ";BYMINUTE=0,30";
+    if (pick(4) == 0)
+        rule += ";BYMONTHDAY=" + std::to_string(1 + pick(28)) + "," + std::to_string(1 + pick(28));
+    if (pick(4) == 0)
+        rule += ";COUNT=" + std::to_string(1 + pick(60));
+    return rule;
+}
+
+// Below a day a walk that skips ahead must begin on a day a whole number of the interval's
+// periods after DTSTART's, or libical's steps shift (every 5 hours from 10:00 would give 15:00,
+// 20:00 ... from any later midnight).
+TEST(RecurrenceWalkTest, SubDailyWalksThatSkipAheadGiveWhatAPlainWalkGives) {
+    std::mt19937 random(20260315);
+    const int64_t day = 86400;
+    const int64_t base = DaysFromCivil(2025, 10, 1) * day;
+    int compared = 0, nonEmpty = 0;
+    for (int i = 0; i < 400; ++i) {
+        const std::string text = RandomSubDailyRule(random);
+        SCOPED_TRACE(text);
+        const icalrecurrencetype rule = icalrecurrencetype_from_string(text.c_str());
+        ASSERT_NE(rule.freq, ICAL_NO_RECURRENCE);
+        const icaltimetype start = Wall(base + static_cast<int64_t>(random() % 60) * day +
+                                        static_cast<int64_t>(random() % 288) * 300);
+        if (!IsWalkable(rule, start))
+            continue;
+        const int64_t from = Instant(start) + static_cast<int64_t>(random() % 60) * day +
+                             static_cast<int64_t>(random() % 86400);
+        const int64_t to = from + static_cast<int64_t>(1 + random() % 3) * day;
+        const std::vector<int64_t> expected = ReferenceWalk(rule, start, from, to);
+        const Walk walk = WalkRule(rule, start, Instant(start), from, to, Instant, Wall);
+        ASSERT_NE(walk.outcome, Walk::Refused);
+        std::vector<int64_t> got;
+        for (const auto& [wall, instant] : walk.occurrences)
+            got.push_back(instant);
+        EXPECT_EQ(got, expected) << "from " << from << " to " << to;
+        ++compared;
+        nonEmpty += !expected.empty();
+    }
+    EXPECT_GT(compared, 300);
+    EXPECT_GT(nonEmpty, 200);
+}
+
+// DTSTART is Thursday 5 March 2026, 09:00.
 TEST(RecurrenceWalkTest, WalkableRulesAreThoseWithBoundedSearches) {
     const struct {
         const char* rule;
@@ -206,15 +261,84 @@ TEST(RecurrenceWalkTest, WalkableRulesAreThoseWithBoundedSearches) {
         {"FREQ=YEARLY;BYMONTH=2,4;BYMONTHDAY=30,31", true},
         {"FREQ=YEARLY;BYMONTH=2,3;BYMONTHDAY=30", true},
         {"FREQ=MONTHLY;BYMONTH=6;BYMONTHDAY=-31", false},
-        {"FREQ=HOURLY", false},
-        {"FREQ=MINUTELY;COUNT=5", false},
-        {"FREQ=SECONDLY", false},
         {"FREQ=WEEKLY;INTERVAL=10000", true},
         {"FREQ=WEEKLY;INTERVAL=10001", false},
+        // Below a day: what calendar programs write.
+        {"FREQ=HOURLY", true},
+        {"FREQ=HOURLY;INTERVAL=3;COUNT=8", true},
+        {"FREQ=MINUTELY;INTERVAL=30;COUNT=5", true},
+        {"FREQ=HOURLY;BYDAY=MO,TU,WE,TH,FR", true},
+        {"FREQ=HOURLY;BYHOUR=9,17;BYDAY=MO", true},      // a list: every day is tried
+        {"FREQ=MINUTELY;INTERVAL=15;BYHOUR=9,10", true}, // every hour is reached
+        {"FREQ=MINUTELY;BYMINUTE=0,30;BYHOUR=12", true},
+        {"FREQ=HOURLY;INTERVAL=48;BYDAY=MO", true},    // odd weeks reach every weekday
+        {"FREQ=HOURLY;BYMONTH=3", true},               // a year between passing days
+        {"FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=29", true}, // up to eight years
+        // Below a day: what keeps libical searching, without end or for seconds.
+        {"FREQ=SECONDLY", false},
+        {"FREQ=HOURLY;BYSETPOS=1;BYMINUTE=0,30", false}, // ignored there: all would occur
+        {"FREQ=HOURLY;BYWEEKNO=20", false},
+        {"FREQ=HOURLY;BYMONTHDAY=-1", false}, // never passes below a day
+        {"FREQ=HOURLY;BYDAY=1MO", false},     // nor does an ordinal weekday
+        {"FREQ=HOURLY;BYYEARDAY=-1", false},
+        {"FREQ=HOURLY;BYYEARDAY=60;BYMONTH=6", false}, // no day is both
+        {"FREQ=HOURLY;BYMONTH=4;BYMONTHDAY=31", false},
+        {"FREQ=HOURLY;INTERVAL=168;BYDAY=TU", false},            // every Thursday, never a Tuesday
+        {"FREQ=MINUTELY;INTERVAL=10080;BYDAY=TU", false},        // likewise
+        {"FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=29;BYDAY=MO", false}, // decades apart
+        {"FREQ=MINUTELY;BYMONTH=3", false},                      // a year of minutes apart
+        {"FREQ=MINUTELY;INTERVAL=0", false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.rule);
-        EXPECT_EQ(IsWalkable(icalrecurrencetype_from_string(row.rule)), row.walkable);
+        EXPECT_EQ(IsWalkable(icalrecurrencetype_from_string(row.rule),
+                             icaltime_from_string("20260305T090000")),
+                  row.walkable);
+    }
+    // An all-day series has no hours to step through.
+    EXPECT_FALSE(IsWalkable(icalrecurrencetype_from_string("FREQ=HOURLY"),
+                            icaltime_from_string("20260305")));
+}
+
+// Rules as exporters write them, read as they mean them (libical alone refuses or misreads
+// each of these).
+TEST(RecurrenceRuleTest, ExportersRulesAreReadAsMeant) {
+    const struct {
+        const char* text;
+        const char* read; // libical's own spelling of the rule read; null: unreadable
+        int count;
+    } rows[] = {
+        // Confluence, when future events are deleted.
+        {"FREQ=WEEKLY;UNTIL=20240331;COUNT=-1;INTERVAL=1;BYDAY=MO",
+         "FREQ=WEEKLY;UNTIL=20240331;BYDAY=MO", 0},
+        {"FREQ=DAILY;COUNT=0", "FREQ=DAILY", 0},
+        {"FREQ=DAILY;COUNT=abc", "FREQ=DAILY", 0},
+        {"FREQ=DAILY;COUNT=", "FREQ=DAILY", 0},
+        // An empty part would end libical's reading there, losing the interval.
+        {"FREQ=DAILY;;INTERVAL=2", "FREQ=DAILY;INTERVAL=2", 0},
+        {"FREQ=WEEKLY;BYDAY=MO,TU,", "FREQ=WEEKLY;BYDAY=MO,TU", 0},
+        {" FREQ=DAILY ; INTERVAL = 3 ", "FREQ=DAILY;INTERVAL=3", 0},
+        {"FREQ=WEEKLY;WKST=;BYDAY=MO", "FREQ=WEEKLY;BYDAY=MO", 0},
+        {"FREQ=DAILY;X-NAME=value;COUNT=4", "FREQ=DAILY;COUNT=4", 4},
+        {"freq=weekly;byday=mo,fr", "FREQ=WEEKLY;BYDAY=MO,FR", 0},
+        // Both ends given: both hold.
+        {"FREQ=DAILY;COUNT=5;UNTIL=20240103", "FREQ=DAILY;UNTIL=20240103", 5},
+        {"RSCALE=GREGORIAN;FREQ=YEARLY", "FREQ=YEARLY", 0},
+        {"", nullptr, 0},
+        {"FREQ=FORTNIGHTLY", nullptr, 0},
+        {"FREQ=DAILY;BYMONTHDAY=0", nullptr, 0},
+        {"RSCALE=HEBREW;FREQ=YEARLY", nullptr, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        icalrecurrencetype rule;
+        const bool read = ParseRule(row.text, rule);
+        ASSERT_EQ(read, row.read != nullptr);
+        if (!read)
+            continue;
+        EXPECT_EQ(std::string(icalrecurrencetype_as_string(&rule)), row.read);
+        EXPECT_EQ(rule.count, row.count);
+        EXPECT_EQ(rule.rscale, nullptr);
     }
 }
 

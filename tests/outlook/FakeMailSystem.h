@@ -49,19 +49,13 @@ public:
         entries = addressList;
         return true;
     }
-    std::vector<mail::AddressEntry> FindByDisplayName(const std::string& name) override {
-        std::vector<mail::AddressEntry> out;
-        for (const auto& e : addressList)
-            if (e.displayName == name)
-                out.push_back(e);
-        return out;
+    bool FindByDisplayName(const std::string& name, std::vector<mail::AddressEntry>& out,
+                           std::string& error) override {
+        return Select(&mail::AddressEntry::displayName, name, out, error);
     }
-    std::vector<mail::AddressEntry> FindByAddress(const std::string& address) override {
-        std::vector<mail::AddressEntry> out;
-        for (const auto& e : addressList)
-            if (e.address == address)
-                out.push_back(e);
-        return out;
+    bool FindByAddress(const std::string& address, std::vector<mail::AddressEntry>& out,
+                       std::string& error) override {
+        return Select(&mail::AddressEntry::address, address, out, error);
     }
     std::string MailboxDirectory(const mail::AddressEntry& entry) const override {
         return entry.mailbox.empty() ? std::string() : "/fake/" + entry.mailbox;
@@ -96,6 +90,19 @@ public:
     std::string OutboxDirectory() const override { return "/fake/outbox"; }
 
 private:
+    bool Select(std::string mail::AddressEntry::*field, const std::string& value,
+                std::vector<mail::AddressEntry>& out, std::string& error) {
+        out.clear();
+        if (!addressListError.empty()) {
+            error = addressListError;
+            return false;
+        }
+        for (const auto& e : addressList)
+            if (e.*field == value)
+                out.push_back(e);
+        return true;
+    }
+
     std::string m_directory = "/fake";
 };
 

@@ -309,9 +309,12 @@ TEST_F(ObjectModel, NamesResolveByAddressOrDisplayName) {
         {"Dan", R::Found, "dan"},
         {"Zed", R::NotFound, ""},
     };
+    outlook_test::FakeMailSystem book;
+    book.addressList = list;
     for (const Row& row : rows) {
         mail::AddressEntry entry;
-        EXPECT_EQ(automation::ResolveName(list, row.name, entry), row.result) << row.name;
+        std::string error;
+        EXPECT_EQ(automation::ResolveName(book, row.name, entry, error), row.result) << row.name;
         if (row.result == R::Found) {
             EXPECT_EQ(entry.address, row.address) << row.name;
         }

@@ -1,8 +1,11 @@
 // The advance of a recurring appointment by every pattern type, in zones with daylight saving.
+#include "mailsystem/PatternStep.h"
 #include "outlook/RecurrenceAdvance.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <random>
+#include <set>
 
 using testing_support::ScopedTimeZone;
 
@@ -165,4 +168,86 @@ TEST(RecurrenceAdvance, HugeValuesCostBoundedTime) {
         EXPECT_EQ(a.outcome, AdvanceOutcome::Stepped);
         EXPECT_TRUE(a.reminder < now || a.start > now) << p.RecurrenceType;
     }
+}
+
+// The calendar reader reports pattern type 4 unless every start where this advance stops is an
+// occurrence of the series (mail::pattern::AdvanceLandsOnOccurrences). Checked against the
+// advance itself, at the moments of a scan whose search returns the occurrence with its
+// reminder passed: series that follow the pattern exactly must keep their pattern (no page
+// lost), and series with a step removed or moved must report type 4 wherever the advance would
+// stop there (no page invented).
+TEST(RecurrenceAdvance, TheReaderForeseesWhereTheAdvanceStops) {
+    ScopedTimeZone zone("America/New_York");
+    std::mt19937 random(20260316);
+    auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    const RecurrenceValues patterns[] = {Pattern(0, 1),
+                                         Pattern(0, 3),
+                                         Pattern(0, 0, 0, 62),
+                                         Pattern(1, 1, 0, kMon),
+                                         Pattern(1, 2, 0, kMon | kThu),
+                                         Pattern(2, 1, 0, 0, 1),
+                                         Pattern(3, 1, 2, kTue),
+                                         Pattern(3, 2, 5, kFri),
+                                         Pattern(5, 1),
+                                         Pattern(6, 1, 4, kThu)};
+    const int32_t leads[] = {0, 15, 60, 1440, 3 * 1440, 8 * 1440, 15 * 1440, 40 * 1440};
+    int kept = 0, refused = 0, exact = 0, cases = 0;
+    for (int i = 0; i < 120; ++i) {
+        const RecurrenceValues values = patterns[pick(std::size(patterns))];
+        mail::RecurrencePattern pattern;
+        pattern.recurrenceType = values.RecurrenceType;
+        pattern.interval = values.Interval;
+        pattern.instance = values.Instance;
+        pattern.dayOfWeekMask = values.DayOfWeekMask;
+        pattern.dayOfMonth = values.DayOfMonth;
+        const int32_t lead = leads[pick(std::size(leads))];
+        // An occurrence the pattern itself reaches, and the series from there.
+        CTime o(2026, 1 + pick(12), 1 + pick(28), 6 + pick(14), 15 * pick(4), 0);
+        for (int n = pick(3); n > 0; --n)
+            mail::pattern::StepOnce(pattern, {}, o);
+        std::set<int64_t> series;
+        CTime at = o;
+        for (int n = 0; n < 60; ++n) {
+            mail::pattern::StepOnce(pattern, {}, at);
+            series.insert(at.GetTime());
+        }
+        if (pick(2) == 0) {
+            // Remove one of the first steps, or move it by an hour.
+            auto gone = std::next(series.begin(), pick(3));
+            const int64_t moved = *gone + 3600;
+            series.erase(gone);
+            if (pick(2) == 0)
+                series.insert(moved);
+        }
+        const auto isOccurrence = [&](int64_t t) { return series.count(t) > 0; };
+        const bool foreseen =
+            mail::pattern::AdvanceLandsOnOccurrences(pattern, o.GetTime(), lead, isOccurrence);
+        // Every moment of a scan whose search returns `o` with its reminder passed.
+        bool lands = true;
+        const int64_t first =
+            std::max<int64_t>(o.GetTime() - 604800 - 59, o.GetTime() - lead * 60L + 1);
+        for (int64_t now = first; now <= o.GetTime() + 59; now += 97) {
+            const CTime moment(static_cast<int32_t>(now));
+            const CTime minute = moment - CTimeSpan(moment.GetSecond());
+            if (o < minute || o > minute + timespans::kWeek + CTimeSpan(59))
+                continue;
+            const Advanced a = Advance(values, moment, o, lead);
+            if (a.reminder >= moment && !isOccurrence(a.start.GetTime()))
+                lands = false;
+        }
+        SCOPED_TRACE(o.Format("%Y-%m-%d %H:%M type ") + std::to_string(values.RecurrenceType) +
+                     " lead " + std::to_string(lead));
+        // Never an advance to where the series has no occurrence.
+        if (foreseen) {
+            EXPECT_TRUE(lands);
+        }
+        ++cases;
+        exact += foreseen == lands;
+        kept += foreseen;
+        refused += !foreseen;
+    }
+    EXPECT_GT(kept, 30);
+    EXPECT_GT(refused, 30);
+    // And type 4 only where some advance goes wrong (but for a moment the sampling can miss).
+    EXPECT_GE(exact, cases - 2);
 }

@@ -64,7 +64,7 @@ std::vector<std::string> MailFixture::OutboxMessages() const {
 
 void MailFixture::UseProfile(const std::string& name, const mail::TransportConfig& transport) {
     mail::Profiles profiles;
-    profiles.Set({name, m_directory, transport});
+    profiles.Set({name, m_directory, transport, {}});
     ASSERT_TRUE(profiles.SetDefault(name));
     std::string error;
     ASSERT_TRUE(profiles.Save(error)) << error;
@@ -75,7 +75,7 @@ void MailFixture::AddProfile(const std::string& name, const std::string& mailSys
     mail::Profiles profiles;
     std::string error;
     ASSERT_TRUE(profiles.Load(error)) << error;
-    profiles.Set({name, mailSystem, transport});
+    profiles.Set({name, mailSystem, transport, {}});
     ASSERT_TRUE(profiles.Save(error)) << error;
 }
 

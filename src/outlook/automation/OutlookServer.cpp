@@ -336,12 +336,11 @@ private:
     }
 
     Resolution Resolve() {
-        std::vector<mail::AddressEntry> list;
         std::string error;
-        if (!m_store->AddressList(list, error))
-            ThrowDispatchError(error);
         mail::AddressEntry entry;
-        const Resolution result = ResolveName(list, m_name, entry);
+        const Resolution result = ResolveName(*m_store, m_name, entry, error);
+        if (result == Resolution::Failed)
+            ThrowDispatchError(error);
         if (result == Resolution::Found)
             m_entry = std::move(entry);
         else
@@ -467,7 +466,7 @@ std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profi
                                 : "The mail profile \"" + profile + "\" does not exist.";
         return nullptr;
     }
-    return mail::MailSystem::Open(found->mailSystem, error);
+    return mail::MailSystem::Open(*found, error);
 }
 
 ScopedMailSystemOpener::ScopedMailSystemOpener(MailSystemOpener opener)
@@ -489,30 +488,28 @@ StartRange ExpansionRange(const RestrictionFilter& filter, int64_t now) {
     return StartRange{*from, to ? std::min(*to, limit) : limit};
 }
 
-Resolution ResolveName(const std::vector<mail::AddressEntry>& addressList, const std::string& name,
-                       mail::AddressEntry& entry) {
-    auto collect = [&](auto matches) {
-        std::size_t count = 0;
-        for (const mail::AddressEntry& e : addressList) {
-            if (matches(e) && count++ == 0)
-                entry = e;
-        }
-        return count;
+Resolution ResolveName(mail::AddressBook& book, const std::string& name, mail::AddressEntry& entry,
+                       std::string& error) {
+    std::vector<mail::AddressEntry> found;
+    const auto result = [&]() {
+        if (found.empty())
+            return Resolution::NotFound;
+        if (found.size() > 1)
+            return Resolution::Ambiguous;
+        entry = found.front();
+        return Resolution::Found;
     };
-    std::size_t count;
     if (name.size() >= 3 && strncasecmp(name.c_str(), "EX:", 3) == 0) {
         const std::string address = WithoutExchangePrefix(name);
-        count = address.empty()
-                    ? 0
-                    : collect([&](const mail::AddressEntry& e) { return e.address == address; });
-    } else {
-        count = collect([&](const mail::AddressEntry& e) { return e.displayName == name; });
-        if (count == 0)
-            count = collect([&](const mail::AddressEntry& e) { return e.address == name; });
+        if (address.empty())
+            return Resolution::NotFound;
+        return book.FindByAddress(address, found, error) ? result() : Resolution::Failed;
     }
-    return count == 0   ? Resolution::NotFound
-           : count == 1 ? Resolution::Found
-                        : Resolution::Ambiguous;
+    if (!book.FindByDisplayName(name, found, error))
+        return Resolution::Failed;
+    if (found.empty() && !book.FindByAddress(name, found, error))
+        return Resolution::Failed;
+    return result();
 }
 
 } // namespace automation

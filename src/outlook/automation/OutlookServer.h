@@ -50,12 +50,13 @@ struct StartRange {
 };
 StartRange ExpansionRange(const RestrictionFilter& filter, int64_t now);
 
-// Who a recipient name stands for in the address list: "EX:" (any case) and an address is the
+// Who a recipient name stands for in the address book: "EX:" (any case) and an address is the
 // entry with exactly that address; any other name is the entry with exactly that display name or,
-// when none has it, exactly that address. Found only when exactly one entry qualifies.
-enum class Resolution { Found, NotFound, Ambiguous };
-Resolution ResolveName(const std::vector<mail::AddressEntry>& addressList, const std::string& name,
-                       mail::AddressEntry& entry);
+// when none has it, exactly that address. Found only when exactly one entry qualifies; Failed,
+// with the book's sentence in `error`, when the book cannot be searched.
+enum class Resolution { Found, NotFound, Ambiguous, Failed };
+Resolution ResolveName(mail::AddressBook& book, const std::string& name, mail::AddressEntry& entry,
+                       std::string& error);
 
 // Descriptions of the dispatch errors the served objects raise.
 inline constexpr const char* kNotLoggedOn =
