@@ -543,6 +543,8 @@ Version VersionOf(std::string_view text, const RawComponent& component) {
             bool digits = !value.empty() && value.size() < 10;
             for (char c : value) {
                 digits = digits && c >= '0' && c <= '9';
+                if (!digits)
+                    break; // a long or non-numeric value is no sequence (and would overflow)
                 sequence = sequence * 10 + (c - '0');
             }
             if (digits)
