@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs, as root on Debian 12, the packages that Orvane's build, run and tests need.
+# Installs, as root on Debian 12, the packages that Orvane's build, run and tests need (and
+# dpkg-dev and file, with which `cpack -G DEB` works out the package's dependencies).
 # Only what is missing is installed; the package lists are refreshed only when needed.
 set -eu
 
@@ -9,6 +10,7 @@ PACKAGES="
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd openssl ca-certificates tzdata
   slapd ldap-utils
+  dpkg-dev file
   clang-14 libclang-rt-14-dev libgmime-3.0-dev python3-dateutil
 "
 

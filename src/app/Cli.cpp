@@ -6,16 +6,18 @@
 #include "app/CliPage.h"
 #include "app/CliProfile.h"
 #include "app/CliScan.h"
+#include "app/CliStatus.h"
 #include "app/CliUsers.h"
 
+#include <cstdio>
 #include <ostream>
 
 namespace cli {
 namespace {
 
 const Command* const kCommands[] = {
-    &kUsersCommand, &kAddressListCommand, &kProfileCommand,
-    &kDemoCommand,  &kScanCommand,        &kPageCommand,
+    &kUsersCommand, &kStatusCommand, &kAddressListCommand, &kProfileCommand,
+    &kDemoCommand,  &kScanCommand,   &kPageCommand,
 };
 
 const Command* Find(const std::string& name) {
@@ -30,13 +32,16 @@ const Command* Find(const std::string& name) {
 
 std::string HelpText() {
     std::string text =
-        "Usage: orvane [--headless]\n"
+        "Usage: orvane [--headless] [--at \"YYYY-MM-DD HH:MM:SS\"]\n"
         "       orvane COMMAND ...\n"
         "\n"
         "Without a command, Orvane monitors the users listed in Users.dat in the current\n"
         "directory: it scans their calendars and task lists and pages them when a reminder\n"
         "falls due. It opens its window when a display is available and runs headless\n"
         "otherwise (or with --headless), writing what goes wrong to the system log.\n"
+        "Headless, it prints one line per scan and per page sent, dropped or failed.\n"
+        "--at starts its clock at that local time and lets it run on (for trials).\n"
+        "SIGHUP reads Users.dat again; SIGINT or SIGTERM stops it after the running cycle.\n"
         "\n"
         "Commands:\n";
     for (const Command* c : kCommands)
@@ -94,6 +99,20 @@ bool ParseOptions(const Args& args, size_t first, const std::vector<std::string>
             return false;
         }
     }
+    return true;
+}
+
+bool ParseLocalTime(const std::string& text, CTime& out) {
+    int year, month, day, hour, minute, second;
+    char tail;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &year, &month, &day, &hour, &minute,
+                    &second, &tail) != 6)
+        return false;
+    const auto t = CTime::FromLocal(year, month, day, hour, minute, second);
+    if (!t || t->GetYear() != year || t->GetMonth() != month || t->GetDay() != day ||
+        t->GetMinute() != minute || t->GetSecond() != second)
+        return false; // normalised: the date or time does not exist as written
+    out = *t;
     return true;
 }
 

@@ -1,6 +1,8 @@
 // The administrator's command line: commands that work without a display.
 #pragma once
 
+#include "core/CTime.h"
+
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -33,6 +35,10 @@ struct OptionValue {
 // value.
 bool ParseOptions(const Args& args, size_t first, const std::vector<std::string>& allowed,
                   std::vector<OptionValue>& values, Args& positional, std::ostream& err);
+
+// "YYYY-MM-DD HH:MM:SS" in local time (the form of --at); false for anything else or a moment
+// that does not exist.
+bool ParseLocalTime(const std::string& text, CTime& out);
 
 // Text for one output field: backslash and control characters escaped, so that tabs and line
 // ends inside a value never break a line apart.

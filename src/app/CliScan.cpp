@@ -6,26 +6,10 @@
 #include "outlook/COutlook.h"
 #include "paging/EventLog.h"
 
-#include <cstdio>
 #include <ostream>
 
 namespace cli {
 namespace {
-
-// "YYYY-MM-DD HH:MM:SS" in local time; false for anything else or a moment that does not exist.
-bool ParseLocalTime(const std::string& text, CTime& out) {
-    int year, month, day, hour, minute, second;
-    char tail;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &year, &month, &day, &hour, &minute,
-                    &second, &tail) != 6)
-        return false;
-    const auto t = CTime::FromLocal(year, month, day, hour, minute, second);
-    if (!t || t->GetYear() != year || t->GetMonth() != month || t->GetDay() != day ||
-        t->GetMinute() != minute || t->GetSecond() != second)
-        return false; // normalised: the date or time does not exist as written
-    out = *t;
-    return true;
-}
 
 // Prints every event of the run on standard error while it lives.
 class EventsToStream {

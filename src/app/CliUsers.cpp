@@ -1,15 +1,18 @@
 // "orvane users": the user list of the working directory, for administrators without a display.
 #include "app/CliUsers.h"
 
+#include "app/ControlSocket.h"
 #include "core/FileSystem.h"
 #include "core/Text.h"
 #include "core/WorkingDirectory.h"
 #include "users/CUserList.h"
 #include "users/UserFile.h"
 
+#include <QJsonArray>
 #include <cerrno>
 #include <cstdlib>
 #include <ostream>
+#include <sstream>
 
 namespace cli {
 namespace {
@@ -137,15 +140,25 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
     return whole ? 0 : 1;
 }
 
-int Change(const Args& args, std::ostream& out, std::ostream& err) {
-    const std::string& verb = args[0];
+// The words of a change, checked for usage only: verb, option values, positional words.
+struct ChangeWords {
+    std::string verb;
     std::vector<OptionValue> values;
     Args positional;
-    if (!ParseOptions(args, 1, verb == "remove" ? std::vector<std::string>{} : kOptions, values,
-                      positional, err))
+};
+
+int ParseChange(const Args& args, ChangeWords& words, std::ostream& err) {
+    words.verb = args.empty() ? std::string() : args[0];
+    const std::string& verb = words.verb;
+    if (verb != "add" && verb != "set" && verb != "remove") {
+        err << "orvane: users needs add, set or remove; see orvane --help\n";
+        return 2;
+    }
+    if (!ParseOptions(args, 1, verb == "remove" ? std::vector<std::string>{} : kOptions,
+                      words.values, words.positional, err))
         return 2;
     const size_t wantPositional = verb == "add" ? 0 : 1;
-    if (positional.size() != wantPositional) {
+    if (words.positional.size() != wantPositional) {
         err << "orvane: users " << verb
             << (wantPositional ? " takes one user code" : " takes options only")
             << "; see orvane --help\n";
@@ -153,55 +166,80 @@ int Change(const Args& args, std::ostream& out, std::ostream& err) {
     }
     if (verb == "add") {
         for (Option required : {DisplayName, Mailbox, Server, Pager}) {
-            if (!values[required].present) {
+            if (!words.values[required].present) {
                 err << "orvane: users add needs --" << kOptions[required] << "\n";
                 return 2;
             }
         }
     }
+    return 0;
+}
 
-    // Held for the whole edit: a monitor starting meanwhile waits, one already running refuses us.
-    FileLock monitor;
-    if (monitor.TryLock(DATFileName(UserFile::kMonitorLockFileName), FileLock::Exclusive) ==
-        FileLock::Busy) {
+// Hands the change to the monitor that runs in the directory, as its Users dialog would.
+int HandToMonitor(const Args& args, std::ostream& out, std::ostream& err) {
+    QJsonArray words;
+    for (const std::string& word : args)
+        words.append(QString::fromLatin1(word.data(), static_cast<qsizetype>(word.size())));
+    const control::AskResult asked =
+        control::Ask(WorkingDirectory::Get(), {{"request", "users"}, {"args", words}}, 0, [&err] {
+            err << "orvane: waiting for the running monitor to finish its cycle...\n";
+            err.flush();
+        });
+    if (asked.outcome == control::AskResult::Refused) {
         err << "orvane: Orvane is monitoring the users of " << WorkingDirectory::Get()
-            << "; change them in its Configure, Users... dialog, or stop it first\n";
+            << ", but its control socket cannot be used (" << asked.problem
+            << "); nothing was changed. Run this command as the user Orvane runs as\n";
         return 1;
     }
+    if (asked.outcome != control::AskResult::Answered) {
+        err << "orvane: Orvane is monitoring the users of " << WorkingDirectory::Get()
+            << " but does not answer (" << asked.problem
+            << "); nothing was changed. Try again, or stop it and edit the users then\n";
+        return 1;
+    }
+    const QJsonObject& answer = asked.answer;
+    out << answer["out"].toString().toLatin1().toStdString();
+    err << answer["err"].toString().toLatin1().toStdString();
+    if (!answer.contains("exit")) {
+        err << "orvane: the running monitor did not understand the change ("
+            << answer["error"].toString().toStdString() << "); nothing was changed\n";
+        return 1;
+    }
+    const int exit = answer["exit"].toInt(1);
+    if (exit == 0) {
+        err << "orvane: handed to the running monitor"
+            << (answer["paused"].toBool()
+                    ? ", which is paused: it applies the change and saves Users.dat when "
+                      "monitoring resumes\n"
+                    : ", which applies the change and saves Users.dat at the start of its next "
+                      "cycle\n");
+    }
+    return exit;
+}
+
+int Change(const Args& args, std::ostream& out, std::ostream& err) {
+    ChangeWords words;
+    if (const int usage = ParseChange(args, words, err))
+        return usage;
+
+    // Held for the whole edit: a monitor starting meanwhile waits; one already running gets the
+    // change handed over instead, since it would overwrite the file with its next save.
+    FileLock monitor;
+    if (monitor.TryLock(DATFileName(UserFile::kMonitorLockFileName), FileLock::Exclusive) ==
+        FileLock::Busy)
+        return HandToMonitor(args, out, err);
 
     CUserList list;
     if (!LoadForCommand(list, true, err))
         return 1;
-
-    UserlistStru* user = nullptr;
-    if (verb == "add") {
-        CString whyNot;
-        user = list.CreateUser(whyNot);
-        if (!user) {
-            err << "orvane: " << whyNot << "\n";
-            return 1;
-        }
-        if (!ApplyOptions(values, *user, err))
-            return 1;
-    } else {
-        user = FindByCode(list, positional[0], err);
-        if (!user)
-            return 1;
-        if (verb == "set") {
-            if (!ApplyOptions(values, *user, err))
-                return 1;
-        } else {
-            list.DeleteUser(user);
-            user = nullptr;
-        }
-    }
-
+    std::ostringstream added; // the new code, printed once the file holds it
+    if (const int refused = ChangeUserList(list, args, added, err))
+        return refused;
     if (list.SaveUsers() != UserFileSave::Saved) {
         err << "orvane: " << DATFileName(UserFile::kFileName) << " was not changed\n";
         return 1;
     }
-    if (verb == "add")
-        out << user->Code << "\n";
+    out << added.str();
     return 0;
 }
 
@@ -228,6 +266,41 @@ int RunUsers(const Args& args, std::ostream& out, std::ostream& err) {
 
 } // namespace
 
+int ChangeUserList(CUserList& list, const Args& args, std::ostream& out, std::ostream& err) {
+    ChangeWords words;
+    if (const int usage = ParseChange(args, words, err))
+        return usage;
+    // Edited on a copy, so that a refused value leaves the list as it was.
+    CUserList edited;
+    edited = list;
+    UserlistStru* user = nullptr;
+    if (words.verb == "add") {
+        CString whyNot;
+        user = edited.CreateUser(whyNot);
+        if (!user) {
+            err << "orvane: " << whyNot << "\n";
+            return 1;
+        }
+        if (!ApplyOptions(words.values, *user, err))
+            return 1;
+    } else {
+        user = FindByCode(edited, words.positional[0], err);
+        if (!user)
+            return 1;
+        if (words.verb == "set") {
+            if (!ApplyOptions(words.values, *user, err))
+                return 1;
+        } else {
+            edited.DeleteUser(user);
+            user = nullptr;
+        }
+    }
+    if (user)
+        out << (words.verb == "add" ? std::to_string(user->Code) + "\n" : std::string());
+    list = edited;
+    return 0;
+}
+
 const Command kUsersCommand = {
     "users",
     "  users list\n"
@@ -243,7 +316,9 @@ const Command kUsersCommand = {
     "      Changes the given fields of one user.\n"
     "  users remove CODE\n"
     "      Removes one user.\n"
-    "      The changing commands refuse while Orvane monitors the same directory.\n"
+    "      While Orvane monitors the directory, the changing commands hand the change to\n"
+    "      it (as its Users dialog would): it applies the change and saves Users.dat at\n"
+    "      the start of its next cycle. They refuse when the monitor does not answer.\n"
     "      \"orvane address-list [TEXT]\" shows the exact strings to give: an entry's\n"
     "      address and home store for --mailbox and --server, a pager entry's display\n"
     "      name for --pager.\n",

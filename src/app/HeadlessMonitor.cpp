@@ -1,21 +1,31 @@
 // The monitor without a window.
 #include "app/HeadlessMonitor.h"
 
+#include "app/Cli.h"
+#include "app/ServiceNotify.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimerEvent>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <signal.h>
+#include <iostream>
 #include <unistd.h>
 
 namespace {
 
+constexpr const char* kLineTimeFormat = "%Y-%m-%d %H:%M:%S";
+
 int g_signalPipe[2] = {-1, -1};
 
-void OnSignal(int) {
-    const char byte = 1;
+void OnSignalCaught(int signal) {
+    const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+CString Users(int n) {
+    return std::to_string(n) + (n == 1 ? " user" : " users");
 }
 
 } // namespace
@@ -31,8 +41,8 @@ CString MonitoringSummary(const CUserList& users) {
         if (head && (!next || head->PageTime < next->PageTime))
             next = head;
     }
-    CString text = std::to_string(users.GetCount()) + (users.GetCount() == 1 ? " user" : " users") +
-                   " (" + std::to_string(active) + " active): " + std::to_string(pending) +
+    CString text = Users(users.GetCount()) + " (" + std::to_string(active) +
+                   " active): " + std::to_string(pending) +
                    (pending == 1 ? " reminder" : " reminders") + " pending";
     if (next) // the reminder's own time, a minute after its page time
         text += ", next due " + (next->PageTime + timespans::kMinute).Format("%m/%d/%y %H:%M");
@@ -41,7 +51,60 @@ CString MonitoringSummary(const CUserList& users) {
     return text;
 }
 
-CHeadlessMonitor::CHeadlessMonitor(QObject* parent) : QObject(parent) {}
+CString ScanLine(const UserlistStru& user, CTime now) {
+    CString line = now.Format(kLineTimeFormat) + " scan: " + cli::EscapeField(user.DisplayName);
+    if (user.ScanStatus == 0)
+        return line + ": failed: " + cli::EscapeField(user.LastScanError);
+    const int n = user.Reminders.GetCount();
+    return line + ": " + std::to_string(n) + (n == 1 ? " reminder" : " reminders");
+}
+
+CString PageLine(const UserlistStru& user, const ReminderStru& reminder, CTime now,
+                 PageOutcome outcome, const CString& event) {
+    const char* what = "";
+    switch (outcome) {
+    case PageOutcome::Sent:
+        what = "page sent";
+        break;
+    case PageOutcome::Dropped:
+        what = "page dropped outside the paging hours";
+        break;
+    case PageOutcome::Failed:
+        what = "page failed";
+        break;
+    case PageOutcome::AlreadySent:
+        what = "page sent before, not sent again";
+        break;
+    }
+    CString line = now.Format(kLineTimeFormat) + " " + what + ": " +
+                   cli::EscapeField(user.DisplayName) + " -> " + cli::EscapeField(user.PagerName) +
+                   ": " + cli::EscapeField(reminder.Text);
+    if (outcome == PageOutcome::Failed)
+        line += " [" + cli::EscapeField(event) + "]";
+    return line;
+}
+
+CHeadlessMonitor::CHeadlessMonitor(QObject* parent) : QObject(parent), m_lines(&std::cout) {}
+
+CHeadlessMonitor::~CHeadlessMonitor() {
+    if (!m_closed)
+        OnDestroy();
+}
+
+void CHeadlessMonitor::PrintLine(const CString& line) {
+    *m_lines << line << std::endl; // flushed: a service's journal gets it at once
+}
+
+void CHeadlessMonitor::OnScan(const UserlistStru& user) {
+    PrintLine(ScanLine(user, CTime::GetCurrentTime()));
+    service::Watchdog(); // a long pass that makes progress is not stuck
+}
+
+void CHeadlessMonitor::OnPage(const UserlistStru& user, const ReminderStru& reminder,
+                              const CTime& now, PageOutcome outcome, const CString& event) {
+    PrintLine(PageLine(user, reminder, now, outcome, event));
+    service::Watchdog();
+}
 
 void CHeadlessMonitor::RefreshView() {
     const CString summary = MonitoringSummary(LiveUsers());
@@ -51,36 +114,55 @@ void CHeadlessMonitor::RefreshView() {
     }
 }
 
-CHeadlessMonitor::~CHeadlessMonitor() {
-    if (!m_closed)
-        OnDestroy();
-}
-
 bool CHeadlessMonitor::Start() {
     if (!OnCreate())
         return false;
+    LiveUsers().Listener = this;
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         m_signals = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
         connect(m_signals, &QSocketNotifier::activated, this, [this] {
             char buffer[16];
-            while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
+            ssize_t n;
+            while ((n = ::read(g_signalPipe[0], buffer, sizeof buffer)) > 0) {
+                for (ssize_t i = 0; i < n; ++i)
+                    OnSignal(buffer[i]);
             }
-            std::fprintf(stderr, "orvane: stopping%s\n",
-                         IsBusy() ? " after the running cycle" : "");
-            RequestQuit();
         });
         struct sigaction action = {};
-        action.sa_handler = OnSignal;
+        action.sa_handler = OnSignalCaught;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
         sigaction(SIGINT, &action, nullptr);
         sigaction(SIGTERM, &action, nullptr);
+        sigaction(SIGHUP, &action, nullptr);
     }
+    service::Ready("Monitoring " + Users(LiveUsers().GetCount()) + " in " + WorkingDirectory());
+    service::Watchdog();
     return true;
+}
+
+void CHeadlessMonitor::OnSignal(int signal) {
+    if (signal == SIGHUP) {
+        Reload();
+        return;
+    }
+    std::fprintf(stderr, "orvane: stopping%s\n", IsBusy() ? " after the running cycle" : "");
+    service::Stopping();
+    RequestQuit();
+}
+
+void CHeadlessMonitor::Reload() {
+    service::Reloading("Reading " + DATFileName("Users.dat") + " again");
+    bool ok = false;
+    const CString result = ReloadUsers(ok);
+    std::fprintf(stderr, "orvane: reload: %s\n", result.c_str());
+    // Settings, mail profiles and calendars are read at every use; nothing else needs reading.
+    service::Ready(result);
 }
 
 void CHeadlessMonitor::timerEvent(QTimerEvent*) {
     OnTimer();
+    service::Watchdog();
 }
 
 unsigned CHeadlessMonitor::StartTimer(unsigned, unsigned periodMs) {

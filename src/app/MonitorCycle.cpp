@@ -1,8 +1,11 @@
 // The monitoring cycle.
 #include "app/MonitorCycle.h"
 
+#include "app/ControlSocket.h"
+#include "app/MonitorStatus.h"
 #include "core/MessageBoxes.h"
 #include "core/WorkingDirectory.h"
+#include "paging/CMAPI.h"
 #include "paging/EventLog.h"
 #include "users/UserFile.h"
 
@@ -28,6 +31,10 @@ private:
 constexpr auto kMonitorLockPause = std::chrono::milliseconds(100);
 
 } // namespace
+
+CMonitorCycle::CMonitorCycle() = default;
+
+CMonitorCycle::~CMonitorCycle() = default;
 
 bool CMonitorCycle::OnCreate() {
     m_PendingList.reset();
@@ -63,6 +70,12 @@ bool CMonitorCycle::OnCreate() {
     // Unavailable (a read-only directory): monitoring still works; nothing can edit the file.
 
     m_UserList.LoadUsers();
+    RestoreLastPages();
+    CMAPI::KeepLibraryResident(true); // a page a tick must not map and relocate it every time
+    m_SentPages.Load(DATFileName(CSentPages::kFileName), CTime::GetCurrentTime());
+    m_UserList.SentPages = &m_SentPages;
+    if (m_MonitorLock.IsLocked())
+        StartControl(); // only the holder of the lock may claim the directory's socket
 
     m_TimerId = StartTimer(kTimerId, kTimerPeriodMs);
     if (m_TimerId == 0) {
@@ -84,6 +97,7 @@ void CMonitorCycle::OnTimer() {
     try {
         RefreshUserList();
         RunPasses();
+        SaveStatusIfDue();
     } catch (const std::exception& e) {
         ReportEscapedFailure(e.what());
     } catch (...) {
@@ -105,8 +119,10 @@ void CMonitorCycle::RunPasses() {
     const int a = m_Passes->UpdateOOFFlags(m_UserList);
     const int b = m_Passes->UpdateReminders(m_UserList);
     const int c = m_Passes->ProcessReminders(m_UserList);
-    if (a || b || c)
+    if (a || b || c) {
+        m_StatusChanged = true;
         RefreshView();
+    }
 }
 
 void CMonitorCycle::ReportEscapedFailure(const char* what) {
@@ -161,18 +177,26 @@ void CMonitorCycle::OnConfigureUsers() {
     auto copy = std::make_unique<CUserList>();
     for (const auto& user : m_UserList.Users())
         copy->CreateUser(user.get());
-    if (RunUserListDialog(*copy))
+    m_UserDialogOpen = true;
+    const bool accepted = RunUserListDialog(*copy);
+    m_UserDialogOpen = false;
+    if (accepted)
         m_PendingList = std::move(copy);
 }
 
 void CMonitorCycle::RefreshUserList() {
     if (!m_PendingList)
         return;
+    // Taken first: an edit handed over while the save below waits for an answer becomes a new
+    // pending list instead of being dropped with this one.
+    const std::unique_ptr<CUserList> pending = std::move(m_PendingList);
+    const QJsonObject before = StatusSnapshot(); // the users' latest pages outlive the edit
     m_UserList.DeleteAllUsers();
-    for (const auto& user : m_PendingList->Users())
+    for (const auto& user : pending->Users())
         m_UserList.CreateUser(user.get());
+    status::RestoreLastPages(m_UserList, before);
     m_UserList.SaveUsers();
-    m_PendingList.reset();
+    m_StatusChanged = true;
     RefreshView();
 }
 
@@ -181,4 +205,8 @@ void CMonitorCycle::OnDestroy() {
         StopTimer(m_TimerId);
     m_TimerId = 0;
     RefreshUserList();
+    m_Control.reset();
+    if (m_MonitorLock.IsLocked())
+        SaveStatus();
+    m_MonitorLock.Unlock(); // nothing is written any more: the commands may edit the file
 }

@@ -3,9 +3,14 @@
 
 #include "core/CString.h"
 #include "core/FileSystem.h"
+#include "paging/SentPages.h"
 #include "users/CUserList.h"
 
+#include <QJsonObject>
+#include <chrono>
 #include <memory>
+
+class CControlServer;
 
 // The three passes that every cycle runs over the live list, in this order. Each result tells
 // the cycle whether the list view needs a refresh.
@@ -27,10 +32,10 @@ public:
     static constexpr const char* kMonitoringText = "MONITORING";
     static constexpr const char* kPausedText = "PAUSED";
 
-    CMonitorCycle() = default;
+    CMonitorCycle();
     CMonitorCycle(const CMonitorCycle&) = delete;
     CMonitorCycle& operator=(const CMonitorCycle&) = delete;
-    virtual ~CMonitorCycle() = default;
+    virtual ~CMonitorCycle();
 
     // Window creation: state, working directory, bars, users, timer. False fails the creation
     // (the reason has been shown).
@@ -66,11 +71,33 @@ public:
     bool IsPaused() const { return m_Paused != 0; }
     bool IsQuitRequested() const { return m_QuitRequested != 0; }
     const CString& WorkingDirectory() const { return m_WorkingDirectory; }
+    const CSentPages& SentPages() const { return m_SentPages; }
+
+    // The control socket's requests (MonitorControl.cpp): {"request": "status"} answers the
+    // status snapshot; {"request": "users", "args": [...]} applies an `orvane users` change to
+    // a copy of the pending list (or of the live list) that becomes the pending list, as an
+    // accepted Users dialog does, and answers {"exit", "out", "err", "paused"}.
+    QJsonObject HandleControlRequest(const QJsonObject& request);
+    // What `orvane status` shows of this monitor now.
+    QJsonObject StatusSnapshot() const;
+    // Writes the snapshot to Status.json beside Users.dat; false when it could not be written.
+    bool SaveStatus();
+    // Reads Users.dat again and makes what it holds the pending list, applied at the next cycle
+    // (every user then starts afresh; pages already sent are not sent again). A file that is
+    // missing or cannot be read whole changes nothing. Returns a sentence saying which it was;
+    // `ok` tells whether the users were taken.
+    CString ReloadUsers(bool& ok);
+    // Whether the control socket is served (it is not when it could not be made; an event says
+    // why).
+    bool IsControlListening() const;
 
 protected:
     // How often creation tries the directory's monitor lock, 100 ms apart, before it concludes
     // that another monitor holds it (a command-line edit holds it only for a moment).
     int m_MonitorLockAttempts = 20;
+    // The status file is written after a cycle that changed something, at most this often, and
+    // when the monitor stops.
+    std::chrono::seconds m_StatusSavePeriod{60};
 
     // Hooks of the window system.
     virtual bool CreateBars() { return true; }
@@ -88,6 +115,11 @@ protected:
 private:
     void RunPasses();
     void ReportEscapedFailure(const char* what);
+    void StartControl();
+    // Gives the users the latest pages that the status file saved last holds.
+    void RestoreLastPages();
+    void SaveStatusIfDue();
+    int HandUserEdit(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
     CString m_WorkingDirectory;               // captured at creation, with one trailing "/"
     CUserList m_UserList;                     // the only list the cycle works on
@@ -98,4 +130,9 @@ private:
     int m_QuitRequested = 0;
     IMonitorPasses* m_Passes = nullptr;
     FileLock m_MonitorLock; // tells the command line that this directory is monitored
+    CSentPages m_SentPages; // pages sent, so that a reminder collected again is not paged twice
+    std::unique_ptr<CControlServer> m_Control; // `orvane users` and `orvane status` reach us here
+    bool m_UserDialogOpen = false; // a command-line edit now would be lost at the dialog's OK
+    bool m_StatusChanged = false;  // something changed since the status file was written
+    std::chrono::steady_clock::time_point m_StatusSavedAt{}; // epoch: never
 };

@@ -3,7 +3,9 @@
 #include "app/HeadlessMonitor.h"
 #include "app/OrvaneApp.h"
 #include "app/QtMessageBoxes.h"
+#include "app/ServiceNotify.h"
 #include "app/UserListPasses.h"
+#include "core/Clock.h"
 #include "paging/EventLog.h"
 
 #include <QApplication>
@@ -23,13 +25,16 @@ bool HasDisplay() {
 
 int RunHeadless(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    // Without a window, events are also shown where the administrator started the monitor.
-    EventLog::SetObserver([](const EventLog::Entry& entry) {
-        std::cerr << "orvane: event " << entry.eventId;
-        for (const CString& s : entry.strings)
-            std::cerr << ": " << s;
-        std::cerr << std::endl;
-    });
+    // Without a window, events are also shown where the administrator started the monitor,
+    // unless that is the journal, which has them with their fields already.
+    if (!service::StderrIsJournal()) {
+        EventLog::SetObserver([](const EventLog::Entry& entry) {
+            std::cerr << "orvane: event " << entry.eventId;
+            for (const CString& s : entry.strings)
+                std::cerr << ": " << s;
+            std::cerr << std::endl;
+        });
+    }
     CUserListPasses passes;
     CHeadlessMonitor monitor;
     monitor.SetPasses(&passes);
@@ -62,9 +67,24 @@ int main(int argc, char** argv) {
         return cli::Run(args, std::cout, std::cerr);
     }
     bool headless = false;
-    for (const std::string& a : args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
         if (a == "--headless") {
             headless = true;
+        } else if (a == "--at" || a.rfind("--at=", 0) == 0) {
+            const bool inline_ = a.size() > 4;
+            if (!inline_ && i + 1 == args.size()) {
+                std::cerr << "orvane: option --at needs a value\n";
+                return 2;
+            }
+            const std::string value = inline_ ? a.substr(5) : args[++i];
+            CTime at;
+            if (!cli::ParseLocalTime(value, at)) {
+                std::cerr << "orvane: --at takes a local time as \"YYYY-MM-DD HH:MM:SS\", not \""
+                          << cli::EscapeField(value) << "\"\n";
+                return 2;
+            }
+            Clock::StartAt(at); // and runs on from there
         } else {
             std::cerr << "orvane: unknown option \"" << a << "\"; see orvane --help\n";
             return 2;

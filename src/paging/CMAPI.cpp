@@ -3,6 +3,7 @@
 
 #include "paging/EventLog.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -53,10 +54,24 @@ template <typename T> T Resolve(void* library, const char* name) {
     return reinterpret_cast<T>(dlsym(library, name));
 }
 
+struct Residency {
+    bool keep = false;
+    std::vector<std::string> resident; // the paths given their reference of their own
+};
+
+Residency& GetResidency() {
+    static Residency residency;
+    return residency;
+}
+
 } // namespace
 
 CMAPI::~CMAPI() {
     CloseMailServer();
+}
+
+void CMAPI::KeepLibraryResident(bool keep) {
+    GetResidency().keep = keep;
 }
 
 std::vector<std::string> CMAPI::LibraryCandidates() {
@@ -77,10 +92,13 @@ void CMAPI::OpenMailServer() {
     ServerOpen = 0;
     Session = 0;
 
+    std::string opened;
     for (const std::string& candidate : LibraryCandidates()) {
         Library = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (Library)
+        if (Library) {
+            opened = candidate;
             break;
+        }
     }
     if (!Library)
         return;
@@ -100,6 +118,13 @@ void CMAPI::OpenMailServer() {
         return;
     }
     ServerOpen = 1;
+
+    Residency& residency = GetResidency();
+    if (residency.keep && std::find(residency.resident.begin(), residency.resident.end(), opened) ==
+                              residency.resident.end()) {
+        if (dlopen(opened.c_str(), RTLD_NOW | RTLD_LOCAL)) // never closed
+            residency.resident.push_back(opened);
+    }
 }
 
 void CMAPI::CloseMailServer() {

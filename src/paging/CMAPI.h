@@ -38,6 +38,11 @@ public:
 
     // The candidates of the search above, in order.
     static std::vector<std::string> LibraryCandidates();
+    // While set, a library that opened completely stays mapped for the rest of the process
+    // (one extra reference of its own), so that later openings take a reference instead of
+    // mapping and relocating it again, which costs milliseconds per paging call. Openings and
+    // closings behave as before. The monitor sets it; a single command need not.
+    static void KeepLibraryResident(bool keep);
 
     int32_t ServerOpen = 0;  // 1 when the library is loaded and all six entry points resolved
     LHANDLE Session = 0;     // 0 when there is no session

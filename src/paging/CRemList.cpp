@@ -55,6 +55,7 @@ void CRemList::AddReminder(const CTime& reminderTime, const CTime& start, const 
     }
     if (!IsReminderDuplicate(record.get()))
         m_records.push_back(std::move(record));
+    NoteHead();
 }
 
 int CRemList::IsReminderDuplicate(const ReminderStru* candidate) const {
@@ -70,16 +71,19 @@ int CRemList::IsReminderDuplicate(const ReminderStru* candidate) const {
 void CRemList::SortList() {
     // std::list::sort is stable: equal page times keep the order in which they were added.
     m_records.sort([](const auto& a, const auto& b) { return a->PageTime < b->PageTime; });
+    NoteHead();
 }
 
-void CRemList::DeleteReminder(ReminderStru* record) {
+void CRemList::DeleteReminder(const ReminderStru* record) {
     auto it = std::find_if(m_records.begin(), m_records.end(),
                            [record](const auto& r) { return r.get() == record; });
     if (it != m_records.end())
         m_records.erase(it);
+    NoteHead();
 }
 
 void CRemList::ClearList() {
     while (!m_records.empty())
         m_records.pop_front();
+    NoteHead();
 }

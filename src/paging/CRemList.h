@@ -8,6 +8,7 @@
 #include <memory>
 
 struct UserlistStru;
+class CSentPages;
 
 // One pending reminder.
 struct ReminderStru {
@@ -16,6 +17,33 @@ struct ReminderStru {
     CString TimeKey; // start "%H%M" (four digits), or the page time's when there is no start
     CTime StartTime; // the item's start; PageTime when the item has no start
     CTime EndTime;   // the item's end; PageTime when the item has no start
+};
+
+// What became of a due reminder in a paging call.
+enum class PageOutcome {
+    Sent,        // sent as a page and removed
+    Dropped,     // due outside the paging hours: removed without a page
+    Failed,      // not sent (the event says why); kept for the next call
+    AlreadySent, // sent before (a restart or a rescan collected it again): removed, not sent
+};
+// "sent", "dropped", "failed", "already sent".
+const char* PageOutcomeName(PageOutcome outcome);
+
+// The latest page of a user, for the status view.
+struct LastPageStru {
+    bool Present = false; // false: nothing was paged since the monitor started
+    CTime Time;           // when the paging call met the reminder
+    CString Text;
+    PageOutcome Outcome = PageOutcome::Sent;
+    CString Event; // Failed: the text of the event that the attempt wrote
+};
+
+// Told of every due reminder a paging call handles, right after it was handled.
+class IPageListener {
+public:
+    virtual ~IPageListener() = default;
+    virtual void OnPage(const UserlistStru& user, const ReminderStru& reminder, const CTime& now,
+                        PageOutcome outcome, const CString& event) = 0;
 };
 
 // Owns its records. Insertion order until SortList; after it, ascending PageTime, records with
@@ -37,22 +65,37 @@ public:
     int IsReminderDuplicate(const ReminderStru* candidate) const;
     void SortList();
     // Removes and destroys `record` if this list holds it (by identity); otherwise does nothing.
-    void DeleteReminder(ReminderStru* record);
+    void DeleteReminder(const ReminderStru* record);
     void ClearList();
 
     // Page delivery for `user` at `now`: sends every due reminder inside the paging hours to
     // the user's PagerName through one mail session opened for this call (only if something is
     // to be sent), drops the due ones outside the paging hours, and keeps the ones whose sending
-    // failed. Nothing is due unless `now` is later than the user's LastPageCheck. Reads only
-    // PagerName and LastPageCheck of the user. Returns how many reminders left the list.
-    int PageReminders(const CTime& now, const UserlistStru* user);
+    // failed. Nothing is due when `now` is the second of the user's LastPageCheck (a clock set
+    // back, `now` earlier, pages as usual). Reads only MailboxName, PagerName and LastPageCheck
+    // of the user. With `sent`, a reminder already recorded there is removed without a page,
+    // and every page sent is recorded. `listener` hears of every due reminder handled. Returns
+    // how many reminders left the list.
+    int PageReminders(const CTime& now, const UserlistStru* user, CSentPages* sent = nullptr,
+                      IPageListener* listener = nullptr);
 
     int GetCount() const { return static_cast<int>(m_records.size()); }
     bool IsEmpty() const { return m_records.empty(); }
     // The first record, or null when the list is empty.
-    ReminderStru* GetHead() const { return m_records.empty() ? nullptr : m_records.front().get(); }
+    const ReminderStru* GetHead() const {
+        return m_records.empty() ? nullptr : m_records.front().get();
+    }
+    // The first record's page time, kept in the list itself so that the paging pass can pass
+    // over a user with nothing due without reading the records; the latest time there is when
+    // the list is empty.
+    CTime HeadPageTime() const { return m_headPageTime; }
     const Records& GetRecords() const { return m_records; }
 
 private:
+    void NoteHead() {
+        m_headPageTime = m_records.empty() ? CTime(INT32_MAX) : m_records.front()->PageTime;
+    }
+
     Records m_records;
+    CTime m_headPageTime{INT32_MAX};
 };

@@ -27,6 +27,8 @@ State& GetState() {
     return state;
 }
 
+thread_local Collector* t_innermostCollector = nullptr;
+
 const char* TypeName(int type) {
     return type == kErrorType ? "error" : "information";
 }
@@ -193,6 +195,8 @@ void Write(unsigned long eventId, const char* first, const char* second) {
         if (state.systemLog && !WriteToJournal(entry))
             WriteToSyslog(entry);
         WriteToFile(entry);
+        for (Collector* c = t_innermostCollector; c; c = c->m_outer)
+            c->m_entries.push_back(entry);
         if (state.observer)
             state.observer(entry);
     } catch (...) {
@@ -206,6 +210,20 @@ std::function<void(const Entry&)> SetObserver(std::function<void(const Entry&)> 
 
 void SetSystemLogEnabled(bool enabled) {
     GetState().systemLog = enabled;
+}
+
+Collector::Collector() : m_outer(t_innermostCollector) {
+    t_innermostCollector = this;
+}
+
+Collector::~Collector() {
+    t_innermostCollector = m_outer;
+}
+
+CString Collector::FirstText() const {
+    if (m_entries.empty() || m_entries.front().strings.empty())
+        return CString();
+    return m_entries.front().strings.front();
 }
 
 } // namespace EventLog

@@ -44,6 +44,26 @@ CString JsonLine(const Entry& entry);
 std::function<void(const Entry&)> SetObserver(std::function<void(const Entry&)> observer);
 void SetSystemLogEnabled(bool enabled);
 
+// Keeps, besides every sink, the entries written on this thread while it lives, so that a caller
+// can tell what an operation reported (the text of a failed page, the reason a scan failed).
+// Collectors nest; each one in scope receives the entry.
+class Collector {
+public:
+    Collector();
+    ~Collector();
+    Collector(const Collector&) = delete;
+    Collector& operator=(const Collector&) = delete;
+
+    const std::vector<Entry>& Entries() const { return m_entries; }
+    // The first insertion string of the first entry; empty when nothing was written.
+    CString FirstText() const;
+
+private:
+    friend void Write(unsigned long, const char*, const char*);
+    Collector* m_outer;
+    std::vector<Entry> m_entries;
+};
+
 } // namespace EventLog
 
 // The routine behind the LogEvent members of CMAPI, COOFCheck and COutlook.

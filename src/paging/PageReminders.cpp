@@ -2,15 +2,43 @@
 #include "core/Settings.h"
 #include "paging/CMAPI.h"
 #include "paging/CRemList.h"
+#include "paging/EventLog.h"
+#include "paging/SentPages.h"
 #include "users/UserlistStru.h"
 
-int CRemList::PageReminders(const CTime& now, const UserlistStru* user) {
+const char* PageOutcomeName(PageOutcome outcome) {
+    switch (outcome) {
+    case PageOutcome::Sent:
+        return "sent";
+    case PageOutcome::Dropped:
+        return "dropped";
+    case PageOutcome::Failed:
+        return "failed";
+    case PageOutcome::AlreadySent:
+        return "already sent";
+    }
+    return "";
+}
+
+int CRemList::PageReminders(const CTime& now, const UserlistStru* user, CSentPages* sent,
+                            IPageListener* listener) {
     if (!user)
         return 0;
     // Opened at the first reminder to be sent, so that a call with nothing due loads nothing.
     CMAPI mapi;
     bool opened = false;
     int count = 0;
+    auto tell = [&](const ReminderStru& r, PageOutcome outcome, const CString& event) {
+        if (listener)
+            listener->OnPage(*user, r, now, outcome, event);
+    };
+    // Removes a reminder that has been handled; the walk starts again from the head, so that a
+    // reminder that failed before is tried once more.
+    auto remove = [&](Records::iterator it) {
+        m_records.erase(it);
+        ++count;
+        return m_records.begin();
+    };
 
     auto it = m_records.begin();
     while (it != m_records.end()) {
@@ -18,17 +46,24 @@ int CRemList::PageReminders(const CTime& now, const UserlistStru* user) {
         // The list is in page-time order: nothing after a reminder that is not due is due either.
         if (now < r.PageTime)
             break;
-        if (!(now > user->LastPageCheck))
+        // Once per second. A clock set back (now before LastPageCheck) does not stop paging.
+        if (now == user->LastPageCheck)
             break;
 
-        // Read for every reminder, so a change of the hours applies at once.
-        if (!Settings::IsPagingHour(now.GetHour())) {
-            m_records.erase(it); // due outside the paging hours: dropped without a page
-            ++count;
-            it = m_records.begin();
+        if (sent && sent->WasSent(user->MailboxName, user->PagerName, r, now)) {
+            tell(r, PageOutcome::AlreadySent, CString());
+            it = remove(it);
             continue;
         }
 
+        // Read for every reminder, so a change of the hours applies at once.
+        if (!Settings::IsPagingHour(now.GetHour())) {
+            tell(r, PageOutcome::Dropped, CString());
+            it = remove(it);
+            continue;
+        }
+
+        EventLog::Collector events;
         if (!opened) {
             // Failures show up as SendMail's "not logged onto the mail system" event.
             mapi.OpenMailServer();
@@ -36,15 +71,19 @@ int CRemList::PageReminders(const CTime& now, const UserlistStru* user) {
             opened = true;
         }
         if (mapi.SendMail(user->PagerName.c_str(), "", r.Text.c_str(), 1)) {
-            m_records.erase(it);
-            ++count;
-            // From the head again: a reminder that failed before is tried once more.
-            it = m_records.begin();
+            // Recorded before anything else, so that only a crash in this very moment can
+            // send it again.
+            if (sent)
+                sent->Record(user->MailboxName, user->PagerName, r, now);
+            tell(r, PageOutcome::Sent, CString());
+            it = remove(it);
         } else {
+            tell(r, PageOutcome::Failed, events.FirstText());
             ++it; // kept for the next call
         }
     }
 
+    NoteHead();
     if (opened)
         mapi.CloseMailServer();
     return count;

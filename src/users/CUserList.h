@@ -10,6 +10,8 @@
 #include <memory>
 
 class COutlook;
+class CSentPages;
+class IPassListener;
 
 // How a load of Users.dat went. The monitor ignores it (a missing or unreadable file just leaves
 // the list empty); the command line reports it.
@@ -72,7 +74,9 @@ public:
     // Rescans every active user whose NextScan has come, over one Outlook session for the pass.
     // 1 when at least one user was scanned.
     int UpdateReminders();
-    // Pages the due reminders of every active user; the number that left the lists.
+    // Pages the due reminders of every active user; the number that left the lists. When the
+    // clock reads earlier than at the previous paging of a user, one event says so and paging
+    // goes on.
     int ProcessReminders();
 
     Records& Users() { return m_users; }
@@ -84,6 +88,11 @@ public:
     CTime NextOOFCheck;   // when the next out-of-office pass is due; 0 = at the first tick
     // The Outlook client of a running scan pass; none between passes.
     std::unique_ptr<COutlook> OutlookOLE;
+    // The pages already sent (not owned); null remembers none, so that a reminder collected
+    // again is paged again.
+    CSentPages* SentPages = nullptr;
+    // Told of every scan and page (not owned); null tells nobody.
+    IPassListener* Listener = nullptr;
 
 private:
     // TRUE when the list holds an Outlook client afterwards (created with the "ProfileName"
@@ -96,4 +105,5 @@ private:
     int FindUniqueCode(CString& whyNot);
 
     Records m_users;
+    CTime m_latestPagingTime; // the time the paging pass last read; 0 before the first
 };

@@ -5,6 +5,7 @@
 #include "paging/COOFCheck.h"
 #include "paging/EventLog.h"
 #include "users/CUserList.h"
+#include "users/PassListener.h"
 
 #include <algorithm>
 #include <memory>
@@ -130,6 +131,7 @@ int CUserList::UpdateReminders() {
         // that met one is ended, so the next user is scanned over a fresh one.
         const CString interrupted =
             "The scan of " + mailbox + " was interrupted by an Outlook failure.";
+        EventLog::Collector scanEvents; // the first one is the status view's scan error
         try {
             OutlookOLE->GetUserReminders(mailbox, user.Reminders, &user.ScanStatus);
         } catch (const COleDispatchException& e) {
@@ -145,19 +147,59 @@ int CUserList::UpdateReminders() {
         user.Reminders.SortList();
         // Whatever the outcome: a failed user is retried after its interval, not at the next tick.
         user.NextScan = now + ScanIntervalOf(user);
+        user.LastScanError = user.ScanStatus == FALSE ? scanEvents.FirstText() : CString();
+        if (user.ScanStatus == FALSE && user.LastScanError.empty())
+            user.LastScanError = "The scan of " + mailbox + " failed.";
+        if (Listener)
+            Listener->OnScan(user);
         result = 1;
     }
     return result;
 }
 
+namespace {
+
+// Keeps the user's latest page for the status view and passes every page on to the listener.
+class LastPageKeeper : public IPageListener {
+public:
+    LastPageKeeper(UserlistStru& user, IPageListener* next) : m_user(user), m_next(next) {}
+    void OnPage(const UserlistStru& user, const ReminderStru& reminder, const CTime& now,
+                PageOutcome outcome, const CString& event) override {
+        if (outcome != PageOutcome::AlreadySent)
+            m_user.LastPage = {true, now, reminder.Text, outcome, event};
+        if (m_next)
+            m_next->OnPage(user, reminder, now, outcome, event);
+    }
+
+private:
+    UserlistStru& m_user;
+    IPageListener* m_next;
+};
+
+} // namespace
+
 int CUserList::ProcessReminders() {
     int sum = 0;
+    bool clockBackReported = false;
     for (const auto& record : m_users) {
         UserlistStru& user = *record;
         if (!IsActiveUser(user))
             continue;
         const CTime t = CTime::GetCurrentTime(); // read anew for each user
-        sum += user.Reminders.PageReminders(t, &user);
+        if (t < m_latestPagingTime && !clockBackReported) {
+            const char* format = "%m/%d/%y %H:%M:%S";
+            LogEvent(EventLog::kEventId,
+                     ("The system clock went back from " + m_latestPagingTime.Format(format) +
+                      " to " + t.Format(format) + "; reminders are paged as usual.")
+                         .c_str());
+            clockBackReported = true;
+        }
+        m_latestPagingTime = t;
+        // Nothing is due before the first record's page time: the call would return at once.
+        if (user.Reminders.HeadPageTime() <= t) {
+            LastPageKeeper keeper(user, Listener);
+            sum += user.Reminders.PageReminders(t, &user, SentPages, &keeper);
+        }
         user.LastPageCheck = t;
     }
     return sum;

@@ -32,6 +32,9 @@ struct UserlistStru {
     // Run-time state.
     CTime LastPageCheck;     // when the reminders were last processed for paging; 0 = never
     int32_t ScanStatus = -1; // -1 not scanned yet, 0 last scan failed, 1 last scan succeeded
+    // Run-time state for the status view.
+    LastPageStru LastPage; // the latest reminder sent, dropped or failed
+    CString LastScanError; // why the last scan failed; empty when it succeeded or never ran
 };
 
 // A user is active (scanned and paged) unless it pages only when out of office and is in.

@@ -1,6 +1,7 @@
 // "orvane users": listing and editing Users.dat with the dialogs' rules.
 #include "CliRunner.h"
 #include "app/Cli.h"
+#include "app/ControlSocket.h"
 #include "core/FileSystem.h"
 #include "support/TestSupport.h"
 #include "users/CUserList.h"
@@ -101,14 +102,19 @@ TEST_F(CliUsersTest, ADamagedFileIsReportedAndNeverReplaced) {
     EXPECT_TRUE(ReadFile(dir.File("Users.dat")) == bytes);
 }
 
-TEST_F(CliUsersTest, RefusesToChangeTheFileWhileAMonitorRunsInTheDirectory) {
+TEST_F(CliUsersTest, RefusesToChangeTheFileWhileAMonitorThatDoesNotAnswerRunsInTheDirectory) {
     ASSERT_EQ(Add("Ann").code, 0);
-    FileLock monitor;
+    FileLock monitor; // holds the directory, serves no control socket
     ASSERT_EQ(monitor.TryLock(dir.File(UserFile::kMonitorLockFileName), FileLock::Exclusive),
               FileLock::Locked);
+    setenv(control::kTimeoutVariable, "200", 1);
     const CliResult r = Add("Bob");
+    unsetenv(control::kTimeoutVariable);
     EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("Orvane is monitoring the users of"), std::string::npos) << r.err;
+    EXPECT_NE(
+        r.err.find("Orvane is monitoring the users of " + dir.Path() + "/ but does not answer"),
+        std::string::npos)
+        << r.err;
     EXPECT_EQ(RunCli({"users", "list"}).code, 0) << "reading is still allowed";
     monitor.Unlock();
     EXPECT_EQ(Add("Bob").code, 0);

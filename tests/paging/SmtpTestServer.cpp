@@ -156,6 +156,8 @@ SmtpTestServer::SmtpTestServer(const Options& options) {
         args.insert(args.end(), {"--cert", options.certFile, "--key", options.keyFile});
     if (!options.auth.empty())
         args.insert(args.end(), {"--auth", options.auth});
+    if (options.port > 0)
+        args.insert(args.end(), {"--port", std::to_string(options.port)});
 
     m_port = StartWithPort(args, m_pid, m_stdin);
     if (m_port <= 0)

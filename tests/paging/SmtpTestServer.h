@@ -27,6 +27,8 @@ public:
         std::string tls = "none";    // or implicit, starttls
         std::string certFile, keyFile;
         std::string auth; // "user:password" that AUTH must present
+        int port = 0;     // 0: a free port the kernel picks (a server restarted on its old port
+                          // stands for a mail server that was down and came back)
     };
     struct Message {
         std::string sender;

@@ -156,3 +156,26 @@ TEST(CRemListLimits, ATextLongerThanAPageCanCarryIsCutOnACharacterWithAnEvent) {
     EXPECT_EQ(events.Texts()[0], "The text of the reminder due at 03/14/26 13:44 is 10000012 bytes "
                                  "long; its page carries the first 1000 bytes.");
 }
+
+TEST(CRemList, TheHeadPageTimeFollowsEveryChangeOfTheFirstRecord) {
+    // The paging pass passes over a user whose head page time lies ahead: it must always be the
+    // first record's, or a due reminder would never be paged.
+    const CTime never(INT32_MAX);
+    CRemList list;
+    EXPECT_EQ(list.HeadPageTime(), never);
+    const auto expectHead = [&](const char* after) {
+        SCOPED_TRACE(after);
+        EXPECT_EQ(list.HeadPageTime(), list.GetHead() ? list.GetHead()->PageTime : never);
+    };
+    list.AddReminder(CTime(5000060), CTime(0), CTime(0), "later");
+    expectHead("the first record added");
+    list.AddReminder(CTime(1000060), CTime(0), CTime(0), "earlier");
+    expectHead("a second record added at the tail");
+    list.SortList();
+    expectHead("sorting");
+    EXPECT_EQ(list.HeadPageTime(), CTime(1000000));
+    list.DeleteReminder(list.GetHead());
+    expectHead("deleting the head");
+    list.ClearList();
+    expectHead("clearing");
+}

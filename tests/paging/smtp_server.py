@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A loopback SMTP server for the transport tests, on Debian's aiosmtpd.
 
-Listens on 127.0.0.1 at a port the kernel picks, prints "PORT <n>" on one line, and serves until
+Listens on 127.0.0.1 at a port the kernel picks (or --port), prints "PORT <n>" on one line, and serves until
 its standard input closes (so it ends with the test that started it). Every accepted message is
 written to the spool directory as <n>.eml (the data exactly as received, after the server removed
 the dot-stuffing) and <n>.env (the envelope: the sender, then one recipient a line); each file
@@ -66,6 +66,7 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--auth", help="USER:PASSWORD that AUTH must present")
+    parser.add_argument("--port", type=int, default=0, help="0: a free port")
     args = parser.parse_args()
     # AUTH without TLS is what the tests want; aiosmtpd's warnings about it are noise here.
     warnings.simplefilter("ignore")
@@ -97,7 +98,7 @@ def main():
                     auth_require_tls=False)
 
     server = loop.run_until_complete(loop.create_server(
-        factory, host="127.0.0.1", port=0,
+        factory, host="127.0.0.1", port=args.port, reuse_address=True,
         ssl=context if args.tls == "implicit" else None))
     port = server.sockets[0].getsockname()[1]
     sys.stdout.write("PORT %d\n" % port)
