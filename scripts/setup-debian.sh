@@ -14,6 +14,7 @@ PACKAGES="
   python3 python3-aiosmtpd openssl ca-certificates tzdata
   slapd ldap-utils
   dpkg-dev file
+  clang-14 libclang-rt-14-dev libgmime-3.0-dev python3-dateutil
 "
 TEST_SERVERS="radicale xandikos lighttpd"
 

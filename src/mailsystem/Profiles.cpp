@@ -188,8 +188,11 @@ std::string CheckProfileName(const std::string& name) {
 }
 
 std::string CheckTransport(const TransportConfig& transport) {
+    // A setting that would silently do nothing (and vanish at the next save) is refused.
     if (transport.kind == TransportConfig::Kind::Outbox)
-        return {};
+        return transport.startTls
+                   ? "STARTTLS applies to an smtp:// transport only, not to the outbox."
+                   : std::string();
     const std::string& url = transport.url;
     size_t schemeLength = 0;
     bool secure = false;
@@ -281,7 +284,12 @@ bool Profiles::Load(std::string& error) {
     case ReadStatus::Ok:
         break;
     }
+    return Parse(text, path, error);
+}
 
+bool Profiles::Parse(std::string_view text, const std::string& path, std::string& error) {
+    m_profiles.clear();
+    m_default.clear();
     std::vector<Profile> profiles;
     std::string defaultName;
     size_t defaultLine = 0;
@@ -301,13 +309,13 @@ bool Profiles::Load(std::string& error) {
     };
 
     size_t lineNumber = 0, pos = 0;
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
         pos = 3;
     while (pos < text.size()) {
         size_t stop = text.find('\n', pos);
-        if (stop == std::string::npos)
+        if (stop == std::string_view::npos)
             stop = text.size();
-        const std::string_view line = TrimBlanks(std::string_view(text).substr(pos, stop - pos));
+        const std::string_view line = TrimBlanks(text.substr(pos, stop - pos));
         pos = stop + 1;
         ++lineNumber;
         if (line.empty() || line[0] == '#' || line[0] == ';')
@@ -442,14 +450,12 @@ bool Profiles::Load(std::string& error) {
     return true;
 }
 
-bool Profiles::Save(std::string& error) const {
-    const std::string path = FilePath();
-    std::string text =
-        "# Orvane mail profiles, written by \"orvane profile\". A profile names a mail system\n"
-        "# directory and how pages leave it: transport = outbox, or an smtp:// or smtps:// URL\n"
-        "# with starttls, user, password and sender; calendars = a CalDAV URL template reads\n"
-        "# the calendars from a server, with calendar-user and calendar-password. This file\n"
-        "# may hold passwords: keep it readable by its owner only.\n";
+bool Profiles::Format(std::string& text, std::string& error) const {
+    text = "# Orvane mail profiles, written by \"orvane profile\". A profile names a mail system\n"
+           "# directory and how pages leave it: transport = outbox, or an smtp:// or smtps:// URL\n"
+           "# with starttls, user, password and sender; calendars = a CalDAV URL template reads\n"
+           "# the calendars from a server, with calendar-user and calendar-password. This file\n"
+           "# may hold passwords: keep it readable by its owner only.\n";
     if (!m_default.empty())
         text += std::string(kKeyDefault) + " = " + Quote(m_default) + "\n";
     for (const Profile& p : m_profiles) {
@@ -488,6 +494,14 @@ bool Profiles::Save(std::string& error) const {
         if (!p.calendars.password.empty())
             text += std::string(kKeyCalendarPassword) + " = " + Quote(p.calendars.password) + "\n";
     }
+    return true;
+}
+
+bool Profiles::Save(std::string& error) const {
+    const std::string path = FilePath();
+    std::string text;
+    if (!Format(text, error))
+        return false;
 
     const std::string directory = path.substr(0, path.rfind('/'));
     const std::string parent = directory.substr(0, directory.rfind('/'));

@@ -5,6 +5,7 @@
 #include "mailsystem/Directory.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mail {
@@ -53,6 +54,12 @@ public:
     bool Load(std::string& error);
     // Writes the file safely (temporary file, flush, rename), mode 0600.
     bool Save(std::string& error) const;
+
+    // Reads the text of a profiles file (`path` names it in sentences); what Load does after
+    // reading the file. On failure nothing is kept.
+    bool Parse(std::string_view text, const std::string& path, std::string& error);
+    // The text Save writes. False, with a sentence, when a profile cannot be stored.
+    bool Format(std::string& text, std::string& error) const;
 
     // The profile of that name; an empty name means the default profile. Null when none.
     const Profile* Find(const std::string& name) const;
