@@ -159,7 +159,10 @@ int Run(const Options& o) {
     Write(root / "mail" / "address-list.txt", list);
     fs::create_directories(root / "mail" / "outbox");
     mail::Profiles profiles;
-    profiles.Set({"Simulated", (root / "mail").string(), {}});
+    mail::Profile profile;
+    profile.name = "Simulated";
+    profile.mailSystem = (root / "mail").string();
+    profiles.Set(profile);
     std::string error;
     if (!profiles.Save(error)) {
         std::printf("simulated day: %s\n", error.c_str());

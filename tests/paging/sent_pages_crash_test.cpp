@@ -107,8 +107,9 @@ TEST(SentPagesCrash, AnIOErrorAtAnyCallOfASaveKeepsTheOldRecordAndIsReported) {
             EXPECT_TRUE(sent.WasSent("/o=Q/cn=ann", "Ann (Pager)", Reminder(1), kNow))
                 << at << ": remembered while the program runs";
             const std::string bytes = ReadFile(path);
-            if (failed != "open directory" && failed != "fsync")
+            if (failed != "open directory" && failed != "fsync") {
                 EXPECT_EQ(bytes, old) << at;
+            }
             CSentPages next;
             next.Load(path, kNow);
             EXPECT_GE(next.GetCount(), 1) << at;
