@@ -148,7 +148,10 @@ void UseProfile(const fs::path& root) {
     fs::create_directories(config);
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     mail::Profiles profiles;
-    profiles.Set({"Bench", root.string(), {}});
+    mail::Profile profile;
+    profile.name = "Bench";
+    profile.mailSystem = root.string();
+    profiles.Set(profile);
     profiles.SetDefault("Bench");
     std::string error;
     if (!profiles.Save(error)) {

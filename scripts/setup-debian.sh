@@ -2,6 +2,9 @@
 # Installs, as root on Debian 12, the packages that Orvane's build, run and tests need (and
 # dpkg-dev and file, with which `cpack -G DEB` works out the package's dependencies).
 # Only what is missing is installed; the package lists are refreshed only when needed.
+# With --tests, also the servers the tests start on loopback ports of their own (Radicale,
+# Xandikos, lighttpd): Debian starts their system services on installation, which the tests do
+# not use, so a service this script installed is stopped and disabled again.
 set -eu
 
 PACKAGES="
@@ -11,10 +14,17 @@ PACKAGES="
   python3 python3-aiosmtpd openssl ca-certificates tzdata
   slapd ldap-utils
   dpkg-dev file
+  clang-14 libclang-rt-14-dev libgmime-3.0-dev python3-dateutil
 "
+TEST_SERVERS="radicale xandikos lighttpd"
+
+wanted="$PACKAGES"
+if [ "${1:-}" = "--tests" ]; then
+  wanted="$wanted $TEST_SERVERS"
+fi
 
 missing=""
-for p in $PACKAGES; do
+for p in $wanted; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
     missing="$missing $p"
   fi
@@ -37,4 +47,12 @@ if [ -n "$missing" ]; then
     apt-get update -q
     apt-get install -y -q --no-install-recommends $missing
   }
+  for service in $TEST_SERVERS; do
+    case " $missing " in
+      *" $service "*)
+        if command -v systemctl >/dev/null 2>&1; then
+          systemctl disable --now "$service" >/dev/null 2>&1 || true
+        fi ;;
+    esac
+  done
 fi

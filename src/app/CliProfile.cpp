@@ -1,6 +1,7 @@
 // "orvane profile": lists, sets and removes the mail profiles of the current user.
 #include "app/CliProfile.h"
 
+#include "app/CliProfileCalendars.h"
 #include "app/CliProfileDirectory.h"
 #include "core/FileSystem.h"
 #include "core/Text.h"
@@ -46,7 +47,7 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
         return 1;
     }
     out << "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\taddress "
-           "list\tdirectory user\n";
+           "list\tdirectory user\tcalendars\tcalendar user\tcalendar password\n";
     for (const mail::Profile& p : profiles.All()) {
         out << EscapeField(p.name) << '\t' << (p.name == profiles.DefaultName() ? "yes" : "no")
             << '\t' << EscapeField(p.mailSystem) << '\t'
@@ -54,7 +55,10 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
             << EscapeField(p.transport.user) << '\t' << (p.transport.password.empty() ? "" : "set")
             << '\t' << EscapeField(p.transport.sender) << '\t'
             << EscapeField(mail::DescribeDirectory(p.directory)) << '\t'
-            << EscapeField(p.directory.user) << '\n';
+            << EscapeField(p.directory.user) << '\t'
+            << EscapeField(mail::DescribeCalendarServer(p.calendars)) << '\t'
+            << EscapeField(p.calendars.user) << '\t' << (p.calendars.password.empty() ? "" : "set")
+            << '\n';
     }
     return 0;
 }
@@ -96,6 +100,9 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
     const bool makeDefault = TakeFlag(args, "default");
     DirectoryOptions directory;
     if (!TakeDirectoryOptions(args, directory, err))
+        return 2;
+    CalendarOptions calendars;
+    if (!TakeCalendarOptions(args, calendars, err))
         return 2;
     std::vector<OptionValue> values;
     Args positional;
@@ -190,6 +197,8 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
     }
     if (const int code = ApplyDirectoryOptions(directory, profile.directory, err); code != 0)
         return code;
+    if (const int code = ApplyCalendarOptions(calendars, profile.calendars, err); code != 0)
+        return code;
 
     profiles.Set(profile);
     if (makeDefault)
@@ -280,7 +289,10 @@ const Command kProfileCommand = {
     "  profile list\n"
     "      Lists the mail profiles, one a line, fields separated by tabs: name, whether\n"
     "      it is the default (yes or no), mail system directory, transport, SMTP user,\n"
-    "      whether a password is set, and sender. Passwords are never shown.\n"
+    "      whether a password is set, sender, address list, directory user, where the\n"
+    "      calendars are read (directory, or the calendar server's URL template),\n"
+    "      calendar user and whether a calendar password is set. Passwords are never\n"
+    "      shown.\n"
     "  profile set NAME [--mail-system DIR] [--transport outbox|URL] [--default]\n"
     "                   [--starttls yes|no] [--user NAME] [--password-file FILE]\n"
     "                   [--password TEXT] [--sender ADDRESS]\n"
@@ -301,6 +313,13 @@ const Command kProfileCommand = {
     "      --directory-starttls no. Certificates are always verified. Without a user the\n"
     "      bind is anonymous. The map says which attribute gives each field (Display-Name,\n"
     "      Address, Home-Store, Mailbox, Deliver-To); see docs/mailsystem.md.\n"
+    "  profile set NAME --calendars URL-TEMPLATE [--calendar-user NAME]\n"
+    "                   [--calendar-password-file FILE]\n"
+    "      Reads every mailbox's calendars and task lists from a CalDAV server instead of\n"
+    "      the mail system's mailboxes/ (--calendars \"\" returns to the files). {mailbox}\n"
+    "      in the URL stands for the address list's Mailbox field and gives that\n"
+    "      mailbox's calendar home, as in http://127.0.0.1:5232/{mailbox}/ for Radicale;\n"
+    "      see docs/calendar-servers.md.\n"
     "  profile remove NAME\n"
     "      Removes a profile. The profiles are kept in\n"
     "      $XDG_CONFIG_HOME/Quorvik/Orvane-profiles.conf, readable by its owner only.\n",

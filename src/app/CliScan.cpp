@@ -3,6 +3,7 @@
 
 #include "core/Clock.h"
 #include "core/Settings.h"
+#include "mailsystem/CalDavStore.h"
 #include "outlook/COutlook.h"
 #include "paging/EventLog.h"
 
@@ -29,6 +30,20 @@ private:
     std::function<void(const EventLog::Entry&)> m_previous;
 };
 
+// Prints on standard error which calendar collections a calendar server's profile read.
+class CollectionsToStream {
+public:
+    explicit CollectionsToStream(std::ostream& err)
+        : m_previous(mail::caldav::SetNoticeObserver(
+              [&err](const std::string& line) { err << "orvane: " << line << '\n'; })) {}
+    ~CollectionsToStream() { mail::caldav::SetNoticeObserver(m_previous); }
+    CollectionsToStream(const CollectionsToStream&) = delete;
+    CollectionsToStream& operator=(const CollectionsToStream&) = delete;
+
+private:
+    mail::caldav::NoticeObserver m_previous;
+};
+
 int RunScan(const Args& args, std::ostream& out, std::ostream& err) {
     std::vector<OptionValue> values;
     Args positional;
@@ -50,6 +65,7 @@ int RunScan(const Args& args, std::ostream& out, std::ostream& err) {
     const CString profile = values[0].present ? values[0].value : Settings::ProfileName();
 
     EventsToStream events(err);
+    CollectionsToStream collections(err);
     CRemList reminders;
     int status = 0;
     try {
@@ -80,7 +96,8 @@ const Command kScanCommand = {
     "      prints each pending reminder: its page time (\"%m/%d/%y %H:%M:%S\"), a tab and the\n"
     "      page text; then \"status: succeeded\" or \"status: failed\". The profile defaults\n"
     "      to the \"ProfileName\" setting (empty: the default profile); --at runs the clock\n"
-    "      from that local time. Exits 0 when the scan succeeded; failures go to stderr.\n",
+    "      from that local time. Exits 0 when the scan succeeded; failures go to stderr,\n"
+    "      and so do the collections read when the profile names a calendar server.\n",
     RunScan,
 };
 

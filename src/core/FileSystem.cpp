@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 int IFileSystem::Open(const char* path, int flags, mode_t mode) {
@@ -21,6 +22,17 @@ int IFileSystem::Close(int fd) {
 }
 int IFileSystem::Rename(const char* from, const char* to) {
     return ::rename(from, to);
+}
+int IFileSystem::RenameNoReplace(const char* from, const char* to) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    // File systems without RENAME_NOREPLACE: a hard link refuses an existing name as well.
+    if (::link(from, to) != 0)
+        return -1;
+    ::unlink(from);
+    return 0;
 }
 int IFileSystem::Fchmod(int fd, mode_t mode) {
     return ::fchmod(fd, mode);

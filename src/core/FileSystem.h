@@ -17,6 +17,9 @@ public:
     virtual int Fsync(int fd);
     virtual int Close(int fd);
     virtual int Rename(const char* from, const char* to);
+    // Moves `from` to `to` unless `to` exists (errno EEXIST then): renameat2 with
+    // RENAME_NOREPLACE, or a hard link where the file system lacks it.
+    virtual int RenameNoReplace(const char* from, const char* to);
     virtual int Fchmod(int fd, mode_t mode);
     virtual int Fchown(int fd, uid_t uid, gid_t gid);
 };

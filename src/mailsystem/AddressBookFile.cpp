@@ -49,8 +49,10 @@ private:
                     " has no address list (" + kAddressListFileName + ").";
             return false;
         case ReadStatus::Failed:
-            error =
-                "The address list " + m_path + " cannot be read: " + std::strerror(readError) + ".";
+            error = "The address list " + m_path + " cannot be read: " +
+                    (readError == EFBIG ? std::string("it is larger than 64 MiB")
+                                        : std::strerror(readError)) +
+                    ".";
             return false;
         case ReadStatus::Ok:
             break;

@@ -175,7 +175,8 @@ public:
 
 private:
     struct Open {
-        std::string_view name;
+        // A copy: the name of a folded BEGIN line lives only in its unfolded line.
+        std::string name;
         uint32_t line;
     };
     // A logical line: its first physical line and continuations.
@@ -355,7 +356,7 @@ void Scanner::ContentLine(std::string_view logical, const Logical& at) {
             Fail(At(lineNumber) + " nests components too deeply");
             return;
         }
-        m_open.push_back({name, lineNumber});
+        m_open.push_back({std::string(name), lineNumber});
         if (m_open.size() == 2) {
             std::optional<Kind> kind;
             if (EqualsNoCase(name, "VEVENT"))
@@ -460,6 +461,29 @@ std::string ReducedComponent(std::string_view text, const RawComponent& componen
     out.reserve(512);
     size_t pos = component.begin;
     bool keeping = false;
+    size_t kept = 0; // bytes of the current logical line kept so far
+    // Appends a physical line of a kept logical line, cut where the logical line reaches
+    // kMaxContentLine; the rest of that logical line is then dropped.
+    const auto keep = [&](std::string_view physical) {
+        std::string_view part = physical;
+        if (kept + part.size() > kMaxContentLine) {
+            part = part.substr(0, kMaxContentLine - kept);
+            // Not inside a UTF-8 character, and not on an escaping backslash.
+            for (int i = 0; i < 3 && !part.empty() && (part.back() & 0xC0) == 0x80; ++i)
+                part.remove_suffix(1);
+            if (!part.empty() && (static_cast<unsigned char>(part.back()) & 0xC0) == 0xC0)
+                part.remove_suffix(1);
+            size_t backslashes = 0;
+            while (backslashes < part.size() && part[part.size() - 1 - backslashes] == '\\')
+                ++backslashes;
+            if (backslashes % 2)
+                part.remove_suffix(1);
+            keeping = false;
+        }
+        kept += part.size();
+        out.append(part);
+        out += '\n';
+    };
     const auto listed = [](const std::vector<uint32_t>& lines, size_t offset) {
         return std::find(lines.begin(), lines.end(), offset) != lines.end();
     };
@@ -468,19 +492,14 @@ std::string ReducedComponent(std::string_view text, const RawComponent& componen
         pos = line.next;
         const std::string_view physical = text.substr(line.start, line.stop - line.start);
         if (StartsWithBlank(physical)) {
-            if (keeping) {
-                out.append(physical);
-                out += '\n';
-            }
+            if (keeping)
+                keep(physical);
             continue;
         }
         if (!component.joinedLines.empty() && listed(component.joinedLines, line.start)) {
             // A fold that lost its leading blank gets it back.
-            if (keeping) {
-                out += ' ';
-                out.append(physical);
-                out += '\n';
-            }
+            if (keeping)
+                keep(" " + std::string(physical));
             continue;
         }
         if (!component.skippedLines.empty() && listed(component.skippedLines, line.start)) {
@@ -493,10 +512,9 @@ std::string ReducedComponent(std::string_view text, const RawComponent& componen
         const std::string_view name = physical.substr(0, n);
         keeping = n > 0 && (all || EqualsNoCase(name, "BEGIN") || EqualsNoCase(name, "END") ||
                             IsKeptName(name));
-        if (keeping) {
-            out.append(physical);
-            out += '\n';
-        }
+        kept = 0;
+        if (keeping)
+            keep(physical);
     }
     return out;
 }
@@ -525,6 +543,8 @@ Version VersionOf(std::string_view text, const RawComponent& component) {
             bool digits = !value.empty() && value.size() < 10;
             for (char c : value) {
                 digits = digits && c >= '0' && c <= '9';
+                if (!digits)
+                    break; // a long or non-numeric value is no sequence (and would overflow)
                 sequence = sequence * 10 + (c - '0');
             }
             if (digits)

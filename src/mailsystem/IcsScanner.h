@@ -52,10 +52,14 @@ struct ScanResult {
 // inside a component.
 ScanResult Scan(std::string_view text);
 
+// The longest content line (unfolded) handed to libical, whose parser takes time that grows with
+// the square of a line's length: a longer one (a subject of megabytes) is cut there.
+inline constexpr size_t kMaxContentLine = 64 * 1024;
+
 // The component's lines that the calendar reader uses (dates, texts, alarms, status; not its
 // RRULEs, which are read from RawComponent::rrules), with every BEGIN/END line, as text that
-// libical can parse on its own. Folded lines are kept folded, lost folds restored. With `all`,
-// every line is kept (for VTIMEZONEs).
+// libical can parse on its own. Folded lines are kept folded, lost folds restored; each is cut at
+// kMaxContentLine bytes. With `all`, every line is kept (for VTIMEZONEs).
 std::string ReducedComponent(std::string_view text, const RawComponent& component,
                              bool all = false);
 

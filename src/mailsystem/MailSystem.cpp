@@ -31,8 +31,8 @@ std::string Lower(std::string_view s) {
     return out;
 }
 
-// The state file: one word, "out" or "in" (also yes/no, true/false, on/off, 1/0); blank lines
-// and "#" comments are ignored. Nothing but comments: no state stored.
+} // namespace
+
 OutOfOffice ParseOutOfOffice(std::string_view text) {
     std::string word;
     size_t pos = 0;
@@ -64,6 +64,8 @@ OutOfOffice ParseOutOfOffice(std::string_view text) {
     }
     return OutOfOffice::Unreadable;
 }
+
+namespace {
 
 class DirectoryMailSystem final : public MailSystem {
 public:

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mail {
@@ -68,6 +69,10 @@ struct Task {
 
 // The out-of-office state of a mailbox as stored.
 enum class OutOfOffice { In, Out, Missing /* no state stored */, Unreadable };
+
+// Reads an out-of-office file: one word, "out" or "in" (also yes/no, true/false, on/off, 1/0, in
+// any case); blank lines and "#" comments are ignored. Nothing but comments: Missing.
+OutOfOffice ParseOutOfOffice(std::string_view text);
 
 // A mail system directory (see docs/mailsystem.md) and its address book: the directory's
 // address-list.txt, or the LDAP directory its profile names. Thread-compatible; every read goes

@@ -32,6 +32,9 @@ const char* const kKeyDirectoryPassword = "directory-password";
 const char* const kKeyDirectoryFilter = "directory-filter";
 const char* const kKeyDirectoryMap = "directory-map";
 const char* const kKeyDirectoryStartTls = "directory-starttls";
+const char* const kKeyCalendars = "calendars";
+const char* const kKeyCalendarUser = "calendar-user";
+const char* const kKeyCalendarPassword = "calendar-password";
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && strncasecmp(s.data(), prefix.data(), prefix.size()) == 0;
@@ -185,8 +188,11 @@ std::string CheckProfileName(const std::string& name) {
 }
 
 std::string CheckTransport(const TransportConfig& transport) {
+    // A setting that would silently do nothing (and vanish at the next save) is refused.
     if (transport.kind == TransportConfig::Kind::Outbox)
-        return {};
+        return transport.startTls
+                   ? "STARTTLS applies to an smtp:// transport only, not to the outbox."
+                   : std::string();
     const std::string& url = transport.url;
     size_t schemeLength = 0;
     bool secure = false;
@@ -278,7 +284,12 @@ bool Profiles::Load(std::string& error) {
     case ReadStatus::Ok:
         break;
     }
+    return Parse(text, path, error);
+}
 
+bool Profiles::Parse(std::string_view text, const std::string& path, std::string& error) {
+    m_profiles.clear();
+    m_default.clear();
     std::vector<Profile> profiles;
     std::string defaultName;
     size_t defaultLine = 0;
@@ -288,6 +299,7 @@ bool Profiles::Load(std::string& error) {
              password = false, sender = false;
         bool directory = false, directoryUser = false, directoryPassword = false,
              directoryFilter = false, directoryMap = false, directoryStartTls = false;
+        bool calendars = false, calendarUser = false, calendarPassword = false;
     };
     std::vector<Seen> seen;
     bool seenDefault = false;
@@ -297,13 +309,13 @@ bool Profiles::Load(std::string& error) {
     };
 
     size_t lineNumber = 0, pos = 0;
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
         pos = 3;
     while (pos < text.size()) {
         size_t stop = text.find('\n', pos);
-        if (stop == std::string::npos)
+        if (stop == std::string_view::npos)
             stop = text.size();
-        const std::string_view line = TrimBlanks(std::string_view(text).substr(pos, stop - pos));
+        const std::string_view line = TrimBlanks(text.substr(pos, stop - pos));
         pos = stop + 1;
         ++lineNumber;
         if (line.empty() || line[0] == '#' || line[0] == ';')
@@ -394,12 +406,22 @@ bool Profiles::Load(std::string& error) {
             if (!ParseYesNo(value, profile.directory.startTls))
                 return fail(lineNumber,
                             "\"directory-starttls\" takes yes or no, not \"" + value + "\"");
+        } else if (key == kKeyCalendars) {
+            flag = &s.calendars;
+            profile.calendars.urlTemplate = value;
+        } else if (key == kKeyCalendarUser) {
+            flag = &s.calendarUser;
+            profile.calendars.user = value;
+        } else if (key == kKeyCalendarPassword) {
+            flag = &s.calendarPassword;
+            profile.calendars.password = value;
         } else {
             return fail(lineNumber, "unknown setting \"" + key +
                                         "\" (the settings are mail-system, transport, starttls, "
                                         "user, password, sender, directory, directory-user, "
-                                        "directory-password, directory-filter, directory-map and "
-                                        "directory-starttls)");
+                                        "directory-password, directory-filter, directory-map, "
+                                        "directory-starttls, calendars, calendar-user and "
+                                        "calendar-password)");
         }
         if (*flag)
             return fail(lineNumber,
@@ -413,6 +435,8 @@ bool Profiles::Load(std::string& error) {
         std::string why = CheckTransport(profiles[i].transport);
         if (why.empty())
             why = CheckDirectory(profiles[i].directory);
+        if (why.empty())
+            why = CheckCalendarServer(profiles[i].calendars);
         if (!why.empty())
             return fail(sectionLines[i], "in the profile \"" + profiles[i].name +
                                              "\": " + why.substr(0, why.size() - 1));
@@ -426,13 +450,12 @@ bool Profiles::Load(std::string& error) {
     return true;
 }
 
-bool Profiles::Save(std::string& error) const {
-    const std::string path = FilePath();
-    std::string text =
-        "# Orvane mail profiles, written by \"orvane profile\". A profile names a mail system\n"
-        "# directory and how pages leave it: transport = outbox, or an smtp:// or smtps:// URL\n"
-        "# with starttls, user, password and sender. This file may hold passwords: keep it\n"
-        "# readable by its owner only.\n";
+bool Profiles::Format(std::string& text, std::string& error) const {
+    text = "# Orvane mail profiles, written by \"orvane profile\". A profile names a mail system\n"
+           "# directory and how pages leave it: transport = outbox, or an smtp:// or smtps:// URL\n"
+           "# with starttls, user, password and sender; calendars = a CalDAV URL template reads\n"
+           "# the calendars from a server, with calendar-user and calendar-password. This file\n"
+           "# may hold passwords: keep it readable by its owner only.\n";
     if (!m_default.empty())
         text += std::string(kKeyDefault) + " = " + Quote(m_default) + "\n";
     for (const Profile& p : m_profiles) {
@@ -443,6 +466,8 @@ bool Profiles::Save(std::string& error) const {
             why = CheckTransport(p.transport);
         if (why.empty())
             why = CheckDirectory(p.directory);
+        if (why.empty())
+            why = CheckCalendarServer(p.calendars);
         if (!why.empty()) {
             error = "The profile \"" + p.name + "\" cannot be saved: " + why;
             return false;
@@ -462,7 +487,21 @@ bool Profiles::Save(std::string& error) const {
         if (!p.transport.sender.empty())
             text += std::string(kKeySender) + " = " + Quote(p.transport.sender) + "\n";
         text += DirectorySettings(p.directory);
+        if (p.calendars.Used())
+            text += std::string(kKeyCalendars) + " = " + Quote(p.calendars.urlTemplate) + "\n";
+        if (!p.calendars.user.empty())
+            text += std::string(kKeyCalendarUser) + " = " + Quote(p.calendars.user) + "\n";
+        if (!p.calendars.password.empty())
+            text += std::string(kKeyCalendarPassword) + " = " + Quote(p.calendars.password) + "\n";
     }
+    return true;
+}
+
+bool Profiles::Save(std::string& error) const {
+    const std::string path = FilePath();
+    std::string text;
+    if (!Format(text, error))
+        return false;
 
     const std::string directory = path.substr(0, path.rfind('/'));
     const std::string parent = directory.substr(0, directory.rfind('/'));

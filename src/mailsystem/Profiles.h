@@ -1,9 +1,11 @@
 // Named mail profiles: which mail system a session opens and how its mail leaves.
 #pragma once
 
+#include "mailsystem/CalendarServer.h"
 #include "mailsystem/Directory.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mail {
@@ -25,6 +27,9 @@ struct Profile {
     std::string mailSystem; // absolute directory of the mail system (MailSystem.h)
     TransportConfig transport;
     DirectoryConfig directory; // where the address list comes from; no URL: address-list.txt
+    // Unused: the calendars are the mail system directory's files. (Initialised here, so that
+    // a profile written without it need not name it.)
+    CalendarServerConfig calendars = {};
 };
 
 // Empty when `name` can name a profile (1 to 200 bytes, no control characters, no "[" or "]",
@@ -49,6 +54,12 @@ public:
     bool Load(std::string& error);
     // Writes the file safely (temporary file, flush, rename), mode 0600.
     bool Save(std::string& error) const;
+
+    // Reads the text of a profiles file (`path` names it in sentences); what Load does after
+    // reading the file. On failure nothing is kept.
+    bool Parse(std::string_view text, const std::string& path, std::string& error);
+    // The text Save writes. False, with a sentence, when a profile cannot be stored.
+    bool Format(std::string& text, std::string& error) const;
 
     // The profile of that name; an empty name means the default profile. Null when none.
     const Profile* Find(const std::string& name) const;

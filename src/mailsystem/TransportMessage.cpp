@@ -141,12 +141,20 @@ std::string EncodedWords(std::string_view text) {
     size_t i = 0;
     while (i < text.size()) {
         size_t end = i;
+        size_t whole = i; // the last end that fills whole base64 groups (no "=" padding)
         while (end < text.size()) {
             const size_t step = utf8 ? SequenceLength(static_cast<unsigned char>(text[end])) : 1;
             if (end + step - i > 45)
                 break;
             end += step;
+            if ((end - i) % 3 == 0)
+                whole = end;
         }
+        // Readers that join adjacent words before decoding (GMime, for one) stop at padding
+        // inside the joined text, so every word but the last ends on a whole base64 group
+        // where the characters allow it.
+        if (end < text.size() && whole > i)
+            end = whole;
         if (!out.empty())
             out += "\r\n ";
         out += prefix + Base64(text.substr(i, end - i)) + "?=";

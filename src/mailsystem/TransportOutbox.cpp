@@ -46,19 +46,6 @@ std::string MessageFileName(int64_t now) {
     return buffer;
 }
 
-// Moves `from` to `to` unless `to` exists; errno EEXIST when it does.
-int RenameNoReplace(const std::string& from, const std::string& to) {
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return -1;
-    // File systems without RENAME_NOREPLACE: a hard link refuses an existing name as well.
-    if (::link(from.c_str(), to.c_str()) != 0)
-        return -1;
-    ::unlink(from.c_str());
-    return 0;
-}
-
 class OutboxTransport : public Transport {
 public:
     OutboxTransport(std::string directory, std::string sender)
@@ -99,16 +86,16 @@ public:
 
         std::string target = m_directory + "/" + name;
         int attempts = 0;
-        while (RenameNoReplace(temporary, target) != 0) {
+        while (fs.RenameNoReplace(temporary.c_str(), target.c_str()) != 0) {
             if (errno != EEXIST || ++attempts > 8)
                 return abandon("rename", true);
             target = m_directory + "/" + MessageFileName(now);
         }
         // Make the new name itself durable; the message is already complete under it.
-        const int dirFd = ::open(m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int dirFd = fs.Open(m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
         if (dirFd >= 0) {
-            ::fsync(dirFd);
-            ::close(dirFd);
+            fs.Fsync(dirFd);
+            fs.Close(dirFd);
         }
         return {DeliveryOutcome::Sent, target};
     }

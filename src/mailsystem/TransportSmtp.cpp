@@ -177,6 +177,10 @@ public:
         option(CURLOPT_NOSIGNAL, 1L);
         option(CURLOPT_CONNECTTIMEOUT_MS, m_limits.connectTimeoutMs);
         option(CURLOPT_TIMEOUT_MS, m_limits.overallTimeoutMs);
+        // The wait for the reply to the final dot is outside the overall limit (libcurl counts the
+        // transfer as done by then) and would last two minutes; a reply gets the time a
+        // connection gets, in whole seconds.
+        option(CURLOPT_SERVER_RESPONSE_TIMEOUT, (m_limits.connectTimeoutMs + 999) / 1000);
         option(CURLOPT_MAIL_FROM, m_sender.c_str());
         option(CURLOPT_MAIL_RCPT, recipients.get());
         option(CURLOPT_UPLOAD, 1L);

@@ -1,7 +1,27 @@
 // The reminder list.
 #include "paging/CRemList.h"
 
+#include "paging/EventLog.h"
+
 #include <algorithm>
+
+namespace {
+
+// A page goes to a pager, whose messages hold a few hundred characters. A longer text (a
+// subject of megabytes that someone's calendar holds) is cut here, with an event, so that it
+// travels no further than the scan.
+constexpr size_t kMaxPageText = 1000;
+
+// The first `room` bytes of `text`, not ending inside a UTF-8 character.
+CString Cut(const CString& text, size_t room) {
+    size_t n = room;
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80 &&
+           room - n < 3)
+        --n;
+    return text.substr(0, n);
+}
+
+} // namespace
 
 CRemList::~CRemList() {
     ClearList();
@@ -11,15 +31,26 @@ void CRemList::AddReminder(const CTime& reminderTime, const CTime& start, const 
                            const CString& subject) {
     auto record = std::make_unique<ReminderStru>();
     record->PageTime = reminderTime - timespans::kMinute;
+    const CString times = start != CTime(0) ? start.Format("%I:%M-") + end.Format("%I:%M ") : "";
+    if (times.size() + subject.size() > kMaxPageText) {
+        const CString event =
+            "The text of the reminder due at " + record->PageTime.Format("%m/%d/%y %H:%M") +
+            " is " + std::to_string(times.size() + subject.size()) +
+            " bytes long; its page carries the first " + std::to_string(kMaxPageText) + " bytes.";
+        LogEvent(EventLog::kEventId, event.c_str());
+    }
+    const CString text = times.size() + subject.size() > kMaxPageText
+                             ? times + Cut(subject, kMaxPageText - times.size())
+                             : times + subject;
     if (start != CTime(0)) {
         record->StartTime = start;
         record->EndTime = end;
-        record->Text = start.Format("%I:%M-") + end.Format("%I:%M ") + subject;
+        record->Text = text;
         record->TimeKey = start.Format("%H%M");
     } else {
         record->StartTime = record->PageTime;
         record->EndTime = record->PageTime;
-        record->Text = subject;
+        record->Text = text;
         record->TimeKey = record->PageTime.Format("%H%M");
     }
     if (!IsReminderDuplicate(record.get()))

@@ -179,11 +179,21 @@ namespace {
 
 enum class ReadOutcome { Ok, Missing, Failed };
 
+// The largest user file read: 32,767 users (the most that 16-bit codes number) of 2 KiB each.
+// Anything larger is no user file, and reading it would only fill memory.
+constexpr off_t kMaxFileSize = 64 << 20;
+
 ReadOutcome ReadWholeFile(const CString& path, CString& bytes, int& error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = errno;
         return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_size > kMaxFileSize) {
+        ::close(fd);
+        error = EFBIG;
+        return ReadOutcome::Failed;
     }
     bytes.clear();
     char buffer[65536];
@@ -206,15 +216,22 @@ ReadOutcome ReadWholeFile(const CString& path, CString& bytes, int& error) {
 
 // Keeps a damaged file under a name of its own before a save replaces it. Its permissions go
 // with it; a copy that cannot be written is reported and the save goes on, since the damaged
-// copy is a courtesy and the new list is what the user asked to store.
-void KeepDamagedCopy(const CString& path, const CString& bytes) {
+// copy is a courtesy and the new list is what the user asked to store. `bytes` null: the file
+// is too large to read, and keeps its contents under a second name (a hard link) instead.
+void KeepDamagedCopy(const CString& path, const CString* bytes) {
     struct stat st;
     const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
     const CString stamp = CTime::Saturate(time(nullptr)).Format("%Y%m%d-%H%M%S");
     CString copy = path + ".damaged-" + stamp;
     for (int n = 2; ::access(copy.c_str(), F_OK) == 0; ++n)
         copy = path + ".damaged-" + stamp + "-" + std::to_string(n);
-    const SaveResult saved = SaveFileAtomically(copy, bytes, mode);
+    SaveResult saved;
+    if (bytes) {
+        saved = SaveFileAtomically(copy, *bytes, mode);
+    } else if (::link(path.c_str(), copy.c_str()) != 0) {
+        saved.failedAt = SaveResult::Create;
+        saved.error = errno;
+    }
     const CString text = saved.ok()
                              ? "The damaged user data file " + path + " was kept as " + copy +
                                    " before it was replaced."
@@ -262,8 +279,13 @@ UserFileLoad CUserList::LoadUsers() {
         case ReadOutcome::Failed:
             load.status = UserFileLoad::Unreadable;
             load.error = error;
-            load.message =
-                "The user data file " + path + " cannot be read: " + std::strerror(error) + ".";
+            load.message = "The user data file " + path + " cannot be read: " +
+                           (error == EFBIG ? CString("it is larger than 64 MiB, more than any "
+                                                     "list of users takes")
+                                           : CString(std::strerror(error))) +
+                           ".";
+            if (error == EFBIG)
+                LogEvent(EventLog::kEventId, load.message.c_str());
             break;
         case ReadOutcome::Ok: {
             const UserFile::DecodeResult decoded = UserFile::Decode(bytes, *this);
@@ -314,8 +336,11 @@ UserFileSave CUserList::SaveUsers() {
         if (!failed) {
             CString old;
             int readError = 0;
-            if (ReadWholeFile(path, old, readError) == ReadOutcome::Ok && !UserFile::IsIntact(old))
-                KeepDamagedCopy(path, old);
+            const ReadOutcome read = ReadWholeFile(path, old, readError);
+            if (read == ReadOutcome::Ok && !UserFile::IsIntact(old))
+                KeepDamagedCopy(path, &old);
+            else if (read == ReadOutcome::Failed && readError == EFBIG)
+                KeepDamagedCopy(path, nullptr);
             const SaveResult saved = SaveFileAtomically(path, bytes, 0666);
             if (!saved.ok()) {
                 failed = true;

@@ -17,7 +17,7 @@ using namespace testing_support;
 namespace {
 
 const char* kHeader = "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\taddress "
-                      "list\tdirectory user\n";
+                      "list\tdirectory user\tcalendars\tcalendar user\tcalendar password\n";
 
 class CliProfileTest : public testing::Test {
 protected:
@@ -52,9 +52,9 @@ TEST_F(CliProfileTest, SetsListsAndRemovesProfiles) {
     EXPECT_EQ(
         r.out,
         std::string(kHeader) + "Local\tyes\t" + dir.Path() +
-            "\toutbox\t\t\t\taddress-list.txt\t\n" + "Office\tno\t" + dir.Path() +
+            "\toutbox\t\t\t\taddress-list.txt\t\tdirectory\t\t\n" + "Office\tno\t" + dir.Path() +
             "\tsmtp://mail.example.com:587 (STARTTLS)\tpager\tset\torvane@example.com\taddress-"
-            "list.txt\t\n");
+            "list.txt\t\tdirectory\t\t\n");
     EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
 
     mail::Profiles profiles;
@@ -88,11 +88,55 @@ TEST_F(CliProfileTest, SetsListsAndRemovesProfiles) {
     EXPECT_EQ(r.err, "orvane: there is no profile \"Office\"\n");
     r = RunCli({"profile", "list"});
     EXPECT_EQ(r.out, std::string(kHeader) + "Local\tno\t" + dir.Path() +
-                         "\toutbox\t\t\t\taddress-list.txt\t\n");
+                         "\toutbox\t\t\t\taddress-list.txt\t\tdirectory\t\t\n");
 
     struct stat st;
     ASSERT_EQ(stat(mail::Profiles::FilePath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(CliProfileTest, NamesACalendarServerAndReturnsToTheDirectory) {
+    WriteFile(dir.File("calendar-password"), "dav s3cret\n");
+    CliResult r =
+        RunCli({"profile", "set", "Dav", "--mail-system", dir.Path(), "--calendars",
+                "https://cloud.example/remote.php/dav/calendars/{mailbox}/", "--calendar-user",
+                "orvane", "--calendar-password-file", dir.File("calendar-password")});
+    EXPECT_EQ(r.code, 0) << r.err;
+    r = RunCli({"profile", "list"});
+    EXPECT_EQ(r.out, std::string(kHeader) + "Dav\tyes\t" + dir.Path() +
+                         "\toutbox\t\t\t\taddress-list.txt\t\thttps://cloud.example/remote.php/"
+                         "dav/calendars/{mailbox}/\torvane\tset\n");
+    EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
+    mail::Profiles profiles;
+    std::string error;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    EXPECT_EQ(profiles.Find("Dav")->calendars.password, "dav s3cret");
+
+    // Another setting keeps the calendar server; the user alone can be dropped.
+    EXPECT_EQ(RunCli({"profile", "set", "Dav", "--sender", "o@example.com"}).code, 0);
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    EXPECT_EQ(profiles.Find("Dav")->calendars.user, "orvane");
+    EXPECT_EQ(RunCli({"profile", "set", "Dav", "--calendar-user", ""}).code, 0);
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    EXPECT_EQ(profiles.Find("Dav")->calendars.user, "");
+    EXPECT_EQ(profiles.Find("Dav")->calendars.password, "");
+    EXPECT_TRUE(profiles.Find("Dav")->calendars.Used());
+
+    // Back to the directory: no credentials stay behind.
+    EXPECT_EQ(
+        RunCli({"profile", "set", "Dav", "--calendars", "http://127.0.0.1:5232/{mailbox}/",
+                "--calendar-user", "u", "--calendar-password-file", dir.File("calendar-password")})
+            .code,
+        0);
+    r = RunCli({"profile", "set", "Dav", "--calendars", ""});
+    EXPECT_EQ(r.code, 0) << r.err;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    EXPECT_FALSE(profiles.Find("Dav")->calendars.Used());
+    EXPECT_EQ(profiles.Find("Dav")->calendars.user, "");
+    EXPECT_EQ(profiles.Find("Dav")->calendars.password, "");
+    const std::string file = ReadFile(mail::Profiles::FilePath());
+    for (const char* key : {"\ncalendars =", "\ncalendar-user =", "\ncalendar-password ="})
+        EXPECT_EQ(file.find(key), std::string::npos) << key;
 }
 
 TEST_F(CliProfileTest, RefusesWhatCannotWork) {
@@ -133,6 +177,31 @@ TEST_F(CliProfileTest, RefusesWhatCannotWork) {
          1,
          "the password file /absent cannot be read"},
         {{"profile", "remove"}, 2, "profile remove takes one profile name"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--calendars", "ftp://x/{mailbox}/"},
+         1,
+         "must begin with http:// or https://"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--calendars", "https://x/calendars/"},
+         1,
+         "must hold {mailbox} in its path"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--calendars", "https://{mailbox}.x/"},
+         1,
+         "{mailbox} belongs in the path"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--calendars", "https://u:p@x/{mailbox}/"},
+         1,
+         "not inside the URL"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--calendars", "https://x/{mailbox}/?a"},
+         1,
+         "may not hold a query"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--calendars", "https://x:0/{mailbox}/"},
+         1,
+         "must be a number from 1 to 65535"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--calendar-user", "u"},
+         1,
+         "give --calendars URL too"},
+        {{"profile", "set", "A", "--mail-system", "/m", "--calendars", "https://x/{mailbox}/",
+          "--calendar-password-file", "/absent"},
+         1,
+         "the password file /absent cannot be read"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args.back());
@@ -212,7 +281,8 @@ TEST_F(CliProfileTest, ReadsTheAddressListFromADirectory) {
 
     r = RunCli({"profile", "list"});
     EXPECT_EQ(r.out, std::string(kHeader) + "Office\tyes\t" + dir.Path() + "\toutbox\t\t\t\t" +
-                         server.Url() + "\t" + testing_support::SlapdTestServer::kReaderDn + "\n");
+                         server.Url() + "\t" + testing_support::SlapdTestServer::kReaderDn +
+                         "\tdirectory\t\t\n");
     EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
 
     // A wrong password is kept (the server may be fixed later) but said at once.

@@ -57,6 +57,64 @@ int LoopbackSocket() {
     return fd;
 }
 
+// Starts a server script (its standard input open to the caller, whose closing ends it) and
+// reads the "PORT n" line it prints first; 0 when none came.
+int StartWithPort(const std::vector<std::string>& args, pid_t& pid, int& stdinFd) {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+        return 0;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    std::vector<char*> argv = Argv(args);
+    const int rc = posix_spawn(&pid, kPython, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    stdinFd = in[1];
+    if (rc != 0) {
+        pid = -1;
+        close(out[0]);
+        ADD_FAILURE() << "cannot start " << kPython << ": " << std::strerror(rc);
+        return 0;
+    }
+
+    // The first line is "PORT n"; the interpreter needs a moment to start.
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd p = {out[0], POLLIN, 0};
+        if (poll(&p, 1, 200) <= 0)
+            continue;
+        char buffer[64];
+        const ssize_t n = read(out[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        line.append(buffer, static_cast<size_t>(n));
+    }
+    close(out[0]);
+    return line.rfind("PORT ", 0) == 0 ? std::atoi(line.c_str() + 5) : 0;
+}
+
+// Ends a server started by StartWithPort: closes its input and waits, killing it after 5 s.
+void Stop(pid_t pid, int stdinFd) {
+    if (stdinFd >= 0)
+        close(stdinFd);
+    if (pid <= 0)
+        return;
+    int status = 0;
+    for (int i = 0; i < 100; ++i) {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+}
+
 } // namespace
 
 int RunProgram(const std::vector<std::string>& args) {
@@ -101,61 +159,13 @@ SmtpTestServer::SmtpTestServer(const Options& options) {
     if (options.port > 0)
         args.insert(args.end(), {"--port", std::to_string(options.port)});
 
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe: " << std::strerror(errno);
-        return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    std::vector<char*> argv = Argv(args);
-    const int rc = posix_spawn(&m_pid, kPython, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    m_stdin = in[1];
-    if (rc != 0) {
-        m_pid = -1;
-        close(out[0]);
-        ADD_FAILURE() << "cannot start " << kPython << ": " << std::strerror(rc);
-        return;
-    }
-
-    // The first line is "PORT n"; the interpreter and aiosmtpd need a moment to start.
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        pollfd p = {out[0], POLLIN, 0};
-        if (poll(&p, 1, 200) <= 0)
-            continue;
-        char buffer[64];
-        const ssize_t n = read(out[0], buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        line.append(buffer, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    if (line.rfind("PORT ", 0) == 0)
-        m_port = std::atoi(line.c_str() + 5);
+    m_port = StartWithPort(args, m_pid, m_stdin);
     if (m_port <= 0)
         ADD_FAILURE() << "the SMTP test server did not start (is python3-aiosmtpd installed?)";
 }
 
 SmtpTestServer::~SmtpTestServer() {
-    if (m_stdin >= 0)
-        close(m_stdin);
-    if (m_pid <= 0)
-        return;
-    int status = 0;
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, &status, 0);
+    Stop(m_pid, m_stdin);
 }
 
 std::string SmtpTestServer::Url() const {
@@ -194,6 +204,37 @@ std::vector<SmtpTestServer::Message> SmtpTestServer::Messages() const {
         messages.push_back(m);
     }
     return messages;
+}
+
+ScriptedSmtpServer::ScriptedSmtpServer(const std::string& fault, int failures, int port) {
+    std::vector<std::string> args = {
+        kPython,      ORVANE_SMTP_SCRIPT_SERVER, "--spool", m_spool.Path(),
+        "--failures", std::to_string(failures),  "--port",  std::to_string(port)};
+    if (!fault.empty())
+        args.insert(args.end(), {"--fault", fault});
+    m_port = StartWithPort(args, m_pid, m_stdin);
+    if (m_port <= 0)
+        ADD_FAILURE() << "the scripted SMTP server did not start";
+}
+
+ScriptedSmtpServer::~ScriptedSmtpServer() {
+    Stop(m_pid, m_stdin);
+}
+
+std::string ScriptedSmtpServer::Url() const {
+    return "smtp://127.0.0.1:" + std::to_string(m_port);
+}
+
+int ScriptedSmtpServer::Taken() const {
+    int n = 0;
+    if (DIR* dir = opendir(m_spool.Path().c_str())) {
+        while (dirent* e = readdir(dir)) {
+            const std::string name = e->d_name;
+            n += name.size() > 4 && name.compare(name.size() - 4, 4, ".eml") == 0;
+        }
+        closedir(dir);
+    }
+    return n;
 }
 
 RefusingPort::RefusingPort() : m_fd(LoopbackSocket()) {

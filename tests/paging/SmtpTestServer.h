@@ -57,6 +57,27 @@ private:
     int m_port = 0;
 };
 
+// smtp_script_server.py: the first `failures` connections meet `fault` ("STAGE:ACTION", see the
+// script; empty for none), later ones are served. `port` 0 lets the kernel choose.
+class ScriptedSmtpServer {
+public:
+    ScriptedSmtpServer(const std::string& fault, int failures, int port = 0);
+    ~ScriptedSmtpServer();
+    ScriptedSmtpServer(const ScriptedSmtpServer&) = delete;
+    ScriptedSmtpServer& operator=(const ScriptedSmtpServer&) = delete;
+
+    int Port() const { return m_port; }
+    std::string Url() const;
+    // How many messages the server has taken (also those whose reply it then withheld).
+    int Taken() const;
+
+private:
+    TempDir m_spool;
+    pid_t m_pid = -1;
+    int m_stdin = -1;
+    int m_port = 0;
+};
+
 // A loopback port bound without listening: connections to it are refused.
 class RefusingPort {
 public:

@@ -134,6 +134,29 @@ TEST(CRemList, DeletesOnlyRecordsItHoldsAndClearsToEmpty) {
     EXPECT_EQ(list.GetHead(), nullptr);
 }
 
+TEST(CRemListLimits, ATextLongerThanAPageCanCarryIsCutOnACharacterWithAnEvent) {
+    testing_support::ScopedTimeZone zone("UTC");
+    testing_support::CapturedEvents events;
+    CRemList list;
+    const CTime start(2026, 3, 14, 14, 0, 0);
+    // Two-byte characters, so that the cut falls inside one unless it steps back.
+    std::string subject;
+    for (int i = 0; i < 5'000'000; ++i)
+        subject += "\xC3\xA9";
+    list.AddReminder(start - CTimeSpan(900), start, start + CTimeSpan(3600), subject);
+    list.AddReminder(start - CTimeSpan(900), start, start + CTimeSpan(3600), subject);
+    list.AddReminder(start - CTimeSpan(900), start, start + CTimeSpan(3600), "Budget review");
+    ASSERT_EQ(list.GetCount(), 2) << "the cut text is still a duplicate of itself";
+    const std::string text = list.GetHead()->Text;
+    EXPECT_LE(text.size(), 1000u);
+    EXPECT_GE(text.size(), 998u);
+    EXPECT_EQ(text.substr(0, 12), "02:00-03:00 ");
+    EXPECT_EQ((text.size() - 12) % 2, 0u) << "a character was cut in half";
+    ASSERT_EQ(events.Texts().size(), 2u);
+    EXPECT_EQ(events.Texts()[0], "The text of the reminder due at 03/14/26 13:44 is 10000012 bytes "
+                                 "long; its page carries the first 1000 bytes.");
+}
+
 TEST(CRemList, TheHeadPageTimeFollowsEveryChangeOfTheFirstRecord) {
     // The paging pass passes over a user whose head page time lies ahead: it must always be the
     // first record's, or a due reminder would never be paged.

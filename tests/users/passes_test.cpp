@@ -517,3 +517,44 @@ TEST_F(Passes, ThePagingPassSumsTheActiveUsersAndReadsTheClockForEach) {
     EXPECT_EQ(Texts(di->Reminders), std::vector<std::string>{"new for di"});
     EXPECT_EQ(mail.OutboxMessages().size(), 4u);
 }
+
+// A rescan in the minute before an alarm finds the reminder again, although it fell due and was
+// handled at the start of that minute: sent or dropped, it stays so; a page that failed and is
+// waiting for its next try is kept.
+TEST_F(Passes, ARescanAfterAReminderFellDueNeitherRepeatsNorRevivesIt) {
+    const struct {
+        const char* name;
+        const char* startHour; // paging hours from then to 24
+        const char* failUntil; // the pager name is unknown until this minute ("" never)
+        size_t pages;          // pages of the reminder in the outbox at the end
+    } rows[] = {
+        {"sent at 09:59, rescanned at 10:00", "0", "", 1},
+        {"dropped at 09:59, rescanned at 10:00 inside the hours", "10", "", 0},
+        {"failing from 09:59, rescanned at 10:00, sent at 10:00:30", "0", "10:00:30", 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const size_t before = mail.OutboxMessages().size();
+        // Alarm at 10:00, so the page falls due at 09:59; the scans come at 09:00 and 10:00.
+        WriteFile(mail.MailboxDirectory("ann") + "/calendar.ics",
+                  Calendar(Appointment("r1", "1010", "1030", "Review", 10)));
+        Settings::WriteProfileString(Settings::kPreferences, Settings::kStartHour, row.startHour);
+        CUserList list;
+        UserlistStru* ann = list.CreateUser();
+        ann->DisplayName = "ann";
+        ann->MailboxName = Dn("ann");
+        ann->Server = kStoreA;
+        ann->ScanInterval = 60;
+        ann->PageOnlyOOF = 0;
+        const CTime failUntil = *row.failUntil ? CTime(2026, 6, 1, 10, 0, 30) : kStart;
+        Clock::Freeze(kStart);
+        for (CTime t = kStart; t <= CTime(2026, 6, 1, 10, 1, 0); t += CTimeSpan(1)) {
+            ann->PagerName = t < failUntil ? "nobody" : Pager("ann");
+            list.UpdateReminders();
+            list.ProcessReminders();
+            Clock::Advance(1);
+        }
+        EXPECT_EQ(mail.OutboxMessages().size() - before, row.pages);
+        EXPECT_TRUE(ann->Reminders.IsEmpty());
+    }
+}

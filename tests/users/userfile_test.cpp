@@ -373,3 +373,26 @@ TEST_F(UserFileTest, StringsLongerThan999CharactersAreRefusedNotWritten) {
         << boxes.Boxes()[0].text;
     EXPECT_TRUE(ReadFile(DataFile()) == kAnnBytes);
 }
+
+TEST_F(UserFileTest, AFileLargerThanAnyUserListIsNotReadAndIsKeptAsideAtTheNextSave) {
+    {
+        const int fd = open(DataFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0640);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, (64 << 20) + 1), 0); // a hole: no room taken on disk
+        close(fd);
+    }
+    CUserList list;
+    const UserFileLoad load = list.LoadUsers();
+    EXPECT_EQ(load.status, UserFileLoad::Unreadable);
+    EXPECT_EQ(list.GetCount(), 0);
+    EXPECT_NE(load.message.find("larger than 64 MiB"), std::string::npos) << load.message;
+    ASSERT_EQ(events.Texts().size(), 1u);
+    EXPECT_EQ(events.Texts()[0], load.message);
+
+    Add(list, 5, "Replacement");
+    ASSERT_EQ(list.SaveUsers(), UserFileSave::Saved);
+    EXPECT_EQ(ReadFile(DataFile()), UserFile::Encode(list));
+    const std::vector<std::string> copies = DamagedCopies();
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(std::filesystem::file_size(copies[0]), uintmax_t(64 << 20) + 1);
+}

@@ -5,6 +5,7 @@
 #include "OleDate.h"
 #include "OutlookDispIds.h"
 #include "core/Clock.h"
+#include "mailsystem/ProfileMailSystem.h"
 #include "mailsystem/Profiles.h"
 
 #include <algorithm>
@@ -496,12 +497,14 @@ std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profi
                                 : "The mail profile \"" + profile + "\" does not exist.";
         return nullptr;
     }
-    if (!found->directory.url.empty())
-        return mail::MailSystem::Open(*found, error);
+    // A directory's mail system is opened anew with its settings, and one with a calendar
+    // server keeps its readings for one pass only.
+    if (!found->directory.url.empty() || found->calendars.Used())
+        return mail::OpenMailSystem(*found, error);
     // Every scan pass logs on afresh, and reading a large address-list file again would cost
     // more than a short pass's own work: a mail system once opened on its address-list file
     // serves the next logons of this thread for as long as the file can be read (it reads a
-    // changed file again). A directory's mail system is opened anew, with its settings.
+    // changed file again).
     thread_local std::map<std::string, std::shared_ptr<mail::MailSystem>> opened;
     std::shared_ptr<mail::MailSystem>& kept = opened[found->mailSystem];
     std::vector<mail::AddressEntry> none;

@@ -22,7 +22,7 @@ IDispatch* CreateOutlookApplication();
 using MailSystemOpener = std::function<std::shared_ptr<mail::MailSystem>(const std::string& profile,
                                                                          std::string& error)>;
 // The production opener: the profile from the user's profile file, its directory opened with
-// MailSystem::Open.
+// MailSystem::Open and its calendar server, if it names one, in front (mail::OpenMailSystem).
 std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profile,
                                                         std::string& error);
 
