@@ -94,8 +94,8 @@ public:
     CTime NextOOFCheck;   // when the next out-of-office round is due; 0 = at the first tick
     // The Outlook client of a running scan pass; none between passes.
     std::unique_ptr<COutlook> OutlookOLE;
-    // The pages already sent (not owned); null remembers none, so that a reminder collected
-    // again is paged again.
+    // The pages already sent or dropped (not owned); null remembers none, so that a reminder
+    // collected again is paged again.
     CSentPages* SentPages = nullptr;
     // Told of every scan and page (not owned); null tells nobody.
     IPassListener* Listener = nullptr;

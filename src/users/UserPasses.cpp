@@ -47,30 +47,6 @@ private:
     Close m_close;
 };
 
-bool SameReminder(const ReminderStru& a, const ReminderStru& b) {
-    return a.PageTime == b.PageTime && a.StartTime == b.StartTime && a.EndTime == b.EndTime &&
-           a.Text == b.Text && a.TimeKey == b.TimeKey;
-}
-
-// A rescan finds again every reminder whose alarm is still to come, also one that fell due in the
-// minute before it (a page falls due a minute before the alarm) and that the paging pass has
-// already sent or dropped. Those stay handled: of the reminders due by the user's last paging
-// pass, only the ones still waiting after a failed send are kept.
-void KeepHandledRemindersHandled(UserlistStru& user, const std::vector<ReminderStru>& waiting) {
-    std::vector<ReminderStru*> handled;
-    for (const auto& r : user.Reminders.GetRecords()) {
-        if (r->PageTime > user.LastPageCheck)
-            continue;
-        const bool stillWaiting =
-            std::any_of(waiting.begin(), waiting.end(),
-                        [&](const ReminderStru& w) { return SameReminder(w, *r); });
-        if (!stillWaiting)
-            handled.push_back(r.get());
-    }
-    for (ReminderStru* r : handled)
-        user.Reminders.DeleteReminder(r);
-}
-
 } // namespace
 
 int CUserList::UpdateOOFFlags() {
@@ -167,11 +143,8 @@ int CUserList::UpdateReminders() {
         if (!OpenOutlookOLE())
             return result; // this user and the ones after it are tried again at the next tick
 
-        std::vector<ReminderStru> waiting;
-        for (const auto& r : user.Reminders.GetRecords()) {
-            if (r->PageTime <= user.LastPageCheck)
-                waiting.push_back(*r);
-        }
+        // A reminder found again after the paging pass handled it (a rescan in the minute between
+        // its page time and its alarm) is not paged twice: the record of handled pages says so.
         user.Reminders.ClearList();
         const CString mailbox = kMailboxPrefix + user.MailboxName;
         // Call errors the session lets pass end this user's scan as a failed one. The session
@@ -190,7 +163,6 @@ int CUserList::UpdateReminders() {
             user.ScanStatus = FALSE;
             CloseOutlookOLE();
         }
-        KeepHandledRemindersHandled(user, waiting);
         user.Reminders.SortList();
         // Whatever the outcome: a failed user is retried after its interval, not at the next tick.
         // Counted from this pass, so users reached in later ticks fall due later too.
