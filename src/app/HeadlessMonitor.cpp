@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
-#include <QTimerEvent>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -160,18 +159,18 @@ void CHeadlessMonitor::Reload() {
     service::Ready(result);
 }
 
-void CHeadlessMonitor::timerEvent(QTimerEvent*) {
+void CHeadlessMonitor::OnTick() {
     OnTimer();
     service::Watchdog();
 }
 
-unsigned CHeadlessMonitor::StartTimer(unsigned, unsigned periodMs) {
-    const int id = startTimer(static_cast<int>(periodMs));
-    return id > 0 ? static_cast<unsigned>(id) : 0;
+unsigned CHeadlessMonitor::StartTimer(unsigned id, unsigned periodMs) {
+    m_ticker.Start(periodMs);
+    return m_ticker.IsActive() ? id : 0;
 }
 
-void CHeadlessMonitor::StopTimer(unsigned timerId) {
-    killTimer(static_cast<int>(timerId));
+void CHeadlessMonitor::StopTimer(unsigned) {
+    m_ticker.Stop();
 }
 
 void CHeadlessMonitor::SetModeText(const CString& text) {

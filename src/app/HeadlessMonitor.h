@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/MonitorCycle.h"
+#include "app/SecondTimer.h"
 #include "users/PassListener.h"
 
 #include <QObject>
@@ -40,7 +41,6 @@ public:
                 PageOutcome outcome, const CString& event) override;
 
 protected:
-    void timerEvent(QTimerEvent* event) override;
     unsigned StartTimer(unsigned id, unsigned periodMs) override;
     void StopTimer(unsigned timerId) override;
     void SetModeText(const CString& text) override;
@@ -50,11 +50,14 @@ protected:
     bool RunUserListDialog(CUserList& workingCopy) override;
 
 private:
+    // One cycle, then a sign of life to a service manager.
+    void OnTick();
     void OnSignal(int signal);
     void Reload();
     void Close();
     void PrintLine(const CString& line);
 
+    CSecondTimer m_ticker{[this] { OnTick(); }};
     QSocketNotifier* m_signals = nullptr;
     std::ostream* m_lines;
     CString m_lastSummary;

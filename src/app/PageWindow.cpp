@@ -19,7 +19,6 @@
 #include <QPrinter>
 #include <QScreen>
 #include <QStatusTipEvent>
-#include <QTimerEvent>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -230,10 +229,6 @@ void CPageWindow::SetModeText(const CString& text) {
         m_statusBar->SetPaneText(CMyStatusBar::kModePaneId, QString::fromStdString(text));
 }
 
-void CPageWindow::timerEvent(QTimerEvent*) {
-    OnTimer();
-}
-
 void CPageWindow::closeEvent(QCloseEvent* event) {
     if (!OnSysClose()) {
         event->ignore();
@@ -345,13 +340,13 @@ void CPageWindow::PlaceAtStartup() {
     SetOuterGeometry(chosen);
 }
 
-unsigned CPageWindow::StartTimer(unsigned, unsigned periodMs) {
-    const int id = startTimer(static_cast<int>(periodMs));
-    return id > 0 ? static_cast<unsigned>(id) : 0;
+unsigned CPageWindow::StartTimer(unsigned id, unsigned periodMs) {
+    m_ticker.Start(periodMs);
+    return m_ticker.IsActive() ? id : 0;
 }
 
-void CPageWindow::StopTimer(unsigned timerId) {
-    killTimer(static_cast<int>(timerId));
+void CPageWindow::StopTimer(unsigned) {
+    m_ticker.Stop();
 }
 
 void CPageWindow::PostCloseRequest() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/MonitorCycle.h"
+#include "app/SecondTimer.h"
 #include "core/StatusText.h"
 
 #include <QMainWindow>
@@ -73,7 +74,6 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
     bool CreateBars() override;
@@ -98,6 +98,7 @@ private:
     CMyStatusBar* m_statusBar = nullptr;
     display* m_display = nullptr;
     QToolBar* m_toolBar = nullptr;
+    CSecondTimer m_ticker{[this] { OnTimer(); }};
     QAction* m_pauseAction = nullptr;
     QAction* m_helpContentsAction = nullptr;
     std::unique_ptr<QPrinter> m_printer; // Print Setup's choices, for as long as the program runs

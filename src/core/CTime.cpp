@@ -2,6 +2,7 @@
 #include "CTime.h"
 
 #include "Clock.h"
+#include "LocalTime.h"
 
 #include <cerrno>
 #include <climits>
@@ -16,9 +17,78 @@ locale_t CLocale() {
     return loc;
 }
 
+// The directives the program's own patterns use, as the "C" locale's strftime gives them,
+// without strftime's cost (a scan formats every reminder's times). False for anything else, and
+// for a result that would not fit `out` (`size` characters).
+bool FormatSimply(const struct tm& tm, const char* pattern, char* out, size_t size, size_t& n) {
+    const int year = tm.tm_year + 1900;
+    if (year < 1000 || year > 9999)
+        return false;
+    n = 0;
+    const auto put = [&](char c) {
+        if (n == size)
+            return false;
+        out[n++] = c;
+        return true;
+    };
+    const auto two = [&](int value) {
+        return put(char('0' + value / 10 % 10)) && put(char('0' + value % 10));
+    };
+    for (const char* p = pattern; *p; ++p) {
+        bool fits = true;
+        if (*p != '%') {
+            fits = put(*p);
+        } else {
+            switch (*++p) {
+            case 'H':
+                fits = two(tm.tm_hour);
+                break;
+            case 'I':
+                fits = two(tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12);
+                break;
+            case 'M':
+                fits = two(tm.tm_min);
+                break;
+            case 'S':
+                fits = two(tm.tm_sec);
+                break;
+            case 'd':
+                fits = two(tm.tm_mday);
+                break;
+            case 'm':
+                fits = two(tm.tm_mon + 1);
+                break;
+            case 'y':
+                fits = two(year % 100);
+                break;
+            case 'Y':
+                fits = two(year / 100) && two(year % 100);
+                break;
+            case 'x': // the "C" locale's date
+                fits = two(tm.tm_mon + 1) && put('/') && two(tm.tm_mday) && put('/') &&
+                       two(year % 100);
+                break;
+            case 'p':
+                fits = put(tm.tm_hour < 12 ? 'A' : 'P') && put('M');
+                break;
+            case '%':
+                fits = put('%');
+                break;
+            default:
+                return false;
+            }
+        }
+        if (!fits)
+            return false;
+    }
+    return true;
+}
+
 CString FormatTm(const struct tm& tm, const char* pattern) {
     char buf[256];
-    const size_t n = strftime_l(buf, sizeof buf, pattern, &tm, CLocale());
+    size_t n = 0;
+    if (!FormatSimply(tm, pattern, buf, sizeof buf, n))
+        n = strftime_l(buf, sizeof buf, pattern, &tm, CLocale());
     return CString(buf, n);
 }
 
@@ -34,6 +104,8 @@ CTime CTime::Saturate(int64_t seconds) {
 
 int64_t LocalTimeToInstant(int year, int month, int day, int hour, int minute, int second,
                            int nDST) {
+    if (nDST < 0)
+        return local_time::Instant(year, month, day, hour, minute, second);
     struct tm tm = {};
     tm.tm_year = year - 1900;
     tm.tm_mon = month - 1;
@@ -66,8 +138,7 @@ CTime CTime::GetCurrentTime() {
 }
 
 bool CTime::GetLocalTm(struct tm* out) const {
-    const time_t t = m_time;
-    return localtime_r(&t, out) != nullptr;
+    return out && local_time::Breakdown(m_time, *out);
 }
 
 int CTime::GetYear() const {

@@ -72,4 +72,10 @@ CString ProfileName() {
     return GetProfileString(kPreferences, kProfileName, "");
 }
 
+int ScanMillisecondsPerTick() {
+    const int value = TextToInt(
+        GetProfileString(kPreferences, kScanMillisecondsPerTick, kScanMillisecondsPerTickDefault));
+    return value < 0 ? 0 : value;
+}
+
 } // namespace Settings

@@ -14,6 +14,10 @@ inline constexpr const char* kDisplay = "Display";
 inline constexpr const char* kProfileName = "ProfileName"; // default ""
 inline constexpr const char* kStartHour = "StartHour";     // default "0"
 inline constexpr const char* kEndHour = "EndHour";         // default "24"
+// How long the scan pass may take new users in one tick, in milliseconds; the rest wait for the
+// next ticks, so that paging runs at every tick however many users are due.
+inline constexpr const char* kScanMillisecondsPerTick = "ScanMillisecondsPerTick";
+inline constexpr const char* kScanMillisecondsPerTickDefault = "100";
 
 // The value, or `defaultValue` when it is absent or the store cannot be read.
 CString GetProfileString(const char* section, const char* entry, const char* defaultValue);
@@ -32,5 +36,8 @@ bool IsPagingHour(int hour);
 
 // Convenience for the profile name that Outlook and mail sessions log on with.
 CString ProfileName();
+
+// "ScanMillisecondsPerTick" read now; 0 (one user a tick) for a value below 0.
+int ScanMillisecondsPerTick();
 
 } // namespace Settings

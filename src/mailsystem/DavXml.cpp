@@ -3,6 +3,7 @@
 #include "mailsystem/DavXml.h"
 
 #include <QXmlStreamReader>
+#include <algorithm>
 
 namespace mail::dav {
 namespace {
@@ -44,6 +45,9 @@ std::string Escape(std::string_view text) {
             break;
         case '"':
             out += "&quot;";
+            break;
+        case '\r': // a reader turns a raw CR into a line feed
+            out += "&#13;";
             break;
         default:
             out += c;
@@ -133,7 +137,8 @@ void ReadResponse(QXmlStreamReader& xml, std::vector<Resource>& out) {
     }
     if (xml.hasError())
         return;
-    if (hrefs.empty() || hrefs.front().empty()) {
+    if (hrefs.empty() ||
+        std::any_of(hrefs.begin(), hrefs.end(), [](const std::string& h) { return h.empty(); })) {
         xml.raiseError(QStringLiteral("a response without an href"));
         return;
     }

@@ -158,7 +158,9 @@ bool DirectoryMailSystem::FindAppointments(const AddressEntry& mailbox, int64_t 
     if (from > to)
         return true;
     const calendar::Window window{from, to};
-    // Both files may hold events and tasks (as some programs export them together).
+    // Both files may hold events and tasks (as some programs export them together). Each file's
+    // occurrences come ordered by start; the second file's are merged in after equal starts.
+    size_t firstFile = 0;
     for (const char* name : {kCalendarFileName, kTasksFileName}) {
         const cache::Status status = cache::WithFile(
             folder + "/" + name, &window,
@@ -170,9 +172,12 @@ bool DirectoryMailSystem::FindAppointments(const AddressEntry& mailbox, int64_t 
             out.clear();
             return false;
         }
+        if (name == kCalendarFileName)
+            firstFile = out.size();
     }
-    std::stable_sort(out.begin(), out.end(),
-                     [](const Appointment& a, const Appointment& b) { return a.start < b.start; });
+    std::inplace_merge(
+        out.begin(), out.begin() + std::ptrdiff_t(firstFile), out.end(),
+        [](const Appointment& a, const Appointment& b) { return a.start < b.start; });
     return true;
 }
 

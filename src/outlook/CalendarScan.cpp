@@ -64,14 +64,16 @@ int COutlook::ScanTables(CRemList& reminders) {
 
 LPDISPATCH COutlook::FindNextOrEnd(_Items& items, const char* folder, bool& complete) {
     // Without a next item the search cannot go on from the one already processed.
-    const CString failure = CString("Error reading the next item of the ") + folder +
-                            " folder for user " + m_UserName + ".";
+    const auto failure = [&] {
+        return CString("Error reading the next item of the ") + folder + " folder for user " +
+               m_UserName + ".";
+    };
     try {
         return items.FindNext();
     } catch (const COleDispatchException& e) {
-        LogEvent(EventLog::kEventId, WithDescription(failure, e).c_str());
+        LogEvent(EventLog::kEventId, WithDescription(failure(), e).c_str());
     } catch (const COleException& e) {
-        LogEvent(EventLog::kEventId, WithSystemText(failure, e).c_str());
+        LogEvent(EventLog::kEventId, WithSystemText(failure(), e).c_str());
     }
     complete = false;
     return nullptr;
@@ -104,7 +106,11 @@ void COutlook::ProcessAppointment(CRemList& reminders, LPDISPATCH item) {
 
     const CString subject = appointment.GetSubject();
     const CString location = appointment.GetLocation();
-    const CString text = location.empty() ? subject : subject + " (" + location + ")";
+    CString text;
+    text.reserve(subject.size() + location.size() + 3);
+    text += subject;
+    if (!location.empty())
+        text.append(" (").append(location).append(")");
     const DATE startDate = appointment.GetStart();
     const DATE endDate = appointment.GetEnd();
     const int32_t leadMinutes = appointment.GetReminderMinutesBeforeStart();

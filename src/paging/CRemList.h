@@ -74,8 +74,8 @@ public:
     // failed. Nothing is due when `now` is the second of the user's LastPageCheck (a clock set
     // back, `now` earlier, pages as usual). Reads only MailboxName, PagerName and LastPageCheck
     // of the user. With `sent`, a reminder already recorded there is removed without a page,
-    // and every page sent is recorded. `listener` hears of every due reminder handled. Returns
-    // how many reminders left the list.
+    // and every page sent or dropped is recorded. `listener` hears of every due reminder
+    // handled. Returns how many reminders left the list.
     int PageReminders(const CTime& now, const UserlistStru* user, CSentPages* sent = nullptr,
                       IPageListener* listener = nullptr);
 

@@ -58,6 +58,10 @@ int CRemList::PageReminders(const CTime& now, const UserlistStru* user, CSentPag
 
         // Read for every reminder, so a change of the hours applies at once.
         if (!Settings::IsPagingHour(now.GetHour())) {
+            // Remembered as handled, so that a rescan finding it again once the hours have
+            // begun does not page it after all.
+            if (sent)
+                sent->Record(user->MailboxName, user->PagerName, r, now);
             tell(r, PageOutcome::Dropped, CString());
             it = remove(it);
             continue;

@@ -1,5 +1,6 @@
-// The pages already sent, kept on disk until their reminders have passed, so that a reminder
-// collected again (after a restart, or by a rescan) is not paged a second time.
+// The pages already sent, or dropped outside the paging hours, kept on disk until their reminders
+// have passed, so that a reminder collected again (after a restart, or by a rescan) is not paged
+// a second time, nor after all.
 #pragma once
 
 #include "core/CString.h"
@@ -32,7 +33,7 @@ public:
     // has not passed yet at `now`.
     bool WasSent(const CString& mailbox, const CString& pager, const ReminderStru& reminder,
                  CTime now);
-    // Remembers a page that has just been sent and saves the record (when it has a path). A save
+    // Remembers a page that has just been sent or dropped and saves the record (when it has a path). A save
     // that fails writes an event, once until a save succeeds again; the page is still
     // remembered for as long as this process runs.
     void Record(const CString& mailbox, const CString& pager, const ReminderStru& reminder,

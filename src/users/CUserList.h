@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <vector>
 
 class COutlook;
 class CSentPages;
@@ -66,13 +67,18 @@ public:
     // Rewrites Users.dat from the records whose Code is above 0, asking Retry or Cancel on failure.
     UserFileSave SaveUsers();
 
-    // The passes of each monitoring cycle, in this order (UserPasses.cpp).
-    // At most once a minute, reads the out-of-office flag of every user who pages only when out
-    // of office, one checker per run of users on the same Server; sorts the list by Server.
-    // 1 when the pass ran, 0 when it was not yet due.
+    // The passes of each monitoring cycle, in this order (UserPasses.cpp). Each is bounded in
+    // what one tick may cost, so that the paging pass runs at every tick.
+    // About once a minute, reads the out-of-office flag of every user who pages only when out
+    // of office, one checker per Server: a round that begins by sorting the list by Server and
+    // reads Servers' users in turn while the pass is within "ScanMillisecondsPerTick" (and at
+    // least a twentieth of the Servers a tick, so that it ends within twenty ticks); the rest
+    // at the next ticks. 1 when a round ended in this call, else 0.
     int UpdateOOFFlags();
-    // Rescans every active user whose NextScan has come, over one Outlook session for the pass.
-    // 1 when at least one user was scanned.
+    // Rescans the active users whose NextScan has come, those waiting longest first, over one
+    // Outlook session for the pass, until the pass has run for "ScanMillisecondsPerTick": the
+    // users not reached keep their NextScan and come first at the next ticks. A scan once begun
+    // is finished. 1 when at least one user was scanned.
     int UpdateReminders();
     // Pages the due reminders of every active user; the number that left the lists. When the
     // clock reads earlier than at the previous paging of a user, one event says so and paging
@@ -85,11 +91,11 @@ public:
     bool IsEmpty() const { return m_users.empty(); }
 
     int32_t NextCode = 1; // where the next code search starts
-    CTime NextOOFCheck;   // when the next out-of-office pass is due; 0 = at the first tick
+    CTime NextOOFCheck;   // when the next out-of-office round is due; 0 = at the first tick
     // The Outlook client of a running scan pass; none between passes.
     std::unique_ptr<COutlook> OutlookOLE;
-    // The pages already sent (not owned); null remembers none, so that a reminder collected
-    // again is paged again.
+    // The pages already sent or dropped (not owned); null remembers none, so that a reminder
+    // collected again is paged again.
     CSentPages* SentPages = nullptr;
     // Told of every scan and page (not owned); null tells nobody.
     IPassListener* Listener = nullptr;
@@ -106,4 +112,11 @@ private:
 
     Records m_users;
     CTime m_latestPagingTime; // the time the paging pass last read; 0 before the first
+    // The out-of-office round in progress: the Servers still to read, in order, from
+    // m_OOFRoundNext on, and when the round began. Users are found by Server when their turn
+    // comes, so a list replaced meanwhile is read as it is then.
+    bool m_OOFRoundRunning = false;
+    CTime m_OOFRoundStart;
+    std::vector<CString> m_OOFRoundServers;
+    size_t m_OOFRoundNext = 0;
 };

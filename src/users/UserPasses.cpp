@@ -1,5 +1,6 @@
 // The per-user update passes of each monitoring cycle: out-of-office flags, scans and paging.
 #include "core/Bool.h"
+#include "core/Clock.h"
 #include "core/Settings.h"
 #include "outlook/COutlook.h"
 #include "paging/COOFCheck.h"
@@ -14,7 +15,8 @@
 
 namespace {
 
-constexpr CTimeSpan kOOFPeriod{60};           // between two out-of-office passes
+constexpr CTimeSpan kOOFPeriod{60};           // between the starts of two out-of-office rounds
+constexpr size_t kOOFRoundTicks = 20;         // the most ticks one out-of-office round takes
 constexpr const char* kMailboxPrefix = "EX:"; // how the scan addresses a user's mailbox
 
 // The interval until a user's next scan. A stored interval of zero or less (only a hand-edited
@@ -45,86 +47,104 @@ private:
     Close m_close;
 };
 
-bool SameReminder(const ReminderStru& a, const ReminderStru& b) {
-    return a.PageTime == b.PageTime && a.StartTime == b.StartTime && a.EndTime == b.EndTime &&
-           a.Text == b.Text && a.TimeKey == b.TimeKey;
-}
-
-// A rescan finds again every reminder whose alarm is still to come, also one that fell due in the
-// minute before it (a page falls due a minute before the alarm) and that the paging pass has
-// already sent or dropped. Those stay handled: of the reminders due by the user's last paging
-// pass, only the ones still waiting after a failed send are kept.
-void KeepHandledRemindersHandled(UserlistStru& user, const std::vector<ReminderStru>& waiting) {
-    std::vector<ReminderStru*> handled;
-    for (const auto& r : user.Reminders.GetRecords()) {
-        if (r->PageTime > user.LastPageCheck)
-            continue;
-        const bool stillWaiting =
-            std::any_of(waiting.begin(), waiting.end(),
-                        [&](const ReminderStru& w) { return SameReminder(w, *r); });
-        if (!stillWaiting)
-            handled.push_back(r.get());
-    }
-    for (ReminderStru* r : handled)
-        user.Reminders.DeleteReminder(r);
-}
-
 } // namespace
 
 int CUserList::UpdateOOFFlags() {
     const CTime now = CTime::GetCurrentTime();
-    if (now < NextOOFCheck)
+    if (!m_OOFRoundRunning) {
+        if (now < NextOOFCheck)
+            return 0;
+        SortByServer();
+        // One group per Server, in the sorted order. Users whose Server is empty get no checker:
+        // their OOFFlag is never read.
+        m_OOFRoundServers.clear();
+        for (const auto& record : m_users) {
+            const UserlistStru& user = *record;
+            if (user.PageOnlyOOF && !user.Server.empty() &&
+                (m_OOFRoundServers.empty() || m_OOFRoundServers.back() != user.Server))
+                m_OOFRoundServers.push_back(user.Server);
+        }
+        m_OOFRoundNext = 0;
+        m_OOFRoundStart = now;
+        m_OOFRoundRunning = true;
+    }
+
+    // Groups until the pass has had its time, as the scan pass, but never fewer than the share
+    // that ends the round within kOOFRoundTicks ticks.
+    const int64_t started = Clock::SteadyMilliseconds();
+    const size_t groups = m_OOFRoundServers.size();
+    const size_t share = std::max<size_t>(1, (groups + kOOFRoundTicks - 1) / kOOFRoundTicks);
+    const int64_t limit = groups > m_OOFRoundNext ? Settings::ScanMillisecondsPerTick() : 0;
+    for (size_t taken = 0; m_OOFRoundNext < groups; ++taken) {
+        if (taken >= share && Clock::SteadyMilliseconds() - started >= limit)
+            break;
+        const CString& server = m_OOFRoundServers[m_OOFRoundNext++];
+        // A checker that cannot be made passes this Server's users over in this round.
+        std::unique_ptr<COOFCheck> checker = MakeChecker(server);
+        if (!checker)
+            continue;
+        checker->OpenExchangeStore();
+        for (const auto& record : m_users) {
+            UserlistStru& user = *record;
+            if (user.PageOnlyOOF && user.Server == server)
+                checker->GetOOF(user.MailboxName, &user.OOFFlag);
+        }
+        checker->CloseExchangeStore();
+    }
+    if (m_OOFRoundNext < groups)
         return 0;
 
-    SortByServer();
-    // Starting from the empty server with no checker, users whose Server is empty get none.
-    CString server;
-    std::unique_ptr<COOFCheck> checker;
-    for (const auto& record : m_users) {
-        UserlistStru& user = *record;
-        if (!user.PageOnlyOOF)
-            continue; // passed over; does not end a run of users on one server
-        if (user.Server != server) {
-            server = user.Server;
-            if (checker) {
-                checker->CloseExchangeStore();
-                checker.reset();
-            }
-            checker = MakeChecker(server);
-            if (!checker)
-                continue;
-            checker->OpenExchangeStore();
-        }
-        if (checker)
-            checker->GetOOF(user.MailboxName, &user.OOFFlag);
-    }
-    if (checker) {
-        checker->CloseExchangeStore();
-        checker.reset();
-    }
-
-    NextOOFCheck = now + kOOFPeriod;
+    // The next round starts a minute after this one did, so each flag is read about once a
+    // minute however many ticks a round takes.
+    m_OOFRoundRunning = false;
+    m_OOFRoundServers.clear();
+    NextOOFCheck = m_OOFRoundStart + kOOFPeriod;
     return 1;
 }
 
 int CUserList::UpdateReminders() {
     // The pass's start: every NextScan set in this pass is counted from it.
     const CTime now = CTime::GetCurrentTime();
-    int result = 0;
-    AtExit closeSession([this] { CloseOutlookOLE(); });
+    const int64_t started = Clock::SteadyMilliseconds();
 
+    // The due active users, those due longest first and in list order among equals: users that
+    // an earlier pass did not reach keep the NextScan they had, so they come before anyone whose
+    // scan is due again since.
+    struct Due {
+        CTime nextScan;
+        size_t position;
+        UserlistStru* user;
+    };
+    std::vector<Due> due;
+    size_t position = 0;
     for (const auto& record : m_users) {
         UserlistStru& user = *record;
-        if (now < user.NextScan || !IsActiveUser(user))
-            continue;
+        if (!(now < user.NextScan) && IsActiveUser(user))
+            due.push_back({user.NextScan, position, &user});
+        ++position;
+    }
+    if (due.empty())
+        return 0; // no session, nothing read
+    const auto later = [](const Due& a, const Due& b) {
+        return a.nextScan != b.nextScan ? a.nextScan > b.nextScan : a.position > b.position;
+    };
+    std::make_heap(due.begin(), due.end(), later);
+    const int64_t limit = Settings::ScanMillisecondsPerTick();
+
+    int result = 0;
+    AtExit closeSession([this] { CloseOutlookOLE(); });
+    while (!due.empty()) {
+        // A scan once begun is finished; no new one begins once the pass has had its time.
+        if (result && Clock::SteadyMilliseconds() - started >= limit)
+            break;
+        std::pop_heap(due.begin(), due.end(), later);
+        UserlistStru& user = *due.back().user;
+        due.pop_back();
         if (!OpenOutlookOLE())
             return result; // this user and the ones after it are tried again at the next tick
 
-        std::vector<ReminderStru> waiting;
-        for (const auto& r : user.Reminders.GetRecords()) {
-            if (r->PageTime <= user.LastPageCheck)
-                waiting.push_back(*r);
-        }
+        // A reminder found again after the paging pass handled it (a rescan in the minute between
+        // its page time and its alarm) is not paged twice: the record of handled pages says so.
         user.Reminders.ClearList();
         const CString mailbox = kMailboxPrefix + user.MailboxName;
         // Call errors the session lets pass end this user's scan as a failed one. The session
@@ -143,9 +163,9 @@ int CUserList::UpdateReminders() {
             user.ScanStatus = FALSE;
             CloseOutlookOLE();
         }
-        KeepHandledRemindersHandled(user, waiting);
         user.Reminders.SortList();
         // Whatever the outcome: a failed user is retried after its interval, not at the next tick.
+        // Counted from this pass, so users reached in later ticks fall due later too.
         user.NextScan = now + ScanIntervalOf(user);
         user.LastScanError = user.ScanStatus == FALSE ? scanEvents.FirstText() : CString();
         if (user.ScanStatus == FALSE && user.LastScanError.empty())

@@ -12,6 +12,7 @@
 #include "core/Settings.h"
 #include "mailsystem/Profiles.h"
 #include "paging/EventLog.h"
+#include "paging/SentPages.h"
 #include "users/CUserList.h"
 
 #include <QCoreApplication>
@@ -185,6 +186,8 @@ int Run(const Options& o) {
     const long end = start + o.ticks;
 
     CUserList users;
+    CSentPages handled; // as the monitor keeps it, in memory here
+    users.SentPages = &handled;
     std::string usersTable;
     for (int i = 0; i < o.mailboxes; ++i) {
         UserlistStru* u = users.CreateNoCodeUser();

@@ -3,8 +3,11 @@
 #include "core/Clock.h"
 #include "support/TestSupport.h"
 
+#include <climits>
 #include <clocale>
+#include <ctime>
 #include <gtest/gtest.h>
+#include <locale.h>
 
 using testing_support::ScopedTimeZone;
 
@@ -23,6 +26,29 @@ TEST(CTime, FormatsThePatternsTheProgramUsesInTheCLocale) {
     const CTime afternoon(2001, 3, 14, 14, 0, 0);
     EXPECT_EQ(afternoon.Format("%x %I:%M%p"), "03/14/01 02:00PM");
     setlocale(LC_ALL, saved.c_str());
+}
+
+TEST(CTime, FormatsEveryPatternAsStrftimeDoes) {
+    ScopedTimeZone zone("Europe/Berlin");
+    const char* patterns[] = {"%m/%d/%y %H:%M:%S", "%I:%M-",   "%I:%M ",   "%H%M", "%x %I:%M%p",
+                              "%Y%m%d-%H%M%S",     "100%% %d", "%A %Z %j", "%",    "plain"};
+    locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    // Midnight, noon and the hours around them, on the first and last days the times reach.
+    for (int32_t t : {INT32_MIN, -86400 * 365, 0, 43199, 43200, 46800, 984560740, 1773493540,
+                      1793512800, INT32_MAX}) {
+        for (int32_t shift : {0, 3600, 7200, 11 * 3600 + 59 * 60, 12 * 3600}) {
+            const CTime time = CTime::Saturate(int64_t(t) + shift);
+            const time_t tt = time.GetTime();
+            struct tm tm;
+            ASSERT_TRUE(localtime_r(&tt, &tm));
+            for (const char* pattern : patterns) {
+                char buffer[256];
+                const size_t n = strftime_l(buffer, sizeof buffer, pattern, &tm, c);
+                EXPECT_EQ(time.Format(pattern), std::string(buffer, n)) << pattern << " " << tt;
+            }
+        }
+    }
+    freelocale(c);
 }
 
 TEST(CTime, BreaksDownLocalTimeAcrossDaylightSavingChanges) {
@@ -77,4 +103,37 @@ TEST(Clock, FreezesAdvancesAndRunsFromAChosenMoment) {
     EXPECT_LE(started, 5002);
     Clock::Reset();
     EXPECT_NEAR(Clock::Now().GetTime(), static_cast<double>(time(nullptr)), 2);
+}
+
+TEST(Clock, TheSteadyReadingStandsAndMovesWithAFrozenClock) {
+    Clock::Freeze(CTime(1000));
+    const int64_t start = Clock::SteadyMilliseconds();
+    EXPECT_EQ(Clock::SteadyMilliseconds(), start) << "stands while frozen";
+    // Milliseconds add up to whole seconds of the time; seconds move both.
+    const struct {
+        int64_t milliseconds;
+        int64_t seconds;
+        int32_t now;
+        int64_t steady;
+    } steps[] = {{400, 0, 1000, 400},
+                 {599, 0, 1000, 999},
+                 {1, 0, 1001, 1000},
+                 {0, 2, 1003, 3000},
+                 {2500, 0, 1005, 5500}};
+    for (const auto& step : steps) {
+        Clock::AdvanceMilliseconds(step.milliseconds);
+        Clock::Advance(step.seconds);
+        EXPECT_EQ(Clock::Now().GetTime(), step.now);
+        EXPECT_EQ(Clock::SteadyMilliseconds() - start, step.steady);
+    }
+
+    // A running clock's steady reading runs on and moves with both advances too.
+    Clock::StartAt(CTime(5000));
+    const int64_t running = Clock::SteadyMilliseconds();
+    Clock::AdvanceMilliseconds(250);
+    Clock::Advance(1);
+    const int64_t moved = Clock::SteadyMilliseconds() - running;
+    EXPECT_GE(moved, 1250);
+    EXPECT_LT(moved, 1250 + 60000);
+    EXPECT_LE(Clock::Now().GetTime(), 5000 + 1 + 2);
 }

@@ -107,3 +107,15 @@ TEST_F(SettingsTest, ANonNumericEndHourEmptiesTheWindow) {
     EXPECT_TRUE(Settings::IsPagingHour(5));
     EXPECT_FALSE(Settings::IsPagingHour(12));
 }
+
+TEST_F(SettingsTest, TheScanTimePerTickDefaultsToATenthOfASecond) {
+    EXPECT_EQ(Settings::ScanMillisecondsPerTick(), 100);
+    const struct {
+        const char* stored;
+        int read;
+    } rows[] = {{"250", 250}, {"0", 0}, {"-5", 0}, {"abc", 0}, {" 40ms", 40}, {"", 0}};
+    for (const auto& row : rows) {
+        Settings::WriteProfileString("Preferences", "ScanMillisecondsPerTick", row.stored);
+        EXPECT_EQ(Settings::ScanMillisecondsPerTick(), row.read) << row.stored;
+    }
+}

@@ -91,6 +91,43 @@ TEST(DispatchRuntime, CreationNeedsAnInitialisedThread) {
     balance.Expect(0, 0);
 }
 
+TEST(DispatchRuntime, KeepsCountOfManyObjectsReleasedInAnyOrder) {
+    const Balance balance;
+    // Enough objects for the registry to grow several times, released in strides while new ones
+    // come (their addresses may be those of released ones), then once more each after the end.
+    std::vector<Probe*> probes;
+    std::vector<bool> released;
+    const auto add = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            probes.push_back(new Probe);
+            released.push_back(false);
+        }
+    };
+    add(5000);
+    balance.Expect(5000, 0);
+    size_t live = 5000;
+    for (size_t round = 0; round < 5; ++round) {
+        for (size_t i = round; i < probes.size(); i += 5) {
+            if (!released[i]) {
+                automation::Release(probes[i]);
+                released[i] = true;
+                --live;
+            }
+        }
+        add(500);
+        live += 500;
+        balance.Expect(live, 0);
+    }
+    for (size_t i = 0; i < probes.size(); ++i) {
+        if (!released[i])
+            automation::Release(probes[i]);
+    }
+    balance.Expect(0, 0);
+    for (size_t i = 0; i < 10; ++i)
+        automation::Release(probes[i * 7]); // a double release is counted, not followed
+    balance.Expect(0, 10);
+}
+
 TEST(DispatchRuntime, SystemTextsForTheLayersCodesOnly) {
     struct Row {
         HRESULT code;

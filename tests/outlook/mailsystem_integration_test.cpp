@@ -217,6 +217,34 @@ TEST_F(RealMailSystem, LogonThroughTheProfileFile) {
     EXPECT_THROW(ns.CreateRecipient("EX:/o=Test/cn=alice"), COleDispatchException);
 }
 
+TEST_F(RealMailSystem, EachLogonSeesTheMailSystemAsItIsThen) {
+    const auto resolves = [](const char* name) {
+        Session s;
+        return Recipient(s.ns.CreateRecipient(name)).Resolve();
+    };
+    EXPECT_TRUE(resolves("EX:/o=Test/cn=alice"));
+    EXPECT_FALSE(resolves("EX:/o=Test/cn=dave"));
+    std::ofstream(mail + "/address-list.txt", std::ios::app)
+        << "\nDisplay-Name: Dave Doe\nAddress: /o=Test/cn=dave\nMailbox: dave\n";
+    EXPECT_TRUE(resolves("EX:/o=Test/cn=dave")) << "the changed list, at the next logon";
+
+    // A list that cannot be read fails the logon as opening the mail system does.
+    const std::string list = mail + "/address-list.txt";
+    std::filesystem::rename(list, list + ".away");
+    _Application app;
+    ASSERT_EQ(app.CreateDispatch("Outlook.Application"), 1);
+    _NameSpace ns(app.GetNamespace("MAPI"));
+    try {
+        ns.Logon(COleVariant("Integration"), COleVariant(""), COleVariant(true), COleVariant(true));
+        ADD_FAILURE() << "no exception";
+    } catch (const COleDispatchException& e) {
+        EXPECT_NE(e.m_strDescription.find("has no address list"), std::string::npos)
+            << e.m_strDescription;
+    }
+    std::filesystem::rename(list + ".away", list);
+    EXPECT_TRUE(resolves("EX:/o=Test/cn=dave"));
+}
+
 TEST_F(RealMailSystem, NamesAndFoldersFromTheAddressList) {
     Session s;
     EXPECT_TRUE(Recipient(s.ns.CreateRecipient("Alice Archer")).Resolve());

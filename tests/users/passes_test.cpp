@@ -10,9 +10,11 @@
 #include "outlook/automation/OutlookDispIds.h"
 #include "paging/ExtendedMapi.h"
 #include "paging/MailFixture.h"
+#include "paging/SentPages.h"
 #include "support/TestSupport.h"
 #include "users/CUserList.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -105,6 +107,8 @@ protected:
         Settings::WriteProfileString(Settings::kPreferences, Settings::kProfileName, kProfile);
         Settings::WriteProfileString(Settings::kPreferences, Settings::kStartHour, "0");
         Settings::WriteProfileString(Settings::kPreferences, Settings::kEndHour, "24");
+        Settings::WriteProfileString(Settings::kPreferences, Settings::kScanMillisecondsPerTick,
+                                     Settings::kScanMillisecondsPerTickDefault);
         Clock::Freeze(kStart);
     }
     void TearDown() override {
@@ -255,6 +259,9 @@ TEST_F(Passes, TheScanPassScansTheDueActiveUsersOverOneSession) {
     for (UserlistStru* u : {bob, cy})
         u->Reminders.AddReminder(kStart + CTimeSpan(600), CTime(0), CTime(0), "kept");
 
+    // Time enough for scans of a minute and a half each in one pass.
+    Settings::WriteProfileString(Settings::kPreferences, Settings::kScanMillisecondsPerTick,
+                                 "600000");
     SlowStatus status;
     CallRecorder calls;
     EXPECT_EQ(users.UpdateReminders(), 1);
@@ -515,26 +522,30 @@ TEST_F(Passes, ThePagingPassSumsTheActiveUsersAndReadsTheClockForEach) {
 
 // A rescan in the minute before an alarm finds the reminder again, although it fell due and was
 // handled at the start of that minute: sent or dropped, it stays so; a page that failed and is
-// waiting for its next try is kept.
+// waiting for its next try is kept; a reminder the rescan finds for the first time is paged.
 TEST_F(Passes, ARescanAfterAReminderFellDueNeitherRepeatsNorRevivesIt) {
     const struct {
         const char* name;
         const char* startHour; // paging hours from then to 24
         const char* failUntil; // the pager name is unknown until this minute ("" never)
+        int writtenAt;         // seconds after 09:00 when the appointment is saved
         size_t pages;          // pages of the reminder in the outbox at the end
     } rows[] = {
-        {"sent at 09:59, rescanned at 10:00", "0", "", 1},
-        {"dropped at 09:59, rescanned at 10:00 inside the hours", "10", "", 0},
-        {"failing from 09:59, rescanned at 10:00, sent at 10:00:30", "0", "10:00:30", 1},
+        {"sent at 09:59, rescanned at 10:00", "0", "", 0, 1},
+        {"dropped at 09:59, rescanned at 10:00 inside the hours", "10", "", 0, 0},
+        {"failing from 09:59, rescanned at 10:00, sent at 10:00:30", "0", "10:00:30", 0, 1},
+        {"saved at 09:59:30, after its page time, found by the rescan at 10:00", "0", "",
+         59 * 60 + 30, 1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const size_t before = mail.OutboxMessages().size();
-        // Alarm at 10:00, so the page falls due at 09:59; the scans come at 09:00 and 10:00.
-        WriteFile(mail.MailboxDirectory("ann") + "/calendar.ics",
-                  Calendar(Appointment("r1", "1010", "1030", "Review", 10)));
+        const std::string calendar = mail.MailboxDirectory("ann") + "/calendar.ics";
+        std::filesystem::remove(calendar);
         Settings::WriteProfileString(Settings::kPreferences, Settings::kStartHour, row.startHour);
+        CSentPages handled; // in memory, as the monitor keeps it on disk
         CUserList list;
+        list.SentPages = &handled;
         UserlistStru* ann = list.CreateUser();
         ann->DisplayName = "ann";
         ann->MailboxName = Dn("ann");
@@ -542,8 +553,12 @@ TEST_F(Passes, ARescanAfterAReminderFellDueNeitherRepeatsNorRevivesIt) {
         ann->ScanInterval = 60;
         ann->PageOnlyOOF = 0;
         const CTime failUntil = *row.failUntil ? CTime(2026, 6, 1, 10, 0, 30) : kStart;
+        const CTime writtenAt = kStart + CTimeSpan(row.writtenAt);
         Clock::Freeze(kStart);
+        // Alarm at 10:00, so the page falls due at 09:59; the scans come at 09:00 and 10:00.
         for (CTime t = kStart; t <= CTime(2026, 6, 1, 10, 1, 0); t += CTimeSpan(1)) {
+            if (t == writtenAt)
+                WriteFile(calendar, Calendar(Appointment("r1", "1010", "1030", "Review", 10)));
             ann->PagerName = t < failUntil ? "nobody" : Pager("ann");
             list.UpdateReminders();
             list.ProcessReminders();

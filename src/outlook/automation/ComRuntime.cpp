@@ -5,17 +5,89 @@
 #include "Faults.h"
 #include "OutlookServer.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <mutex>
 #include <strings.h>
-#include <unordered_set>
+#include <vector>
 
 namespace {
 
 thread_local int t_initialised = 0; // CoInitialize calls not yet undone on this thread
 
+// The addresses of the live objects: an open-addressing table, so that the objects a scan makes
+// for every item found cost no allocation of their own here.
+class PointerSet {
+public:
+    std::size_t size() const { return m_size; }
+    bool contains(const void* p) const {
+        if (m_slots.empty())
+            return false;
+        for (std::size_t i = Home(p);; i = (i + 1) & Mask()) {
+            if (m_slots[i] == p)
+                return true;
+            if (m_slots[i] == nullptr)
+                return false;
+        }
+    }
+    void insert(const void* p) {
+        if ((m_size + m_removed + 1) * 2 > m_slots.size())
+            Rehash(std::max<std::size_t>(64, m_size * 4));
+        std::size_t i = Home(p);
+        while (m_slots[i] != nullptr && m_slots[i] != Removed() && m_slots[i] != p)
+            i = (i + 1) & Mask();
+        if (m_slots[i] == p)
+            return;
+        if (m_slots[i] == Removed())
+            --m_removed;
+        m_slots[i] = p;
+        ++m_size;
+    }
+    void erase(const void* p) {
+        if (m_slots.empty())
+            return;
+        for (std::size_t i = Home(p);; i = (i + 1) & Mask()) {
+            if (m_slots[i] == p) {
+                m_slots[i] = Removed();
+                --m_size;
+                ++m_removed;
+                return;
+            }
+            if (m_slots[i] == nullptr)
+                return;
+        }
+    }
+
+private:
+    static const void* Removed() { return &kRemovedMark; }
+    std::size_t Mask() const { return m_slots.size() - 1; }
+    std::size_t Home(const void* p) const {
+        const auto bits = reinterpret_cast<std::uintptr_t>(p);
+        return std::size_t((bits >> 4) * 0x9E3779B97F4A7C15ull >> 20) & Mask();
+    }
+    void Rehash(std::size_t capacity) {
+        std::size_t slots = 64;
+        while (slots < capacity)
+            slots *= 2;
+        std::vector<const void*> old(slots, nullptr);
+        old.swap(m_slots);
+        m_size = 0;
+        m_removed = 0;
+        for (const void* p : old) {
+            if (p != nullptr && p != Removed())
+                insert(p);
+        }
+    }
+
+    static inline const char kRemovedMark = 0;
+    std::vector<const void*> m_slots; // a power of two in size, at most half full
+    std::size_t m_size = 0;
+    std::size_t m_removed = 0; // slots marked removed
+};
+
 struct Registry {
     std::mutex mutex;
-    std::unordered_set<const IDispatch*> live;
+    PointerSet live;
     std::size_t invalid = 0;
 };
 
@@ -27,7 +99,7 @@ Registry& Objects() {
 bool IsLive(IDispatch* object) {
     Registry& r = Objects();
     std::lock_guard lock(r.mutex);
-    if (r.live.count(object))
+    if (r.live.contains(object))
         return true;
     ++r.invalid;
     return false;

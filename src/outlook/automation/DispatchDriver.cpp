@@ -128,6 +128,12 @@ CString COleDispatchDriver::ToString(const COleVariant& value) {
     return value.bstrVal();
 }
 
+CString COleDispatchDriver::ToString(COleVariant&& value) {
+    if (value.vt() != VT_BSTR)
+        throw COleException(DISP_E_TYPEMISMATCH);
+    return value.TakeBstrVal();
+}
+
 DATE COleDispatchDriver::ToDate(const COleVariant& value) {
     if (value.vt() != VT_DATE)
         throw COleException(DISP_E_TYPEMISMATCH);

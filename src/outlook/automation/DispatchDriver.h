@@ -96,6 +96,7 @@ protected:
     static bool ToBool(const COleVariant& value);
     static int32_t ToLong(const COleVariant& value);
     static CString ToString(const COleVariant& value);
+    static CString ToString(COleVariant&& value); // moves the text out
     static DATE ToDate(const COleVariant& value);
     // An object result for the caller to own, or null for "Nothing" or an empty result.
     static LPDISPATCH ToDispatch(COleVariant value);

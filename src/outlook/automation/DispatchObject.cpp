@@ -38,7 +38,11 @@ void ThrowCallError(HRESULT code) {
     throw DispatchFailure{code, {}};
 }
 
-DispatchObject::DispatchObject(ObjectContext context) : m_context(std::move(context)) {
+DispatchObject::DispatchObject(ObjectContext context)
+    : DispatchObject(std::make_shared<const ObjectContext>(std::move(context))) {}
+
+DispatchObject::DispatchObject(std::shared_ptr<const ObjectContext> context)
+    : m_context(std::move(context)) {
     RegisterObject(this);
 }
 
@@ -61,10 +65,13 @@ HRESULT DispatchObject::Invoke(DISPID member, WORD flags, std::span<const COleVa
                                COleVariant* result, EXCEPINFO* excepInfo) {
     HRESULT code = S_OK;
     CString description;
-    COleVariant value;
-    if (!CheckFault(m_context, member, code, description)) {
+    if (!CheckFault(*m_context, member, code, description)) {
         try {
-            value = InvokeMember(member, flags, args);
+            // The result is written only when the member succeeds.
+            if (result)
+                *result = InvokeMember(member, flags, args);
+            else
+                InvokeMember(member, flags, args);
         } catch (const DispatchFailure& failure) {
             code = failure.code;
             description = failure.description;
@@ -74,7 +81,7 @@ HRESULT DispatchObject::Invoke(DISPID member, WORD flags, std::span<const COleVa
             code = E_FAIL;
         }
     }
-    RecordCall(m_context, member, flags, code);
+    RecordCall(*m_context, member, flags, code);
     if (FAILED(code)) {
         if (code == DISP_E_EXCEPTION && excepInfo) {
             *excepInfo = EXCEPINFO{};
@@ -84,8 +91,6 @@ HRESULT DispatchObject::Invoke(DISPID member, WORD flags, std::span<const COleVa
         }
         return code;
     }
-    if (result)
-        *result = std::move(value);
     return S_OK;
 }
 

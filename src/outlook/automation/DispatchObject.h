@@ -5,6 +5,7 @@
 #include "OleTypes.h"
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 namespace automation {
@@ -48,11 +49,13 @@ public:
     HRESULT Invoke(DISPID member, WORD flags, std::span<const COleVariant> args,
                    COleVariant* result, EXCEPINFO* excepInfo) final;
 
-    const ObjectContext& Context() const { return m_context; }
+    const ObjectContext& Context() const { return *m_context; }
 
 protected:
     // The object starts with one reference, owned by its creator.
     explicit DispatchObject(ObjectContext context);
+    // The same, sharing a context with others (the items of one search share one).
+    explicit DispatchObject(std::shared_ptr<const ObjectContext> context);
     virtual ~DispatchObject();
 
     // One member: returns its value (empty for none) or throws DispatchFailure.
@@ -61,7 +64,7 @@ protected:
 
 private:
     std::atomic<uint32_t> m_references{1};
-    ObjectContext m_context;
+    std::shared_ptr<const ObjectContext> m_context;
 };
 
 // Argument checks shared by the members. Each throws the call error COM gives for the fault:

@@ -18,9 +18,11 @@ struct Seams {
     std::atomic<std::size_t> faultCount{0}, recorderCount{0};
 };
 
-Seams& State() {
-    static Seams seams;
-    return seams;
+// Constant-initialised, so that the check in front of every call needs no guard.
+constinit Seams g_seams;
+
+inline Seams& State() {
+    return g_seams;
 }
 
 } // namespace

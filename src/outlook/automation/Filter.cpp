@@ -2,6 +2,7 @@
 #include "Filter.h"
 
 #include "OleDate.h"
+#include "core/LocalTime.h"
 
 #include <algorithm>
 #include <charconv>
@@ -126,9 +127,8 @@ int Compare(ValueType type, const Value& a, const Value& b) {
 
 // The local wall-clock time of an instant, as seconds since 1970 read as UTC.
 int64_t WallSeconds(int64_t t) {
-    const time_t tt = time_t(t);
     struct tm tm;
-    return localtime_r(&tt, &tm) ? t + tm.tm_gmtoff : t;
+    return local_time::Breakdown(t, tm) ? t + tm.tm_gmtoff : t;
 }
 
 bool ReadNumber(std::string_view& s, std::size_t minDigits, std::size_t maxDigits, int& out) {

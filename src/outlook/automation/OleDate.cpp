@@ -1,6 +1,8 @@
 // Automation date conversions in proleptic Gregorian days, independent of the C library's range.
 #include "OleDate.h"
 
+#include "core/LocalTime.h"
+
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -116,16 +118,22 @@ bool DosDateTimeToLocalTime(WORD dosDate, WORD dosTime, OleLocalTime& out) {
 }
 
 std::optional<CTime> DosDateTimeToCTime(WORD dosDate, WORD dosTime, int nDST) {
+    // The fields as DosDateTimeToLocalTime reads them, without the day of the week it works out.
     OleLocalTime t;
-    if (!DosDateTimeToLocalTime(dosDate, dosTime, t))
+    t.day = dosDate & 0x1F;
+    t.month = (dosDate >> 5) & 0x0F;
+    t.year = (dosDate >> 9) + 1980;
+    t.second = (dosTime & 0x1F) * 2;
+    t.minute = (dosTime >> 5) & 0x3F;
+    t.hour = dosTime >> 11;
+    if (!ValidFields(t, 1980, 2107))
         return std::nullopt;
     return CTime::FromLocal(t.year, t.month, t.day, t.hour, t.minute, t.second, nDST);
 }
 
 bool UnixTimeToVariantTime(int64_t seconds, DATE& out) {
-    const time_t t = time_t(seconds);
     struct tm tm;
-    if (!localtime_r(&t, &tm))
+    if (!local_time::Breakdown(seconds, tm))
         return false;
     const int64_t year = int64_t(tm.tm_year) + 1900;
     if (year < 100 || year > 9999)

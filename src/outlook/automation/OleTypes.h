@@ -169,6 +169,8 @@ public:
     bool boolVal() const { return std::get<bool>(m_value); }
     int32_t lVal() const { return std::get<int32_t>(m_value); }
     const CString& bstrVal() const { return std::get<CString>(m_value); }
+    // The text itself, moved out; the variant keeps an empty one.
+    CString TakeBstrVal() { return std::move(std::get<CString>(m_value)); }
     DATE date() const { return std::get<DateValue>(m_value).value; }
     IDispatch* pdispVal() const { return std::get<DispatchPtr>(m_value).get(); }
 

@@ -9,6 +9,7 @@
 #include "mailsystem/Profiles.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <strings.h>
 #include <vector>
@@ -35,9 +36,18 @@ COleVariant DateOf(int64_t instant) {
     return COleVariant::Date(date);
 }
 
+using SharedContext = std::shared_ptr<const ObjectContext>;
+
+// The context of the objects read from an object of context `parent`.
+SharedContext ChildContext(const ObjectContext& parent, ObjectKind kind) {
+    ObjectContext context = parent;
+    context.kind = kind;
+    return std::make_shared<const ObjectContext>(std::move(context));
+}
+
 class PatternObject final : public DispatchObject {
 public:
-    PatternObject(ObjectContext context, const mail::RecurrencePattern& pattern)
+    PatternObject(SharedContext context, const mail::RecurrencePattern& pattern)
         : DispatchObject(std::move(context)), m_pattern(pattern) {}
 
 private:
@@ -73,10 +83,21 @@ private:
     mail::RecurrencePattern m_pattern;
 };
 
+// One match of a search, served from the search's results, which it shares with the other
+// matches instead of holding a copy.
+template <class Item> struct SharedItem {
+    std::shared_ptr<const std::vector<Item>> items;
+    std::size_t index = 0;
+    const Item& operator*() const { return (*items)[index]; }
+    const Item* operator->() const { return &(*items)[index]; }
+};
+
 class AppointmentObject final : public DispatchObject {
 public:
-    AppointmentObject(ObjectContext context, mail::Appointment item)
-        : DispatchObject(std::move(context)), m_item(std::move(item)) {}
+    AppointmentObject(SharedContext context, SharedContext patternContext,
+                      SharedItem<mail::Appointment> item)
+        : DispatchObject(std::move(context)), m_patternContext(std::move(patternContext)),
+          m_item(std::move(item)) {}
 
 private:
     COleVariant InvokeMember(DISPID member, WORD flags,
@@ -84,10 +105,8 @@ private:
         if (member == kGetRecurrencePattern) {
             ExpectMethod(flags);
             ExpectArgs(args, 0);
-            ObjectContext context = Context();
-            context.kind = ObjectKind::RecurrencePattern;
             return COleVariant(
-                DispatchPtr::Attach(new PatternObject(std::move(context), m_item.pattern)));
+                DispatchPtr::Attach(new PatternObject(m_patternContext, m_item->pattern)));
         }
         switch (member) {
         case kReminderSet:
@@ -102,30 +121,32 @@ private:
             ThrowCallError(DISP_E_MEMBERNOTFOUND);
         }
         ExpectGet(flags, args);
+        const mail::Appointment& item = *m_item;
         switch (member) {
         case kReminderSet:
-            return COleVariant(m_item.reminderSet);
+            return COleVariant(item.reminderSet);
         case kSubject:
-            return COleVariant(m_item.subject);
+            return COleVariant(item.subject);
         case kLocation:
-            return COleVariant(m_item.location);
+            return COleVariant(item.location);
         case kStart:
-            return DateOf(m_item.start);
+            return DateOf(item.start);
         case kEnd:
-            return DateOf(m_item.end);
+            return DateOf(item.end);
         case kReminderMinutesBeforeStart:
-            return COleVariant(m_item.reminderMinutesBeforeStart);
+            return COleVariant(item.reminderMinutesBeforeStart);
         default:
-            return COleVariant(m_item.isRecurring);
+            return COleVariant(item.isRecurring);
         }
     }
 
-    mail::Appointment m_item;
+    SharedContext m_patternContext;
+    SharedItem<mail::Appointment> m_item;
 };
 
 class TaskObject final : public DispatchObject {
 public:
-    TaskObject(ObjectContext context, mail::Task item)
+    TaskObject(SharedContext context, SharedItem<mail::Task> item)
         : DispatchObject(std::move(context)), m_item(std::move(item)) {}
 
 private:
@@ -134,14 +155,15 @@ private:
         if (member != kReminderSet && member != kSubject && member != kReminderTime)
             ThrowCallError(DISP_E_MEMBERNOTFOUND);
         ExpectGet(flags, args);
+        const mail::Task& item = *m_item;
         if (member == kReminderSet)
-            return COleVariant(m_item.reminderSet);
+            return COleVariant(item.reminderSet);
         if (member == kSubject)
-            return COleVariant(m_item.subject);
-        return m_item.reminderSet ? DateOf(m_item.reminderTime) : COleVariant::Date(kOleDateNone);
+            return COleVariant(item.subject);
+        return item.reminderSet ? DateOf(item.reminderTime) : COleVariant::Date(kOleDateNone);
     }
 
-    mail::Task m_item;
+    SharedItem<mail::Task> m_item;
 };
 
 // A folder's items. Find reads the store once and keeps the matches; FindNext walks them.
@@ -204,9 +226,10 @@ private:
         Reset();
     }
 
+    // Items still served keep the results they came from; a new search makes new ones.
     void Reset() {
-        m_appointments.clear();
-        m_tasks.clear();
+        m_appointments.reset();
+        m_tasks.reset();
         m_next = 0;
     }
 
@@ -238,39 +261,43 @@ private:
             if (range.from <= range.to &&
                 !m_store->FindAppointments(m_mailbox, range.from, range.to, found, error))
                 ThrowDispatchError(error);
-            for (mail::Appointment& a : found) {
-                // No master items are served: without IncludeRecurrences a series shows nothing.
-                if ((m_includeRecurrences || !a.isRecurring) && filter->Matches(a))
-                    m_appointments.push_back(std::move(a));
-            }
-            Order(m_appointments);
+            // No master items are served: without IncludeRecurrences a series shows nothing.
+            std::erase_if(found, [&](const mail::Appointment& a) {
+                return !((m_includeRecurrences || !a.isRecurring) && filter->Matches(a));
+            });
+            Order(found);
+            m_appointments =
+                std::make_shared<const std::vector<mail::Appointment>>(std::move(found));
         } else {
             std::vector<mail::Task> found;
             if (!m_store->FindTasks(m_mailbox, found, error))
                 ThrowDispatchError(error);
-            for (mail::Task& t : found) {
-                if (filter->Matches(t))
-                    m_tasks.push_back(std::move(t));
-            }
-            Order(m_tasks);
+            std::erase_if(found, [&](const mail::Task& t) { return !filter->Matches(t); });
+            Order(found);
+            m_tasks = std::make_shared<const std::vector<mail::Task>>(std::move(found));
         }
     }
 
-    std::size_t Count() const { return IsCalendar() ? m_appointments.size() : m_tasks.size(); }
+    std::size_t Count() const {
+        const auto size = [](const auto& items) { return items ? items->size() : 0; };
+        return IsCalendar() ? size(m_appointments) : size(m_tasks);
+    }
 
     // The item at the cursor as a new object, or Nothing past the end.
-    COleVariant Current() const {
+    COleVariant Current() {
         if (m_next >= Count())
             return Nothing();
-        ObjectContext context = Context();
         if (IsCalendar()) {
-            context.kind = ObjectKind::AppointmentItem;
+            if (!m_itemContext) {
+                m_itemContext = ChildContext(Context(), ObjectKind::AppointmentItem);
+                m_patternContext = ChildContext(Context(), ObjectKind::RecurrencePattern);
+            }
             return COleVariant(DispatchPtr::Attach(
-                new AppointmentObject(std::move(context), m_appointments[m_next])));
+                new AppointmentObject(m_itemContext, m_patternContext, {m_appointments, m_next})));
         }
-        context.kind = ObjectKind::TaskItem;
-        return COleVariant(
-            DispatchPtr::Attach(new TaskObject(std::move(context), m_tasks[m_next])));
+        if (!m_itemContext)
+            m_itemContext = ChildContext(Context(), ObjectKind::TaskItem);
+        return COleVariant(DispatchPtr::Attach(new TaskObject(m_itemContext, {m_tasks, m_next})));
     }
 
     std::shared_ptr<mail::MailSystem> m_store;
@@ -278,9 +305,12 @@ private:
     std::optional<ItemProperty> m_sort;
     bool m_descending = false;
     bool m_includeRecurrences = false;
-    std::vector<mail::Appointment> m_appointments; // the last Find's matches (calendar)
-    std::vector<mail::Task> m_tasks;               // the last Find's matches (tasks)
-    std::size_t m_next = 0;                        // index of the item Find or FindNext returned
+    // The last Find's matches, shared with the items served from them.
+    std::shared_ptr<const std::vector<mail::Appointment>> m_appointments; // calendar
+    std::shared_ptr<const std::vector<mail::Task>> m_tasks;               // tasks
+    std::size_t m_next = 0; // index of the item Find or FindNext returned
+    // The contexts of the items served and of their patterns, made at the first one.
+    SharedContext m_itemContext, m_patternContext;
 };
 
 class FolderObject final : public DispatchObject {
@@ -467,7 +497,22 @@ std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profi
                                 : "The mail profile \"" + profile + "\" does not exist.";
         return nullptr;
     }
-    return mail::OpenMailSystem(*found, error);
+    // A directory's mail system is opened anew with its settings, and one with a calendar
+    // server keeps its readings for one pass only.
+    if (!found->directory.url.empty() || found->calendars.Used())
+        return mail::OpenMailSystem(*found, error);
+    // Every scan pass logs on afresh, and reading a large address-list file again would cost
+    // more than a short pass's own work: a mail system once opened on its address-list file
+    // serves the next logons of this thread for as long as the file can be read (it reads a
+    // changed file again).
+    thread_local std::map<std::string, std::shared_ptr<mail::MailSystem>> opened;
+    std::shared_ptr<mail::MailSystem>& kept = opened[found->mailSystem];
+    std::vector<mail::AddressEntry> none;
+    std::string stale;
+    if (kept && kept->FindByAddress(std::string(), none, stale))
+        return kept;
+    kept = mail::MailSystem::Open(*found, error);
+    return kept;
 }
 
 ScopedMailSystemOpener::ScopedMailSystemOpener(MailSystemOpener opener)

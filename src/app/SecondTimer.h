@@ -1,0 +1,31 @@
+// The monitoring timer: one tick a second, each just after a second of the program's clock begins.
+#pragma once
+
+#include <QBasicTimer>
+#include <QObject>
+#include <functional>
+
+// A page falls due at a whole second; a tick that comes just after the second begins sends it
+// within milliseconds, where a timer of arbitrary phase would leave it up to a second late. Each
+// tick arms the next before it calls the handler, so a tick that falls due while the handler
+// runs (a long cycle, or a nested event loop inside it) comes once, as soon as it can: ticks are
+// merged, never queued.
+class CSecondTimer : public QObject {
+public:
+    explicit CSecondTimer(std::function<void()> onTick, QObject* parent = nullptr);
+
+    // Starts ticking every `periodMs` (a period of 1000 ms keeps to the clock's seconds).
+    void Start(unsigned periodMs);
+    void Stop();
+    bool IsActive() const { return m_timer.isActive(); }
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    void Arm();
+
+    QBasicTimer m_timer;
+    std::function<void()> m_onTick;
+    unsigned m_periodMs = 1000;
+};
