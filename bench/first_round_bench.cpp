@@ -2,11 +2,13 @@
 // generator (ten users a mailbox) and 100 probe mailboxes whose appointments fall due every few
 // seconds, monitored by the three passes at one-second ticks on a running clock, as the timer
 // drives them. For each page due during the first round: the time from its page time to its
-// message in the outbox. Run twice: with the scan pass bounded per tick (the default 100 ms) and
-// with the whole round in one tick, for comparison. The program's own one-second timer drives the
-// cycles. A small program, not a Google Benchmark: each run is a minute or two of real time.
+// message in the outbox. Run three times: with the scan pass bounded (the default 100 ms) and more
+// such passes in the rest of each second, as the monitor runs them; bounded with one pass a tick;
+// and with the whole round in one tick, for comparison. The program's own one-second timer drives
+// the cycles. A small program, not a Google Benchmark: each run is a minute or so of real time.
 //
-// Usage: first_round_bench [--users N] [--limit MS ...]   (default: --limit 100 --limit 1000000000)
+// Usage: first_round_bench [--users N] [--limit MS ...] [--ticks-only MS ...]
+//   (default: --limit 100 --ticks-only 100 --limit 1000000000)
 #include "app/SecondTimer.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
@@ -49,7 +51,8 @@ constexpr int kWatchSeconds = 130; // at least this long, and until the first ro
 
 struct Options {
     int users = 10000;
-    std::vector<std::string> limits;
+    // Each run: "ScanMillisecondsPerTick", and whether more scan passes use the rest of a second.
+    std::vector<std::pair<std::string, bool>> runs;
 };
 
 std::string Folder(int mailbox) {
@@ -202,7 +205,8 @@ std::string Summary(const std::vector<double>& seconds) {
 
 // One run: a fresh list, the outbox emptied, the clock started at kStart, ticks as the window
 // timer gives them (a tick that falls due during a long cycle fires once when it ends).
-void Run(const fs::path& root, const Options& options, const std::string& limit) {
+void Run(const fs::path& root, const Options& options, const std::string& limit,
+         bool betweenTicks) {
     Settings::WriteProfileString(Settings::kPreferences, Settings::kScanMillisecondsPerTick, limit);
     for (const auto& entry : fs::directory_iterator(root / "outbox"))
         fs::remove(entry.path());
@@ -235,42 +239,59 @@ void Run(const fs::path& root, const Options& options, const std::string& limit)
 
     using Steady = std::chrono::steady_clock;
     const auto begin = Steady::now();
-    std::vector<double> cycles, pagingMs, scanMs;
+    std::vector<double> cycles, pagingMs, scanMs, sliceMs;
     std::vector<int> pagesPerTick;
     double roundEnd = -1; // real time the first round ended
     int ticks = 0, roundTicks = 0;
+    size_t roundSlices = 0;
+    const auto noteRoundEnd = [&] {
+        if (roundEnd >= 0)
+            return;
+        for (const auto& user : users.Users()) {
+            if (user->ScanStatus == -1)
+                return;
+        }
+        roundEnd = RealNow();
+        roundTicks = ticks;
+        roundSlices = sliceMs.size();
+    };
     // The program's own timer drives the cycles, on an event loop.
-    CSecondTimer timer([&] {
-        const auto cycleStart = Steady::now();
-        users.UpdateOOFFlags();
-        const auto scanStart = Steady::now();
-        users.UpdateReminders();
-        const auto pagingStart = Steady::now();
-        scanMs.push_back(
-            std::chrono::duration<double, std::milli>(pagingStart - scanStart).count());
-        const int paged = users.ProcessReminders();
-        const auto cycleEnd = Steady::now();
-        ++ticks;
-        cycles.push_back(std::chrono::duration<double>(cycleEnd - cycleStart).count());
-        pagingMs.push_back(
-            std::chrono::duration<double, std::milli>(cycleEnd - pagingStart).count());
-        pagesPerTick.push_back(paged);
-        if (roundEnd < 0) {
-            size_t scanned = 0;
-            for (const auto& user : users.Users())
-                scanned += user->ScanStatus != -1 ? 1 : 0;
-            if (scanned == users.Users().size()) {
-                roundEnd = RealNow();
-                roundTicks = ticks;
+    CSecondTimer timer(
+        [&] {
+            const auto cycleStart = Steady::now();
+            users.UpdateOOFFlags();
+            const auto scanStart = Steady::now();
+            users.UpdateReminders();
+            const auto pagingStart = Steady::now();
+            scanMs.push_back(
+                std::chrono::duration<double, std::milli>(pagingStart - scanStart).count());
+            const int paged = users.ProcessReminders();
+            const auto cycleEnd = Steady::now();
+            ++ticks;
+            cycles.push_back(std::chrono::duration<double>(cycleEnd - cycleStart).count());
+            pagingMs.push_back(
+                std::chrono::duration<double, std::milli>(cycleEnd - pagingStart).count());
+            pagesPerTick.push_back(paged);
+            noteRoundEnd();
+            const double watched = std::chrono::duration<double>(Steady::now() - begin).count();
+            if ((roundEnd >= 0 && watched > kWatchSeconds) || watched > 1800) {
+                if (roundEnd < 0)
+                    std::cerr << "the first round did not end within half an hour\n";
+                QCoreApplication::quit();
             }
-        }
-        const double watched = std::chrono::duration<double>(Steady::now() - begin).count();
-        if ((roundEnd >= 0 && watched > kWatchSeconds) || watched > 1800) {
-            if (roundEnd < 0)
-                std::cerr << "the first round did not end within half an hour\n";
-            QCoreApplication::quit();
-        }
-    });
+        },
+        [&](int msToNextTick) {
+            // As the monitor does: more scan passes of the same length in the rest of the second.
+            if (!betweenTicks || !users.ScansWaiting() ||
+                msToNextTick < Settings::ScanMillisecondsPerTick() + 50)
+                return false;
+            const auto sliceStart = Steady::now();
+            users.UpdateReminders();
+            sliceMs.push_back(
+                std::chrono::duration<double, std::milli>(Steady::now() - sliceStart).count());
+            noteRoundEnd();
+            return users.ScansWaiting();
+        });
     timer.Start(1000);
     QCoreApplication::exec();
     timer.Stop();
@@ -344,7 +365,9 @@ void Run(const fs::path& root, const Options& options, const std::string& limit)
         }
     }
 
-    std::printf("\nScanMillisecondsPerTick %s, %d users:\n", limit.c_str(), options.users);
+    std::printf("\nScanMillisecondsPerTick %s, %s, %d users:\n", limit.c_str(),
+                betweenTicks ? "more scan passes between ticks" : "one scan pass a tick",
+                options.users);
     std::printf(
         "  first round: %.1f s, %d ticks; cycles during it: p50 %.3f s, p99 %.3f s, "
         "max %.3f s\n",
@@ -353,6 +376,12 @@ void Run(const fs::path& root, const Options& options, const std::string& limit)
     std::printf("  scan pass during it: p50 %.1f ms, p99 %.1f ms, max %.1f ms a tick\n",
                 Percentile(roundScans, 0.5), Percentile(roundScans, 0.99),
                 roundScans.empty() ? 0.0 : *std::max_element(roundScans.begin(), roundScans.end()));
+    if (betweenTicks) {
+        const std::vector<double> slices(sliceMs.begin(), sliceMs.begin() + roundSlices);
+        std::printf("  scan passes between ticks during it: %zu, p50 %.1f ms, max %.1f ms\n",
+                    slices.size(), Percentile(slices, 0.5),
+                    slices.empty() ? 0.0 : *std::max_element(slices.begin(), slices.end()));
+    }
     std::printf("  pages due during the first round: %d, of which %d never sent (their reminder "
                 "time had passed when their user was first scanned)\n",
                 dueInRound, lost);
@@ -380,19 +409,24 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--users") == 0 && i + 1 < argc)
             options.users = std::max(100, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--limit") == 0 && i + 1 < argc)
-            options.limits.push_back(argv[++i]);
+            options.runs.emplace_back(argv[++i], true);
+        else if (std::strcmp(argv[i], "--ticks-only") == 0 && i + 1 < argc)
+            options.runs.emplace_back(argv[++i], false);
         else {
-            std::cerr << "usage: first_round_bench [--users N] [--limit MS ...]\n";
+            std::cerr << "usage: first_round_bench [--users N] [--limit MS ...] "
+                         "[--ticks-only MS ...]\n";
             return 2;
         }
     }
-    if (options.limits.empty())
-        options.limits = {Settings::kScanMillisecondsPerTickDefault, "1000000000"};
+    if (options.runs.empty())
+        options.runs = {{Settings::kScanMillisecondsPerTickDefault, true},
+                        {Settings::kScanMillisecondsPerTickDefault, false},
+                        {"1000000000", true}};
     const fs::path root = Prepare(options);
     UseProfile(root);
     // The store reads a file written in the last two seconds again at every use.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    for (const std::string& limit : options.limits)
-        Run(root, options, limit);
+    for (const auto& [limit, betweenTicks] : options.runs)
+        Run(root, options, limit, betweenTicks);
     return 0;
 }

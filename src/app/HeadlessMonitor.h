@@ -57,7 +57,7 @@ private:
     void Close();
     void PrintLine(const CString& line);
 
-    CSecondTimer m_ticker{[this] { OnTick(); }};
+    CSecondTimer m_ticker{[this] { OnTick(); }, [this](int ms) { return OnBetweenTicks(ms); }};
     QSocketNotifier* m_signals = nullptr;
     std::ostream* m_lines;
     CString m_lastSummary;

@@ -4,6 +4,7 @@
 #include "app/ControlSocket.h"
 #include "app/MonitorStatus.h"
 #include "core/MessageBoxes.h"
+#include "core/Settings.h"
 #include "core/WorkingDirectory.h"
 #include "paging/CMAPI.h"
 #include "paging/EventLog.h"
@@ -104,13 +105,46 @@ void CMonitorCycle::OnTimer() {
         ReportEscapedFailure("an unknown error");
     }
 
-    if (m_QuitRequested == 1) {
-        m_QuitRequested = 0;
-        PostCloseRequest();
-        if (m_TimerId != 0)
-            StopTimer(m_TimerId);
-        m_TimerId = 0;
+    QuitIfRequested();
+}
+
+void CMonitorCycle::QuitIfRequested() {
+    if (m_QuitRequested != 1)
+        return;
+    m_QuitRequested = 0;
+    PostCloseRequest();
+    if (m_TimerId != 0)
+        StopTimer(m_TimerId);
+    m_TimerId = 0;
+}
+
+bool CMonitorCycle::OnBetweenTicks(int msToNextTick) {
+    // Room for a whole pass and the scan it may finish past its time; an edit waiting to be
+    // applied is applied at the next tick first.
+    constexpr int kMarginMs = 50;
+    if (m_Busy == 1 || m_Paused == 1 || !m_Passes || m_PendingList || m_QuitRequested == 1 ||
+        !m_UserList.ScansWaiting())
+        return false;
+    if (msToNextTick < Settings::ScanMillisecondsPerTick() + kMarginMs)
+        return false;
+    bool more = false;
+    {
+        m_Busy = 1;
+        FlagReset notBusy(m_Busy);
+        try {
+            if (m_Passes->UpdateReminders(m_UserList)) {
+                m_StatusChanged = true;
+                RefreshView();
+            }
+            more = m_UserList.ScansWaiting();
+        } catch (const std::exception& e) {
+            ReportEscapedFailure(e.what());
+        } catch (...) {
+            ReportEscapedFailure("an unknown error");
+        }
     }
+    QuitIfRequested(); // asked for while the pass ran
+    return more && m_TimerId != 0;
 }
 
 void CMonitorCycle::RunPasses() {

@@ -42,6 +42,11 @@ public:
     bool OnCreate();
     // One monitoring cycle; a tick during a cycle, or while paused, does nothing.
     void OnTimer();
+    // The rest of a second after its cycle, `msToNextTick` long: when the cycle's scan pass
+    // stopped at its time with users still due, one more scan pass of that length runs now if it
+    // fits before the next tick, so that a long round of scans uses the idle part of each
+    // second while every tick still pages on time. True when another may follow.
+    bool OnBetweenTicks(int msToNextTick);
     void OnActionPause();
     // File, Exit: closes now when idle; during a cycle asks "Quit Notice" and defers.
     void OnAppExit();
@@ -115,6 +120,7 @@ protected:
 private:
     void RunPasses();
     void ReportEscapedFailure(const char* what);
+    void QuitIfRequested(); // closes and stops the timer when a quit was asked for meanwhile
     void StartControl();
     // Gives the users the latest pages that the status file saved last holds.
     void RestoreLastPages();

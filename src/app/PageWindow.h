@@ -98,7 +98,7 @@ private:
     CMyStatusBar* m_statusBar = nullptr;
     display* m_display = nullptr;
     QToolBar* m_toolBar = nullptr;
-    CSecondTimer m_ticker{[this] { OnTimer(); }};
+    CSecondTimer m_ticker{[this] { OnTimer(); }, [this](int ms) { return OnBetweenTicks(ms); }};
     QAction* m_pauseAction = nullptr;
     QAction* m_helpContentsAction = nullptr;
     std::unique_ptr<QPrinter> m_printer; // Print Setup's choices, for as long as the program runs

@@ -4,6 +4,7 @@
 #include "paging/EventLog.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -23,13 +24,15 @@ CString Cut(const CString& text, size_t room) {
 
 } // namespace
 
-CRemList::~CRemList() {
-    ClearList();
-}
+CRemList::~CRemList() = default;
 
 void CRemList::AddReminder(const CTime& reminderTime, const CTime& start, const CTime& end,
                            const CString& subject) {
-    auto record = std::make_unique<ReminderStru>();
+    // A record of the cleared list is filled again, keeping its allocations: a rescan adds
+    // every record of a user again.
+    if (m_spare.empty())
+        m_spare.push_back(std::make_unique<ReminderStru>());
+    ReminderStru* record = m_spare.front().get();
     record->PageTime = reminderTime - timespans::kMinute;
     const CString times = start != CTime(0) ? start.Format("%I:%M-") + end.Format("%I:%M ") : "";
     if (times.size() + subject.size() > kMaxPageText) {
@@ -39,26 +42,45 @@ void CRemList::AddReminder(const CTime& reminderTime, const CTime& start, const 
             " bytes long; its page carries the first " + std::to_string(kMaxPageText) + " bytes.";
         LogEvent(EventLog::kEventId, event.c_str());
     }
-    const CString text = times.size() + subject.size() > kMaxPageText
-                             ? times + Cut(subject, kMaxPageText - times.size())
-                             : times + subject;
+    record->Text = times.size() + subject.size() > kMaxPageText
+                       ? times + Cut(subject, kMaxPageText - times.size())
+                       : times + subject;
     if (start != CTime(0)) {
         record->StartTime = start;
         record->EndTime = end;
-        record->Text = text;
         record->TimeKey = start.Format("%H%M");
     } else {
         record->StartTime = record->PageTime;
         record->EndTime = record->PageTime;
-        record->Text = text;
         record->TimeKey = record->PageTime.Format("%H%M");
     }
-    if (!IsReminderDuplicate(record.get()))
-        m_records.push_back(std::move(record));
+    if (!IsReminderDuplicate(record)) {
+        m_keys.push_back(KeyOf(*record));
+        m_records.splice(m_records.end(), m_spare, m_spare.begin());
+    }
     NoteHead();
 }
 
+size_t CRemList::KeyOf(const ReminderStru& r) {
+    size_t key = std::hash<CString>()(r.Text);
+    for (const size_t part : {std::hash<CString>()(r.TimeKey), size_t(r.PageTime.GetTime()),
+                              size_t(r.StartTime.GetTime()), size_t(r.EndTime.GetTime())})
+        key = (key ^ part) * 0x100000001b3ull;
+    return key;
+}
+
+CRemList::Records::iterator CRemList::Erase(Records::iterator it) {
+    const auto key = std::find(m_keys.begin(), m_keys.end(), KeyOf(**it));
+    if (key != m_keys.end()) {
+        *key = m_keys.back();
+        m_keys.pop_back();
+    }
+    return m_records.erase(it);
+}
+
 int CRemList::IsReminderDuplicate(const ReminderStru* candidate) const {
+    if (std::find(m_keys.begin(), m_keys.end(), KeyOf(*candidate)) == m_keys.end())
+        return 0;
     for (const auto& r : m_records) {
         if (r->PageTime == candidate->PageTime && r->StartTime == candidate->StartTime &&
             r->EndTime == candidate->EndTime && r->Text == candidate->Text &&
@@ -78,12 +100,13 @@ void CRemList::DeleteReminder(const ReminderStru* record) {
     auto it = std::find_if(m_records.begin(), m_records.end(),
                            [record](const auto& r) { return r.get() == record; });
     if (it != m_records.end())
-        m_records.erase(it);
+        Erase(it);
     NoteHead();
 }
 
 void CRemList::ClearList() {
-    while (!m_records.empty())
-        m_records.pop_front();
+    // Kept for the next additions; destroyed with the list.
+    m_spare.splice(m_spare.end(), m_records);
+    m_keys.clear();
     NoteHead();
 }

@@ -6,6 +6,7 @@
 
 #include <list>
 #include <memory>
+#include <vector>
 
 struct UserlistStru;
 class CSentPages;
@@ -95,7 +96,15 @@ private:
     void NoteHead() {
         m_headPageTime = m_records.empty() ? CTime(INT32_MAX) : m_records.front()->PageTime;
     }
+    // A hash of the five fields that decide equality.
+    static size_t KeyOf(const ReminderStru& r);
+    // Takes the record at `it` out of the list and out of m_keys; the next record.
+    Records::iterator Erase(Records::iterator it);
 
     Records m_records;
+    // The key of every record, in no order: a new record whose key is not here is no duplicate,
+    // found without walking the list (a rescan adds every record of a user again).
+    std::vector<size_t> m_keys;
+    Records m_spare; // the records of a cleared list, filled again by the next additions
     CTime m_headPageTime{INT32_MAX};
 };

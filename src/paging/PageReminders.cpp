@@ -35,7 +35,7 @@ int CRemList::PageReminders(const CTime& now, const UserlistStru* user, CSentPag
     // Removes a reminder that has been handled; the walk starts again from the head, so that a
     // reminder that failed before is tried once more.
     auto remove = [&](Records::iterator it) {
-        m_records.erase(it);
+        Erase(it);
         ++count;
         return m_records.begin();
     };

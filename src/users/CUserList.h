@@ -80,6 +80,9 @@ public:
     // users not reached keep their NextScan and come first at the next ticks. A scan once begun
     // is finished. 1 when at least one user was scanned.
     int UpdateReminders();
+    // Whether the last scan pass stopped at its time with due users not reached: another pass
+    // may take them before the next tick.
+    bool ScansWaiting() const { return m_scansWaiting; }
     // Pages the due reminders of every active user; the number that left the lists. When the
     // clock reads earlier than at the previous paging of a user, one event says so and paging
     // goes on.
@@ -112,6 +115,7 @@ private:
 
     Records m_users;
     CTime m_latestPagingTime; // the time the paging pass last read; 0 before the first
+    bool m_scansWaiting = false;
     // The out-of-office round in progress: the Servers still to read, in order, from
     // m_OOFRoundNext on, and when the round began. Users are found by Server when their turn
     // comes, so a list replaced meanwhile is read as it is then.

@@ -103,6 +103,7 @@ int CUserList::UpdateOOFFlags() {
 }
 
 int CUserList::UpdateReminders() {
+    m_scansWaiting = false;
     // The pass's start: every NextScan set in this pass is counted from it.
     const CTime now = CTime::GetCurrentTime();
     const int64_t started = Clock::SteadyMilliseconds();
@@ -135,8 +136,10 @@ int CUserList::UpdateReminders() {
     AtExit closeSession([this] { CloseOutlookOLE(); });
     while (!due.empty()) {
         // A scan once begun is finished; no new one begins once the pass has had its time.
-        if (result && Clock::SteadyMilliseconds() - started >= limit)
+        if (result && Clock::SteadyMilliseconds() - started >= limit) {
+            m_scansWaiting = true;
             break;
+        }
         std::pop_heap(due.begin(), due.end(), later);
         UserlistStru& user = *due.back().user;
         due.pop_back();

@@ -161,3 +161,76 @@ TEST_F(MonitorWithPasses, TheDemoIsPagedWithinItsFirstMinutes) {
     EXPECT_EQ(mapi_testing::LiveObjects(), mapiObjects);
     EXPECT_EQ(mapi_testing::LiveBuffers(), mapiBuffers);
 }
+
+namespace {
+
+// The production passes, counted.
+class CountedPasses : public CUserListPasses {
+public:
+    int scans = 0, pagings = 0;
+    int UpdateReminders(CUserList& users) override {
+        ++scans;
+        return CUserListPasses::UpdateReminders(users);
+    }
+    int ProcessReminders(CUserList& users) override {
+        ++pagings;
+        return CUserListPasses::ProcessReminders(users);
+    }
+};
+
+int Scanned(const CMonitorCycle& monitor) {
+    int n = 0;
+    for (const auto& user : monitor.LiveUsers().Users())
+        n += user->ScanStatus != -1;
+    return n;
+}
+
+} // namespace
+
+// A round of scans longer than a tick's share goes on in the rest of the second: more scan passes
+// of the same length while one fits before the next tick, never a paging pass.
+TEST_F(MonitorWithPasses, ARoundOfScansGoesOnBetweenTicksWhileAPassFits) {
+    const CTime created(2026, 6, 3, 9, 0, 30);
+    Clock::Freeze(created);
+    std::ostringstream out, err;
+    ASSERT_EQ(cli::Run({"demo", "init", dir.Path()}, out, err), 0) << err.str();
+    // The frozen clock's steady reading stands still: 0 ms lets a pass scan exactly one user.
+    Settings::WriteProfileString(Settings::kPreferences, Settings::kScanMillisecondsPerTick, "0");
+
+    ScopedWorkingDirectory cwd(dir.Path());
+    CountedPasses passes;
+    TickedMonitor monitor;
+    monitor.SetPasses(&passes);
+    ASSERT_TRUE(monitor.OnCreate());
+    EXPECT_FALSE(monitor.OnBetweenTicks(900)) << "nothing waits before the first tick";
+    EXPECT_EQ(passes.scans, 0);
+
+    monitor.OnTimer();
+    EXPECT_EQ(Scanned(monitor), 1);
+    EXPECT_EQ(passes.pagings, 1);
+    EXPECT_FALSE(monitor.OnBetweenTicks(49)) << "no room for a pass and its margin";
+    EXPECT_EQ(Scanned(monitor), 1);
+
+    monitor.OnActionPause();
+    EXPECT_FALSE(monitor.OnBetweenTicks(900)) << "paused";
+    monitor.OnActionPause();
+    EXPECT_EQ(Scanned(monitor), 1);
+
+    int calls = 0;
+    while (monitor.OnBetweenTicks(900) && calls < 50)
+        ++calls;
+    int active = 0;
+    for (const auto& user : monitor.LiveUsers().Users())
+        active += !user->PageOnlyOOF || user->OOFFlag;
+    ASSERT_GT(active, 5);
+    EXPECT_EQ(Scanned(monitor), active) << "every active user of the demo";
+    EXPECT_EQ(calls, active - 2) << "one user a pass; the last pass reports nothing left";
+    EXPECT_EQ(passes.pagings, 1) << "paging runs at ticks only";
+    for (const auto& user : monitor.LiveUsers().Users()) {
+        if (user->ScanStatus != -1) {
+            EXPECT_EQ(user->NextScan, created + CTimeSpan(15 * 60)) << user->DisplayName;
+        }
+    }
+    EXPECT_FALSE(monitor.OnBetweenTicks(900));
+    monitor.OnDestroy();
+}

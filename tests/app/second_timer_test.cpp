@@ -54,3 +54,50 @@ TEST(SecondTimer, TheClockTellsHowLongUntilItsNextSecond) {
         std::this_thread::sleep_for(std::chrono::milliseconds(37));
     }
 }
+
+// The rest of each second is offered after its tick, again after each call that wants more, with
+// the time left until the next tick; the ticks keep to the clock's seconds meanwhile.
+TEST(SecondTimer, TheRestOfEachSecondIsOfferedBetweenTicks) {
+    Clock::StartAt(CTime(1773493540));
+    std::vector<int32_t> ticks;
+    std::vector<std::pair<size_t, int>> offers; // (ticks so far, ms to the next tick)
+    int wanted = 5;                             // calls in a row that want more
+    CSecondTimer timer([&] { ticks.push_back(Clock::Now().GetTime()); },
+                       [&](int msToNextTick) {
+                           offers.emplace_back(ticks.size(), msToNextTick);
+                           std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                           return --wanted > 0;
+                       });
+    timer.Start(1000);
+    QElapsedTimer waited;
+    waited.start();
+    while (ticks.size() < 3 && waited.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    timer.Stop();
+    ASSERT_EQ(ticks.size(), 3u);
+    // One tick a second (two only if the machine stalled): the offers held no tick up.
+    EXPECT_GE(ticks[1] - ticks[0], 1);
+    EXPECT_LE(ticks[1] - ticks[0], 2);
+    EXPECT_GE(ticks[2] - ticks[1], 1);
+
+    // After the first tick: five calls in a row, each with less time left; then one after each
+    // further tick (wanting no more).
+    ASSERT_GE(offers.size(), 6u);
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(offers[i].first, 1u) << i;
+        EXPECT_GT(offers[i].second, 0) << i;
+        EXPECT_LE(offers[i].second, 1003) << i;
+        if (i > 0) {
+            EXPECT_LE(offers[i].second, offers[i - 1].second - 20) << i;
+        }
+    }
+    EXPECT_EQ(offers[5].first, 2u);
+
+    // Stopped, nothing more is offered.
+    const size_t offered = offers.size();
+    QElapsedTimer quiet;
+    quiet.start();
+    while (quiet.elapsed() < 1300)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    EXPECT_EQ(offers.size(), offered);
+}

@@ -169,44 +169,52 @@ const char* KindName(Kind kind) {
 
 DavServer::DavServer(Kind kind, const Options& options) : m_kind(kind) {
     const std::string log = m_dir.File("server.log");
-    const int port = FreePort();
-    if (kind == Kind::Radicale) {
-        WriteFile(m_dir.File("users"), std::string(kReaderUser) + ":" + kReaderPassword + "\n" +
-                                           kAdminUser + ":" + kAdminPassword + "\n");
-        // The administrator writes everything; Orvane's account reads every calendar (and owns
-        // its own principal, as docs/calendar-servers.md has it).
-        WriteFile(m_dir.File("rights"),
-                  std::string("[admin]\nuser: ") + kAdminUser +
-                      "\ncollection: .*\npermissions: RrWw\n\n[owner]\nuser: .+\ncollection: "
-                      "{user}(/.*)?\npermissions: RrWw\n\n[orvane]\nuser: " +
-                      kReaderUser + "\ncollection: .*\npermissions: Rr\n");
-        std::string config = "[server]\nhosts = 127.0.0.1:" + std::to_string(port) + "\n";
-        if (!options.certFile.empty()) {
-            config += "ssl = True\ncertificate = " + options.certFile +
-                      "\nkey = " + options.keyFile + "\n";
-            m_scheme = "https";
-            m_caFile = options.certFile;
+    // A port found free can be taken by another test's connection before the server binds it:
+    // the server then ends at once, and is started again on another port.
+    int port = 0;
+    for (int attempt = 1;; ++attempt) {
+        port = FreePort();
+        if (kind == Kind::Radicale) {
+            WriteFile(m_dir.File("users"), std::string(kReaderUser) + ":" + kReaderPassword + "\n" +
+                                               kAdminUser + ":" + kAdminPassword + "\n");
+            // The administrator writes everything; Orvane's account reads every calendar (and owns
+            // its own principal, as docs/calendar-servers.md has it).
+            WriteFile(m_dir.File("rights"),
+                      std::string("[admin]\nuser: ") + kAdminUser +
+                          "\ncollection: .*\npermissions: RrWw\n\n[owner]\nuser: .+\ncollection: "
+                          "{user}(/.*)?\npermissions: RrWw\n\n[orvane]\nuser: " +
+                          kReaderUser + "\ncollection: .*\npermissions: Rr\n");
+            std::string config = "[server]\nhosts = 127.0.0.1:" + std::to_string(port) + "\n";
+            if (!options.certFile.empty()) {
+                config += "ssl = True\ncertificate = " + options.certFile +
+                          "\nkey = " + options.keyFile + "\n";
+                m_scheme = "https";
+                m_caFile = options.certFile;
+            }
+            config +=
+                "[auth]\ntype = htpasswd\nhtpasswd_filename = " + m_dir.File("users") +
+                "\nhtpasswd_encryption = plain\ndelay = 0\n[rights]\ntype = from_file\nfile = " +
+                m_dir.File("rights") +
+                "\n[storage]\nfilesystem_folder = " + m_dir.File("collections") +
+                "\n[web]\ntype = none\n[logging]\nlevel = warning\n";
+            WriteFile(m_dir.File("config"), config);
+            if (!m_server.Start({"radicale", "--config", m_dir.File("config")}, log))
+                return;
+            m_uploadPort = port;
+        } else {
+            std::filesystem::create_directories(m_dir.File("data"));
+            if (!m_server.Start({"xandikos", "-d", m_dir.File("data"), "-l", "127.0.0.1", "-p",
+                                 std::to_string(port)},
+                                log))
+                return;
+            m_uploadPort = port;
         }
-        config += "[auth]\ntype = htpasswd\nhtpasswd_filename = " + m_dir.File("users") +
-                  "\nhtpasswd_encryption = plain\ndelay = 0\n[rights]\ntype = from_file\nfile = " +
-                  m_dir.File("rights") +
-                  "\n[storage]\nfilesystem_folder = " + m_dir.File("collections") +
-                  "\n[web]\ntype = none\n[logging]\nlevel = warning\n";
-        WriteFile(m_dir.File("config"), config);
-        if (!m_server.Start({"radicale", "--config", m_dir.File("config")}, log))
+        if (WaitForPort(port, m_server))
+            break;
+        if (attempt == 3 || m_server.Running()) {
+            ADD_FAILURE() << KindName(kind) << " did not start:\n" << Log();
             return;
-        m_uploadPort = port;
-    } else {
-        std::filesystem::create_directories(m_dir.File("data"));
-        if (!m_server.Start({"xandikos", "-d", m_dir.File("data"), "-l", "127.0.0.1", "-p",
-                             std::to_string(port)},
-                            log))
-            return;
-        m_uploadPort = port;
-    }
-    if (!WaitForPort(port, m_server)) {
-        ADD_FAILURE() << KindName(kind) << " did not start:\n" << Log();
-        return;
+        }
     }
     if (kind != Kind::XandikosDigest) {
         m_port = port;
