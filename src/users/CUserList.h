@@ -77,8 +77,8 @@ public:
     int UpdateOOFFlags();
     // Rescans the active users whose NextScan has come, those waiting longest first, over one
     // Outlook session for the pass, until the pass has run for "ScanMillisecondsPerTick": the
-    // users not reached keep their NextScan and come first at the next ticks. A scan once begun
-    // is finished. 1 when at least one user was scanned.
+    // users not reached keep their NextScan and come first at the next passes. A scan once
+    // begun is finished. 1 when at least one user was scanned.
     int UpdateReminders();
     // Whether the last scan pass stopped at its time with due users not reached: another pass
     // may take them before the next tick.
