@@ -134,6 +134,38 @@ TEST(CRemList, DeletesOnlyRecordsItHoldsAndClearsToEmpty) {
     EXPECT_EQ(list.GetHead(), nullptr);
 }
 
+// A rescan clears the list and adds every record again: what was taken out, cleared or refused
+// as a duplicate leaves nothing behind that the next additions could be mistaken for.
+TEST(CRemList, RecordsTakenOutClearedOrRefusedLeaveNoTraceInLaterAdditions) {
+    ScopedTimeZone zone("UTC");
+    const CTime start(2026, 6, 1, 10, 0, 0), end(2026, 6, 1, 11, 0, 0);
+    CRemList list;
+    list.AddReminder(start, start, end, "a");
+    list.AddReminder(start, start, end, "b");
+    list.DeleteReminder(list.GetHead());
+    list.AddReminder(start, start, end, "a");
+    EXPECT_EQ(Texts(list), std::vector<std::string>({"10:00-11:00 b", "10:00-11:00 a"}));
+    list.AddReminder(start, start, end, "b");
+    EXPECT_EQ(list.GetCount(), 2) << "still a duplicate after another record went";
+
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        list.ClearList();
+        EXPECT_TRUE(list.IsEmpty());
+        list.AddReminder(start, CTime(0), CTime(0),
+                         "a task with a much longer subject than before");
+        list.AddReminder(start, CTime(0), CTime(0),
+                         "a task with a much longer subject than before");
+        list.AddReminder(start + timespans::kHour, start, end, "b");
+        EXPECT_EQ(Texts(list),
+                  std::vector<std::string>(
+                      {"a task with a much longer subject than before", "10:00-11:00 b"}));
+        const ReminderStru& task = *list.GetHead();
+        EXPECT_EQ(task.StartTime, task.PageTime) << "no start kept from an earlier record";
+        EXPECT_EQ(task.TimeKey, task.PageTime.Format("%H%M"));
+    }
+}
+
 TEST(CRemListLimits, ATextLongerThanAPageCanCarryIsCutOnACharacterWithAnEvent) {
     testing_support::ScopedTimeZone zone("UTC");
     testing_support::CapturedEvents events;
