@@ -1,6 +1,8 @@
 // Local-time conversions with the zone's offsets remembered in stretches of time without a change.
 #include "LocalTime.h"
 
+#include "CivilDays.h"
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -65,26 +67,7 @@ int64_t FloorDiv(int64_t a, int64_t b) {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
 }
 
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int64_t& year, int& month, int& day) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    day = int(doy - (153 * mp + 2) / 5 + 1);
-    month = int(mp < 10 ? mp + 3 : mp - 9);
-    year = yoe + era * 400 + (month <= 2);
-}
+using civil::DaysFromCivil;
 
 bool EnvironmentUnchanged(const Memory& m) {
     if (!m.known || !environ || environ != m.environment)
@@ -166,7 +149,10 @@ void Fill(Memory& m, const Stretch& s, int64_t instant, struct tm& out) {
     const int64_t days = FloorDiv(local, 86400);
     const int second = int(local - days * 86400);
     if (days != m.lastDays) {
-        CivilFromDays(days, m.lastYear, m.lastMonth, m.lastDay);
+        const civil::Date date = civil::CivilFromDays(days);
+        m.lastYear = date.year;
+        m.lastMonth = date.month;
+        m.lastDay = date.day;
         m.lastYearDay = int(days - DaysFromCivil(m.lastYear, 1, 1));
         m.lastDays = days;
     }
@@ -217,11 +203,11 @@ bool Breakdown(int64_t instant, struct tm& out) {
 int64_t Instant(int year, int month, int day, int hour, int minute, int second) {
     Memory& m = Current();
     const int64_t months = int64_t(month) - 1;
-    const int64_t local =
-        (DaysFromCivil(year + FloorDiv(months, 12), months - FloorDiv(months, 12) * 12 + 1, 1) +
-         int64_t(day) - 1) *
-            86400 +
-        int64_t(hour) * 3600 + int64_t(minute) * 60 + second;
+    const int64_t local = (DaysFromCivil(year + FloorDiv(months, 12),
+                                         int(months - FloorDiv(months, 12) * 12 + 1), 1) +
+                           int64_t(day) - 1) *
+                              86400 +
+                          int64_t(hour) * 3600 + int64_t(minute) * 60 + second;
     for (int i = 0; i < m.count; ++i) {
         const Stretch& s = m.stretches[i];
         const int64_t guess = local - s.offset;

@@ -1,6 +1,8 @@
 // Recurrence rules mapped to Outlook patterns, and libical walks with limits of our own.
 #include "mailsystem/Recurrence.h"
 
+#include "core/CivilDays.h"
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -351,38 +353,18 @@ bool IsWalkable(const icalrecurrencetype& rule, const icaltimetype& dtstart) {
     }
 }
 
-int64_t DaysFromCivil(int64_t y, int month, int day) {
-    const unsigned m = static_cast<unsigned>(month);
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(day) - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+    return civil::DaysFromCivil(year, month, day);
 }
 
-CivilDate CivilFromDays(int64_t z) {
-    const int64_t days = z;
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    const int year = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (month <= 2));
-    const int weekday = static_cast<int>(((days % 7) + 11) % 7); // 1970-01-01 was a Thursday
-    return {year, month, day, weekday};
+CivilDate CivilFromDays(int64_t days) {
+    const civil::Date date = civil::CivilFromDays(days);
+    return {static_cast<int>(date.year), date.month, date.day, civil::Weekday(days)};
 }
 
 namespace {
 
-int DaysInMonth(int year, int month) {
-    static constexpr int kDays[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month];
-}
+using civil::DaysInMonth;
 
 // Where a walk that skips ahead to `near` (wall-clock) begins. Below a day libical steps on from
 // the time it is given, so that must be a step of the series: DTSTART's time of day on a day a

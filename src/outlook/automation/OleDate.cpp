@@ -7,41 +7,12 @@
 #include <cmath>
 #include <ctime>
 
-namespace automation {
-
-int64_t DaysFromCivil(int64_t y, int m, int d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-int DaysInMonth(int64_t year, int month) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
-} // namespace automation
+namespace automation {} // namespace automation
 
 namespace {
 
 using automation::DaysFromCivil;
 using automation::DaysInMonth;
-
-void CivilFromDays(int64_t z, int& year, int& month, int& day) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    day = int(doy - (153 * mp + 2) / 5 + 1);
-    month = int(mp < 10 ? mp + 3 : mp - 9);
-    year = int(yoe + era * 400 + (month <= 2));
-}
 
 // 30 December 1899, day 0 of automation dates, in days since 1970.
 constexpr int64_t kDateEpoch = -25569;
@@ -71,14 +42,17 @@ bool VariantTimeToLocalTime(DATE date, OleLocalTime& out) {
         second -= 86400;
         ++day;
     }
-    OleLocalTime t;
-    CivilFromDays(day, t.year, t.month, t.day);
-    if (t.year < 100 || t.year > 9999)
+    const civil::Date civilDate = civil::CivilFromDays(day);
+    if (civilDate.year < 100 || civilDate.year > 9999)
         return false;
+    OleLocalTime t;
+    t.year = int(civilDate.year);
+    t.month = civilDate.month;
+    t.day = civilDate.day;
     t.hour = int(second / 3600);
     t.minute = int(second / 60 % 60);
     t.second = int(second % 60);
-    t.dayOfWeek = int(((day % 7) + 7 + 4) % 7); // 1 January 1970 was a Thursday
+    t.dayOfWeek = civil::Weekday(day);
     out = t;
     return true;
 }
@@ -112,7 +86,7 @@ bool DosDateTimeToLocalTime(WORD dosDate, WORD dosTime, OleLocalTime& out) {
     t.hour = dosTime >> 11;
     if (!ValidFields(t, 1980, 2107))
         return false;
-    t.dayOfWeek = int(((DaysFromCivil(t.year, t.month, t.day) % 7) + 7 + 4) % 7);
+    t.dayOfWeek = civil::Weekday(DaysFromCivil(t.year, t.month, t.day));
     out = t;
     return true;
 }

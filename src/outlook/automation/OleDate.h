@@ -3,6 +3,7 @@
 
 #include "OleTypes.h"
 #include "core/CTime.h"
+#include "core/CivilDays.h"
 
 #include <cstdint>
 #include <optional>
@@ -46,9 +47,7 @@ bool UnixTimeToVariantTime(int64_t seconds, DATE& out);
 
 namespace automation {
 
-// Days from 1 January 1970 to a date of the proleptic Gregorian calendar (negative before).
-int64_t DaysFromCivil(int64_t year, int month, int day);
-// 28 to 31; `month` 1 to 12.
-int DaysInMonth(int64_t year, int month);
+using civil::DaysFromCivil;
+using civil::DaysInMonth;
 
 } // namespace automation
