@@ -5,6 +5,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cli {
@@ -35,6 +36,13 @@ struct OptionValue {
 // value.
 bool ParseOptions(const Args& args, size_t first, const std::vector<std::string>& allowed,
                   std::vector<OptionValue>& values, Args& positional, std::ostream& err);
+// Moves the options whose word begins with `prefix` ("--calendar"), as "--name VALUE" or
+// "--name=VALUE", and their values out of `args` into the value `names` gives for each name, so
+// that the other options parse alone. False (with a message on err) for an unknown name with the
+// prefix or a missing value.
+bool TakePrefixedOptions(Args& args, const std::string& prefix,
+                         const std::vector<std::pair<std::string, OptionValue*>>& names,
+                         std::ostream& err);
 
 // "YYYY-MM-DD HH:MM:SS" in local time (the form of --at); false for anything else or a moment
 // that does not exist.

@@ -9,41 +9,13 @@
 namespace cli {
 
 bool TakeCalendarOptions(Args& args, CalendarOptions& options, std::ostream& err) {
-    const std::pair<const char*, OptionValue CalendarOptions::*> names[] = {
-        {"calendars", &CalendarOptions::url},
-        {"calendar-user", &CalendarOptions::user},
-        {"calendar-password-file", &CalendarOptions::passwordFile},
-    };
-    Args rest;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (word.rfind("--calendar", 0) != 0) {
-            rest.push_back(word);
-            continue;
-        }
-        const size_t equals = word.find('=');
-        const std::string name =
-            word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        OptionValue CalendarOptions::*member = nullptr;
-        for (const auto& [known, field] : names) {
-            if (name == known)
-                member = field;
-        }
-        if (!member) {
-            err << "orvane: unknown option --" << name << "\n";
-            return false;
-        }
-        if (equals != std::string::npos) {
-            options.*member = {true, word.substr(equals + 1)};
-        } else if (i + 1 < args.size()) {
-            options.*member = {true, args[++i]};
-        } else {
-            err << "orvane: option --" << name << " needs a value\n";
-            return false;
-        }
-    }
-    args = std::move(rest);
-    return true;
+    return TakePrefixedOptions(args, "--calendar",
+                               {
+                                   {"calendars", &options.url},
+                                   {"calendar-user", &options.user},
+                                   {"calendar-password-file", &options.passwordFile},
+                               },
+                               err);
 }
 
 int ApplyCalendarOptions(const CalendarOptions& options, mail::CalendarServerConfig& calendars,

@@ -7,51 +7,17 @@
 #include <ostream>
 
 namespace cli {
-namespace {
-
-const char* const kPrefix = "--directory";
-
-} // namespace
-
 bool TakeDirectoryOptions(Args& args, DirectoryOptions& options, std::ostream& err) {
-    const std::pair<const char*, OptionValue DirectoryOptions::*> names[] = {
-        {"directory", &DirectoryOptions::url},
-        {"directory-user", &DirectoryOptions::user},
-        {"directory-password-file", &DirectoryOptions::passwordFile},
-        {"directory-filter", &DirectoryOptions::filter},
-        {"directory-map", &DirectoryOptions::map},
-        {"directory-starttls", &DirectoryOptions::startTls},
-    };
-    Args rest;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (word.rfind(kPrefix, 0) != 0) {
-            rest.push_back(word);
-            continue;
-        }
-        const size_t equals = word.find('=');
-        const std::string name =
-            word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        OptionValue DirectoryOptions::*member = nullptr;
-        for (const auto& [known, field] : names) {
-            if (name == known)
-                member = field;
-        }
-        if (!member) {
-            err << "orvane: unknown option --" << name << "\n";
-            return false;
-        }
-        if (equals != std::string::npos) {
-            options.*member = {true, word.substr(equals + 1)};
-        } else if (i + 1 < args.size()) {
-            options.*member = {true, args[++i]};
-        } else {
-            err << "orvane: option --" << name << " needs a value\n";
-            return false;
-        }
-    }
-    args = std::move(rest);
-    return true;
+    return TakePrefixedOptions(args, "--directory",
+                               {
+                                   {"directory", &options.url},
+                                   {"directory-user", &options.user},
+                                   {"directory-password-file", &options.passwordFile},
+                                   {"directory-filter", &options.filter},
+                                   {"directory-map", &options.map},
+                                   {"directory-starttls", &options.startTls},
+                               },
+                               err);
 }
 
 int ApplyDirectoryOptions(const DirectoryOptions& options, mail::DirectoryConfig& directory,
