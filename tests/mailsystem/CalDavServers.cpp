@@ -47,19 +47,6 @@ std::vector<char*> Argv(const std::vector<std::string>& args) {
     return argv;
 }
 
-bool Connects(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-}
-
 size_t Collect(char* data, size_t size, size_t count, void* user) {
     static_cast<std::string*>(user)->append(data, size * count);
     return size * count;
@@ -128,26 +115,13 @@ void ChildProcess::Stop() {
     m_pid = -1;
 }
 
-int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        close(fd);
-    return port;
-}
-
 bool WaitForPort(int port, ChildProcess& child) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (Connects(port))
+        if (const int fd = testing_support::ConnectLoopback(port); fd >= 0) {
+            close(fd);
             return true;
+        }
         if (!child.Running())
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -173,7 +147,7 @@ DavServer::DavServer(Kind kind, const Options& options) : m_kind(kind) {
     // the server then ends at once, and is started again on another port.
     int port = 0;
     for (int attempt = 1;; ++attempt) {
-        port = FreePort();
+        port = testing_support::FreePort();
         if (kind == Kind::Radicale) {
             WriteFile(m_dir.File("users"), std::string(kReaderUser) + ":" + kReaderPassword + "\n" +
                                                kAdminUser + ":" + kAdminPassword + "\n");
@@ -221,7 +195,7 @@ DavServer::DavServer(Kind kind, const Options& options) : m_kind(kind) {
         return;
     }
     // lighttpd asks for Digest and passes the requests on to Xandikos, which asks for nothing.
-    const int front = FreePort();
+    const int front = testing_support::FreePort();
     const std::string hash =
         Md5Hex(std::string(kReaderUser) + ":" + kDigestRealm + ":" + kReaderPassword);
     WriteFile(m_dir.File("htdigest"),

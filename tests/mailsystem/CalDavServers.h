@@ -31,9 +31,6 @@ private:
     pid_t m_pid = -1;
 };
 
-// A loopback port that no one listened on a moment ago.
-int FreePort();
-
 // Waits up to 30 seconds until `port` accepts a connection; false when the child ended first or
 // the time ran out.
 bool WaitForPort(int port, ChildProcess& child);

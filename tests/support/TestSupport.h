@@ -12,6 +12,11 @@
 
 namespace testing_support {
 
+// A loopback port that no one listened on a moment ago (bound, read and closed); 0 if none.
+int FreePort();
+// A socket connected to the loopback port, or -1.
+int ConnectLoopback(int port);
+
 // The directory of shared test data (tests/data).
 std::string DataDir();
 // Reads a whole file; fails the test when it cannot.
