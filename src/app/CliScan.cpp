@@ -60,7 +60,8 @@ int RunScan(const Args& args, std::ostream& out, std::ostream& err) {
                 << EscapeField(values[1].value) << "\"\n";
             return 2;
         }
-        Clock::StartAt(at);
+        // Stands there: the answer is the one for that moment, however long the scan takes.
+        Clock::Freeze(at);
     }
     const CString profile = values[0].present ? values[0].value : Settings::ProfileName();
 
@@ -95,9 +96,10 @@ const Command kScanCommand = {
     "      Scans one mailbox (as stored in Users.dat, without \"EX:\") as the monitor does and\n"
     "      prints each pending reminder: its page time (\"%m/%d/%y %H:%M:%S\"), a tab and the\n"
     "      page text; then \"status: succeeded\" or \"status: failed\". The profile defaults\n"
-    "      to the \"ProfileName\" setting (empty: the default profile); --at runs the clock\n"
-    "      from that local time. Exits 0 when the scan succeeded; failures go to stderr,\n"
-    "      and so do the collections read when the profile names a calendar server.\n",
+    "      to the \"ProfileName\" setting (empty: the default profile); --at scans as at\n"
+    "      that local time, on a clock that stands still there. Exits 0 when the scan\n"
+    "      succeeded; failures go to stderr, and so do the collections read when the profile\n"
+    "      names a calendar server.\n",
     RunScan,
 };
 

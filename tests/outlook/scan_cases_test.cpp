@@ -3,12 +3,15 @@
 // when expected-err.txt is there).
 #include "ScanFixture.h"
 #include "app/Cli.h"
+#include "core/Clock.h"
 #include "support/TestSupport.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -81,3 +84,21 @@ INSTANTIATE_TEST_SUITE_P(Calendars, ScanCase, testing::ValuesIn(Cases()),
                                      c = '_';
                              return name;
                          });
+
+// The answer of "scan --at" is the one for that moment, however long the scan takes: the clock
+// stands still there.
+TEST(ScanAt, TheClockStandsAtTheGivenMoment) {
+    ScopedTimeZone tz("UTC");
+    outlook_test::ScanMailSystem mail;
+    mail.SetCalendar(
+        ReadIfPresent(fs::path(DataDir()) / "scan" / "advance-lands" / "calendar.ics"));
+    std::ostringstream out, err;
+    ASSERT_EQ(cli::Run({"scan", outlook_test::ScanMailSystem::kMailbox, "--profile",
+                        outlook_test::ScanMailSystem::kProfile, "--at", "2026-06-01 10:00:00"},
+                       out, err),
+              0)
+        << err.str();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(Clock::Now(), CTime(2026, 6, 1, 10, 0, 0));
+    Clock::Reset();
+}
