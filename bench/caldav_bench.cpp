@@ -10,10 +10,10 @@
 // warmed by one unmeasured pass, so that the first pass measures Orvane's cold start, not
 // Radicale's.
 #include "core/Clock.h"
-#include "mailsystem/AddressList.h"
-#include "mailsystem/CalDavStore.h"
-#include "mailsystem/CalendarCache.h"
-#include "mailsystem/DavClient.h"
+#include "mailsystem/addressbook/AddressList.h"
+#include "mailsystem/caldav/CalDavStore.h"
+#include "mailsystem/ical/CalendarCache.h"
+#include "mailsystem/caldav/DavClient.h"
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
 #include "outlook/COutlook.h"

@@ -1,8 +1,8 @@
 // The address list from a directory on a loopback slapd of 10,000 entries (5,000 people and
 // their pagers): the whole read, as the address book gives it and as the user list dialog reads
 // it through Extended MAPI, and the resolution of one pager name.
-#include "mailsystem/AddressBook.h"
-#include "mailsystem/Directory.h"
+#include "mailsystem/addressbook/AddressBook.h"
+#include "mailsystem/ldap/LdapAddressBook.h"
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
 #include "paging/ExtendedMapi.h"
@@ -24,7 +24,7 @@ constexpr size_t kEntries = 2 * kPeople;
 struct Directory {
     QTemporaryDir home;
     std::unique_ptr<testing_support::SlapdTestServer> server;
-    mail::DirectoryConfig config;
+    mail::LdapConfig config;
 
     Directory() {
         setenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8().constData(), 1);
@@ -61,7 +61,7 @@ Directory& Shared() {
 
 std::unique_ptr<mail::AddressBook> NewBook() {
     std::string error;
-    return mail::NewDirectoryAddressBook(Shared().config, mail::DirectoryLimits{}, error);
+    return mail::NewLdapAddressBook(Shared().config, mail::LdapLimits{}, error);
 }
 
 // The whole list on a connection already open (the address book of one pass).

@@ -13,8 +13,8 @@
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "core/StatusText.h"
-#include "mailsystem/AddressList.h"
-#include "mailsystem/CalendarCache.h"
+#include "mailsystem/addressbook/AddressList.h"
+#include "mailsystem/ical/CalendarCache.h"
 #include "mailsystem/Profiles.h"
 #include "users/CUserList.h"
 

@@ -8,7 +8,7 @@
 #include "core/Clock.h"
 #include "core/FileSystem.h"
 #include "core/WorkingDirectory.h"
-#include "mailsystem/AddressList.h"
+#include "mailsystem/addressbook/AddressList.h"
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
 #include "users/CUserList.h"

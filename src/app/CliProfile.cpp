@@ -54,8 +54,8 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
             << EscapeField(mail::DescribeTransport(p.transport)) << '\t'
             << EscapeField(p.transport.user) << '\t' << (p.transport.password.empty() ? "" : "set")
             << '\t' << EscapeField(p.transport.sender) << '\t'
-            << EscapeField(mail::DescribeDirectory(p.directory)) << '\t'
-            << EscapeField(p.directory.user) << '\t'
+            << EscapeField(mail::DescribeLdap(p.ldap)) << '\t'
+            << EscapeField(p.ldap.user) << '\t'
             << EscapeField(mail::DescribeCalendarServer(p.calendars)) << '\t'
             << EscapeField(p.calendars.user) << '\t' << (p.calendars.password.empty() ? "" : "set")
             << '\n';
@@ -195,7 +195,7 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         err << "orvane: " << transportProblem << "\n";
         return 1;
     }
-    if (const int code = ApplyDirectoryOptions(directory, profile.directory, err); code != 0)
+    if (const int code = ApplyDirectoryOptions(directory, profile.ldap, err); code != 0)
         return code;
     if (const int code = ApplyCalendarOptions(calendars, profile.calendars, err); code != 0)
         return code;
@@ -208,9 +208,9 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         err << "orvane: " << error << "\n";
         return 1;
     }
-    if (values[MailSystem].present || (directory.url.present && profile.directory.url.empty())) {
+    if (values[MailSystem].present || (directory.url.present && profile.ldap.url.empty())) {
         std::string why;
-        if (!mail::MailSystem::Open(profile, why))
+        if (!mail::MailSystem::OpenWithoutCalendarServer(profile, why))
             err << "orvane: warning: " << why << "\n";
     }
     if (directory.Any())

@@ -20,7 +20,7 @@ bool TakeDirectoryOptions(Args& args, DirectoryOptions& options, std::ostream& e
                                err);
 }
 
-int ApplyDirectoryOptions(const DirectoryOptions& options, mail::DirectoryConfig& directory,
+int ApplyDirectoryOptions(const DirectoryOptions& options, mail::LdapConfig& directory,
                           std::ostream& err) {
     if (!options.Any())
         return 0;
@@ -34,7 +34,7 @@ int ApplyDirectoryOptions(const DirectoryOptions& options, mail::DirectoryConfig
         const std::string url(TrimBlanks(options.url.value));
         if (url.empty()) {
             // Back to address-list.txt: no credentials stay behind.
-            directory = mail::DirectoryConfig{};
+            directory = mail::LdapConfig{};
         } else {
             directory.url = url;
         }
@@ -66,7 +66,7 @@ int ApplyDirectoryOptions(const DirectoryOptions& options, mail::DirectoryConfig
                "ldap[s]://HOST/BASE-DN too\n";
         return 1;
     }
-    const std::string problem = mail::CheckDirectory(directory);
+    const std::string problem = mail::CheckLdap(directory);
     if (!problem.empty()) {
         err << "orvane: " << problem << "\n";
         return 1;
@@ -75,10 +75,10 @@ int ApplyDirectoryOptions(const DirectoryOptions& options, mail::DirectoryConfig
 }
 
 void WarnIfDirectoryFails(const mail::Profile& profile, std::ostream& err) {
-    if (profile.directory.url.empty())
+    if (profile.ldap.url.empty())
         return;
     std::string error;
-    std::shared_ptr<mail::MailSystem> system = mail::MailSystem::Open(profile, error);
+    std::shared_ptr<mail::MailSystem> system = mail::MailSystem::OpenWithoutCalendarServer(profile, error);
     std::vector<mail::AddressEntry> found;
     // A search that matches nothing still needs the connection, TLS and the bind.
     if (system && system->FindByAddress("orvane-profile-check", found, error))

@@ -23,7 +23,7 @@ bool TakeDirectoryOptions(Args& args, DirectoryOptions& options, std::ostream& e
 
 // Applies the options to `directory`: --directory "" returns the profile to address-list.txt and
 // drops every directory setting. Returns 0, or the exit code (1 or 2) after a message on `err`.
-int ApplyDirectoryOptions(const DirectoryOptions& options, mail::DirectoryConfig& directory,
+int ApplyDirectoryOptions(const DirectoryOptions& options, mail::LdapConfig& directory,
                           std::ostream& err);
 
 // Tries the profile's directory once (connection, bind and a search) and warns on `err` when it

@@ -3,7 +3,7 @@
 
 #include "core/Clock.h"
 #include "core/Settings.h"
-#include "mailsystem/CalDavStore.h"
+#include "mailsystem/caldav/CalDavStore.h"
 #include "outlook/COutlook.h"
 #include "paging/EventLog.h"
 

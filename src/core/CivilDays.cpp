@@ -23,6 +23,7 @@ Date CivilFromDays(int64_t days) {
     date.day = int(doy - (153 * mp + 2) / 5 + 1);
     date.month = int(mp < 10 ? mp + 3 : mp - 9);
     date.year = yoe + era * 400 + (date.month <= 2);
+    date.weekday = Weekday(days);
     return date;
 }
 

@@ -9,7 +9,8 @@ namespace civil {
 struct Date {
     int64_t year;
     int month; // 1 to 12
-    int day;   // 1 to 31
+    int day;     // 1 to 31
+    int weekday; // 0 Sunday to 6 Saturday
 };
 
 // Days from 1 January 1970 to the date (negative before); `month` 1 to 12.

@@ -1,10 +1,11 @@
 // A mail system directory: the address list, the mailbox folders and the outbox.
 #include "mailsystem/MailSystem.h"
 
-#include "mailsystem/AddressList.h"
-#include "mailsystem/CalendarCache.h"
-#include "mailsystem/FileStamp.h"
+#include "core/FileStamp.h"
 #include "mailsystem/Profiles.h"
+#include "mailsystem/addressbook/AddressList.h"
+#include "mailsystem/ical/CalendarCache.h"
+#include "mailsystem/ldap/LdapAddressBook.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,51 +22,6 @@ bool IsDirectory(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    }
-    return out;
-}
-
-} // namespace
-
-OutOfOffice ParseOutOfOffice(std::string_view text) {
-    std::string word;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t stop = text.find('\n', pos);
-        if (stop == std::string_view::npos)
-            stop = text.size();
-        std::string_view line = text.substr(pos, stop - pos);
-        pos = stop + 1;
-        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
-            line.remove_prefix(1);
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
-            line.remove_suffix(1);
-        if (line.empty() || line[0] == '#')
-            continue;
-        if (!word.empty())
-            return OutOfOffice::Unreadable;
-        word = Lower(line);
-    }
-    if (word.empty())
-        return OutOfOffice::Missing;
-    for (const char* out : {"out", "yes", "true", "on", "1"}) {
-        if (word == out)
-            return OutOfOffice::Out;
-    }
-    for (const char* in : {"in", "no", "false", "off", "0"}) {
-        if (word == in)
-            return OutOfOffice::In;
-    }
-    return OutOfOffice::Unreadable;
-}
-
-namespace {
 
 class DirectoryMailSystem final : public MailSystem {
 public:
@@ -250,14 +206,15 @@ std::shared_ptr<MailSystem> MailSystem::Open(const std::string& directory, std::
     return OpenWith(path, std::move(book));
 }
 
-std::shared_ptr<MailSystem> MailSystem::Open(const Profile& profile, std::string& error) {
-    if (profile.directory.url.empty())
+std::shared_ptr<MailSystem> MailSystem::OpenWithoutCalendarServer(const Profile& profile,
+                                                                 std::string& error) {
+    if (profile.ldap.url.empty())
         return Open(profile.mailSystem, error);
     const std::string path = CheckedDirectory(profile.mailSystem, error);
     if (path.empty())
         return nullptr;
     std::unique_ptr<AddressBook> book =
-        NewDirectoryAddressBook(profile.directory, CurrentDirectoryLimits(), error);
+        NewLdapAddressBook(profile.ldap, CurrentLdapLimits(), error);
     if (!book)
         return nullptr;
     return OpenWith(path, std::move(book));

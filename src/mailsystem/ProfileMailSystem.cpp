@@ -1,7 +1,7 @@
 // A mail system whose calendars come from a CalDAV server, the rest from its directory.
 #include "mailsystem/ProfileMailSystem.h"
 
-#include "mailsystem/CalDavStore.h"
+#include "mailsystem/caldav/CalDavStore.h"
 
 #include <algorithm>
 #include <map>
@@ -119,8 +119,8 @@ std::shared_ptr<MailSystem> WithCalendarServer(std::shared_ptr<MailSystem> direc
     return std::make_shared<CalendarServerMailSystem>(std::move(directory), server, limits);
 }
 
-std::shared_ptr<MailSystem> OpenMailSystem(const Profile& profile, std::string& error) {
-    std::shared_ptr<MailSystem> directory = MailSystem::Open(profile, error);
+std::shared_ptr<MailSystem> OpenWithCalendarServer(const Profile& profile, std::string& error) {
+    std::shared_ptr<MailSystem> directory = MailSystem::OpenWithoutCalendarServer(profile, error);
     if (!directory || !profile.calendars.Used())
         return directory;
     const std::string problem = CheckCalendarServer(profile.calendars);

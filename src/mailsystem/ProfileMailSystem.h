@@ -2,8 +2,8 @@
 // server, every mailbox's calendars and task lists read from that server instead.
 #pragma once
 
-#include "mailsystem/CalendarServer.h"
-#include "mailsystem/DavClient.h"
+#include "mailsystem/caldav/CalendarServer.h"
+#include "mailsystem/caldav/DavClient.h"
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
 
@@ -12,10 +12,10 @@
 
 namespace mail {
 
-// Opens the profile's mail system (MailSystem::Open, with the address book the profile names)
-// and puts its calendar server, if any, in front of it. Null, with a sentence in `error`, when
-// either cannot be used.
-std::shared_ptr<MailSystem> OpenMailSystem(const Profile& profile, std::string& error);
+// Opens the profile's whole mail system: MailSystem::OpenWithoutCalendarServer (with the address
+// book the profile names), with the profile's calendar server, if any, in front of it. Null,
+// with a sentence in `error`, when either cannot be used.
+std::shared_ptr<MailSystem> OpenWithCalendarServer(const Profile& profile, std::string& error);
 
 // `directory` with its appointments and tasks read from `server` (which must pass
 // CheckCalendarServer): each mailbox's calendar home is the server's URL template with the

@@ -3,7 +3,7 @@
 
 #include "core/FileSystem.h"
 #include "core/Text.h"
-#include "mailsystem/FileStamp.h"
+#include "core/FileStamp.h"
 
 #include <QStandardPaths>
 #include <algorithm>
@@ -35,10 +35,6 @@ const char* const kKeyDirectoryStartTls = "directory-starttls";
 const char* const kKeyCalendars = "calendars";
 const char* const kKeyCalendarUser = "calendar-user";
 const char* const kKeyCalendarPassword = "calendar-password";
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && strncasecmp(s.data(), prefix.data(), prefix.size()) == 0;
-}
 
 // A value as written to the file: bare when it reads back unchanged, else in double quotes
 // with backslash escapes.
@@ -156,7 +152,7 @@ bool ParseYesNo(const std::string& text, bool& value) {
 }
 
 // The profile's directory lines; none for a profile that reads address-list.txt.
-std::string DirectorySettings(const DirectoryConfig& d) {
+std::string DirectorySettings(const LdapConfig& d) {
     if (d.url.empty())
         return {};
     std::string text = std::string(kKeyDirectory) + " = " + Quote(d.url) + "\n";
@@ -185,79 +181,6 @@ std::string CheckProfileName(const std::string& name) {
     if (name.front() == ' ' || name.back() == ' ' || name.front() == '\t' || name.back() == '\t')
         return "A profile name may not begin or end with a blank.";
     return {};
-}
-
-std::string CheckTransport(const TransportConfig& transport) {
-    // A setting that would silently do nothing (and vanish at the next save) is refused.
-    if (transport.kind == TransportConfig::Kind::Outbox)
-        return transport.startTls
-                   ? "STARTTLS applies to an smtp:// transport only, not to the outbox."
-                   : std::string();
-    const std::string& url = transport.url;
-    size_t schemeLength = 0;
-    bool secure = false;
-    if (StartsWithNoCase(url, "smtp://")) {
-        schemeLength = 7;
-    } else if (StartsWithNoCase(url, "smtps://")) {
-        schemeLength = 8;
-        secure = true;
-    } else {
-        return "The transport must be outbox or an smtp:// or smtps:// URL, not \"" + url + "\".";
-    }
-    for (unsigned char c : url) {
-        if (c <= 0x20 || c == 0x7f)
-            return "The URL \"" + url + "\" may not hold blanks or control characters.";
-    }
-    std::string_view rest = std::string_view(url).substr(schemeLength);
-    if (rest.find('@') != std::string_view::npos)
-        return "Give the user name with --user and the password with --password-file, not inside "
-               "the URL.";
-    if (!rest.empty() && rest.back() == '/')
-        rest.remove_suffix(1);
-    if (rest.find('/') != std::string_view::npos || rest.find('?') != std::string_view::npos)
-        return "An SMTP URL names only a host and a port, as in smtp://mail.example.com:587.";
-    std::string_view host = rest, port;
-    if (!rest.empty() && rest.front() == '[') {
-        const size_t close = rest.find(']');
-        if (close == std::string_view::npos)
-            return "The IPv6 address in \"" + url + "\" has no closing \"]\".";
-        host = rest.substr(0, close + 1);
-        std::string_view after = rest.substr(close + 1);
-        if (!after.empty()) {
-            if (after.front() != ':')
-                return "Unexpected text after the host in \"" + url + "\".";
-            port = after.substr(1);
-        }
-    } else if (const size_t colon = rest.rfind(':'); colon != std::string_view::npos) {
-        host = rest.substr(0, colon);
-        port = rest.substr(colon + 1);
-    }
-    if (host.empty() || host == "[]")
-        return "The URL \"" + url + "\" names no host.";
-    if (rest.find(':') != std::string_view::npos || !port.empty()) {
-        long value = 0;
-        bool digits = !port.empty() && port.size() <= 5;
-        for (char c : port) {
-            digits = digits && c >= '0' && c <= '9';
-            if (digits)
-                value = value * 10 + (c - '0');
-        }
-        if (!digits || value < 1 || value > 65535)
-            return "The port in \"" + url + "\" must be a number from 1 to 65535.";
-    }
-    if (secure && transport.startTls)
-        return "STARTTLS applies to smtp:// only; smtps:// is encrypted from the first byte.";
-    if (HasControlCharacter(transport.user) || HasControlCharacter(transport.sender))
-        return "The user name and the sender may not hold control characters.";
-    if (transport.user.empty() && !transport.password.empty())
-        return "A password is set but no user name.";
-    return {};
-}
-
-std::string DescribeTransport(const TransportConfig& transport) {
-    if (transport.kind == TransportConfig::Kind::Outbox)
-        return "outbox";
-    return transport.url + (transport.startTls ? " (STARTTLS)" : "");
 }
 
 std::string Profiles::FilePath() {
@@ -388,22 +311,22 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
             profile.transport.sender = value;
         } else if (key == kKeyDirectory) {
             flag = &s.directory;
-            profile.directory.url = value;
+            profile.ldap.url = value;
         } else if (key == kKeyDirectoryUser) {
             flag = &s.directoryUser;
-            profile.directory.user = value;
+            profile.ldap.user = value;
         } else if (key == kKeyDirectoryPassword) {
             flag = &s.directoryPassword;
-            profile.directory.password = value;
+            profile.ldap.password = value;
         } else if (key == kKeyDirectoryFilter) {
             flag = &s.directoryFilter;
-            profile.directory.filter = value;
+            profile.ldap.filter = value;
         } else if (key == kKeyDirectoryMap) {
             flag = &s.directoryMap;
-            profile.directory.map = value;
+            profile.ldap.map = value;
         } else if (key == kKeyDirectoryStartTls) {
             flag = &s.directoryStartTls;
-            if (!ParseYesNo(value, profile.directory.startTls))
+            if (!ParseYesNo(value, profile.ldap.startTls))
                 return fail(lineNumber,
                             "\"directory-starttls\" takes yes or no, not \"" + value + "\"");
         } else if (key == kKeyCalendars) {
@@ -434,7 +357,7 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
                         "the profile \"" + profiles[i].name + "\" names no mail-system directory");
         std::string why = CheckTransport(profiles[i].transport);
         if (why.empty())
-            why = CheckDirectory(profiles[i].directory);
+            why = CheckLdap(profiles[i].ldap);
         if (why.empty())
             why = CheckCalendarServer(profiles[i].calendars);
         if (!why.empty())
@@ -465,7 +388,7 @@ bool Profiles::Format(std::string& text, std::string& error) const {
         if (why.empty())
             why = CheckTransport(p.transport);
         if (why.empty())
-            why = CheckDirectory(p.directory);
+            why = CheckLdap(p.ldap);
         if (why.empty())
             why = CheckCalendarServer(p.calendars);
         if (!why.empty()) {
@@ -486,7 +409,7 @@ bool Profiles::Format(std::string& text, std::string& error) const {
             text += std::string(kKeyPassword) + " = " + Quote(p.transport.password) + "\n";
         if (!p.transport.sender.empty())
             text += std::string(kKeySender) + " = " + Quote(p.transport.sender) + "\n";
-        text += DirectorySettings(p.directory);
+        text += DirectorySettings(p.ldap);
         if (p.calendars.Used())
             text += std::string(kKeyCalendars) + " = " + Quote(p.calendars.urlTemplate) + "\n";
         if (!p.calendars.user.empty())

@@ -1,8 +1,9 @@
 // Named mail profiles: which mail system a session opens and how its mail leaves.
 #pragma once
 
-#include "mailsystem/CalendarServer.h"
-#include "mailsystem/Directory.h"
+#include "mailsystem/caldav/CalendarServer.h"
+#include "mailsystem/transport/TransportConfig.h"
+#include "mailsystem/ldap/LdapSettings.h"
 
 #include <string>
 #include <string_view>
@@ -10,23 +11,11 @@
 
 namespace mail {
 
-// How a profile's outgoing mail (the pages) is delivered.
-struct TransportConfig {
-    enum class Kind { Outbox, Smtp };
-    Kind kind = Kind::Outbox;
-    // Smtp only: "smtp://host[:port]" or "smtps://host[:port]" (TLS from the first byte).
-    std::string url;
-    bool startTls = false; // smtp:// only: upgrade with STARTTLS and refuse to go on without it
-    std::string user;      // empty: no authentication
-    std::string password;
-    std::string sender; // envelope sender and From; empty: "orvane@" + the host name
-};
-
 struct Profile {
     std::string name;
     std::string mailSystem; // absolute directory of the mail system (MailSystem.h)
     TransportConfig transport;
-    DirectoryConfig directory; // where the address list comes from; no URL: address-list.txt
+    LdapConfig ldap; // where the address list comes from; no URL: address-list.txt
     // Unused: the calendars are the mail system directory's files. (Initialised here, so that
     // a profile written without it need not name it.)
     CalendarServerConfig calendars = {};
@@ -35,13 +24,6 @@ struct Profile {
 // Empty when `name` can name a profile (1 to 200 bytes, no control characters, no "[" or "]",
 // no blank at either end); otherwise a sentence saying why not.
 std::string CheckProfileName(const std::string& name);
-// Empty when the transport is complete and consistent (outbox; or an smtp:// or smtps:// URL
-// with a host, an optional port from 1 to 65535, no user or path in it, STARTTLS only with
-// smtp://); otherwise a sentence saying what is wrong.
-std::string CheckTransport(const TransportConfig& transport);
-// "outbox", or the URL followed by " (STARTTLS)" when it applies. Never shows the password.
-std::string DescribeTransport(const TransportConfig& transport);
-
 // The profiles of the current user, kept in one file readable by its owner only:
 // $XDG_CONFIG_HOME/Quorvik/Orvane-profiles.conf (XDG_CONFIG_HOME defaults to ~/.config).
 // Nothing is cached between Load calls.

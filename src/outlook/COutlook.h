@@ -4,7 +4,7 @@
 #include "core/Bool.h"
 #include "core/CString.h"
 #include "core/CTime.h"
-#include "mailsystem/Notices.h"
+#include "mailsystem/model/Notices.h"
 #include "outlook/automation/OutlookObjects.h"
 #include "paging/CRemList.h"
 

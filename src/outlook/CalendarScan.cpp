@@ -122,19 +122,19 @@ void COutlook::ProcessAppointment(CRemList& reminders, LPDISPATCH item) {
 
     try {
         if (appointment.GetIsRecurring() && reminderTime < now) {
-            RecurrenceValues values;
+            mail::RecurrencePattern values;
             {
                 RecurrencePattern pattern(appointment.GetRecurrencePattern());
-                values.RecurrenceType = pattern.GetRecurrenceType();
-                values.Interval = pattern.GetInterval();
-                values.Instance = pattern.GetInstance();
-                values.DayOfWeekMask = pattern.GetDayOfWeekMask();
-                values.DayOfMonth = pattern.GetDayOfMonth();
-                values.MonthOfYear = pattern.GetMonthOfYear();
+                values.recurrenceType = pattern.GetRecurrenceType();
+                values.interval = pattern.GetInterval();
+                values.instance = pattern.GetInstance();
+                values.dayOfWeekMask = pattern.GetDayOfWeekMask();
+                values.dayOfMonth = pattern.GetDayOfMonth();
+                values.monthOfYear = pattern.GetMonthOfYear();
             }
             const CTime readStart = start;
-            if (AdvanceToNextOccurrence(values, RecurrenceSpans{m_Day, m_Week, m_Hour}, now, lead,
-                                        start, reminderTime) == AdvanceOutcome::UnknownType)
+            if (AdvanceToNextOccurrence(values, mail::pattern::Spans{m_Day, m_Week, m_Hour}, now,
+                                        lead, start, reminderTime) == AdvanceOutcome::UnknownType)
                 return;
             // The occurrence it landed on lasts as long as the one that was read.
             end += start - readStart;

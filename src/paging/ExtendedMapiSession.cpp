@@ -119,7 +119,7 @@ HRESULT MAPILogonEx(ULONG_PTR, LPSTR lpszProfileName, LPSTR, ULONG ulFlags,
             return MAPI_E_LOGON_FAILED;
         auto state = std::make_shared<SessionState>();
         state->profile = *profile;
-        state->mailSystem = mail::MailSystem::Open(*profile, error);
+        state->mailSystem = mail::MailSystem::OpenWithoutCalendarServer(*profile, error);
         if (!state->mailSystem)
             return MAPI_E_LOGON_FAILED;
         Session* session = new (std::nothrow) Session(std::move(state));

@@ -1,6 +1,7 @@
 // The record of pages already sent.
 #include "paging/SentPages.h"
 
+#include "core/FileStamp.h"
 #include "core/FileSystem.h"
 #include "core/Text.h"
 #include "paging/CRemList.h"
@@ -123,32 +124,6 @@ bool ParseUtc(std::string_view text, CTime& out) {
     return true;
 }
 
-enum class ReadOutcome { Ok, Missing, Failed };
-
-ReadOutcome ReadRecordFile(const CString& path, CString& bytes, int& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno;
-        return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
-    }
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 || bytes.size() + size_t(n > 0 ? n : 0) > kMaxFileSize) {
-            error = n < 0 ? errno : EFBIG;
-            ::close(fd);
-            return ReadOutcome::Failed;
-        }
-        if (n == 0)
-            break;
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return ReadOutcome::Ok;
-}
-
 } // namespace
 
 CTime CSentPages::KeepUntil(const ReminderStru& reminder) {
@@ -162,16 +137,16 @@ void CSentPages::Load(const CString& path, CTime now) {
 
     CString bytes;
     int error = 0;
-    switch (ReadRecordFile(path, bytes, error)) {
-    case ReadOutcome::Missing:
+    switch (ReadWholeFile(path, kMaxFileSize, bytes, error)) {
+    case ReadStatus::Missing:
         return;
-    case ReadOutcome::Failed:
+    case ReadStatus::Failed:
         LogEvent(EventLog::kEventId,
                  ("The record of sent pages " + path + " cannot be read (" + std::strerror(error) +
                   "); a reminder paged in the last minute may be paged again.")
                      .c_str());
         return;
-    case ReadOutcome::Ok:
+    case ReadStatus::Ok:
         break;
     }
 

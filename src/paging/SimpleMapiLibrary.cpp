@@ -4,7 +4,7 @@
 // links is a private copy, so its state (sessions, libcurl set-up) is independent of the program's.
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
-#include "mailsystem/Transport.h"
+#include "mailsystem/transport/Transport.h"
 #include "paging/SimpleMapi.h"
 
 #include <algorithm>
@@ -199,7 +199,7 @@ ULONG MAPILogon(ULONG_PTR, LPSTR lpszProfileName, LPSTR, FLAGS, ULONG, LPLHANDLE
 
         auto session = std::make_shared<Session>();
         session->profile = *profile;
-        session->mailSystem = mail::MailSystem::Open(*profile, error);
+        session->mailSystem = mail::MailSystem::OpenWithoutCalendarServer(*profile, error);
         if (!session->mailSystem)
             return MAPI_E_LOGON_FAILURE;
         session->transport =

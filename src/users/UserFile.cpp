@@ -1,6 +1,8 @@
 // Users.dat: reading, checking and safe rewriting.
 #include "users/UserFile.h"
 
+#include "core/FileStamp.h"
+
 #include "core/Clock.h"
 #include "core/FileSystem.h"
 #include "core/MessageBoxes.h"
@@ -177,42 +179,9 @@ bool IsIntact(const CString& bytes) {
 
 namespace {
 
-enum class ReadOutcome { Ok, Missing, Failed };
-
 // The largest user file read: 32,767 users (the most that 16-bit codes number) of 2 KiB each.
 // Anything larger is no user file, and reading it would only fill memory.
-constexpr off_t kMaxFileSize = 64 << 20;
-
-ReadOutcome ReadWholeFile(const CString& path, CString& bytes, int& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno;
-        return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_size > kMaxFileSize) {
-        ::close(fd);
-        error = EFBIG;
-        return ReadOutcome::Failed;
-    }
-    bytes.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = errno;
-            ::close(fd);
-            return ReadOutcome::Failed;
-        }
-        if (n == 0)
-            break;
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return ReadOutcome::Ok;
-}
+constexpr size_t kMaxFileSize = size_t(64) << 20;
 
 // Keeps a damaged file under a name of its own before a save replaces it. Its permissions go
 // with it; a copy that cannot be written is reported and the save goes on, since the damaged
@@ -272,11 +241,11 @@ UserFileLoad CUserList::LoadUsers() {
         // reading without the lock is then safe.
         CString bytes;
         int error = 0;
-        switch (ReadWholeFile(path, bytes, error)) {
-        case ReadOutcome::Missing:
+        switch (ReadWholeFile(path, kMaxFileSize, bytes, error)) {
+        case ReadStatus::Missing:
             load.status = UserFileLoad::Missing;
             break;
-        case ReadOutcome::Failed:
+        case ReadStatus::Failed:
             load.status = UserFileLoad::Unreadable;
             load.error = error;
             load.message = "The user data file " + path + " cannot be read: " +
@@ -287,7 +256,7 @@ UserFileLoad CUserList::LoadUsers() {
             if (error == EFBIG)
                 LogEvent(EventLog::kEventId, load.message.c_str());
             break;
-        case ReadOutcome::Ok: {
+        case ReadStatus::Ok: {
             const UserFile::DecodeResult decoded = UserFile::Decode(bytes, *this);
             load.users = decoded.users;
             if (decoded.damaged) {
@@ -336,10 +305,10 @@ UserFileSave CUserList::SaveUsers() {
         if (!failed) {
             CString old;
             int readError = 0;
-            const ReadOutcome read = ReadWholeFile(path, old, readError);
-            if (read == ReadOutcome::Ok && !UserFile::IsIntact(old))
+            const ReadStatus read = ReadWholeFile(path, kMaxFileSize, old, readError);
+            if (read == ReadStatus::Ok && !UserFile::IsIntact(old))
                 KeepDamagedCopy(path, &old);
-            else if (read == ReadOutcome::Failed && readError == EFBIG)
+            else if (read == ReadStatus::Failed && readError == EFBIG)
                 KeepDamagedCopy(path, nullptr);
             const SaveResult saved = SaveFileAtomically(path, bytes, 0666);
             if (!saved.ok()) {

@@ -92,10 +92,10 @@ TEST(CliAddressListDirectory, ListsTheDirectoryOrSaysWhyNot) {
     MailFixture mail;
     mail::Profiles profiles;
     mail::Profile profile{"Directory", mail.Directory(), {}, {}};
-    profile.directory.url = server.Url();
-    profile.directory.user = SlapdTestServer::kReaderDn;
-    profile.directory.password = SlapdTestServer::kReaderPassword;
-    profile.directory.startTls = false;
+    profile.ldap.url = server.Url();
+    profile.ldap.user = SlapdTestServer::kReaderDn;
+    profile.ldap.password = SlapdTestServer::kReaderPassword;
+    profile.ldap.startTls = false;
     profiles.Set(profile);
     std::string error;
     ASSERT_TRUE(profiles.Save(error)) << error;

@@ -272,7 +272,7 @@ TEST_F(CliProfileTest, ReadsTheAddressListFromADirectory) {
     mail::Profiles profiles;
     std::string error;
     ASSERT_TRUE(profiles.Load(error)) << error;
-    const mail::DirectoryConfig& d = profiles.Find("Office")->directory;
+    const mail::LdapConfig& d = profiles.Find("Office")->ldap;
     EXPECT_EQ(d.url, server.Url());
     EXPECT_EQ(d.password, testing_support::SlapdTestServer::kReaderPassword);
     EXPECT_EQ(d.filter, "(objectClass=inetOrgPerson)");
@@ -299,7 +299,7 @@ TEST_F(CliProfileTest, ReadsTheAddressListFromADirectory) {
     r = RunCli({"profile", "set", "Office", "--directory", ""});
     EXPECT_EQ(r.code, 0) << r.err;
     ASSERT_TRUE(profiles.Load(error)) << error;
-    EXPECT_TRUE(profiles.Find("Office")->directory == mail::DirectoryConfig{});
+    EXPECT_TRUE(profiles.Find("Office")->ldap == mail::LdapConfig{});
     EXPECT_EQ(ReadFile(mail::Profiles::FilePath()).find("\ndirectory"), std::string::npos);
 }
 

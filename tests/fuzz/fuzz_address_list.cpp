@@ -3,7 +3,7 @@
 // the same bytes again.
 #include "FuzzCheck.h"
 #include "core/Text.h"
-#include "mailsystem/AddressList.h"
+#include "mailsystem/addressbook/AddressList.h"
 
 namespace {
 

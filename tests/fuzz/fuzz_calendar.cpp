@@ -3,9 +3,9 @@
 // patterns that the scan can step by, and a narrower range answered from a wider reading exactly
 // as from its own (the calendar cache relies on that).
 #include "FuzzCheck.h"
-#include "mailsystem/CalendarFile.h"
-#include "mailsystem/IcalTime.h"
-#include "mailsystem/IcsScanner.h"
+#include "mailsystem/ical/CalendarFile.h"
+#include "mailsystem/ical/IcalTime.h"
+#include "mailsystem/ical/IcsScanner.h"
 
 #include <cstdlib>
 #include <ctime>

@@ -4,7 +4,7 @@
 // search filter is escaped so that it reads back as itself and cannot end or widen the filter.
 #include "FuzzCheck.h"
 #include "core/Text.h"
-#include "mailsystem/Directory.h"
+#include "mailsystem/ldap/LdapSettings.h"
 
 namespace {
 
@@ -52,21 +52,21 @@ void CheckEscape(std::string_view value) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Input input(data, size);
     const std::string mapText(input.Piece(200));
-    mail::DirectoryMap map, again;
+    mail::LdapMap map, again;
     std::string error, errorAgain;
-    const bool mapped = mail::ParseDirectoryMap(mapText, map, error);
-    FUZZ_CHECK(mail::ParseDirectoryMap(mapText, again, errorAgain) == mapped && error == errorAgain,
+    const bool mapped = mail::ParseLdapMap(mapText, map, error);
+    FUZZ_CHECK(mail::ParseLdapMap(mapText, again, errorAgain) == mapped && error == errorAgain,
                "the same map read twice differs");
     if (!mapped) {
         FUZZ_CHECK(!error.empty(), "a refused map without a reason");
-        map = mail::DirectoryMap{};
-        mail::ParseDirectoryMap("", map, error);
+        map = mail::LdapMap{};
+        mail::ParseLdapMap("", map, error);
     }
     FUZZ_CHECK(!map.displayName.empty() && !map.address.empty(),
                "a map without attributes for the required fields");
 
     // The entry: up to 8 attributes (a name, then up to 3 values), as a server returns them.
-    mail::DirectoryAttributes attributes, shouted;
+    mail::LdapAttributes attributes, shouted;
     const int count = input.Byte() % 9;
     for (int a = 0; a < count; ++a) {
         // Names of the map's own attributes as well as any other.
@@ -81,19 +81,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         shouted[Lower(name)] = values;
     }
     mail::AddressEntry entry, entryAgain;
-    const bool listed = mail::MapDirectoryEntry(map, attributes, entry);
-    FUZZ_CHECK(mail::MapDirectoryEntry(map, attributes, entryAgain) == listed &&
+    const bool listed = mail::MapLdapEntry(map, attributes, entry);
+    FUZZ_CHECK(mail::MapLdapEntry(map, attributes, entryAgain) == listed &&
                    (!listed || Same(entry, entryAgain)),
                "the same entry mapped twice differs");
     // The map's attribute names in another case select the same attributes.
-    mail::DirectoryMap upper = map;
+    mail::LdapMap upper = map;
     for (auto* field :
          {&upper.displayName, &upper.address, &upper.homeStore, &upper.mailbox, &upper.deliverTo}) {
         for (std::string& name : *field)
             name = Upper(name);
     }
     mail::AddressEntry entryUpper;
-    FUZZ_CHECK(mail::MapDirectoryEntry(upper, shouted, entryUpper) == listed &&
+    FUZZ_CHECK(mail::MapLdapEntry(upper, shouted, entryUpper) == listed &&
                    (!listed || Same(entry, entryUpper)),
                "the case of an attribute name changed the mapping");
     if (listed) {

@@ -2,7 +2,7 @@
 // that keeps nothing and says where, and what was read sent back in Orvane's own requests (the
 // hrefs of a multiget, a sync token) reading back exactly as it was.
 #include "FuzzCheck.h"
-#include "mailsystem/DavXml.h"
+#include "mailsystem/caldav/DavXml.h"
 
 #include <QXmlStreamReader>
 

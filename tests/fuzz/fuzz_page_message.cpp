@@ -4,7 +4,7 @@
 // character must be refused before anything is written.
 #include "FuzzCheck.h"
 #include "core/Text.h"
-#include "mailsystem/Transport.h"
+#include "mailsystem/transport/Transport.h"
 
 #include <gmime/gmime.h>
 

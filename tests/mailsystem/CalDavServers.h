@@ -4,7 +4,7 @@
 // temporary directory, and is stopped when its object goes.
 #pragma once
 
-#include "mailsystem/DavClient.h"
+#include "mailsystem/caldav/DavClient.h"
 #include "support/TestSupport.h"
 
 #include <memory>

@@ -1,7 +1,7 @@
 // Helpers for tests of the mail system.
 #include "MailTestSupport.h"
 
-#include "mailsystem/AddressList.h"
+#include "mailsystem/addressbook/AddressList.h"
 #include "support/TestSupport.h"
 
 #include <ctime>

@@ -5,7 +5,7 @@
 #include "CalDavServers.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
-#include "mailsystem/CalDavStore.h"
+#include "mailsystem/caldav/CalDavStore.h"
 #include "mailsystem/ProfileMailSystem.h"
 #include "paging/MailFixture.h"
 #include "paging/SmtpTestServer.h"

@@ -4,7 +4,7 @@
 #include "CalDavServers.h"
 #include "app/Cli.h"
 #include "core/Clock.h"
-#include "mailsystem/CalDavStore.h"
+#include "mailsystem/caldav/CalDavStore.h"
 #include "mailsystem/ProfileMailSystem.h"
 #include "paging/MailFixture.h"
 #include "support/TestSupport.h"

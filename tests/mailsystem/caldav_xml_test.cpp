@@ -1,6 +1,6 @@
 // The multistatus reader and the request bodies, without a server: what real servers write, and
 // answers that must be refused as damaged.
-#include "mailsystem/DavXml.h"
+#include "mailsystem/caldav/DavXml.h"
 
 #include <gtest/gtest.h>
 

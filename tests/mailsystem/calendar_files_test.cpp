@@ -2,7 +2,7 @@
 // with the occurrences written beside it (NAME.expected: times, range, zones and expected lines;
 // a line that begins with "[ZONE ...]" is expected only in the zones named).
 #include "MailTestSupport.h"
-#include "mailsystem/CalendarCache.h"
+#include "mailsystem/ical/CalendarCache.h"
 #include "support/TestSupport.h"
 
 #include <filesystem>

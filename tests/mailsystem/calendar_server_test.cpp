@@ -1,6 +1,6 @@
 // A profile's calendar server: which URL templates are taken, how a mailbox becomes a calendar
 // home, and the profile file's three settings.
-#include "mailsystem/CalendarServer.h"
+#include "mailsystem/caldav/CalendarServer.h"
 #include "mailsystem/Profiles.h"
 #include "support/TestSupport.h"
 

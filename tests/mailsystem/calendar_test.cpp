@@ -1,8 +1,8 @@
 // Calendar reading through MailSystem: reminders, tasks, bounded rules, damaged files, local
 // time, and the cache that must never answer from a changed file.
 #include "MailTestSupport.h"
-#include "mailsystem/CalendarCache.h"
-#include "mailsystem/FileStamp.h"
+#include "mailsystem/ical/CalendarCache.h"
+#include "core/FileStamp.h"
 #include "support/TestSupport.h"
 
 #include <fcntl.h>
@@ -402,9 +402,9 @@ class CalendarCacheTest : public CalendarTest {
 protected:
     void SetUp() override {
         CalendarTest::SetUp();
-        mail::SetRacyWindow(0); // compare stamps alone unless a test says otherwise
+        SetRacyWindow(0); // compare stamps alone unless a test says otherwise
     }
-    void TearDown() override { mail::SetRacyWindow(2'000'000'000); }
+    void TearDown() override { SetRacyWindow(2'000'000'000); }
 
     // Writes the calendar with one event of that subject, dated an hour ago with `nanoseconds`.
     void WriteAged(const std::string& subject, long nanoseconds = 0) {
@@ -452,7 +452,7 @@ TEST_F(CalendarCacheTest, AChangedFileIsAlwaysReadAgain) {
 }
 
 TEST_F(CalendarCacheTest, AFileWrittenInTheLastSecondsIsNeverTrusted) {
-    mail::SetRacyWindow(2'000'000'000);
+    SetRacyWindow(2'000'000'000);
     // Rewritten in place within the file system's clock step: every stamp field may be equal.
     WriteCalendar(Event("a", "20260310T100000Z", "SUMMARY:Alpha\n"));
     ASSERT_EQ(Subject(), "Alpha");

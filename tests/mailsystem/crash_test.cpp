@@ -2,7 +2,7 @@
 // the profiles are always the old set or the new one, whole; a page is in the outbox whole or not
 // at all, and every page whose delivery was reported is there.
 #include "mailsystem/Profiles.h"
-#include "mailsystem/Transport.h"
+#include "mailsystem/transport/Transport.h"
 #include "support/CrashHarness.h"
 #include "support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 // Directory settings without a server: maps, URLs, the checks of a profile's directory, filter
 // escaping and the mapping of one entry.
-#include "mailsystem/Directory.h"
+#include "mailsystem/ldap/LdapSettings.h"
 #include "mailsystem/Profiles.h"
 #include "support/TestSupport.h"
 
@@ -11,7 +11,7 @@ namespace {
 
 using Attrs = std::vector<std::string>;
 
-TEST(DirectoryMap, PresetsAndListsOfFields) {
+TEST(LdapMap, PresetsAndListsOfFields) {
     struct Row {
         const char* text;
         Attrs displayName, address, homeStore, mailbox, deliverTo;
@@ -47,9 +47,9 @@ TEST(DirectoryMap, PresetsAndListsOfFields) {
          {"mail"}},
     };
     for (const Row& row : rows) {
-        mail::DirectoryMap map;
+        mail::LdapMap map;
         std::string error;
-        ASSERT_TRUE(mail::ParseDirectoryMap(row.text, map, error)) << row.text << ": " << error;
+        ASSERT_TRUE(mail::ParseLdapMap(row.text, map, error)) << row.text << ": " << error;
         EXPECT_EQ(map.displayName, row.displayName) << row.text;
         EXPECT_EQ(map.address, row.address) << row.text;
         EXPECT_EQ(map.homeStore, row.homeStore) << row.text;
@@ -57,14 +57,14 @@ TEST(DirectoryMap, PresetsAndListsOfFields) {
         EXPECT_EQ(map.deliverTo, row.deliverTo) << row.text;
     }
 
-    mail::DirectoryMap map;
+    mail::LdapMap map;
     std::string error;
-    ASSERT_TRUE(mail::ParseDirectoryMap("Deliver-To=MAIL|pager", map, error));
+    ASSERT_TRUE(mail::ParseLdapMap("Deliver-To=MAIL|pager", map, error));
     // Each attribute is asked for once, whatever its case.
     EXPECT_EQ(map.Attributes(), (Attrs{"displayName", "cn", "mail", "mailHost", "uid", "pager"}));
 }
 
-TEST(DirectoryMap, RefusesWhatItCannotRead) {
+TEST(LdapMap, RefusesWhatItCannotRead) {
     struct Row {
         const char* text;
         const char* says;
@@ -83,14 +83,14 @@ TEST(DirectoryMap, RefusesWhatItCannotRead) {
         {"Address=(mail=*)", "cannot be an LDAP attribute name"},
     };
     for (const Row& row : rows) {
-        mail::DirectoryMap map;
+        mail::LdapMap map;
         std::string error;
-        EXPECT_FALSE(mail::ParseDirectoryMap(row.text, map, error)) << row.text;
+        EXPECT_FALSE(mail::ParseLdapMap(row.text, map, error)) << row.text;
         EXPECT_NE(error.find(row.says), std::string::npos) << row.text << ": " << error;
     }
 }
 
-TEST(DirectoryUrl, ServerAndBaseDn) {
+TEST(LdapUrl, ServerAndBaseDn) {
     struct Row {
         const char* url;
         const char* server; // null: refused
@@ -117,9 +117,9 @@ TEST(DirectoryUrl, ServerAndBaseDn) {
         {"ldap://h/dc=x\n", nullptr, "", false},
     };
     for (const Row& row : rows) {
-        mail::DirectoryUrl url;
+        mail::LdapUrl url;
         std::string error;
-        const bool ok = mail::ParseDirectoryUrl(row.url, url, error);
+        const bool ok = mail::ParseLdapUrl(row.url, url, error);
         EXPECT_EQ(ok, row.server != nullptr) << row.url << ": " << error;
         if (ok && row.server) {
             EXPECT_EQ(url.server, row.server) << row.url;
@@ -131,50 +131,50 @@ TEST(DirectoryUrl, ServerAndBaseDn) {
     }
 }
 
-TEST(DirectoryConfig, ChecksTheProfileSettings) {
-    const mail::DirectoryConfig good{"ldaps://ldap.example.com/dc=example,dc=com",
+TEST(LdapConfig, ChecksTheProfileSettings) {
+    const mail::LdapConfig good{"ldaps://ldap.example.com/dc=example,dc=com",
                                      "cn=orvane,ou=Services,dc=example,dc=com",
                                      "pw",
                                      "(objectClass=inetOrgPerson)",
                                      "active-directory",
                                      true};
-    EXPECT_EQ(mail::CheckDirectory(good), "");
-    EXPECT_EQ(mail::CheckDirectory({}), "");
-    EXPECT_EQ(mail::DescribeDirectory({}), "address-list.txt");
-    EXPECT_EQ(mail::DescribeDirectory(good), "ldaps://ldap.example.com/dc=example,dc=com");
-    mail::DirectoryConfig plain = good;
+    EXPECT_EQ(mail::CheckLdap(good), "");
+    EXPECT_EQ(mail::CheckLdap({}), "");
+    EXPECT_EQ(mail::DescribeLdap({}), "address-list.txt");
+    EXPECT_EQ(mail::DescribeLdap(good), "ldaps://ldap.example.com/dc=example,dc=com");
+    mail::LdapConfig plain = good;
     plain.url = "ldap://ldap.example.com/dc=example,dc=com";
-    EXPECT_EQ(mail::DescribeDirectory(plain),
+    EXPECT_EQ(mail::DescribeLdap(plain),
               "ldap://ldap.example.com/dc=example,dc=com (StartTLS)");
     plain.startTls = false;
-    EXPECT_EQ(mail::DescribeDirectory(plain), "ldap://ldap.example.com/dc=example,dc=com");
-    EXPECT_EQ(mail::DescribeDirectory(plain).find("pw"), std::string::npos);
+    EXPECT_EQ(mail::DescribeLdap(plain), "ldap://ldap.example.com/dc=example,dc=com");
+    EXPECT_EQ(mail::DescribeLdap(plain).find("pw"), std::string::npos);
 
     struct Row {
-        void (*change)(mail::DirectoryConfig&);
+        void (*change)(mail::LdapConfig&);
         const char* says;
     };
     const Row rows[] = {
-        {[](mail::DirectoryConfig& d) { d.url = "ldap://h"; }, "names no base DN"},
-        {[](mail::DirectoryConfig& d) { d.user = "orvane"; }, "is not a DN"},
-        {[](mail::DirectoryConfig& d) { d.user.clear(); }, "password is set but no directory user"},
-        {[](mail::DirectoryConfig& d) { d.filter = "(objectClass=person"; }, "parentheses"},
-        {[](mail::DirectoryConfig& d) { d.filter = "(a=1))(b=2"; }, "parentheses"},
-        {[](mail::DirectoryConfig& d) { d.filter = "(a=1)(b=2)"; }, "parentheses"},
-        {[](mail::DirectoryConfig& d) { d.filter = "(a=1)\n"; }, "control characters"},
-        {[](mail::DirectoryConfig& d) { d.map = "Mailbox"; }, "neither openldap"},
-        {[](mail::DirectoryConfig& d) { d.url.clear(); }, "no directory URL"},
+        {[](mail::LdapConfig& d) { d.url = "ldap://h"; }, "names no base DN"},
+        {[](mail::LdapConfig& d) { d.user = "orvane"; }, "is not a DN"},
+        {[](mail::LdapConfig& d) { d.user.clear(); }, "password is set but no directory user"},
+        {[](mail::LdapConfig& d) { d.filter = "(objectClass=person"; }, "parentheses"},
+        {[](mail::LdapConfig& d) { d.filter = "(a=1))(b=2"; }, "parentheses"},
+        {[](mail::LdapConfig& d) { d.filter = "(a=1)(b=2)"; }, "parentheses"},
+        {[](mail::LdapConfig& d) { d.filter = "(a=1)\n"; }, "control characters"},
+        {[](mail::LdapConfig& d) { d.map = "Mailbox"; }, "neither openldap"},
+        {[](mail::LdapConfig& d) { d.url.clear(); }, "no directory URL"},
     };
     for (const Row& row : rows) {
-        mail::DirectoryConfig d = good;
+        mail::LdapConfig d = good;
         row.change(d);
-        const std::string why = mail::CheckDirectory(d);
+        const std::string why = mail::CheckLdap(d);
         EXPECT_NE(why.find(row.says), std::string::npos) << row.says << ": " << why;
     }
     // A filter may leave out its outer parentheses.
-    mail::DirectoryConfig bare = good;
+    mail::LdapConfig bare = good;
     bare.filter = "objectClass=person";
-    EXPECT_EQ(mail::CheckDirectory(bare), "");
+    EXPECT_EQ(mail::CheckLdap(bare), "");
     EXPECT_EQ(mail::NormalizeFilter(" objectClass=person "), "(objectClass=person)");
     EXPECT_EQ(mail::NormalizeFilter("(&(a=1)(b=2))"), "(&(a=1)(b=2))");
     EXPECT_EQ(mail::NormalizeFilter("  "), "");
@@ -200,11 +200,11 @@ TEST(DirectoryFilter, EscapesEveryMetacharacter) {
 }
 
 TEST(DirectoryEntry, FieldsFromTheMapAndEntriesLeftOut) {
-    mail::DirectoryMap map;
+    mail::LdapMap map;
     std::string error;
-    ASSERT_TRUE(mail::ParseDirectoryMap("", map, error));
+    ASSERT_TRUE(mail::ParseLdapMap("", map, error));
     struct Row {
-        mail::DirectoryAttributes attributes;
+        mail::LdapAttributes attributes;
         bool listed;
         mail::AddressEntry entry;
     };
@@ -228,7 +228,7 @@ TEST(DirectoryEntry, FieldsFromTheMapAndEntriesLeftOut) {
     };
     for (const Row& row : rows) {
         mail::AddressEntry entry;
-        const bool listed = mail::MapDirectoryEntry(map, row.attributes, entry);
+        const bool listed = mail::MapLdapEntry(map, row.attributes, entry);
         EXPECT_EQ(listed, row.listed) << row.entry.displayName;
         if (listed && row.listed) {
             EXPECT_EQ(entry.displayName, row.entry.displayName);
@@ -252,7 +252,7 @@ protected:
 TEST_F(DirectoryProfile, IsSavedAndReadBackWhole) {
     mail::Profiles profiles;
     mail::Profile p{"Office", "/srv/mail", {}, {}};
-    p.directory = {"ldap://ldap.example.com:3890/ou=People,dc=example,dc=com",
+    p.ldap = {"ldap://ldap.example.com:3890/ou=People,dc=example,dc=com",
                    "cn=orvane,dc=example,dc=com",
                    " pass with blanks \"and quotes\" ",
                    "(&(objectClass=inetOrgPerson)(!(employeeType=former)))",
@@ -267,8 +267,8 @@ TEST_F(DirectoryProfile, IsSavedAndReadBackWhole) {
 
     mail::Profiles again;
     ASSERT_TRUE(again.Load(error)) << error;
-    EXPECT_TRUE(again.Find("Office")->directory == p.directory);
-    EXPECT_TRUE(again.Find("Plain")->directory == mail::DirectoryConfig{});
+    EXPECT_TRUE(again.Find("Office")->ldap == p.ldap);
+    EXPECT_TRUE(again.Find("Plain")->ldap == mail::LdapConfig{});
 }
 
 TEST_F(DirectoryProfile, ABrokenDirectorySettingIsRefusedWithItsLine) {

@@ -1,8 +1,8 @@
 // The address book read from a real OpenLDAP server on loopback: the whole list, lookups, size
 // limits, TLS, and the ways a server fails.
-#include "mailsystem/AddressBook.h"
-#include "mailsystem/AddressList.h"
-#include "mailsystem/Directory.h"
+#include "mailsystem/addressbook/AddressBook.h"
+#include "mailsystem/addressbook/AddressList.h"
+#include "mailsystem/ldap/LdapAddressBook.h"
 #include "paging/SlapdTestServer.h"
 #include "paging/SmtpTestServer.h"
 #include "support/TestSupport.h"
@@ -13,8 +13,8 @@ using namespace testing_support;
 
 namespace {
 
-mail::DirectoryConfig Reader(const SlapdTestServer& server, bool ldaps = false) {
-    mail::DirectoryConfig config;
+mail::LdapConfig Reader(const SlapdTestServer& server, bool ldaps = false) {
+    mail::LdapConfig config;
     config.url = server.Url(ldaps);
     config.user = SlapdTestServer::kReaderDn;
     config.password = SlapdTestServer::kReaderPassword;
@@ -24,18 +24,18 @@ mail::DirectoryConfig Reader(const SlapdTestServer& server, bool ldaps = false) 
 
 // Shorter limits for the cases where a server never answers; a working loopback server answers
 // well within them even on a loaded machine.
-mail::DirectoryLimits Quick() {
-    mail::DirectoryLimits limits;
+mail::LdapLimits Quick() {
+    mail::LdapLimits limits;
     limits.connectTimeoutMs = 3000;
     limits.operationTimeoutMs = 2000;
     limits.readTimeoutMs = 20000;
     return limits;
 }
 
-std::unique_ptr<mail::AddressBook> Book(const mail::DirectoryConfig& config,
-                                        const mail::DirectoryLimits& limits = {}) {
+std::unique_ptr<mail::AddressBook> Book(const mail::LdapConfig& config,
+                                        const mail::LdapLimits& limits = {}) {
     std::string error;
-    std::unique_ptr<mail::AddressBook> book = mail::NewDirectoryAddressBook(config, limits, error);
+    std::unique_ptr<mail::AddressBook> book = mail::NewLdapAddressBook(config, limits, error);
     EXPECT_TRUE(book) << error;
     return book;
 }
@@ -86,7 +86,7 @@ TEST(Directory, TheDemoDirectoryGivesTheListOfItsFile) {
     ExpectSameList(second, file);
 
     // Anonymous reads work as well when the server allows them.
-    mail::DirectoryConfig anonymous = Reader(server);
+    mail::LdapConfig anonymous = Reader(server);
     anonymous.user.clear();
     anonymous.password.clear();
     ASSERT_TRUE(Book(anonymous)->AddressList(second, error)) << error;
@@ -116,13 +116,13 @@ TEST(Directory, ReadsTwoThousandEntriesPastASizeLimitOf500) {
     ASSERT_TRUE(Book(Reader(server))->AddressList(read, error)) << error;
     ExpectSameList(read, entries);
 
-    mail::DirectoryConfig limited = Reader(server);
+    mail::LdapConfig limited = Reader(server);
     limited.user = SlapdTestServer::kLimitedDn;
     limited.password = SlapdTestServer::kLimitedPassword;
-    mail::DirectoryConfig anonymous = Reader(server);
+    mail::LdapConfig anonymous = Reader(server);
     anonymous.user.clear();
     anonymous.password.clear();
-    for (const mail::DirectoryConfig& config : {limited, anonymous}) {
+    for (const mail::LdapConfig& config : {limited, anonymous}) {
         auto book = Book(config);
         EXPECT_FALSE(book->AddressList(read, error)) << config.user;
         EXPECT_TRUE(read.empty());
@@ -200,7 +200,7 @@ TEST(Directory, NamesWithFilterMetacharactersFindOnlyThemselves) {
 TEST(Directory, AWrongPasswordIsReportedWithoutThePassword) {
     SlapdTestServer server(LdifFor(Numbered(3)));
     ASSERT_TRUE(server.Started());
-    mail::DirectoryConfig config = Reader(server);
+    mail::LdapConfig config = Reader(server);
     config.password = "wrong s3cret guess";
     auto book = Book(config, Quick());
     std::vector<mail::AddressEntry> found;
@@ -219,7 +219,7 @@ TEST(Directory, AWrongPasswordIsReportedWithoutThePassword) {
 
 TEST(Directory, AServerThatIsDownIsNamedWithTheCause) {
     RefusingPort refusing;
-    mail::DirectoryConfig config;
+    mail::LdapConfig config;
     config.url = "ldap://127.0.0.1:" + std::to_string(refusing.Port()) + "/dc=example,dc=org";
     config.startTls = false;
     std::vector<mail::AddressEntry> found;
@@ -248,7 +248,7 @@ TEST(Directory, AServerThatStopsAnsweringIsGivenUpWithinTheLimits) {
 
     // The proxy passes the bind's answer and some 20 entries of the first page, then nothing.
     StallingProxy proxy(server.Port(), 4000);
-    mail::DirectoryConfig config = Reader(server);
+    mail::LdapConfig config = Reader(server);
     config.url =
         "ldap://127.0.0.1:" + std::to_string(proxy.Port()) + "/" + SlapdTestServer::kPeople;
     std::vector<mail::AddressEntry> read;
@@ -262,7 +262,7 @@ TEST(Directory, AServerThatStopsAnsweringIsGivenUpWithinTheLimits) {
     SilentServer silent;
     for (const char* scheme : {"ldap", "ldaps"}) {
         for (bool startTls : {false, true}) {
-            mail::DirectoryConfig mute = Reader(server);
+            mail::LdapConfig mute = Reader(server);
             mute.url = std::string(scheme) + "://127.0.0.1:" + std::to_string(silent.Port()) +
                        "/dc=example,dc=org";
             mute.startTls = startTls;
@@ -296,22 +296,22 @@ TEST(Directory, TlsWithVerifiedCertificatesOnly) {
     options.tls = true;
     SlapdTestServer server(options, LdifFor(Numbered(5)));
     ASSERT_TRUE(server.Started());
-    mail::DirectoryLimits trusting = Quick();
+    mail::LdapLimits trusting = Quick();
     trusting.caFile = server.CertificateFile();
 
     std::vector<mail::AddressEntry> read;
     std::string error;
-    mail::DirectoryConfig ldaps = Reader(server, true);
+    mail::LdapConfig ldaps = Reader(server, true);
     ASSERT_TRUE(Book(ldaps, trusting)->AddressList(read, error)) << error;
     EXPECT_EQ(read.size(), 5u);
-    mail::DirectoryConfig startTls = Reader(server);
+    mail::LdapConfig startTls = Reader(server);
     startTls.startTls = true;
     ASSERT_TRUE(Book(startTls, trusting)->AddressList(read, error)) << error;
     EXPECT_EQ(read.size(), 5u);
 
     // The test certificate is in no system store.
-    mail::DirectoryLimits system = Quick();
-    for (const mail::DirectoryConfig& config : {ldaps, startTls}) {
+    mail::LdapLimits system = Quick();
+    for (const mail::LdapConfig& config : {ldaps, startTls}) {
         EXPECT_FALSE(Book(config, system)->AddressList(read, error)) << config.url;
         EXPECT_NE(error.find("cannot be reached securely"), std::string::npos) << error;
         EXPECT_EQ(error.find(SlapdTestServer::kReaderPassword), std::string::npos) << error;
@@ -328,7 +328,7 @@ TEST(Directory, TlsWithVerifiedCertificatesOnly) {
     // StartTLS required from a server without TLS: nothing is sent in the clear.
     SlapdTestServer plain(LdifFor(Numbered(5)));
     ASSERT_TRUE(plain.Started());
-    mail::DirectoryConfig required = Reader(plain);
+    mail::LdapConfig required = Reader(plain);
     required.startTls = true;
     EXPECT_FALSE(Book(required, trusting)->AddressList(read, error));
     EXPECT_NE(error.find("does not offer StartTLS"), std::string::npos) << error;

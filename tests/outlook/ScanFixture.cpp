@@ -1,7 +1,7 @@
 // A one-mailbox mail system on disk for scan tests.
 #include "ScanFixture.h"
 
-#include "mailsystem/AddressList.h"
+#include "mailsystem/addressbook/AddressList.h"
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
 

@@ -45,10 +45,10 @@ protected:
 
     void UseDirectory(const SlapdTestServer& server) {
         mail::Profile profile{"Directory", dir.Path(), {}, {}};
-        profile.directory.url = server.Url();
-        profile.directory.user = SlapdTestServer::kReaderDn;
-        profile.directory.password = SlapdTestServer::kReaderPassword;
-        profile.directory.startTls = false;
+        profile.ldap.url = server.Url();
+        profile.ldap.user = SlapdTestServer::kReaderDn;
+        profile.ldap.password = SlapdTestServer::kReaderPassword;
+        profile.ldap.startTls = false;
         mail::Profiles profiles;
         profiles.Set(profile);
         std::string error;

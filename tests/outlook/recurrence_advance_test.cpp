@@ -1,5 +1,5 @@
 // The advance of a recurring appointment by every pattern type, in zones with daylight saving.
-#include "mailsystem/PatternStep.h"
+#include "mailsystem/ical/PatternStep.h"
 #include "outlook/RecurrenceAdvance.h"
 #include "support/TestSupport.h"
 
@@ -20,22 +20,22 @@ struct Advanced {
     std::string Local() const { return start.Format("%Y-%m-%d %H:%M %a"); }
 };
 
-Advanced Advance(RecurrenceValues p, CTime now, CTime start, int leadMinutes) {
+Advanced Advance(mail::RecurrencePattern p, CTime now, CTime start, int leadMinutes) {
     const CTimeSpan lead(int64_t(leadMinutes) * 60);
     CTime reminder = start - lead;
     const AdvanceOutcome outcome =
-        AdvanceToNextOccurrence(p, RecurrenceSpans{}, now, lead, start, reminder);
+        AdvanceToNextOccurrence(p, mail::pattern::Spans{}, now, lead, start, reminder);
     return {outcome, start, reminder};
 }
 
-RecurrenceValues Pattern(int32_t type, int32_t interval, int32_t instance = 0, int32_t mask = 0,
+mail::RecurrencePattern Pattern(int32_t type, int32_t interval, int32_t instance = 0, int32_t mask = 0,
                          int32_t dayOfMonth = 0) {
-    RecurrenceValues p;
-    p.RecurrenceType = type;
-    p.Interval = interval;
-    p.Instance = instance;
-    p.DayOfWeekMask = mask;
-    p.DayOfMonth = dayOfMonth;
+    mail::RecurrencePattern p;
+    p.recurrenceType = type;
+    p.interval = interval;
+    p.instance = instance;
+    p.dayOfWeekMask = mask;
+    p.dayOfMonth = dayOfMonth;
     return p;
 }
 
@@ -160,13 +160,13 @@ TEST(RecurrenceAdvance, StopsOnceTheStartPassesAWeekAhead) {
 TEST(RecurrenceAdvance, HugeValuesCostBoundedTime) {
     ScopedTimeZone zone("UTC");
     const CTime now(2026, 6, 1, 10, 30, 0), start(2026, 6, 1, 10, 0, 0);
-    for (RecurrenceValues p :
+    for (mail::RecurrencePattern p :
          {Pattern(0, INT32_MAX), Pattern(1, INT32_MAX, 0, kSun), Pattern(2, INT32_MAX, 0, 0, 1),
           Pattern(3, INT32_MAX, INT32_MAX, kSat), Pattern(6, 1, INT32_MAX, kSat),
           Pattern(2, -5, 0, 0, 1)}) {
         const Advanced a = Advance(p, now, start, 15);
         EXPECT_EQ(a.outcome, AdvanceOutcome::Stepped);
-        EXPECT_TRUE(a.reminder < now || a.start > now) << p.RecurrenceType;
+        EXPECT_TRUE(a.reminder < now || a.start > now) << p.recurrenceType;
     }
 }
 
@@ -180,7 +180,7 @@ TEST(RecurrenceAdvance, TheReaderForeseesWhereTheAdvanceStops) {
     ScopedTimeZone zone("America/New_York");
     std::mt19937 random(20260316);
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
-    const RecurrenceValues patterns[] = {Pattern(0, 1),
+    const mail::RecurrencePattern patterns[] = {Pattern(0, 1),
                                          Pattern(0, 3),
                                          Pattern(0, 0, 0, 62),
                                          Pattern(1, 1, 0, kMon),
@@ -193,13 +193,7 @@ TEST(RecurrenceAdvance, TheReaderForeseesWhereTheAdvanceStops) {
     const int32_t leads[] = {0, 15, 60, 1440, 3 * 1440, 8 * 1440, 15 * 1440, 40 * 1440};
     int kept = 0, refused = 0, exact = 0, cases = 0;
     for (int i = 0; i < 120; ++i) {
-        const RecurrenceValues values = patterns[pick(std::size(patterns))];
-        mail::RecurrencePattern pattern;
-        pattern.recurrenceType = values.RecurrenceType;
-        pattern.interval = values.Interval;
-        pattern.instance = values.Instance;
-        pattern.dayOfWeekMask = values.DayOfWeekMask;
-        pattern.dayOfMonth = values.DayOfMonth;
+        const mail::RecurrencePattern pattern = patterns[pick(std::size(patterns))];
         const int32_t lead = leads[pick(std::size(leads))];
         // An occurrence the pattern itself reaches, and the series from there.
         CTime o(2026, 1 + pick(12), 1 + pick(28), 6 + pick(14), 15 * pick(4), 0);
@@ -231,11 +225,11 @@ TEST(RecurrenceAdvance, TheReaderForeseesWhereTheAdvanceStops) {
             const CTime minute = moment - CTimeSpan(moment.GetSecond());
             if (o < minute || o > minute + timespans::kWeek + CTimeSpan(59))
                 continue;
-            const Advanced a = Advance(values, moment, o, lead);
+            const Advanced a = Advance(pattern, moment, o, lead);
             if (a.reminder >= moment && !isOccurrence(a.start.GetTime()))
                 lands = false;
         }
-        SCOPED_TRACE(o.Format("%Y-%m-%d %H:%M type ") + std::to_string(values.RecurrenceType) +
+        SCOPED_TRACE(o.Format("%Y-%m-%d %H:%M type ") + std::to_string(pattern.recurrenceType) +
                      " lead " + std::to_string(lead));
         // Never an advance to where the series has no occurrence.
         if (foreseen) {

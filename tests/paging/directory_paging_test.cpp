@@ -2,7 +2,7 @@
 // global address list, pages resolved and delivered, the out-of-office check, and the events a
 // directory that fails leaves behind.
 #include "core/Settings.h"
-#include "mailsystem/AddressList.h"
+#include "mailsystem/addressbook/AddressList.h"
 #include "mailsystem/Profiles.h"
 #include "paging/CMAPI.h"
 #include "paging/COOFCheck.h"
@@ -26,8 +26,8 @@ const char* const kMail2 =
 const char* const kUnspecified =
     "A reminder page could not be sent.  An unspecified error was received.";
 
-mail::DirectoryConfig Reader(const SlapdTestServer& server) {
-    mail::DirectoryConfig config;
+mail::LdapConfig Reader(const SlapdTestServer& server) {
+    mail::LdapConfig config;
     config.url = server.Url();
     config.user = SlapdTestServer::kReaderDn;
     config.password = SlapdTestServer::kReaderPassword;
@@ -60,7 +60,7 @@ protected:
     }
     void TearDown() override { MAPIUninitialize(); }
 
-    mail::Profile DirectoryProfile(const mail::DirectoryConfig& directory,
+    mail::Profile DirectoryProfile(const mail::LdapConfig& directory,
                                    const mail::TransportConfig& transport = {}) {
         return mail::Profile{"Directory", mail.Directory(), transport, directory};
     }
@@ -180,7 +180,7 @@ TEST_F(DirectoryPaging, ACutReadIsReportedAndNotUsed) {
             {"Person " + std::to_string(i), "p" + std::to_string(i) + "@example.org", "", "", ""});
     SlapdTestServer server(LdifFor(many));
     ASSERT_TRUE(server.Started());
-    mail::DirectoryConfig limited = Reader(server);
+    mail::LdapConfig limited = Reader(server);
     limited.user = SlapdTestServer::kLimitedDn;
     limited.password = SlapdTestServer::kLimitedPassword;
     SaveProfiles({DirectoryProfile(limited)});
@@ -267,7 +267,7 @@ TEST_F(DirectoryPaging, APageWaitsForADirectoryThatIsDownAndGoesAtTheNextTick) {
 TEST_F(DirectoryPaging, AWrongPasswordIsNamedButNeverShown) {
     SlapdTestServer server(ReadFile(DataDir() + "/directory/demo.ldif"));
     ASSERT_TRUE(server.Started());
-    mail::DirectoryConfig wrong = Reader(server);
+    mail::LdapConfig wrong = Reader(server);
     wrong.password = "Tr0ub4dor&3 wrong";
     SaveProfiles({DirectoryProfile(wrong)});
 

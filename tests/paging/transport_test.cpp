@@ -2,7 +2,7 @@
 // loopback servers (refusals, silence, TLS, authentication).
 #include "core/Clock.h"
 #include "core/FileSystem.h"
-#include "mailsystem/Transport.h"
+#include "mailsystem/transport/Transport.h"
 #include "paging/SmtpTestServer.h"
 #include "support/TestSupport.h"
 

@@ -499,8 +499,8 @@ std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profi
     }
     // A directory's mail system is opened anew with its settings, and one with a calendar
     // server keeps its readings for one pass only.
-    if (!found->directory.url.empty() || found->calendars.Used())
-        return mail::OpenMailSystem(*found, error);
+    if (!found->ldap.url.empty() || found->calendars.Used())
+        return mail::OpenWithCalendarServer(*found, error);
     // Every scan pass logs on afresh, and reading a large address-list file again would cost
     // more than a short pass's own work: a mail system once opened on its address-list file
     // serves the next logons of this thread for as long as the file can be read (it reads a
@@ -511,7 +511,7 @@ std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profi
     std::string stale;
     if (kept && kept->FindByAddress(std::string(), none, stale))
         return kept;
-    kept = mail::MailSystem::Open(*found, error);
+    kept = mail::MailSystem::OpenWithoutCalendarServer(*found, error);
     return kept;
 }
 

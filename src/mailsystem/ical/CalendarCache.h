@@ -1,0 +1,40 @@
+// The process-wide cache of what calendar files hold, shared by every MailSystem object (each
+// monitoring pass opens a new session, and the rescan must not parse again).
+#pragma once
+
+#include "mailsystem/ical/CalendarFile.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace mail::cache {
+
+// Occurrences are kept for this long past the end of the range that made a file be read, so
+// that later scans (whose range has moved on) are answered without reading it again. Walking
+// rules further costs the first scan more than rereading a file once a day costs later.
+inline constexpr int64_t kHorizon = 86400;
+
+enum class Status { Ok, Missing, Failed };
+
+// Calls `use` with the contents of the calendar file at `path`. The file is read again when
+// it was never read, when its stamp changed (FileStamp.h), when the local time zone changed,
+// or when `window` (if given) is not covered. A damaged or unreadable file gives Failed and a
+// sentence naming it in `error`; a missing file gives Missing. What a reading repaired or
+// guessed goes to the notice sink (Notices.h) as sentences naming the file, once: a rereading
+// that meets the same again says nothing. Thread-safe.
+Status WithFile(const std::string& path, const calendar::Window* window,
+                const std::function<void(const calendar::FileContents&)>& use, std::string& error);
+
+struct Stats {
+    uint64_t reads = 0;            // files read (and scanned)
+    uint64_t hits = 0;             // answers from memory
+    uint64_t parsedComponents = 0; // components parsed by libical
+    size_t entries = 0;            // files held
+};
+Stats GetStats();
+
+// Forgets everything (benchmarks measure a first scan again).
+void Clear();
+
+} // namespace mail::cache

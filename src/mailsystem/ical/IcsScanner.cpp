@@ -1,0 +1,573 @@
+// The byte-level iCalendar pass: structure check, component boundaries and quick dates.
+#include "mailsystem/ical/IcsScanner.h"
+
+#include "core/CivilDays.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+namespace mail::ics {
+namespace {
+
+constexpr size_t kMaxDepth = 16;
+
+char Upper(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+
+bool IsNameChar(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// `a` equals `upper` (given in upper case) without regard to ASCII case.
+bool EqualsNoCase(std::string_view a, std::string_view upper) {
+    if (a.size() != upper.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (Upper(a[i]) != upper[i])
+            return false;
+    }
+    return true;
+}
+
+bool SameNameNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (Upper(a[i]) != Upper(b[i]))
+            return false;
+    }
+    return true;
+}
+
+std::string_view TrimRight(std::string_view s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// Names whose values the scan itself reads.
+enum class Prop { Other, Begin, End, DtStart, RRule, RDate, RecurrenceId, Uid, CalendarZone };
+
+Prop Classify(std::string_view name) {
+    switch (name.size()) {
+    case 3:
+        if (EqualsNoCase(name, "END"))
+            return Prop::End;
+        if (EqualsNoCase(name, "UID"))
+            return Prop::Uid;
+        break;
+    case 5:
+        if (EqualsNoCase(name, "BEGIN"))
+            return Prop::Begin;
+        if (EqualsNoCase(name, "RRULE"))
+            return Prop::RRule;
+        if (EqualsNoCase(name, "RDATE"))
+            return Prop::RDate;
+        break;
+    case 7:
+        if (EqualsNoCase(name, "DTSTART"))
+            return Prop::DtStart;
+        break;
+    case 13:
+        if (EqualsNoCase(name, "RECURRENCE-ID"))
+            return Prop::RecurrenceId;
+        if (EqualsNoCase(name, "X-WR-TIMEZONE"))
+            return Prop::CalendarZone;
+        break;
+    default:
+        break;
+    }
+    return Prop::Other;
+}
+
+// The lines a reduced component keeps (besides BEGIN and END).
+bool IsKeptName(std::string_view name) {
+    static constexpr std::string_view kKept[] = {
+        "DTSTART",       "DTEND",   "DURATION", "RDATE",     "EXDATE",
+        "RECURRENCE-ID", "SUMMARY", "LOCATION", "UID",       "STATUS",
+        "TRIGGER",       "ACTION",  "DUE",      "COMPLETED", "PERCENT-COMPLETE"};
+    for (std::string_view kept : kKept) {
+        if (EqualsNoCase(name, kept))
+            return true;
+    }
+    return false;
+}
+
+// The value of a content line: what follows the first colon outside double quotes.
+std::string_view ValueOf(std::string_view line) {
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '"')
+            quoted = !quoted;
+        else if (line[i] == ':' && !quoted)
+            return line.substr(i + 1);
+    }
+    return {};
+}
+
+int Digits(std::string_view s, size_t at, size_t count) {
+    int value = 0;
+    for (size_t i = at; i < at + count; ++i) {
+        if (i >= s.size() || s[i] < '0' || s[i] > '9')
+            return -1;
+        value = value * 10 + (s[i] - '0');
+    }
+    return value;
+}
+
+// One physical line: [start, stop) without its line end; `next` is where the following starts.
+struct Line {
+    size_t start, stop, next;
+};
+
+Line NextLine(std::string_view text, size_t pos) {
+    const void* nl = std::memchr(text.data() + pos, '\n', text.size() - pos);
+    size_t stop = nl ? static_cast<const char*>(nl) - text.data() : text.size();
+    const size_t next = nl ? stop + 1 : text.size();
+    if (stop > pos && text[stop - 1] == '\r')
+        --stop;
+    return {pos, stop, next};
+}
+
+bool IsBlank(std::string_view s) {
+    for (char c : s) {
+        if (c != ' ' && c != '\t' && c != '\r')
+            return false;
+    }
+    return true;
+}
+
+bool StartsWithBlank(std::string_view s) {
+    return !s.empty() && (s[0] == ' ' || s[0] == '\t');
+}
+
+// Unfolds the logical line in [start, stop): a continuation loses its line end and its leading
+// blank; a line read as a continuation although it lost that blank is taken whole.
+std::string Unfold(std::string_view text, size_t start, size_t stop) {
+    std::string logical;
+    size_t pos = start;
+    bool firstLine = true;
+    while (pos < stop) {
+        const Line line = NextLine(text, pos);
+        const std::string_view physical = text.substr(line.start, line.stop - line.start);
+        const size_t skip = !firstLine && StartsWithBlank(physical) ? 1 : 0;
+        logical.append(physical.substr(skip));
+        firstLine = false;
+        pos = line.next;
+    }
+    return logical;
+}
+
+class Scanner {
+public:
+    explicit Scanner(std::string_view text) : m_text(text) {}
+
+    ScanResult Run();
+
+private:
+    struct Open {
+        // A copy: the name of a folded BEGIN line lives only in its unfolded line.
+        std::string name;
+        uint32_t line;
+    };
+    // A logical line: its first physical line and continuations.
+    struct Logical {
+        size_t start = 0, stop = 0; // from its first byte to the end of its last physical line
+        uint32_t line = 0;          // line number of its first physical line
+        Prop prop = Prop::Other;
+        bool folded = false;
+    };
+
+    void Fail(std::string message) {
+        if (m_result.damage.empty())
+            m_result.damage = std::move(message);
+    }
+    std::string At(uint32_t line) const { return "line " + std::to_string(line); }
+    // Ends the logical line in progress. A proper content line waits as the pending one (so that
+    // a following line that lost its fold can still join it); a broken one joins the pending
+    // line, or is skipped.
+    void FinishLogicalLine(bool broken);
+    void FlushPending();
+    void ContentLine(std::string_view logical, const Logical& at);
+    void Note(std::vector<uint32_t> RawComponent::*list, size_t offset, uint32_t line,
+              uint32_t joinedTo);
+    void AddNotices();
+
+    std::string_view m_text;
+    ScanResult m_result;
+    std::vector<Open> m_open;
+    RawComponent* m_current = nullptr; // the recorded component being read, if any
+    Logical m_logical;                 // the logical line in progress
+    bool m_inLogical = false;
+    bool m_sawColon = false;
+    Logical m_pending;
+    bool m_hasPending = false;
+    bool m_blankSincePending = false;
+    // Lines that were no content lines: the first of them, what became of it, and how many.
+    uint32_t m_repairs = 0, m_firstRepair = 0, m_firstJoinedTo = 0;
+};
+
+ScanResult Scanner::Run() {
+    size_t pos = 0;
+    if (m_text.substr(0, 3) == "\xEF\xBB\xBF")
+        pos = 3;
+    if (const void* nul = std::memchr(m_text.data(), '\0', m_text.size())) {
+        const size_t at = static_cast<const char*>(nul) - m_text.data();
+        uint32_t line = 1;
+        for (size_t i = 0; i < at; ++i)
+            line += m_text[i] == '\n';
+        Fail("it holds binary data (a NUL byte on " + At(line) + ")");
+        return std::move(m_result);
+    }
+    uint32_t lineNumber = 0;
+    bool brokenStart = false;
+    while (pos < m_text.size() && m_result.damage.empty()) {
+        const Line line = NextLine(m_text, pos);
+        pos = line.next;
+        ++lineNumber;
+        const std::string_view physical = m_text.substr(line.start, line.stop - line.start);
+        if (StartsWithBlank(physical)) {
+            if (!m_inLogical) {
+                if (IsBlank(physical))
+                    continue;
+                Fail(At(lineNumber) + " continues a line that does not exist");
+                break;
+            }
+            m_logical.folded = true;
+            m_logical.stop = line.stop;
+            if (!m_sawColon && std::memchr(physical.data(), ':', physical.size()))
+                m_sawColon = true;
+            continue;
+        }
+        if (m_inLogical)
+            FinishLogicalLine(brokenStart || !m_sawColon);
+        if (!m_result.damage.empty())
+            break;
+        if (IsBlank(physical)) {
+            m_blankSincePending = true;
+            continue;
+        }
+        m_inLogical = true;
+        m_logical = Logical{line.start, line.stop, lineNumber, Prop::Other, false};
+        m_sawColon = std::memchr(physical.data(), ':', physical.size()) != nullptr;
+        size_t n = 0;
+        while (n < physical.size() && IsNameChar(static_cast<unsigned char>(physical[n])))
+            ++n;
+        brokenStart = n == 0 || (n < physical.size() && physical[n] != ':' && physical[n] != ';');
+        if (!brokenStart)
+            m_logical.prop = Classify(physical.substr(0, n));
+    }
+    if (m_inLogical && m_result.damage.empty())
+        FinishLogicalLine(brokenStart || !m_sawColon);
+    if (m_result.damage.empty())
+        FlushPending();
+    if (m_result.damage.empty() && !m_open.empty()) {
+        Fail("it ends inside the " + std::string(m_open.back().name) + " begun on " +
+             At(m_open.back().line) + " (the file is incomplete)");
+    }
+    if (!m_result.damage.empty())
+        m_result.components.clear();
+    else
+        AddNotices();
+    return std::move(m_result);
+}
+
+void Scanner::FinishLogicalLine(bool broken) {
+    m_inLogical = false;
+    if (!broken) {
+        FlushPending();
+        m_pending = m_logical;
+        m_hasPending = true;
+        m_blankSincePending = false;
+        return;
+    }
+    if (m_hasPending && !m_blankSincePending && m_pending.prop != Prop::Begin &&
+        m_pending.prop != Prop::End) {
+        // A fold that lost its leading blank: the line belongs to the property before it.
+        m_pending.stop = m_logical.stop;
+        m_pending.folded = true;
+        Note(&RawComponent::joinedLines, m_logical.start, m_logical.line, m_pending.line);
+        return;
+    }
+    FlushPending();
+    if (m_open.empty()) {
+        Fail(At(m_logical.line) + " is not an iCalendar content line");
+        return;
+    }
+    Note(&RawComponent::skippedLines, m_logical.start, m_logical.line, 0);
+}
+
+void Scanner::Note(std::vector<uint32_t> RawComponent::*list, size_t offset, uint32_t line,
+                   uint32_t joinedTo) {
+    if (m_repairs++ == 0) {
+        m_firstRepair = line;
+        m_firstJoinedTo = joinedTo;
+    }
+    if (m_current && m_open.size() >= 2)
+        (m_current->*list).push_back(static_cast<uint32_t>(offset));
+}
+
+void Scanner::AddNotices() {
+    if (m_repairs == 0)
+        return;
+    std::string notice =
+        "holds a line that is not an iCalendar content line (" + At(m_firstRepair) + "); it was ";
+    notice += m_firstJoinedTo ? "read as the continuation of " + At(m_firstJoinedTo) +
+                                    ", as a folded line that lost its leading blank"
+                              : std::string("skipped");
+    if (m_repairs == 2)
+        notice += " (1 more such line was treated alike)";
+    else if (m_repairs > 2)
+        notice += " (" + std::to_string(m_repairs - 1) + " more such lines were treated alike)";
+    m_result.notices.push_back(std::move(notice));
+}
+
+void Scanner::FlushPending() {
+    if (!m_hasPending)
+        return;
+    m_hasPending = false;
+    const Logical at = m_pending;
+    if (!at.folded) {
+        ContentLine(m_text.substr(at.start, at.stop - at.start), at);
+        return;
+    }
+    ContentLine(Unfold(m_text, at.start, at.stop), at);
+}
+
+void Scanner::ContentLine(std::string_view logical, const Logical& at) {
+    const uint32_t lineNumber = at.line;
+    const Prop prop = at.prop;
+    if (prop == Prop::Begin) {
+        const std::string_view name = TrimRight(ValueOf(logical));
+        if (m_open.empty() && !EqualsNoCase(name, "VCALENDAR")) {
+            Fail(At(lineNumber) + " begins a " + std::string(name) + " outside BEGIN:VCALENDAR");
+            return;
+        }
+        if (m_open.size() >= kMaxDepth) {
+            Fail(At(lineNumber) + " nests components too deeply");
+            return;
+        }
+        m_open.push_back({std::string(name), lineNumber});
+        if (m_open.size() == 2) {
+            std::optional<Kind> kind;
+            if (EqualsNoCase(name, "VEVENT"))
+                kind = Kind::Event;
+            else if (EqualsNoCase(name, "VTODO"))
+                kind = Kind::Todo;
+            else if (EqualsNoCase(name, "VTIMEZONE"))
+                kind = Kind::TimeZone;
+            if (kind) {
+                RawComponent& c = m_result.components.emplace_back();
+                c.kind = *kind;
+                c.begin = static_cast<uint32_t>(at.start);
+                c.line = lineNumber;
+                m_current = &c;
+            }
+        }
+        return;
+    }
+    if (prop == Prop::End) {
+        const std::string_view name = TrimRight(ValueOf(logical));
+        if (m_open.empty()) {
+            Fail(At(lineNumber) + " ends a " + std::string(name) + " that was never begun");
+            return;
+        }
+        if (SameNameNoCase(name, m_open.back().name)) {
+            if (m_open.size() == 2 && m_current) {
+                m_current->end = static_cast<uint32_t>(NextLine(m_text, at.start).next);
+                m_current = nullptr;
+            }
+            m_open.pop_back();
+            return;
+        }
+        Fail(At(lineNumber) + " ends a " + std::string(name) + " but the " +
+             std::string(m_open.back().name) + " begun on " + At(m_open.back().line) +
+             " is still open");
+        return;
+    }
+    if (m_open.empty()) {
+        Fail(At(lineNumber) + " lies outside BEGIN:VCALENDAR and END:VCALENDAR");
+        return;
+    }
+    if (prop == Prop::CalendarZone) {
+        if (m_open.size() == 1 && m_result.calendarZone.empty())
+            m_result.calendarZone = std::string(TrimRight(ValueOf(logical)));
+        return;
+    }
+    if (!m_current || m_open.size() != 2 || m_current->kind == Kind::TimeZone ||
+        prop == Prop::Other)
+        return;
+    const std::string_view value = TrimRight(ValueOf(logical));
+    switch (prop) {
+    case Prop::DtStart:
+        m_current->approxStart = QuickTime(value);
+        break;
+    case Prop::RRule: {
+        if (IsBlank(value))
+            break; // an empty rule, as holiday downloads write: no rule at all
+        int64_t until = kUnknownTime;
+        for (size_t i = 0; i + 6 <= value.size(); ++i) {
+            if ((i == 0 || value[i - 1] == ';') && EqualsNoCase(value.substr(i, 6), "UNTIL=")) {
+                std::string_view text = value.substr(i + 6);
+                text = TrimRight(text.substr(0, text.find(';')));
+                until = QuickTime(text);
+                // A date ends with its last moment.
+                if (until != kUnknownTime && text.size() == 8)
+                    until += 86400;
+                break;
+            }
+        }
+        if (m_current->rrules.empty())
+            m_current->approxUntil = until;
+        else if (m_current->approxUntil != kUnknownTime)
+            m_current->approxUntil =
+                until == kUnknownTime ? kUnknownTime : std::max(m_current->approxUntil, until);
+        m_current->rrules.emplace_back(value);
+        m_current->hasRRule = true;
+        break;
+    }
+    case Prop::RDate:
+        m_current->hasRDate = true;
+        break;
+    case Prop::RecurrenceId:
+        m_current->hasRecurrenceId = true;
+        m_current->recurrenceId.assign(value.data(), value.size());
+        break;
+    case Prop::Uid:
+        m_current->uid.assign(value.data(), value.size());
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+ScanResult Scan(std::string_view text) {
+    return Scanner(text).Run();
+}
+
+std::string ReducedComponent(std::string_view text, const RawComponent& component, bool all) {
+    std::string out;
+    out.reserve(512);
+    size_t pos = component.begin;
+    bool keeping = false;
+    size_t kept = 0; // bytes of the current logical line kept so far
+    // Appends a physical line of a kept logical line, cut where the logical line reaches
+    // kMaxContentLine; the rest of that logical line is then dropped.
+    const auto keep = [&](std::string_view physical) {
+        std::string_view part = physical;
+        if (kept + part.size() > kMaxContentLine) {
+            part = part.substr(0, kMaxContentLine - kept);
+            // Not inside a UTF-8 character, and not on an escaping backslash.
+            for (int i = 0; i < 3 && !part.empty() && (part.back() & 0xC0) == 0x80; ++i)
+                part.remove_suffix(1);
+            if (!part.empty() && (static_cast<unsigned char>(part.back()) & 0xC0) == 0xC0)
+                part.remove_suffix(1);
+            size_t backslashes = 0;
+            while (backslashes < part.size() && part[part.size() - 1 - backslashes] == '\\')
+                ++backslashes;
+            if (backslashes % 2)
+                part.remove_suffix(1);
+            keeping = false;
+        }
+        kept += part.size();
+        out.append(part);
+        out += '\n';
+    };
+    const auto listed = [](const std::vector<uint32_t>& lines, size_t offset) {
+        return std::find(lines.begin(), lines.end(), offset) != lines.end();
+    };
+    while (pos < component.end) {
+        const Line line = NextLine(text, pos);
+        pos = line.next;
+        const std::string_view physical = text.substr(line.start, line.stop - line.start);
+        if (StartsWithBlank(physical)) {
+            if (keeping)
+                keep(physical);
+            continue;
+        }
+        if (!component.joinedLines.empty() && listed(component.joinedLines, line.start)) {
+            // A fold that lost its leading blank gets it back.
+            if (keeping)
+                keep(" " + std::string(physical));
+            continue;
+        }
+        if (!component.skippedLines.empty() && listed(component.skippedLines, line.start)) {
+            keeping = false;
+            continue;
+        }
+        size_t n = 0;
+        while (n < physical.size() && IsNameChar(static_cast<unsigned char>(physical[n])))
+            ++n;
+        const std::string_view name = physical.substr(0, n);
+        keeping = n > 0 && (all || EqualsNoCase(name, "BEGIN") || EqualsNoCase(name, "END") ||
+                            IsKeptName(name));
+        kept = 0;
+        if (keeping)
+            keep(physical);
+    }
+    return out;
+}
+
+Version VersionOf(std::string_view text, const RawComponent& component) {
+    Version version;
+    size_t pos = component.begin;
+    int depth = 0;
+    while (pos < component.end) {
+        const Line line = NextLine(text, pos);
+        pos = line.next;
+        const std::string_view physical = text.substr(line.start, line.stop - line.start);
+        size_t n = 0;
+        while (n < physical.size() && IsNameChar(static_cast<unsigned char>(physical[n])))
+            ++n;
+        const std::string_view name = physical.substr(0, n);
+        if (EqualsNoCase(name, "BEGIN"))
+            ++depth;
+        else if (EqualsNoCase(name, "END"))
+            --depth;
+        if (depth != 1)
+            continue; // only the component's own lines (not those of its alarms)
+        const std::string_view value = TrimRight(ValueOf(physical));
+        if (EqualsNoCase(name, "SEQUENCE")) {
+            int64_t sequence = 0;
+            bool digits = !value.empty() && value.size() < 10;
+            for (char c : value) {
+                digits = digits && c >= '0' && c <= '9';
+                if (!digits)
+                    break; // a long or non-numeric value is no sequence (and would overflow)
+                sequence = sequence * 10 + (c - '0');
+            }
+            if (digits)
+                version.sequence = sequence;
+        } else if (EqualsNoCase(name, "LAST-MODIFIED")) {
+            version.lastModified = QuickTime(value);
+        } else if (EqualsNoCase(name, "DTSTAMP")) {
+            version.stamp = QuickTime(value);
+        }
+    }
+    return version;
+}
+
+int64_t QuickTime(std::string_view value) {
+    if (value.size() != 8 && value.size() != 15 && value.size() != 16)
+        return kUnknownTime;
+    const int year = Digits(value, 0, 4), month = Digits(value, 4, 2), day = Digits(value, 6, 2);
+    if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31)
+        return kUnknownTime;
+    int64_t seconds =
+        civil::DaysFromCivil(year, month, day) * 86400;
+    if (value.size() == 8)
+        return seconds;
+    if (Upper(value[8]) != 'T' || (value.size() == 16 && Upper(value[15]) != 'Z'))
+        return kUnknownTime;
+    const int hour = Digits(value, 9, 2), minute = Digits(value, 11, 2),
+              second = Digits(value, 13, 2);
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60)
+        return kUnknownTime;
+    return seconds + hour * 3600 + minute * 60 + second;
+}
+
+} // namespace mail::ics
