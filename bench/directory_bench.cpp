@@ -6,7 +6,7 @@
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
 #include "paging/ExtendedMapi.h"
-#include "paging/SlapdTestServer.h"
+#include "support/SlapdTestServer.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -9,7 +9,7 @@
 //
 // Usage: first_round_bench [--users N] [--limit MS ...] [--ticks-only MS ...]
 //   (default: --limit 100 --ticks-only 100 --limit 1000000000)
-#include "app/SecondTimer.h"
+#include "app/monitor/SecondTimer.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "core/StatusText.h"

@@ -1,8 +1,8 @@
 // One monitoring tick over 10,000 users: with nothing due, with the once-a-minute out-of-office
 // pass, and with one page sent through the real Simple MAPI library into a mail system's outbox
 // (recorded as sent); and the status file of 10,000 users.
-#include "app/MonitorCycle.h"
-#include "app/UserListPasses.h"
+#include "app/monitor/MonitorCycle.h"
+#include "app/monitor/UserListPasses.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "core/WorkingDirectory.h"

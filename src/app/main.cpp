@@ -1,10 +1,10 @@
 // Orvane: the monitor (desktop or headless) and the administrator's commands.
-#include "app/Cli.h"
-#include "app/HeadlessMonitor.h"
-#include "app/OrvaneApp.h"
-#include "app/QtMessageBoxes.h"
-#include "app/ServiceNotify.h"
-#include "app/UserListPasses.h"
+#include "app/cli/Cli.h"
+#include "app/monitor/HeadlessMonitor.h"
+#include "app/gui/OrvaneApp.h"
+#include "app/gui/QtMessageBoxes.h"
+#include "app/monitor/ServiceNotify.h"
+#include "app/monitor/UserListPasses.h"
 #include "core/Clock.h"
 #include "paging/EventLog.h"
 
@@ -79,9 +79,9 @@ int main(int argc, char** argv) {
             }
             const std::string value = inline_ ? a.substr(5) : args[++i];
             CTime at;
-            if (!cli::ParseLocalTime(value, at)) {
+            if (!ParseLocalTime(value, at)) {
                 std::cerr << "orvane: --at takes a local time as \"YYYY-MM-DD HH:MM:SS\", not \""
-                          << cli::EscapeField(value) << "\"\n";
+                          << EscapeField(value) << "\"\n";
                 return 2;
             }
             Clock::StartAt(at); // and runs on from there

@@ -5,6 +5,7 @@
 #include "LocalTime.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <clocale>
 #include <locale.h>
@@ -183,4 +184,18 @@ CString CTime::FormatGmt(const char* pattern) const {
     if (!gmtime_r(&t, &tm))
         return CString();
     return FormatTm(tm, pattern);
+}
+
+bool ParseLocalTime(const std::string& text, CTime& out) {
+    int year, month, day, hour, minute, second;
+    char tail;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &year, &month, &day, &hour, &minute,
+                    &second, &tail) != 6)
+        return false;
+    const auto t = CTime::FromLocal(year, month, day, hour, minute, second);
+    if (!t || t->GetYear() != year || t->GetMonth() != month || t->GetDay() != day ||
+        t->GetMinute() != minute || t->GetSecond() != second)
+        return false; // normalised: the date or time does not exist as written
+    out = *t;
+    return true;
 }

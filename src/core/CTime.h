@@ -80,6 +80,10 @@ private:
     int32_t m_time = 0;
 };
 
+// "YYYY-MM-DD HH:MM:SS" in local time (the form of --at and of the saved status); false for
+// anything else or a moment that does not exist.
+bool ParseLocalTime(const std::string& text, CTime& out);
+
 namespace timespans {
 inline constexpr CTimeSpan kMinute{60};
 inline constexpr CTimeSpan kHour{3600};

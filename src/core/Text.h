@@ -1,6 +1,7 @@
 // Small checks on byte strings that several readers and command lines share.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 // A C0 control character or DEL: never allowed inside a name, a header or a line of a list.
@@ -25,3 +26,7 @@ inline std::string_view TrimBlanks(std::string_view text) {
         text.remove_suffix(1);
     return text;
 }
+
+// Text for one output field: backslash and control characters escaped, so that tabs and line
+// ends inside a value never break a line apart.
+std::string EscapeField(const std::string& value);

@@ -39,6 +39,17 @@ struct LastPageStru {
     CString Event; // Failed: the text of the event that the attempt wrote
 };
 
+// What paging reads of a monitored user, whose record lives above the paging layer: the
+// mailbox and pager that the record of pages sent is kept by, the pager name the pages are
+// addressed to, and when the user's reminders were last processed. `user` is only handed on to
+// the listener; null: the listener is not called.
+struct PagingUser {
+    const CString& MailboxName;
+    const CString& PagerName;
+    CTime LastPageCheck;
+    const UserlistStru* user = nullptr;
+};
+
 // Told of every due reminder a paging call handles, right after it was handled.
 class IPageListener {
 public:
@@ -73,11 +84,10 @@ public:
     // the user's PagerName through one mail session opened for this call (only if something is
     // to be sent), drops the due ones outside the paging hours, and keeps the ones whose sending
     // failed. Nothing is due when `now` is the second of the user's LastPageCheck (a clock set
-    // back, `now` earlier, pages as usual). Reads only MailboxName, PagerName and LastPageCheck
-    // of the user. With `sent`, a reminder already recorded there is removed without a page,
-    // and every page sent or dropped is recorded. `listener` hears of every due reminder
-    // handled. Returns how many reminders left the list.
-    int PageReminders(const CTime& now, const UserlistStru* user, CSentPages* sent = nullptr,
+    // back, `now` earlier, pages as usual). With `sent`, a reminder already recorded there is
+    // removed without a page, and every page sent or dropped is recorded. `listener` hears of
+    // every due reminder handled. Returns how many reminders left the list.
+    int PageReminders(const CTime& now, const PagingUser& user, CSentPages* sent = nullptr,
                       IPageListener* listener = nullptr);
 
     int GetCount() const { return static_cast<int>(m_records.size()); }

@@ -17,7 +17,7 @@
 
 // HRESULT, S_OK, E_FAIL, E_NOINTERFACE, E_INVALIDARG, E_OUTOFMEMORY, SUCCEEDED and FAILED are
 // shared with the automation layer, so that one file can use both.
-#include "outlook/automation/OleTypes.h"
+#include "core/WinError.h"
 #include "paging/MapiTypes.h"
 
 // --- Result codes --------------------------------------------------------------------------

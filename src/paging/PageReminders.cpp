@@ -4,7 +4,6 @@
 #include "paging/CRemList.h"
 #include "paging/EventLog.h"
 #include "paging/SentPages.h"
-#include "users/UserlistStru.h"
 
 const char* PageOutcomeName(PageOutcome outcome) {
     switch (outcome) {
@@ -20,17 +19,15 @@ const char* PageOutcomeName(PageOutcome outcome) {
     return "";
 }
 
-int CRemList::PageReminders(const CTime& now, const UserlistStru* user, CSentPages* sent,
+int CRemList::PageReminders(const CTime& now, const PagingUser& user, CSentPages* sent,
                             IPageListener* listener) {
-    if (!user)
-        return 0;
     // Opened at the first reminder to be sent, so that a call with nothing due loads nothing.
     CMAPI mapi;
     bool opened = false;
     int count = 0;
     auto tell = [&](const ReminderStru& r, PageOutcome outcome, const CString& event) {
-        if (listener)
-            listener->OnPage(*user, r, now, outcome, event);
+        if (listener && user.user)
+            listener->OnPage(*user.user, r, now, outcome, event);
     };
     // Removes a reminder that has been handled; the walk starts again from the head, so that a
     // reminder that failed before is tried once more.
@@ -47,10 +44,10 @@ int CRemList::PageReminders(const CTime& now, const UserlistStru* user, CSentPag
         if (now < r.PageTime)
             break;
         // Once per second. A clock set back (now before LastPageCheck) does not stop paging.
-        if (now == user->LastPageCheck)
+        if (now == user.LastPageCheck)
             break;
 
-        if (sent && sent->WasSent(user->MailboxName, user->PagerName, r, now)) {
+        if (sent && sent->WasSent(user.MailboxName, user.PagerName, r, now)) {
             tell(r, PageOutcome::AlreadySent, CString());
             it = remove(it);
             continue;
@@ -61,7 +58,7 @@ int CRemList::PageReminders(const CTime& now, const UserlistStru* user, CSentPag
             // Remembered as handled, so that a rescan finding it again once the hours have
             // begun does not page it after all.
             if (sent)
-                sent->Record(user->MailboxName, user->PagerName, r, now);
+                sent->Record(user.MailboxName, user.PagerName, r, now);
             tell(r, PageOutcome::Dropped, CString());
             it = remove(it);
             continue;
@@ -74,11 +71,11 @@ int CRemList::PageReminders(const CTime& now, const UserlistStru* user, CSentPag
             mapi.OpenMailSession(Settings::ProfileName());
             opened = true;
         }
-        if (mapi.SendMail(user->PagerName.c_str(), "", r.Text.c_str(), 1)) {
+        if (mapi.SendMail(user.PagerName.c_str(), "", r.Text.c_str(), 1)) {
             // Recorded before anything else, so that only a crash in this very moment can
             // send it again.
             if (sent)
-                sent->Record(user->MailboxName, user->PagerName, r, now);
+                sent->Record(user.MailboxName, user.PagerName, r, now);
             tell(r, PageOutcome::Sent, CString());
             it = remove(it);
         } else {

@@ -221,7 +221,7 @@ int CUserList::ProcessReminders() {
         // Nothing is due before the first record's page time: the call would return at once.
         if (user.Reminders.HeadPageTime() <= t) {
             LastPageKeeper keeper(user, Listener);
-            sum += user.Reminders.PageReminders(t, &user, SentPages, &keeper);
+            sum += user.Reminders.PageReminders(t, PagingFields(user), SentPages, &keeper);
         }
         user.LastPageCheck = t;
     }

@@ -42,6 +42,11 @@ inline bool IsActiveUser(const UserlistStru& user) {
     return user.PageOnlyOOF == 0 || user.OOFFlag != 0;
 }
 
+// The fields paging reads of `user` (CRemList::PageReminders), with the user for the listener.
+inline PagingUser PagingFields(const UserlistStru& user) {
+    return {user.MailboxName, user.PagerName, user.LastPageCheck, &user};
+}
+
 // Copies the configuration (what Users.dat stores) and nothing of the run-time state.
 void CopyUserConfiguration(UserlistStru& to, const UserlistStru& from);
 

@@ -1,6 +1,6 @@
 // What others write, at sizes nobody should: each file is refused or read within its limit, with
 // a sentence that says which limit, and never costs memory beyond it.
-#include "MailTestSupport.h"
+#include "support/MailTestSupport.h"
 #include "mailsystem/addressbook/AddressList.h"
 #include "mailsystem/ical/CalendarCache.h"
 #include "support/TestSupport.h"

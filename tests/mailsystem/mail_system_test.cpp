@@ -1,6 +1,6 @@
 // The mail system directory: opening it, the address list file, folder names, out-of-office
 // states.
-#include "MailTestSupport.h"
+#include "support/MailTestSupport.h"
 #include "mailsystem/addressbook/AddressList.h"
 #include "support/TestSupport.h"
 

@@ -5,7 +5,7 @@
 #include "mailsystem/Profiles.h"
 #include "outlook/COutlook.h"
 #include "paging/CRemList.h"
-#include "paging/SlapdTestServer.h"
+#include "support/SlapdTestServer.h"
 #include "support/TestSupport.h"
 
 #include <filesystem>

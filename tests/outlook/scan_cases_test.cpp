@@ -2,7 +2,7 @@
 // system by "orvane scan", compared with the expected output beside it (and the expected events,
 // when expected-err.txt is there).
 #include "ScanFixture.h"
-#include "app/Cli.h"
+#include "app/cli/Cli.h"
 #include "core/Clock.h"
 #include "support/TestSupport.h"
 

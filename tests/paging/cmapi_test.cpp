@@ -1,7 +1,7 @@
 // CMAPI: finding and loading the library, the exact Simple MAPI calls, and every event text.
 #include "paging/CMAPI.h"
 #include "paging/FakeSimpleMapi.h"
-#include "paging/MailFixture.h"
+#include "support/MailFixture.h"
 #include "support/TestSupport.h"
 
 #include <cstdlib>

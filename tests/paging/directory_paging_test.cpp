@@ -8,9 +8,9 @@
 #include "paging/COOFCheck.h"
 #include "paging/CRemList.h"
 #include "paging/ExtendedMapi.h"
-#include "paging/MailFixture.h"
-#include "paging/SlapdTestServer.h"
-#include "paging/SmtpTestServer.h"
+#include "support/MailFixture.h"
+#include "support/SlapdTestServer.h"
+#include "support/SmtpTestServer.h"
 #include "support/TestSupport.h"
 #include "users/UserlistStru.h"
 
@@ -245,7 +245,7 @@ TEST_F(DirectoryPaging, APageWaitsForADirectoryThatIsDownAndGoesAtTheNextTick) {
     const CTime due(2026, 3, 2, 13, 44, 0);
     list.AddReminder(due + CTimeSpan(60), CTime(0), CTime(0), "Call the bank");
     user.LastPageCheck = due - CTimeSpan(1);
-    EXPECT_EQ(list.PageReminders(due, &user), 0);
+    EXPECT_EQ(list.PageReminders(due, PagingFields(user)), 0);
     EXPECT_EQ(list.GetCount(), 1);
     ASSERT_EQ(events.Texts().size(), 1u);
     EXPECT_EQ(events.Texts()[0], std::string(kUnspecified) + "  The directory " + server.Url() +
@@ -254,7 +254,7 @@ TEST_F(DirectoryPaging, APageWaitsForADirectoryThatIsDownAndGoesAtTheNextTick) {
 
     ASSERT_TRUE(server.Restart());
     user.LastPageCheck = due;
-    EXPECT_EQ(list.PageReminders(due + CTimeSpan(1), &user), 1);
+    EXPECT_EQ(list.PageReminders(due + CTimeSpan(1), PagingFields(user)), 1);
     EXPECT_EQ(list.GetCount(), 0);
     const auto outbox = mail.OutboxMessages();
     ASSERT_EQ(outbox.size(), 1u);

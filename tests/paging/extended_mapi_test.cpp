@@ -1,7 +1,7 @@
 // Extended MAPI over a mail system made by the test: the out-of-office walk and the global
 // address list read as their callers make them, every failure code, and no leaked memory.
 #include "paging/ExtendedMapi.h"
-#include "paging/MailFixture.h"
+#include "support/MailFixture.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

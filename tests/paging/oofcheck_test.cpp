@@ -1,7 +1,7 @@
 // The out-of-office check over a mail system made by the test: each mailbox state, every event
 // text, failures at each MAPI step, and no MAPI buffer or object left alive afterwards.
 #include "paging/COOFCheck.h"
-#include "paging/MailFixture.h"
+#include "support/MailFixture.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

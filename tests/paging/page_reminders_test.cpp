@@ -3,7 +3,7 @@
 #include "core/Settings.h"
 #include "paging/CMAPI.h"
 #include "paging/CRemList.h"
-#include "paging/MailFixture.h"
+#include "support/MailFixture.h"
 #include "paging/ScriptedSimpleMapi.h"
 #include "support/TestSupport.h"
 #include "users/UserlistStru.h"
@@ -173,7 +173,7 @@ TEST_F(PageReminders, TheHourOfTheCallDecidesBetweenSendingAndDropping) {
         user.LastPageCheck = row.now - CTimeSpan(1);
         AddDue(row.pageTime, "02:00-03:00 Budget review");
 
-        EXPECT_EQ(list.PageReminders(row.now, &user), 1) << "sent or dropped, it left the list";
+        EXPECT_EQ(list.PageReminders(row.now, PagingFields(user)), 1) << "sent or dropped, it left the list";
         EXPECT_TRUE(list.IsEmpty());
         EXPECT_EQ(mail.OutboxMessages().size(), before + (row.sent ? 1 : 0));
         if (!row.sent) {
@@ -210,7 +210,7 @@ TEST_F(PageReminders, NothingDueLoadsNoLibraryAndChangesNothing) {
             AddDue(p, "Submit timesheet");
         user.LastPageCheck = row.lastPageCheck;
 
-        EXPECT_EQ(list.PageReminders(row.now, &user), 0);
+        EXPECT_EQ(list.PageReminders(row.now, PagingFields(user)), 0);
         EXPECT_EQ(list.GetCount(), row.empty ? 0 : 1) << "a reminder that was not sent stays";
         EXPECT_EQ(MailLibraryLoads(), row.attempted ? 1 : 0);
         EXPECT_EQ(local.Texts(), row.attempted ? std::vector<std::string>{kNotLoggedOn}
@@ -225,7 +225,7 @@ TEST_F(PageReminders, TwoDueRemindersGoOutInListOrderOverOneSession) {
     user.LastPageCheck = At(10, 4, 59);
     {
         Scripted scripted;
-        EXPECT_EQ(list.PageReminders(At(10, 5), &user), 2);
+        EXPECT_EQ(list.PageReminders(At(10, 5), PagingFields(user)), 2);
         const ScriptedMapiState& s = scripted.State();
         EXPECT_EQ(s.logonCalls, 1);
         EXPECT_EQ(s.logoffCalls, 1);
@@ -244,7 +244,7 @@ TEST_F(PageReminders, TwoDueRemindersGoOutInListOrderOverOneSession) {
     list.ClearList();
     AddDue(At(10, 0), "10:00-11:00 First");
     AddDue(At(10, 0), "10:00-10:30 Second");
-    EXPECT_EQ(list.PageReminders(At(10, 5), &user), 2);
+    EXPECT_EQ(list.PageReminders(At(10, 5), PagingFields(user)), 2);
     const std::vector<std::string> messages = mail.OutboxMessages();
     ASSERT_EQ(messages.size(), 2u);
     for (const std::string& m : messages) {
@@ -318,7 +318,7 @@ TEST_F(PageReminders, FailedRemindersStayAndAreRetriedAfterEachRemoval) {
             AddDue(text == "later" ? At(11, 0) : At(10, 0), text.c_str());
         user.LastPageCheck = At(10, 0);
 
-        EXPECT_EQ(list.PageReminders(At(10, 1), &user), row.result);
+        EXPECT_EQ(list.PageReminders(At(10, 1), PagingFields(user)), row.result);
         EXPECT_EQ(scripted.SentTexts(), row.sent);
         EXPECT_EQ(Remaining(), row.remaining);
         EXPECT_EQ(local.Texts(), row.events);
@@ -331,9 +331,9 @@ TEST_F(PageReminders, AnUnknownPagerNameIsNamedAndTriedAgainAtTheNextCall) {
     user.PagerName = "Nobody (Pager)";
     AddDue(At(10, 0), "Submit timesheet");
     user.LastPageCheck = At(10, 0);
-    EXPECT_EQ(list.PageReminders(At(10, 0, 1), &user), 0);
+    EXPECT_EQ(list.PageReminders(At(10, 0, 1), PagingFields(user)), 0);
     user.LastPageCheck = At(10, 0, 1);
-    EXPECT_EQ(list.PageReminders(At(10, 0, 2), &user), 0);
+    EXPECT_EQ(list.PageReminders(At(10, 0, 2), PagingFields(user)), 0);
     EXPECT_EQ(list.GetCount(), 1);
     const std::string text = "A reminder page could not be sent to Nobody (Pager) because the "
                              "pager name does not exist in the addressbook.";
@@ -343,7 +343,7 @@ TEST_F(PageReminders, AnUnknownPagerNameIsNamedAndTriedAgainAtTheNextCall) {
     // Once the pager name is known, the kept reminder goes out.
     user.PagerName = kPager;
     user.LastPageCheck = At(10, 0, 2);
-    EXPECT_EQ(list.PageReminders(At(10, 0, 3), &user), 1);
+    EXPECT_EQ(list.PageReminders(At(10, 0, 3), PagingFields(user)), 1);
     EXPECT_EQ(mail.OutboxMessages().size(), 1u);
 }
 
@@ -356,7 +356,7 @@ TEST_F(PageReminders, TheHoursAreReadAgainForEveryReminderThatReachesThem) {
     AddDue(At(16, 0), "A");
     AddDue(At(16, 0), "B");
     user.LastPageCheck = At(16, 0);
-    const int left = list.PageReminders(At(16, 30), &user);
+    const int left = list.PageReminders(At(16, 30), PagingFields(user));
     EventLog::SetObserver(previous);
 
     EXPECT_EQ(left, 2) << "B and then the kept A are dropped once the window has closed";

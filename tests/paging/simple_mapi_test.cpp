@@ -1,8 +1,8 @@
 // The Simple MAPI library as a program loads it: exports, logon, recipient resolution, delivery
 // to the outbox and over SMTP, and the result code of every failure.
-#include "paging/MailFixture.h"
+#include "support/MailFixture.h"
 #include "paging/SimpleMapi.h"
-#include "paging/SmtpTestServer.h"
+#include "support/SmtpTestServer.h"
 
 #include <chrono>
 #include <cstdlib>

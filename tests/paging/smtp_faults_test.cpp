@@ -6,8 +6,8 @@
 #include "core/Settings.h"
 #include "paging/CMAPI.h"
 #include "paging/CRemList.h"
-#include "paging/MailFixture.h"
-#include "paging/SmtpTestServer.h"
+#include "support/MailFixture.h"
+#include "support/SmtpTestServer.h"
 #include "support/TestSupport.h"
 #include "users/UserlistStru.h"
 
@@ -54,7 +54,7 @@ protected:
     std::vector<std::string> Tick(int& left) {
         now += CTimeSpan(1);
         CapturedEvents events;
-        left = list.PageReminders(now, &user);
+        left = list.PageReminders(now, PagingFields(user));
         user.LastPageCheck = now;
         return events.Texts();
     }

@@ -2,7 +2,7 @@
 // an address list made by the test, driven with the mouse and keyboard.
 #include "core/Help.h"
 #include "paging/ExtendedMapi.h"
-#include "paging/MailFixture.h"
+#include "support/MailFixture.h"
 #include "users/DialogDriver.h"
 #include "users/DialogRules.h"
 #include "users/DlgUserList.h"

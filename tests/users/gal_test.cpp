@@ -1,7 +1,7 @@
 // The global address list read step by step over Extended MAPI from mail systems made by the
 // tests, failing at every step through the fault seam; and the window-free rules of the dialogs.
 #include "paging/ExtendedMapi.h"
-#include "paging/MailFixture.h"
+#include "support/MailFixture.h"
 #include "users/DialogRules.h"
 #include "users/GlobalAddressList.h"
 

@@ -9,7 +9,7 @@
 #include "outlook/automation/Faults.h"
 #include "outlook/automation/OutlookDispIds.h"
 #include "paging/ExtendedMapi.h"
-#include "paging/MailFixture.h"
+#include "support/MailFixture.h"
 #include "paging/SentPages.h"
 #include "support/TestSupport.h"
 #include "users/CUserList.h"

@@ -3,13 +3,13 @@
 // Preferences dialog and the help. Usage: orvane_screenshots OUTPUT-DIRECTORY [NAME...]
 //
 // Every picture is one line of Shots() below: a name and how to open the window to draw.
-#include "app/Cli.h"
-#include "app/DlgPreferences.h"
-#include "app/HelpAbout.h"
-#include "app/HelpWindow.h"
-#include "app/OrvaneApp.h"
-#include "app/PageWindow.h"
-#include "app/UserListPasses.h"
+#include "app/cli/Cli.h"
+#include "app/gui/DlgPreferences.h"
+#include "app/gui/HelpAbout.h"
+#include "app/gui/HelpWindow.h"
+#include "app/gui/OrvaneApp.h"
+#include "app/gui/PageWindow.h"
+#include "app/monitor/UserListPasses.h"
 #include "core/CTime.h"
 #include "core/Help.h"
 #include "paging/EventLog.h"

@@ -1,6 +1,6 @@
 // Renders the user dialogs over a fresh demo: user_dialog_shots OUTPUT-DIRECTORY.
 #include "UserDialogShots.h"
-#include "app/Cli.h"
+#include "app/cli/Cli.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

@@ -1,8 +1,0 @@
-// "orvane address-list": the global address list as the user list dialog reads it.
-#pragma once
-
-#include "app/Cli.h"
-
-namespace cli {
-extern const Command kAddressListCommand;
-}

@@ -1,8 +1,0 @@
-// "orvane demo": a complete demonstration set-up (mail system, users, profile) in one directory.
-#pragma once
-
-#include "app/Cli.h"
-
-namespace cli {
-extern const Command kDemoCommand;
-}

@@ -1,8 +1,0 @@
-// "orvane page": sends one test page the way the paging pass sends it.
-#pragma once
-
-#include "app/Cli.h"
-
-namespace cli {
-extern const Command kPageCommand;
-}

@@ -1,8 +1,0 @@
-// "orvane status": what the monitor of the working directory shows, for a terminal or a script.
-#pragma once
-
-#include "app/Cli.h"
-
-namespace cli {
-extern const Command kStatusCommand;
-}

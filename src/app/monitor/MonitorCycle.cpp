@@ -1,0 +1,246 @@
+// The monitoring cycle.
+#include "app/monitor/MonitorCycle.h"
+
+#include "app/monitor/ControlSocket.h"
+#include "app/monitor/MonitorStatus.h"
+#include "core/MessageBoxes.h"
+#include "core/Settings.h"
+#include "core/WorkingDirectory.h"
+#include "paging/CMAPI.h"
+#include "paging/EventLog.h"
+#include "users/UserFile.h"
+
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <thread>
+
+namespace {
+
+// Resets a flag however the scope is left.
+class FlagReset {
+public:
+    explicit FlagReset(int& flag) : m_flag(flag) {}
+    ~FlagReset() { m_flag = 0; }
+    FlagReset(const FlagReset&) = delete;
+    FlagReset& operator=(const FlagReset&) = delete;
+
+private:
+    int& m_flag;
+};
+
+constexpr auto kMonitorLockPause = std::chrono::milliseconds(100);
+
+} // namespace
+
+CMonitorCycle::CMonitorCycle() = default;
+
+CMonitorCycle::~CMonitorCycle() = default;
+
+bool CMonitorCycle::OnCreate() {
+    m_PendingList.reset();
+    m_TimerId = 0;
+    m_Busy = 0;
+    m_Paused = 0;
+    m_QuitRequested = 0;
+
+    if (!WorkingDirectory::Capture()) {
+        AfxMessageBox(CString("Orvane cannot read its working directory (") + std::strerror(errno) +
+                          "), where it keeps its user data file.",
+                      "Initialization Error", MB_OK | MB_ICONSTOP);
+        return false;
+    }
+    m_WorkingDirectory = WorkingDirectory::Get();
+
+    if (!CreateBars())
+        return false;
+
+    FileLock::Outcome locked = FileLock::Busy;
+    for (int attempt = 0; attempt < m_MonitorLockAttempts && locked == FileLock::Busy; ++attempt) {
+        if (attempt)
+            std::this_thread::sleep_for(kMonitorLockPause);
+        locked =
+            m_MonitorLock.TryLock(DATFileName(UserFile::kMonitorLockFileName), FileLock::Exclusive);
+    }
+    if (locked == FileLock::Busy) {
+        AfxMessageBox("Another copy of Orvane is already monitoring the users of " +
+                          m_WorkingDirectory + ".",
+                      "Initialization Error", MB_OK | MB_ICONSTOP);
+        return false;
+    }
+    // Unavailable (a read-only directory): monitoring still works; nothing can edit the file.
+
+    m_UserList.LoadUsers();
+    RestoreLastPages();
+    CMAPI::KeepLibraryResident(true); // a page a tick must not map and relocate it every time
+    m_SentPages.Load(DATFileName(CSentPages::kFileName), CTime::GetCurrentTime());
+    m_UserList.SentPages = &m_SentPages;
+    if (m_MonitorLock.IsLocked())
+        StartControl(); // only the holder of the lock may claim the directory's socket
+
+    m_TimerId = StartTimer(kTimerId, kTimerPeriodMs);
+    if (m_TimerId == 0) {
+        AfxMessageBox("No unallocated system timers.  Other applications have utilized all the "
+                      "timers.  Try terminating some applications before running this program.",
+                      "Initialization Error", MB_OK | MB_ICONSTOP);
+        return false;
+    }
+    SetModeText(kMonitoringText);
+    return true;
+}
+
+void CMonitorCycle::OnTimer() {
+    if (m_Busy == 1 || m_Paused == 1)
+        return;
+    m_Busy = 1;
+    FlagReset notBusy(m_Busy);
+
+    try {
+        RefreshUserList();
+        RunPasses();
+        SaveStatusIfDue();
+    } catch (const std::exception& e) {
+        ReportEscapedFailure(e.what());
+    } catch (...) {
+        ReportEscapedFailure("an unknown error");
+    }
+
+    QuitIfRequested();
+}
+
+void CMonitorCycle::QuitIfRequested() {
+    if (m_QuitRequested != 1)
+        return;
+    m_QuitRequested = 0;
+    PostCloseRequest();
+    if (m_TimerId != 0)
+        StopTimer(m_TimerId);
+    m_TimerId = 0;
+}
+
+bool CMonitorCycle::OnBetweenTicks(int msToNextTick) {
+    // Room for a whole pass and the scan it may finish past its time; an edit waiting to be
+    // applied is applied at the next tick first.
+    constexpr int kMarginMs = 50;
+    if (m_Busy == 1 || m_Paused == 1 || !m_Passes || m_PendingList || m_QuitRequested == 1 ||
+        !m_UserList.ScansWaiting())
+        return false;
+    if (msToNextTick < Settings::ScanMillisecondsPerTick() + kMarginMs)
+        return false;
+    bool more = false;
+    {
+        m_Busy = 1;
+        FlagReset notBusy(m_Busy);
+        try {
+            if (m_Passes->UpdateReminders(m_UserList)) {
+                m_StatusChanged = true;
+                RefreshView();
+            }
+            more = m_UserList.ScansWaiting();
+        } catch (const std::exception& e) {
+            ReportEscapedFailure(e.what());
+        } catch (...) {
+            ReportEscapedFailure("an unknown error");
+        }
+    }
+    QuitIfRequested(); // asked for while the pass ran
+    return more && m_TimerId != 0;
+}
+
+void CMonitorCycle::RunPasses() {
+    if (!m_Passes)
+        return;
+    const int a = m_Passes->UpdateOOFFlags(m_UserList);
+    const int b = m_Passes->UpdateReminders(m_UserList);
+    const int c = m_Passes->ProcessReminders(m_UserList);
+    if (a || b || c) {
+        m_StatusChanged = true;
+        RefreshView();
+    }
+}
+
+void CMonitorCycle::ReportEscapedFailure(const char* what) {
+    // The passes handle the failures they expect; anything else ends this cycle early, and the
+    // next tick starts a fresh one.
+    LogEvent(EventLog::kEventId,
+             (CString("A monitoring cycle was interrupted by ") + what + ".").c_str());
+    RefreshView();
+}
+
+void CMonitorCycle::OnActionPause() {
+    if (m_Paused == 1) {
+        m_Paused = 0;
+        SetModeText(kMonitoringText);
+    } else {
+        m_Paused = 1;
+        SetModeText(kPausedText);
+    }
+}
+
+void CMonitorCycle::OnAppExit() {
+    if (m_Busy == 0) {
+        PostCloseRequest();
+        return;
+    }
+    if (AfxMessageBox("Scanning and paging of reminders is currently in progress.  The program "
+                      "will be terminated once the operation is complete.",
+                      "Quit Notice", MB_OKCANCEL | MB_ICONINFORMATION) == IDOK)
+        m_QuitRequested = 1;
+}
+
+bool CMonitorCycle::OnSysClose() {
+    if (m_Busy != 1)
+        return true;
+    if (AfxMessageBox("Scanning or processing of page requests is currently in progress.  The "
+                      "program will be terminated once the operation is complete.",
+                      "EMail Notice", MB_OKCANCEL | MB_ICONINFORMATION) == IDOK)
+        m_QuitRequested = 1;
+    return false;
+}
+
+void CMonitorCycle::RequestQuit() {
+    if (m_Busy == 0)
+        PostCloseRequest();
+    else
+        m_QuitRequested = 1;
+}
+
+void CMonitorCycle::OnConfigureUsers() {
+    if (m_PendingList)
+        return;
+    auto copy = std::make_unique<CUserList>();
+    for (const auto& user : m_UserList.Users())
+        copy->CreateUser(user.get());
+    m_UserDialogOpen = true;
+    const bool accepted = RunUserListDialog(*copy);
+    m_UserDialogOpen = false;
+    if (accepted)
+        m_PendingList = std::move(copy);
+}
+
+void CMonitorCycle::RefreshUserList() {
+    if (!m_PendingList)
+        return;
+    // Taken first: an edit handed over while the save below waits for an answer becomes a new
+    // pending list instead of being dropped with this one.
+    const std::unique_ptr<CUserList> pending = std::move(m_PendingList);
+    const QJsonObject before = StatusSnapshot(); // the users' latest pages outlive the edit
+    m_UserList.DeleteAllUsers();
+    for (const auto& user : pending->Users())
+        m_UserList.CreateUser(user.get());
+    status::RestoreLastPages(m_UserList, before);
+    m_UserList.SaveUsers();
+    m_StatusChanged = true;
+    RefreshView();
+}
+
+void CMonitorCycle::OnDestroy() {
+    if (m_TimerId != 0)
+        StopTimer(m_TimerId);
+    m_TimerId = 0;
+    RefreshUserList();
+    m_Control.reset();
+    if (m_MonitorLock.IsLocked())
+        SaveStatus();
+    m_MonitorLock.Unlock(); // nothing is written any more: the commands may edit the file
+}
