@@ -10,12 +10,12 @@
 // warmed by one unmeasured pass, so that the first pass measures Orvane's cold start, not
 // Radicale's.
 #include "core/Clock.h"
-#include "mailsystem/addressbook/AddressList.h"
-#include "mailsystem/caldav/CalDavStore.h"
-#include "mailsystem/ical/CalendarCache.h"
-#include "mailsystem/caldav/DavClient.h"
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
+#include "mailsystem/addressbook/AddressList.h"
+#include "mailsystem/caldav/CalDavStore.h"
+#include "mailsystem/caldav/DavClient.h"
+#include "mailsystem/ical/CalendarCache.h"
 #include "outlook/COutlook.h"
 #include "paging/CRemList.h"
 

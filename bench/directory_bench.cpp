@@ -1,10 +1,10 @@
 // The address list from a directory on a loopback slapd of 10,000 entries (5,000 people and
 // their pagers): the whole read, as the address book gives it and as the user list dialog reads
 // it through Extended MAPI, and the resolution of one pager name.
-#include "mailsystem/addressbook/AddressBook.h"
-#include "mailsystem/ldap/LdapAddressBook.h"
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
+#include "mailsystem/addressbook/AddressBook.h"
+#include "mailsystem/ldap/LdapAddressBook.h"
 #include "paging/ExtendedMapi.h"
 #include "support/SlapdTestServer.h"
 

@@ -13,9 +13,9 @@
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "core/StatusText.h"
+#include "mailsystem/Profiles.h"
 #include "mailsystem/addressbook/AddressList.h"
 #include "mailsystem/ical/CalendarCache.h"
-#include "mailsystem/Profiles.h"
 #include "users/CUserList.h"
 
 #include <QCoreApplication>

@@ -7,10 +7,10 @@
 // ORVANE_BENCH_MAILBOXES (default 1000) sets the size of the generated set, which is kept in
 // the build tree and made once per size.
 #include "core/Clock.h"
-#include "mailsystem/addressbook/AddressList.h"
-#include "mailsystem/ical/CalendarCache.h"
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
+#include "mailsystem/addressbook/AddressList.h"
+#include "mailsystem/ical/CalendarCache.h"
 #include "outlook/COutlook.h"
 #include "paging/CRemList.h"
 

@@ -1,8 +1,8 @@
 // Opening the user list dialog over a global address list of 10,000 entries with 1,000 users, to
 // a shown and painted dialog; and its parts: the address-list read and the properties dialog.
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
-#include "mailsystem/addressbook/AddressList.h"
 #include "mailsystem/Profiles.h"
+#include "mailsystem/addressbook/AddressList.h"
 #include "users/DlgUserList.h"
 #include "users/DlgUserProps.h"
 #include "users/GlobalAddressList.h"

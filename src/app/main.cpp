@@ -1,8 +1,8 @@
 // Orvane: the monitor (desktop or headless) and the administrator's commands.
 #include "app/cli/Cli.h"
-#include "app/monitor/HeadlessMonitor.h"
 #include "app/gui/OrvaneApp.h"
 #include "app/gui/QtMessageBoxes.h"
+#include "app/monitor/HeadlessMonitor.h"
 #include "app/monitor/ServiceNotify.h"
 #include "app/monitor/UserListPasses.h"
 #include "core/Clock.h"

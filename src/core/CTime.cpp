@@ -5,9 +5,9 @@
 #include "LocalTime.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <climits>
 #include <clocale>
+#include <cstdio>
 #include <locale.h>
 
 namespace {

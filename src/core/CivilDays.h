@@ -8,7 +8,7 @@ namespace civil {
 
 struct Date {
     int64_t year;
-    int month; // 1 to 12
+    int month;   // 1 to 12
     int day;     // 1 to 31
     int weekday; // 0 Sunday to 6 Saturday
 };

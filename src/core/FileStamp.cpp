@@ -114,4 +114,3 @@ bool Unchanged(const std::string& path, const FileStamp& stamp, bool* missing) {
 void SetRacyWindow(int64_t nanoseconds) {
     g_racyWindow = nanoseconds;
 }
-

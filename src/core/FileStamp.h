@@ -38,4 +38,3 @@ bool Unchanged(const std::string& path, const FileStamp& stamp, bool* missing = 
 // How close to the current time a modification makes a stamp racy: 2 seconds, which covers
 // file systems with one-second timestamps. Tests set 0 to see the stamp comparison alone.
 void SetRacyWindow(int64_t nanoseconds);
-

@@ -207,7 +207,7 @@ std::shared_ptr<MailSystem> MailSystem::Open(const std::string& directory, std::
 }
 
 std::shared_ptr<MailSystem> MailSystem::OpenWithoutCalendarServer(const Profile& profile,
-                                                                 std::string& error) {
+                                                                  std::string& error) {
     if (profile.ldap.url.empty())
         return Open(profile.mailSystem, error);
     const std::string path = CheckedDirectory(profile.mailSystem, error);

@@ -2,10 +2,10 @@
 // server, every mailbox's calendars and task lists read from that server instead.
 #pragma once
 
-#include "mailsystem/caldav/CalendarServer.h"
-#include "mailsystem/caldav/DavClient.h"
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
+#include "mailsystem/caldav/CalendarServer.h"
+#include "mailsystem/caldav/DavClient.h"
 
 #include <memory>
 #include <string>

@@ -1,9 +1,9 @@
 // The profiles file: an INI-like text that a person can read and edit (docs/mailsystem.md).
 #include "mailsystem/Profiles.h"
 
+#include "core/FileStamp.h"
 #include "core/FileSystem.h"
 #include "core/Text.h"
-#include "core/FileStamp.h"
 
 #include <QStandardPaths>
 #include <algorithm>

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "mailsystem/caldav/CalendarServer.h"
-#include "mailsystem/transport/TransportConfig.h"
 #include "mailsystem/ldap/LdapSettings.h"
+#include "mailsystem/transport/TransportConfig.h"
 
 #include <string>
 #include <string_view>

@@ -2,8 +2,8 @@
 #include "outlook/RecurrenceAdvance.h"
 
 AdvanceOutcome AdvanceToNextOccurrence(const mail::RecurrencePattern& pattern,
-                                       const mail::pattern::Spans& spans, CTime now,
-                                       CTimeSpan lead, CTime& start, CTime& reminderTime) {
+                                       const mail::pattern::Spans& spans, CTime now, CTimeSpan lead,
+                                       CTime& start, CTime& reminderTime) {
     const CTime limit = now + spans.week;
     CTime previous(0);
     // Every round moves start forward by at least a day and never past the limit a week ahead,

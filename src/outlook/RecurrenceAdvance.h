@@ -18,5 +18,5 @@ enum class AdvanceOutcome {
 // `pattern` holds the values read from the appointment's RecurrencePattern; `spans` are the
 // session's day, week and hour.
 AdvanceOutcome AdvanceToNextOccurrence(const mail::RecurrencePattern& pattern,
-                                       const mail::pattern::Spans& spans, CTime now,
-                                       CTimeSpan lead, CTime& start, CTime& reminderTime);
+                                       const mail::pattern::Spans& spans, CTime now, CTimeSpan lead,
+                                       CTime& start, CTime& reminderTime);

@@ -1,9 +1,8 @@
 // Users.dat: reading, checking and safe rewriting.
 #include "users/UserFile.h"
 
-#include "core/FileStamp.h"
-
 #include "core/Clock.h"
+#include "core/FileStamp.h"
 #include "core/FileSystem.h"
 #include "core/MessageBoxes.h"
 #include "core/WorkingDirectory.h"

@@ -31,7 +31,8 @@ bool ParseWholeNumber(const std::string& text, long& value) {
 
 // Applies the given options to `user` with the rules of the properties dialog; false (and a
 // message) when a value is refused. Nothing is changed unless every value is accepted.
-bool ApplyOptions(const std::vector<options::OptionValue>& values, UserlistStru& user, std::ostream& err) {
+bool ApplyOptions(const std::vector<options::OptionValue>& values, UserlistStru& user,
+                  std::ostream& err) {
     UserlistStru edited;
     CopyUserConfiguration(edited, user);
 
@@ -116,7 +117,7 @@ int ParseChange(const options::Args& args, ChangeWords& words, std::ostream& err
         return 2;
     }
     if (!options::ParseOptions(args, 1, verb == "remove" ? std::vector<std::string>{} : kOptions,
-                      words.values, words.positional, err))
+                               words.values, words.positional, err))
         return 2;
     const size_t wantPositional = verb == "add" ? 0 : 1;
     if (words.positional.size() != wantPositional) {
@@ -143,7 +144,8 @@ int CheckUserListChange(const options::Args& args, std::ostream& err) {
     return ParseChange(args, words, err);
 }
 
-int ChangeUserList(CUserList& list, const options::Args& args, std::ostream& out, std::ostream& err) {
+int ChangeUserList(CUserList& list, const options::Args& args, std::ostream& out,
+                   std::ostream& err) {
     ChangeWords words;
     if (const int usage = ParseChange(args, words, err))
         return usage;

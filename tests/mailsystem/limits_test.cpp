@@ -1,8 +1,8 @@
 // What others write, at sizes nobody should: each file is refused or read within its limit, with
 // a sentence that says which limit, and never costs memory beyond it.
-#include "support/MailTestSupport.h"
 #include "mailsystem/addressbook/AddressList.h"
 #include "mailsystem/ical/CalendarCache.h"
+#include "support/MailTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <fcntl.h>

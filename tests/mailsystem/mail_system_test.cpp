@@ -1,7 +1,7 @@
 // The mail system directory: opening it, the address list file, folder names, out-of-office
 // states.
-#include "support/MailTestSupport.h"
 #include "mailsystem/addressbook/AddressList.h"
+#include "support/MailTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <filesystem>

@@ -1,9 +1,9 @@
 // A one-mailbox mail system on disk for scan tests.
 #include "ScanFixture.h"
 
-#include "mailsystem/addressbook/AddressList.h"
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
+#include "mailsystem/addressbook/AddressList.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

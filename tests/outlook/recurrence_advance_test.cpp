@@ -28,8 +28,8 @@ Advanced Advance(mail::RecurrencePattern p, CTime now, CTime start, int leadMinu
     return {outcome, start, reminder};
 }
 
-mail::RecurrencePattern Pattern(int32_t type, int32_t interval, int32_t instance = 0, int32_t mask = 0,
-                         int32_t dayOfMonth = 0) {
+mail::RecurrencePattern Pattern(int32_t type, int32_t interval, int32_t instance = 0,
+                                int32_t mask = 0, int32_t dayOfMonth = 0) {
     mail::RecurrencePattern p;
     p.recurrenceType = type;
     p.interval = interval;
@@ -181,15 +181,15 @@ TEST(RecurrenceAdvance, TheReaderForeseesWhereTheAdvanceStops) {
     std::mt19937 random(20260316);
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
     const mail::RecurrencePattern patterns[] = {Pattern(0, 1),
-                                         Pattern(0, 3),
-                                         Pattern(0, 0, 0, 62),
-                                         Pattern(1, 1, 0, kMon),
-                                         Pattern(1, 2, 0, kMon | kThu),
-                                         Pattern(2, 1, 0, 0, 1),
-                                         Pattern(3, 1, 2, kTue),
-                                         Pattern(3, 2, 5, kFri),
-                                         Pattern(5, 1),
-                                         Pattern(6, 1, 4, kThu)};
+                                                Pattern(0, 3),
+                                                Pattern(0, 0, 0, 62),
+                                                Pattern(1, 1, 0, kMon),
+                                                Pattern(1, 2, 0, kMon | kThu),
+                                                Pattern(2, 1, 0, 0, 1),
+                                                Pattern(3, 1, 2, kTue),
+                                                Pattern(3, 2, 5, kFri),
+                                                Pattern(5, 1),
+                                                Pattern(6, 1, 4, kThu)};
     const int32_t leads[] = {0, 15, 60, 1440, 3 * 1440, 8 * 1440, 15 * 1440, 40 * 1440};
     int kept = 0, refused = 0, exact = 0, cases = 0;
     for (int i = 0; i < 120; ++i) {

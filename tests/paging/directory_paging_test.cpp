@@ -2,8 +2,8 @@
 // global address list, pages resolved and delivered, the out-of-office check, and the events a
 // directory that fails leaves behind.
 #include "core/Settings.h"
-#include "mailsystem/addressbook/AddressList.h"
 #include "mailsystem/Profiles.h"
+#include "mailsystem/addressbook/AddressList.h"
 #include "paging/CMAPI.h"
 #include "paging/COOFCheck.h"
 #include "paging/CRemList.h"

@@ -3,8 +3,8 @@
 #include "core/Settings.h"
 #include "paging/CMAPI.h"
 #include "paging/CRemList.h"
-#include "support/MailFixture.h"
 #include "paging/ScriptedSimpleMapi.h"
+#include "support/MailFixture.h"
 #include "support/TestSupport.h"
 #include "users/UserlistStru.h"
 
@@ -173,7 +173,8 @@ TEST_F(PageReminders, TheHourOfTheCallDecidesBetweenSendingAndDropping) {
         user.LastPageCheck = row.now - CTimeSpan(1);
         AddDue(row.pageTime, "02:00-03:00 Budget review");
 
-        EXPECT_EQ(list.PageReminders(row.now, PagingFields(user)), 1) << "sent or dropped, it left the list";
+        EXPECT_EQ(list.PageReminders(row.now, PagingFields(user)), 1)
+            << "sent or dropped, it left the list";
         EXPECT_TRUE(list.IsEmpty());
         EXPECT_EQ(mail.OutboxMessages().size(), before + (row.sent ? 1 : 0));
         if (!row.sent) {

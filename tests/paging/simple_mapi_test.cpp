@@ -1,7 +1,7 @@
 // The Simple MAPI library as a program loads it: exports, logon, recipient resolution, delivery
 // to the outbox and over SMTP, and the result code of every failure.
-#include "support/MailFixture.h"
 #include "paging/SimpleMapi.h"
+#include "support/MailFixture.h"
 #include "support/SmtpTestServer.h"
 
 #include <chrono>

@@ -9,8 +9,8 @@
 #include "outlook/automation/Faults.h"
 #include "outlook/automation/OutlookDispIds.h"
 #include "paging/ExtendedMapi.h"
-#include "support/MailFixture.h"
 #include "paging/SentPages.h"
+#include "support/MailFixture.h"
 #include "support/TestSupport.h"
 #include "users/CUserList.h"
 

@@ -8,9 +8,9 @@
 #include "core/Clock.h"
 #include "core/FileSystem.h"
 #include "core/WorkingDirectory.h"
-#include "mailsystem/addressbook/AddressList.h"
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
+#include "mailsystem/addressbook/AddressList.h"
 #include "users/CUserList.h"
 #include "users/UserFile.h"
 

@@ -54,8 +54,7 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
             << EscapeField(mail::DescribeTransport(p.transport)) << '\t'
             << EscapeField(p.transport.user) << '\t' << (p.transport.password.empty() ? "" : "set")
             << '\t' << EscapeField(p.transport.sender) << '\t'
-            << EscapeField(mail::DescribeLdap(p.ldap)) << '\t'
-            << EscapeField(p.ldap.user) << '\t'
+            << EscapeField(mail::DescribeLdap(p.ldap)) << '\t' << EscapeField(p.ldap.user) << '\t'
             << EscapeField(mail::DescribeCalendarServer(p.calendars)) << '\t'
             << EscapeField(p.calendars.user) << '\t' << (p.calendars.password.empty() ? "" : "set")
             << '\n';

@@ -78,7 +78,8 @@ void WarnIfDirectoryFails(const mail::Profile& profile, std::ostream& err) {
     if (profile.ldap.url.empty())
         return;
     std::string error;
-    std::shared_ptr<mail::MailSystem> system = mail::MailSystem::OpenWithoutCalendarServer(profile, error);
+    std::shared_ptr<mail::MailSystem> system =
+        mail::MailSystem::OpenWithoutCalendarServer(profile, error);
     std::vector<mail::AddressEntry> found;
     // A search that matches nothing still needs the connection, TLS and the bind.
     if (system && system->FindByAddress("orvane-profile-check", found, error))

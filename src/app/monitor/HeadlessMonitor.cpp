@@ -1,8 +1,8 @@
 // The monitor without a window.
 #include "app/monitor/HeadlessMonitor.h"
 
-#include "core/Text.h"
 #include "app/monitor/ServiceNotify.h"
+#include "core/Text.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -64,9 +64,8 @@ CString PageLine(const UserlistStru& user, const ReminderStru& reminder, CTime n
         what = "page sent before, not sent again";
         break;
     }
-    CString line = now.Format(kLineTimeFormat) + " " + what + ": " +
-                   EscapeField(user.DisplayName) + " -> " + EscapeField(user.PagerName) +
-                   ": " + EscapeField(reminder.Text);
+    CString line = now.Format(kLineTimeFormat) + " " + what + ": " + EscapeField(user.DisplayName) +
+                   " -> " + EscapeField(user.PagerName) + ": " + EscapeField(reminder.Text);
     if (outcome == PageOutcome::Failed)
         line += " [" + EscapeField(event) + "]";
     return line;

@@ -1,11 +1,11 @@
 // The monitor's side of the control socket, its status file and the reload of its users.
-#include "users/UserListEdit.h"
 #include "app/monitor/ControlSocket.h"
 #include "app/monitor/MonitorCycle.h"
 #include "app/monitor/MonitorStatus.h"
 #include "core/FileSystem.h"
 #include "paging/EventLog.h"
 #include "users/UserFile.h"
+#include "users/UserListEdit.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,8 +1,8 @@
 // The status snapshot and its terminal text.
 #include "app/monitor/MonitorStatus.h"
 
-#include "core/Text.h"
 #include "app/monitor/MonitorCycle.h"
+#include "core/Text.h"
 #include "users/CUserList.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 // The address book kept in the mail system's address-list.txt.
+#include "core/FileStamp.h"
 #include "mailsystem/addressbook/AddressBook.h"
 #include "mailsystem/addressbook/AddressList.h"
-#include "core/FileStamp.h"
 
 #include <cstring>
 

@@ -2,9 +2,9 @@
 // each item's iCalendar text read with the same reader as the directory's files.
 #include "mailsystem/caldav/CalDavStore.h"
 
+#include "mailsystem/caldav/DavXml.h"
 #include "mailsystem/ical/CalendarCache.h"
 #include "mailsystem/ical/CalendarFile.h"
-#include "mailsystem/caldav/DavXml.h"
 #include "mailsystem/ical/IcalTime.h"
 
 #include <QUrl>

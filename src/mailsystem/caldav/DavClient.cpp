@@ -300,10 +300,10 @@ Response Send(const Request& request, const Account& account, const Limits& limi
         break;
     case net::Failure::TooLarge:
         // A write refused for another reason than the size says what it was.
-        response.failure = code == CURLE_WRITE_ERROR && !transfer.tooLarge
-                               ? detail
-                               : "the server's answer is larger than " +
-                                     Size(limits.maxResponseBytes);
+        response.failure =
+            code == CURLE_WRITE_ERROR && !transfer.tooLarge
+                ? detail
+                : "the server's answer is larger than " + Size(limits.maxResponseBytes);
         break;
     case net::Failure::TooManyRedirects:
         response.failure =

@@ -3,7 +3,6 @@
 #include "mailsystem/ical/CalendarFile.h"
 
 #include "core/CivilDays.h"
-
 #include "mailsystem/ical/CalendarEvents.h"
 #include "mailsystem/ical/IcalTime.h"
 #include "mailsystem/ical/IcsScanner.h"

@@ -557,8 +557,7 @@ int64_t QuickTime(std::string_view value) {
     const int year = Digits(value, 0, 4), month = Digits(value, 4, 2), day = Digits(value, 6, 2);
     if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31)
         return kUnknownTime;
-    int64_t seconds =
-        civil::DaysFromCivil(year, month, day) * 86400;
+    int64_t seconds = civil::DaysFromCivil(year, month, day) * 86400;
     if (value.size() == 8)
         return seconds;
     if (Upper(value[8]) != 'T' || (value.size() == 16 && Upper(value[15]) != 'Z'))

@@ -20,8 +20,7 @@ constexpr size_t kMaxEntries = 2'000'000;
 
 class DirectoryAddressBook final : public AddressBook {
 public:
-    DirectoryAddressBook(LdapConfig config, LdapUrl url, LdapMap map,
-                         LdapLimits limits)
+    DirectoryAddressBook(LdapConfig config, LdapUrl url, LdapMap map, LdapLimits limits)
         : m_config(std::move(config)), m_url(std::move(url)), m_map(std::move(map)),
           m_limits(std::move(limits)), m_attributes(m_map.Attributes()),
           m_connection(m_config, m_url, m_limits) {
@@ -282,9 +281,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<AddressBook> NewLdapAddressBook(const LdapConfig& config,
-                                                     const LdapLimits& limits,
-                                                     std::string& error) {
+std::unique_ptr<AddressBook> NewLdapAddressBook(const LdapConfig& config, const LdapLimits& limits,
+                                                std::string& error) {
     const std::string problem = CheckLdap(config);
     if (!problem.empty()) {
         error = problem;

@@ -50,8 +50,7 @@ std::string LimitText(long ms);
 
 class LdapConnection {
 public:
-    LdapConnection(const LdapConfig& config, const LdapUrl& url,
-                        const LdapLimits& limits)
+    LdapConnection(const LdapConfig& config, const LdapUrl& url, const LdapLimits& limits)
         : m_config(config), m_url(url), m_limits(limits) {}
     ~LdapConnection() { Close(); }
     LdapConnection(const LdapConnection&) = delete;

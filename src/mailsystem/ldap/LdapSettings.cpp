@@ -316,8 +316,7 @@ std::string NormalizeFilter(std::string_view filter) {
     return "(" + std::string(filter) + ")";
 }
 
-bool MapLdapEntry(const LdapMap& map, const LdapAttributes& attributes,
-                       AddressEntry& entry) {
+bool MapLdapEntry(const LdapMap& map, const LdapAttributes& attributes, AddressEntry& entry) {
     entry = AddressEntry{};
     for (const MapField& field : kMapFields) {
         std::string value;

@@ -88,8 +88,7 @@ using LdapAttributes = std::map<std::string, std::vector<std::string>>;
 // non-empty value of the first of its attributes that the entry has. False when the entry has no
 // display name or no address, when a value holds a control character, or when its mailbox value
 // cannot be a mailbox folder: such an entry is not listed.
-bool MapLdapEntry(const LdapMap& map, const LdapAttributes& attributes,
-                       AddressEntry& entry);
+bool MapLdapEntry(const LdapMap& map, const LdapAttributes& attributes, AddressEntry& entry);
 
 // Bounds and trust for directory connections. Every operation ends within its limits.
 struct LdapLimits {

@@ -32,8 +32,7 @@ bool Append(HeaderList& list, const std::string& line);
 class Options {
 public:
     explicit Options(CURL* handle) : m_handle(handle) {}
-    template <typename T>
-    Options& Set(CURLoption option, T value) {
+    template <typename T> Options& Set(CURLoption option, T value) {
         if (m_result == CURLE_OK)
             m_result = curl_easy_setopt(m_handle, option, value);
         return *this;
@@ -50,21 +49,21 @@ private:
 // What went wrong, by kind: the one table from libcurl's codes, which each client turns into
 // its own outcome and words.
 enum class Failure {
-    None,          // CURLE_OK
-    Unresolved,    // the host name cannot be resolved
-    Unreachable,   // no connection could be made
-    TimedOut,      // a time limit ran out (connecting or later)
-    Untrusted,     // the peer's certificate was not trusted
-    Tls,           // the secure connection could not be set up
-    LoginDenied,   // the server refused the credentials
-    CutShort,      // the answer ended before its announced end
-    NoAnswer,      // the server closed the connection without answering
-    Broken,        // sending or receiving failed midway
-    Garbled,       // the server's answer is not the protocol's
-    TooLarge,      // the answer exceeded a size limit (or a write callback refused it)
+    None,        // CURLE_OK
+    Unresolved,  // the host name cannot be resolved
+    Unreachable, // no connection could be made
+    TimedOut,    // a time limit ran out (connecting or later)
+    Untrusted,   // the peer's certificate was not trusted
+    Tls,         // the secure connection could not be set up
+    LoginDenied, // the server refused the credentials
+    CutShort,    // the answer ended before its announced end
+    NoAnswer,    // the server closed the connection without answering
+    Broken,      // sending or receiving failed midway
+    Garbled,     // the server's answer is not the protocol's
+    TooLarge,    // the answer exceeded a size limit (or a write callback refused it)
     TooManyRedirects,
-    BadScheme,     // a protocol (or a redirect to one) that the request does not allow
-    BadEncoding,   // compressed content that cannot be undone
+    BadScheme,   // a protocol (or a redirect to one) that the request does not allow
+    BadEncoding, // compressed content that cannot be undone
     OutOfMemory,
     Other,
 };

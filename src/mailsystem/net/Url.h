@@ -18,13 +18,13 @@ struct ServerUrl {
 // Why a URL cannot be read.
 enum class UrlFault {
     None,
-    Scheme,          // not one of the allowed schemes followed by "://"
-    Blank,           // a blank or a control character anywhere
-    UnclosedIpv6,    // "[" without "]"
-    TextAfterHost,   // something other than ":PORT" after a bracketed host
-    NoHost,          // an empty host
-    Port,            // a port that is not a number from 1 to 65535 (an empty one too)
-    Malformed,       // anything else the strict reader refuses
+    Scheme,        // not one of the allowed schemes followed by "://"
+    Blank,         // a blank or a control character anywhere
+    UnclosedIpv6,  // "[" without "]"
+    TextAfterHost, // something other than ":PORT" after a bracketed host
+    NoHost,        // an empty host
+    Port,          // a port that is not a number from 1 to 65535 (an empty one too)
+    Malformed,     // anything else the strict reader refuses
 };
 
 // Reads `text` as SCHEME://[USER@]HOST[:PORT][PATH][?QUERY][#FRAGMENT] with one of `schemes`

@@ -1,7 +1,7 @@
 // "orvane demo init": the demonstration mail system, user file and profile, and what the store
 // then answers about the next minutes.
-#include "app/cli/CliRunner.h"
 #include "app/cli/Cli.h"
+#include "app/cli/CliRunner.h"
 #include "core/Clock.h"
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"

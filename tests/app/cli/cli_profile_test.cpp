@@ -1,6 +1,6 @@
 // "orvane profile": adding, changing, listing and removing mail profiles from the command line.
-#include "app/cli/CliRunner.h"
 #include "app/cli/Cli.h"
+#include "app/cli/CliRunner.h"
 #include "core/FileSystem.h"
 #include "mailsystem/Profiles.h"
 #include "support/SlapdTestServer.h"

@@ -1,6 +1,6 @@
 // "orvane users": listing and editing Users.dat with the dialogs' rules.
-#include "app/cli/CliRunner.h"
 #include "app/cli/Cli.h"
+#include "app/cli/CliRunner.h"
 #include "app/monitor/ControlSocket.h"
 #include "core/FileSystem.h"
 #include "support/TestSupport.h"

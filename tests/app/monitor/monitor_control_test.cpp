@@ -2,9 +2,9 @@
 // socket: edits handed over and applied at the next cycle, the status of a running monitor and
 // of one that stopped, and who may use the socket.
 #include "app/monitor/ControlSocket.h"
-#include "support/MonitoredSetup.h"
 #include "core/Clock.h"
 #include "core/FileSystem.h"
+#include "support/MonitoredSetup.h"
 #include "users/UserFile.h"
 
 #include <QCoreApplication>

@@ -1,10 +1,10 @@
 // End to end on the test clock: calendars in a mail system, the monitor's cycle with the real
 // passes, the real Simple MAPI library, and pages delivered to an SMTP server on loopback.
-#include "support/MonitoredSetup.h"
 #include "core/Clock.h"
 #include "core/FileSystem.h"
 #include "core/Settings.h"
 #include "paging/SentPages.h"
+#include "support/MonitoredSetup.h"
 #include "users/UserFile.h"
 
 #include <QJsonArray>

@@ -2,11 +2,11 @@
 // mailbox with one event that names the URL and the cause, the user's scan status shows it, and
 // the other users are scanned as usual. Radicale serves; the faults a real server does not make
 // come from the scripted server in front of it.
-#include "support/CalDavServers.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
-#include "mailsystem/caldav/CalDavStore.h"
 #include "mailsystem/ProfileMailSystem.h"
+#include "mailsystem/caldav/CalDavStore.h"
+#include "support/CalDavServers.h"
 #include "support/MailFixture.h"
 #include "support/SmtpTestServer.h"
 #include "support/TestSupport.h"

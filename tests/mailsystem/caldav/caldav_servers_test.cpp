@@ -1,11 +1,11 @@
 // Calendars on real servers on loopback (Radicale; Xandikos, alone and behind lighttpd asking for
 // Digest), read through the whole scan: the same reminders as from the directory, changes seen
 // at the next scan, and what a rescan costs.
-#include "support/CalDavServers.h"
 #include "app/cli/Cli.h"
 #include "core/Clock.h"
-#include "mailsystem/caldav/CalDavStore.h"
 #include "mailsystem/ProfileMailSystem.h"
+#include "mailsystem/caldav/CalDavStore.h"
+#include "support/CalDavServers.h"
 #include "support/MailFixture.h"
 #include "support/TestSupport.h"
 

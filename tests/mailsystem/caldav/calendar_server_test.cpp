@@ -1,7 +1,7 @@
 // A profile's calendar server: which URL templates are taken, how a mailbox becomes a calendar
 // home, and the profile file's three settings.
-#include "mailsystem/caldav/CalendarServer.h"
 #include "mailsystem/Profiles.h"
+#include "mailsystem/caldav/CalendarServer.h"
 #include "support/TestSupport.h"
 
 #include <cstdlib>

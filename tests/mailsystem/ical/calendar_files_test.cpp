@@ -1,8 +1,8 @@
 // Every calendar under tests/data/mailsystem/calendars, read under each test zone and compared
 // with the occurrences written beside it (NAME.expected: times, range, zones and expected lines;
 // a line that begins with "[ZONE ...]" is expected only in the zones named).
-#include "support/MailTestSupport.h"
 #include "mailsystem/ical/CalendarCache.h"
+#include "support/MailTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <filesystem>

@@ -1,9 +1,9 @@
 // What the calendar reader repairs or guesses, and says once: zone names as exporters write
 // them, lines that lost their fold, and the notices that reach the event log's sink.
-#include "support/MailTestSupport.h"
 #include "mailsystem/ical/CalendarCache.h"
-#include "mailsystem/model/Notices.h"
 #include "mailsystem/ical/TimeZoneNames.h"
+#include "mailsystem/model/Notices.h"
+#include "support/MailTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

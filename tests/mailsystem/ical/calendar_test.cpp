@@ -1,8 +1,8 @@
 // Calendar reading through MailSystem: reminders, tasks, bounded rules, damaged files, local
 // time, and the cache that must never answer from a changed file.
-#include "support/MailTestSupport.h"
-#include "mailsystem/ical/CalendarCache.h"
 #include "core/FileStamp.h"
+#include "mailsystem/ical/CalendarCache.h"
+#include "support/MailTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // Directory settings without a server: maps, URLs, the checks of a profile's directory, filter
 // escaping and the mapping of one entry.
-#include "mailsystem/ldap/LdapSettings.h"
 #include "mailsystem/Profiles.h"
+#include "mailsystem/ldap/LdapSettings.h"
 #include "support/TestSupport.h"
 
 #include <filesystem>
@@ -133,19 +133,18 @@ TEST(LdapUrl, ServerAndBaseDn) {
 
 TEST(LdapConfig, ChecksTheProfileSettings) {
     const mail::LdapConfig good{"ldaps://ldap.example.com/dc=example,dc=com",
-                                     "cn=orvane,ou=Services,dc=example,dc=com",
-                                     "pw",
-                                     "(objectClass=inetOrgPerson)",
-                                     "active-directory",
-                                     true};
+                                "cn=orvane,ou=Services,dc=example,dc=com",
+                                "pw",
+                                "(objectClass=inetOrgPerson)",
+                                "active-directory",
+                                true};
     EXPECT_EQ(mail::CheckLdap(good), "");
     EXPECT_EQ(mail::CheckLdap({}), "");
     EXPECT_EQ(mail::DescribeLdap({}), "address-list.txt");
     EXPECT_EQ(mail::DescribeLdap(good), "ldaps://ldap.example.com/dc=example,dc=com");
     mail::LdapConfig plain = good;
     plain.url = "ldap://ldap.example.com/dc=example,dc=com";
-    EXPECT_EQ(mail::DescribeLdap(plain),
-              "ldap://ldap.example.com/dc=example,dc=com (StartTLS)");
+    EXPECT_EQ(mail::DescribeLdap(plain), "ldap://ldap.example.com/dc=example,dc=com (StartTLS)");
     plain.startTls = false;
     EXPECT_EQ(mail::DescribeLdap(plain), "ldap://ldap.example.com/dc=example,dc=com");
     EXPECT_EQ(mail::DescribeLdap(plain).find("pw"), std::string::npos);
@@ -253,11 +252,11 @@ TEST_F(DirectoryProfile, IsSavedAndReadBackWhole) {
     mail::Profiles profiles;
     mail::Profile p{"Office", "/srv/mail", {}, {}};
     p.ldap = {"ldap://ldap.example.com:3890/ou=People,dc=example,dc=com",
-                   "cn=orvane,dc=example,dc=com",
-                   " pass with blanks \"and quotes\" ",
-                   "(&(objectClass=inetOrgPerson)(!(employeeType=former)))",
-                   "openldap,Home-Store=departmentNumber",
-                   false};
+              "cn=orvane,dc=example,dc=com",
+              " pass with blanks \"and quotes\" ",
+              "(&(objectClass=inetOrgPerson)(!(employeeType=former)))",
+              "openldap,Home-Store=departmentNumber",
+              false};
     profiles.Set(p);
     profiles.Set({"Plain", "/srv/mail", {}, {}});
     std::string error;
