@@ -385,10 +385,10 @@ Verdict Walker::Decide() const {
 
 } // namespace
 
-std::string FaultSentence(const ScriptFault& fault) {
+std::string FaultSentence(const ScriptFault& fault, const std::string& owner) {
     if (!fault.fetchError.empty())
         return fault.fetchError;
-    return "The Sieve script \"" + fault.script + "\" " +
+    return "The Sieve script \"" + fault.script + "\"" + owner + " " +
            (fault.damaged ? "is damaged on " : "cannot be followed on ") + Line(fault.line) + ": " +
            fault.what + ".";
 }

@@ -58,7 +58,8 @@ struct ScriptFault {
 
 // A fault as one sentence: `The Sieve script "x" is damaged on line 7: ...` or `The Sieve
 // script "x" cannot be followed on line 3: it includes "y", which the server does not have.`
-std::string FaultSentence(const ScriptFault& fault);
+// `owner` follows the script's name (" of alice on sieve://host:4190").
+std::string FaultSentence(const ScriptFault& fault, const std::string& owner = {});
 
 // Decides for the active script `name` with the text `text`: the user is out when a vacation
 // action can run for a message arriving at situation.now (for every such message, or for some
