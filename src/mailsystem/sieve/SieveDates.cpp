@@ -201,7 +201,7 @@ int64_t Zone::FromWallClock(int64_t year, int month, int day, int hour, int minu
         if (candidate + OffsetAt(candidate) == wall)
             return candidate;
     }
-    // Skipped by a change of the clocks: the instant of the change.
+    // Skipped by a change of the clocks: read with the offset before it.
     return wall - before;
 }
 

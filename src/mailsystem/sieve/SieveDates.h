@@ -26,7 +26,8 @@ public:
     // Seconds east of UTC at that instant.
     int OffsetAt(int64_t instant) const;
     // The instant at which the zone's clocks show that wall-clock time. A time skipped by a
-    // change of the clocks counts from the change; a time shown twice is the earlier instant.
+    // change of the clocks is read with the offset before the change (02:30 on the night the
+    // clocks go from 02:00 to 03:00 is 03:30); a time shown twice is the earlier instant.
     int64_t FromWallClock(int64_t year, int month, int day, int hour, int minute,
                           int second) const;
 

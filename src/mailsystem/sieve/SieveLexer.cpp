@@ -26,7 +26,7 @@ std::string Shown(char c) {
     if (u >= 0x21 && u < 0x7f)
         return std::string("\"") + c + "\"";
     static const char* const kHex = "0123456789ABCDEF";
-    return std::string("the byte 0x") + kHex[u >> 4] + kHex[u & 15];
+    return std::string("byte 0x") + kHex[u >> 4] + kHex[u & 15];
 }
 
 } // namespace

@@ -83,7 +83,7 @@ private:
     }
 
     bool OneCommand(Command& command, int depth, ParseError& error) {
-        if (TooDeep(depth, error))
+        if (TooDeep(depth + 1, error))
             return false;
         command.name = m_token.text;
         command.line = m_token.line;

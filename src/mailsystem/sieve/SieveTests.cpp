@@ -71,7 +71,7 @@ std::string Render(const Test& test) {
 }
 
 std::string Where(const Test& test) {
-    return "\"" + Render(test) + "\" on line " + std::to_string(test.line);
+    return "the test " + Render(test) + " on line " + std::to_string(test.line);
 }
 
 bool EqualNoCase(std::string_view a, std::string_view b) {

@@ -114,7 +114,8 @@ private:
     bool Exec(const Command& c, Frame& frame, const Way& way, unsigned& o, std::string& endWhy);
     bool Chain(const std::vector<Command>& commands, size_t first, size_t last, Frame& frame,
                const Way& way, unsigned& o, std::string& endWhy);
-    bool Include(const Command& c, Frame& frame, const Way& way, unsigned& o);
+    bool Include(const Command& c, Frame& frame, const Way& way, unsigned& o,
+                 std::string& endWhy);
 
     const Situation& m_situation;
     ScriptFault& m_fault;
@@ -124,6 +125,7 @@ private:
     std::set<std::pair<bool, std::string>> m_included;
     std::vector<Hit> m_hits;
     std::vector<std::string> m_notes;
+    std::string m_stopWhy; // why the last `stop` met ends everything after it
 };
 
 bool Walker::Block(const std::vector<Command>& commands, Frame& frame, bool top, const Way& entry,
@@ -228,10 +230,12 @@ bool Walker::Exec(const Command& c, Frame& frame, const Way& way, unsigned& o,
         o = c.name == "stop" ? kStop : kReturn;
         endWhy = "the \"" + c.name + "\" on " + Line(c.line) + " of the script \"" +
                  m_loaded[frame.script].name + "\" comes first";
+        if (c.name == "stop")
+            m_stopWhy = endWhy;
     } else if (c.name == "vacation") {
         m_hits.push_back({frame.script, frame.rule, way.reach, way.why, way.dated});
     } else if (c.name == "include") {
-        return Include(c, frame, way, o);
+        return Include(c, frame, way, o, endWhy);
     } else if (c.hasBlock) {
         // foreverypart and other blocks that run as the message decides.
         Way inside = way;
@@ -244,7 +248,8 @@ bool Walker::Exec(const Command& c, Frame& frame, const Way& way, unsigned& o,
     return true;
 }
 
-bool Walker::Include(const Command& c, Frame& frame, const Way& way, unsigned& o) {
+bool Walker::Include(const Command& c, Frame& frame, const Way& way, unsigned& o,
+                     std::string& endWhy) {
     o = kFall;
     bool global = false, once = false, optional = false;
     std::vector<std::string> names;
@@ -323,6 +328,8 @@ bool Walker::Include(const Command& c, Frame& frame, const Way& way, unsigned& o
     if (!walked)
         return false;
     o = (inner & kStop) | ((inner & (kFall | kReturn)) ? kFall : 0);
+    if (!(o & kFall))
+        endWhy = m_stopWhy;
     return true;
 }
 
@@ -341,11 +348,12 @@ Verdict Walker::Decide() const {
     if (!chosen) {
         v.script = m_loaded.front().name;
         for (const Loaded& loaded : m_loaded) {
-            const std::string off = SwitchedOffVacation(loaded.script, loaded.name);
-            if (!off.empty()) {
+            const SwitchedOff off = SwitchedOffVacation(loaded.script, loaded.name);
+            if (!off.words.empty()) {
                 v.script = loaded.name;
-                v.writer = MarkOf(loaded.script, 0, loaded.name).writer;
-                v.reason = "The script \"" + loaded.name + "\" has no vacation rule: " + off + ".";
+                v.writer = off.writer;
+                v.reason =
+                    "The script \"" + loaded.name + "\" has no vacation rule: " + off.words + ".";
                 v.reason += notes;
                 return v;
             }

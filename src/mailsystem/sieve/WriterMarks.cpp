@@ -152,9 +152,11 @@ RuleMark MarkOf(const Script& script, size_t index, const std::string& scriptNam
         if (text.rfind("rule:[", 0) == 0 && text.back() == ']')
             return {Clean(text.substr(6, text.size() - 7)), "Roundcube"};
     }
-    if (const Region* r = Around(NextcloudRegions(script), command))
+    const std::vector<Region> nextcloud = NextcloudRegions(script);
+    if (const Region* r = Around(nextcloud, command))
         return {r->name, "Nextcloud Mail"};
-    if (const Region* r = Around(RainLoopRegions(script), command))
+    const std::vector<Region> rainLoop = RainLoopRegions(script);
+    if (const Region* r = Around(rainLoop, command))
         return {r->name, "SnappyMail/RainLoop"};
     for (const Comment* c : Leading(script, index)) {
         if (c->hash && TrimBlanks(c->text) == "Vacation")
@@ -165,7 +167,7 @@ RuleMark MarkOf(const Script& script, size_t index, const std::string& scriptNam
     return {};
 }
 
-std::string SwitchedOffVacation(const Script& script, const std::string& scriptName) {
+SwitchedOff SwitchedOffVacation(const Script& script, const std::string& scriptName) {
     for (const Region& r : NextcloudRegions(script)) {
         if (HasCommandWithin(script, r))
             continue;
@@ -176,7 +178,7 @@ std::string SwitchedOffVacation(const Script& script, const std::string& scriptN
             const QByteArray json = QByteArray::fromStdString(std::string(text.substr(5)));
             const QJsonObject data = QJsonDocument::fromJson(json).object();
             if (data.value(QLatin1String("enabled")).toBool(true) == false)
-                return "Nextcloud Mail's vacation responder is switched off";
+                return {"Nextcloud Mail", "Nextcloud Mail's vacation responder is switched off"};
         }
     }
     for (const Region& r : RainLoopRegions(script)) {
@@ -184,11 +186,12 @@ std::string SwitchedOffVacation(const Script& script, const std::string& scriptN
             continue;
         for (size_t i = r.openComment + 1; i < r.closeComment; ++i) {
             if (ContainsNoCase(script.comments[i].text, "vacation"))
-                return "the SnappyMail/RainLoop filter \"" + r.name + "\" is disabled";
+                return {"SnappyMail/RainLoop",
+                        "the SnappyMail/RainLoop filter \"" + r.name + "\" is disabled"};
         }
     }
     if (scriptName == "sogo")
-        return "SOGo leaves a switched-off vacation out of its script";
+        return {"SOGo", "SOGo leaves a switched-off vacation out of its script"};
     return {};
 }
 

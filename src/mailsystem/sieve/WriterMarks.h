@@ -24,8 +24,11 @@ struct RuleMark {
 // - SOGo: any rule of the script named "sogo".
 RuleMark MarkOf(const Script& script, size_t index, const std::string& scriptName);
 
-// When a front end switched a vacation off by leaving its rule out or commenting it out, the
-// words saying so ("Nextcloud Mail's vacation responder is switched off"); else empty.
-std::string SwitchedOffVacation(const Script& script, const std::string& scriptName);
+// A vacation a front end switched off by leaving its rule out or commenting it out.
+struct SwitchedOff {
+    std::string writer; // as in RuleMark
+    std::string words;  // "Nextcloud Mail's vacation responder is switched off"; empty: none
+};
+SwitchedOff SwitchedOffVacation(const Script& script, const std::string& scriptName);
 
 } // namespace mail::sieve
