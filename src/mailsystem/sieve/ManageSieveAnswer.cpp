@@ -251,6 +251,11 @@ AnswerState ReadAnswer(std::string_view buffer, const AnswerLimits& limits, Answ
                 consumed = in.pos;
             break;
         }
+        if (first.atom) {
+            in.Bad("a line begins with \"" + Readable(first.text.substr(0, 20)) +
+                   "\" where a string, OK, NO or BYE should be");
+            break;
+        }
         if (out.lines.size() >= limits.maxLines) {
             in.Bad("the answer has more than " + std::to_string(limits.maxLines) + " lines");
             break;

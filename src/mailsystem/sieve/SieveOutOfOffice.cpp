@@ -25,7 +25,7 @@ struct Kept {
 
 struct Pool {
     std::mutex mutex; // held for a whole check: checks on all servers take turns
-    std::map<std::string, Kept> kept; // by server, administrator and TLS
+    std::map<std::string, Kept> kept; // by server, administrator, password and TLS
     SieveOutOfOfficeReader::Stats retired; // of clients no longer kept
 };
 
@@ -202,7 +202,9 @@ bool SieveOutOfOfficeReader::Read(const std::string& mailbox, Verdict& out, std:
 
     Pool& pool = ThePool();
     std::lock_guard<std::mutex> guard(pool.mutex);
-    Kept& kept = pool.kept[url.server + '\n' + m_config.user + '\n' +
+    // The password is part of the key: a reader with another password never gets a connection
+    // (or a remembered refusal) that was made with this one.
+    Kept& kept = pool.kept[url.server + '\n' + m_config.user + '\n' + m_config.password + '\n' +
                            (m_config.startTls ? "tls" : "clear")];
     const int64_t now = Clock::SteadyMilliseconds();
     if (!kept.failure.empty() && now < kept.failureUntil) {

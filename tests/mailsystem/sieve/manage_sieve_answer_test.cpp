@@ -97,6 +97,8 @@ TEST(ManageSieveAnswerTest, DamagedAnswersAreRefusedWithTheFault) {
         {"too many lines", "\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\nOK\r\n", "more than 3 lines"},
         {"a line too long", "\"" + std::string(60, 'x'), "longer than 50 bytes"},
         {"garbage after a word", "\"a\"x\r\n", "before the end of a line"},
+        {"an IMAP greeting", "* OK [CAPABILITY IMAP4rev1] ready\r\n",
+         "a line begins with \"*\" where a string, OK, NO or BYE should be"},
     };
     for (const Row& row : rows) {
         Answer answer;
