@@ -248,8 +248,22 @@ void DovecotTestServer::EndSessions(const std::string& user) {
         if (mpid == std::string::npos || mpid > line)
             continue;
         const pid_t pid = static_cast<pid_t>(std::atoi(log.c_str() + mpid + 5));
-        if (pid > 0)
-            kill(pid, SIGTERM);
+        if (pid <= 0 || kill(pid, SIGTERM) != 0)
+            continue;
+        // Its connection is closed once the process has ended (a zombie until Dovecot reaps it).
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+            QFile file(QString::fromStdString(stat));
+            if (!file.open(QIODevice::ReadOnly))
+                break;
+            const QByteArray fields = file.readAll();
+            const int close = fields.lastIndexOf(')');
+            if (close < 0 || close + 2 >= fields.size() || fields[close + 2] == 'Z' ||
+                fields[close + 2] == 'X')
+                break;
+            poll(nullptr, 0, 10);
+        }
     }
 }
 

@@ -43,7 +43,7 @@ public:
     void RemoveScripts(const std::string& user);
 
     // Ends the ManageSieve sessions of the user (by the process ids Dovecot logged for its
-    // logins), as a server does that closes an idle connection.
+    // logins), as a server does that closes an idle connection; returns once they have ended.
     void EndSessions(const std::string& user);
 
     // Ends Dovecot: new connections are refused afterwards. Sessions already logged in go on
