@@ -317,6 +317,7 @@ bool ManageSieveClient::Authenticate(const std::string& authorizeAs, const std::
         return false;
     if (answer.status != Answer::Status::Ok) {
         refused = true;
+        m_lastRefusal = answer.text;
         const std::string who =
             authorizeAs.empty() || authorizeAs == user ? user : user + " as " + authorizeAs;
         error = Sentence("refused to log in " + who + ": " + Refusal(answer));

@@ -56,6 +56,8 @@ public:
     // `refused` tells it apart from a failed connection.
     bool Authenticate(const std::string& authorizeAs, const std::string& user,
                       const std::string& password, std::string& error, bool& refused);
+    // The server's own words for the last refused login ("Authorization failed").
+    const std::string& LastRefusal() const { return m_lastRefusal; }
     // The identity the connection acts as; empty before a login.
     const std::string& AuthorizedAs() const { return m_authorizedAs; }
     // The server offers UNAUTHENTICATE (RFC 5804, 2.14.1): one connection can serve one user
@@ -92,6 +94,7 @@ private:
     bool m_offersStartTls = false;
     bool m_unauthenticate = false;
     std::string m_authorizedAs;
+    std::string m_lastRefusal;
     long m_requests = 0, m_connections = 0;
 };
 

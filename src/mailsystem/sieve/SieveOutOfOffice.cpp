@@ -45,9 +45,9 @@ void Retire(Pool& pool, Kept& kept) {
 
 // A login refusal that names the authorization is about the user (Dovecot: "Authorization
 // failed" for a user it does not know); any other is about the administrator's credentials.
-bool AboutTheUser(const std::string& error) {
+bool AboutTheUser(const std::string& refusal) {
     std::string lower;
-    for (char c : error)
+    for (char c : refusal)
         lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     return lower.find("authoriz") != std::string::npos;
 }
@@ -248,7 +248,7 @@ bool SieveOutOfOfficeReader::Read(const std::string& mailbox, Verdict& out, std:
                     continue;
                 // After a refusal the next user starts on a fresh connection.
                 client.Logout();
-                if (!refused || !AboutTheUser(error))
+                if (!refused || !AboutTheUser(client.LastRefusal()))
                     remember(error);
                 return false;
             }
