@@ -3,8 +3,9 @@
 # dpkg-dev and file, with which `cpack -G DEB` works out the package's dependencies).
 # Only what is missing is installed; the package lists are refreshed only when needed.
 # With --tests, also the servers the tests start on loopback ports of their own (Radicale,
-# Xandikos, lighttpd): Debian starts their system services on installation, which the tests do
-# not use, so a service this script installed is stopped and disabled again.
+# Xandikos, lighttpd, Dovecot with ManageSieve): Debian starts their system services on
+# installation, which the tests do not use, so a service this script installed is stopped and
+# disabled again.
 set -eu
 
 PACKAGES="
@@ -16,7 +17,7 @@ PACKAGES="
   dpkg-dev file
   clang-14 libclang-rt-14-dev libgmime-3.0-dev python3-dateutil
 "
-TEST_SERVERS="radicale xandikos lighttpd"
+TEST_SERVERS="radicale xandikos lighttpd dovecot-core dovecot-managesieved dovecot-sieve"
 
 wanted="$PACKAGES"
 if [ "${1:-}" = "--tests" ]; then
@@ -47,9 +48,12 @@ if [ -n "$missing" ]; then
     apt-get update -q
     apt-get install -y -q --no-install-recommends $missing
   }
-  for service in $TEST_SERVERS; do
+  for package in $TEST_SERVERS; do
     case " $missing " in
-      *" $service "*)
+      *" $package "*)
+        # Dovecot's packages share one service.
+        service=${package%-core}
+        case "$service" in dovecot-*) continue ;; esac
         if command -v systemctl >/dev/null 2>&1; then
           systemctl disable --now "$service" >/dev/null 2>&1 || true
         fi ;;

@@ -20,7 +20,8 @@ mailsystem/addressbook:  mailsystem/model
 mailsystem/ldap:         mailsystem/addressbook
 mailsystem/caldav:       mailsystem/ical mailsystem/net
 mailsystem/transport:    mailsystem/net
-mailsystem:              mailsystem/caldav mailsystem/ldap mailsystem/transport
+mailsystem/sieve:        core
+mailsystem:              mailsystem/caldav mailsystem/ldap mailsystem/transport mailsystem/sieve
 paging:                  mailsystem
 outlook:                 paging
 users:                   outlook

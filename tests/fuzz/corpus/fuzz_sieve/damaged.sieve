@@ -1,0 +1,2 @@
+if true {
+  vacation "unterminated;
