@@ -38,6 +38,7 @@ auto WhileServing(Client client) {
 
 void ServeUntil(const std::function<bool()>& condition, int timeoutMs = 20000) {
     QTimer limit;
+    limit.setSingleShot(true);
     limit.start(timeoutMs);
     while (!condition() && limit.isActive()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
