@@ -8,4 +8,4 @@ add_library(orvane_metrics STATIC
   ${CMAKE_CURRENT_LIST_DIR}/MetricsServer.h ${CMAKE_CURRENT_LIST_DIR}/MetricsServer.cpp
 )
 set_target_properties(orvane_metrics PROPERTIES AUTOMOC ON)
-target_link_libraries(orvane_metrics PUBLIC orvane_core Qt6::Network PRIVATE orvane_paging)
+target_link_libraries(orvane_metrics PUBLIC orvane_core Qt6::Network PRIVATE orvane_paging orvane_users)

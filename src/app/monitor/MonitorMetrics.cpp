@@ -2,6 +2,7 @@
 #include "app/monitor/MonitorMetrics.h"
 
 #include "paging/CRemList.h"
+#include "users/CUserList.h"
 
 #include <algorithm>
 
@@ -47,7 +48,7 @@ CMonitorMetrics::CMonitorMetrics(const std::string& version, bool cluster) {
                                            "Time one user's scan took.", kScanDurationBounds);
     firstRoundComplete = m_registry.AddGauge(
         "orvane_first_round_complete",
-        "1 once every user has been scanned since the monitor started, 0 before.");
+        "1 once every active user has been scanned since the monitor started, 0 before.");
 
     metrics::Family& outOfOffice = m_registry.Add(
         Type::Counter, "orvane_out_of_office_checks_total",
@@ -134,8 +135,27 @@ void CMonitorMetrics::CountEvent(int eventType) const {
     }
 }
 
-void CMonitorMetrics::SetUsers(int active, int inactive, int error) const {
+void CMonitorMetrics::SetFromUsers(const CUserList& users) const {
+    int active = 0, inactive = 0, error = 0, pending = 0;
+    bool allScanned = true;
+    const ReminderStru* next = nullptr;
+    for (const auto& user : users.Users()) {
+        if (!IsActiveUser(*user)) {
+            ++inactive;
+            continue;
+        }
+        ++(user->ScanStatus == 0 ? error : active);
+        allScanned = allScanned && user->ScanStatus != -1;
+        pending += user->Reminders.GetCount();
+        const ReminderStru* head = user->Reminders.GetHead(); // the earliest: lists are sorted
+        if (head && (!next || head->PageTime < next->PageTime))
+            next = head;
+    }
     usersActive.Set(active);
     usersInactive.Set(inactive);
     usersError.Set(error);
+    remindersPending.Set(pending);
+    nextPageTimestamp.Set(next ? static_cast<double>(next->PageTime.GetTime()) : 0);
+    if (allScanned)
+        firstRoundComplete.Set(1);
 }

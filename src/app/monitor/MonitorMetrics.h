@@ -5,6 +5,7 @@
 
 #include <string>
 
+class CUserList;
 enum class PageOutcome;
 
 // The monitor's families and their series, all made by the constructor, so that the label
@@ -13,14 +14,13 @@ enum class PageOutcome;
 //
 // Who updates what (the handles are public; each is updated by one place):
 //   - the paging pass: CountPage for every due reminder;
-//   - the scan pass: CountScan for every user scanned; firstRoundComplete set to 1 once every
-//     user has been scanned since the monitor started;
+//   - the scan pass: CountScan for every user scanned;
 //   - the out-of-office pass: CountOutOfOfficeCheck for every mailbox read;
 //   - the cycle: tickDuration and lastTickTimestamp at every tick that ran, paused when the
 //     pause changes;
 //   - the event log: CountEvent for every entry;
-//   - the collect hook (Registry().SetCollectHook), from the live list at each scrape: SetUsers,
-//     remindersPending, nextPageTimestamp, clusterActive.
+//   - the collect hook (Registry().SetCollectHook), at each scrape: SetFromUsers with the live
+//     list, and clusterActive.
 class CMonitorMetrics {
 public:
     // `version` is the build's (orvane_build_info); `cluster` declares orvane_cluster_active.
@@ -41,7 +41,12 @@ public:
     // An event log entry of the given type (EventLog::Entry::type: 1 error, 2 warning,
     // 4 information; any other counts as an error).
     void CountEvent(int eventType) const;
-    void SetUsers(int active, int inactive, int error) const;
+    // The gauges that describe the list: users by state, reminders pending and the next page
+    // time of the active users, and whether the first round is complete: every active user has
+    // been scanned (users not active are not due). That one stays 1 once reached, also when an
+    // edit of the users makes everyone due again. A walk over every user: at a scrape, not at
+    // every tick.
+    void SetFromUsers(const CUserList& users) const;
 
     // orvane_pages_total{result="sent|dropped|failed"}
     metrics::Counter pagesSent, pagesDropped, pagesFailed;
@@ -51,7 +56,7 @@ public:
     // orvane_scans_total{result="succeeded|failed"}, orvane_scan_duration_seconds (per user)
     metrics::Counter scansSucceeded, scansFailed;
     metrics::Histogram scanDuration;
-    // orvane_first_round_complete: 1 once every user has been scanned, else 0
+    // orvane_first_round_complete: 1 once every active user has been scanned, else 0
     metrics::Gauge firstRoundComplete;
     // orvane_out_of_office_checks_total{result="succeeded|failed"}: one per mailbox read
     metrics::Counter outOfOfficeChecksSucceeded, outOfOfficeChecksFailed;

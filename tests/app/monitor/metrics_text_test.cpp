@@ -247,7 +247,7 @@ TEST(MetricsText, PromtoolAcceptsTheMonitorsMetrics) {
     monitor.CountPage(PageOutcome::Failed, 0);
     monitor.CountScan(false, 0.02);
     monitor.CountEvent(1);
-    monitor.SetUsers(3, 1, 1);
+    monitor.usersActive.Set(3);
     monitor.tickDuration.Observe(0.0003);
     monitor.lastTickTimestamp.Set(1780000000.125);
     monitor.nextPageTimestamp.Set(std::numeric_limits<double>::quiet_NaN());
