@@ -193,8 +193,8 @@ void CMetricsServer::Serve(QTcpSocket* socket) {
     deadline->setSingleShot(true);
     connect(deadline, &QTimer::timeout, socket, [socket, state] {
         if (!state->answered) {
-            const std::string late = metrics::http::Answer(
-                408, kPlainText, "The request did not arrive in time.\n");
+            const std::string late =
+                metrics::http::Answer(408, kPlainText, "The request did not arrive in time.\n");
             socket->write(late.data(), static_cast<qint64>(late.size()));
             socket->flush();
         }
@@ -250,7 +250,8 @@ std::string CMetricsServer::Respond(const std::string& method, const std::string
         metrics::text::Write(m_registry, body);
         return metrics::http::Answer(200, metrics::text::kContentType, body);
     }
-    const metrics::Health health = m_health ? m_health() : metrics::Health{false, "no check"};
+    const metrics::Health health =
+        m_health ? m_health() : metrics::Health{false, "the monitor gives no health check"};
     if (health.ok)
         return metrics::http::Answer(200, kPlainText, "ok\n");
     return metrics::http::Answer(503, kPlainText, health.reason + "\n");

@@ -52,9 +52,9 @@ class CMetricsServer : public QObject {
     Q_OBJECT
 public:
     struct Limits {
-        int requestTimeoutMs = 5000;  // from the connection to its end, answer written
-        int maxRequestBytes = 8192;   // request line and header fields, with line ends
-        int maxConnections = 64;      // open at once
+        int requestTimeoutMs = 5000; // from the connection to its end, answer written
+        int maxRequestBytes = 8192;  // request line and header fields, with line ends
+        int maxConnections = 64;     // open at once
     };
     using HealthCheck = std::function<metrics::Health()>;
 

@@ -3,7 +3,6 @@
 
 #include "core/Clock.h"
 
-
 void CMonitorHealth::TickRan() {
     m_lastTickMs = Clock::SteadyMilliseconds();
 }

@@ -85,15 +85,16 @@ CMonitorMetrics::CMonitorMetrics(const std::string& version, bool cluster) {
     eventsWarning = events.NewCounter({"warning"});
     eventsInformation = events.NewCounter({"information"});
 
-    buildInfo = m_registry.Add(Type::Gauge, "orvane_build_info",
-                               "Always 1; the label tells the version of Orvane running.",
-                               {"version"})
+    buildInfo = m_registry
+                    .Add(Type::Gauge, "orvane_build_info",
+                         "Always 1; the label tells the version of Orvane running.", {"version"})
                     .NewGauge({version});
     buildInfo.Set(1);
 
     if (cluster)
-        clusterActive = m_registry.AddGauge(
-            "orvane_cluster_active", "1 while this node of the cluster monitors the users, else 0.");
+        clusterActive =
+            m_registry.AddGauge("orvane_cluster_active",
+                                "1 while this node of the cluster monitors the users, else 0.");
 }
 
 void CMonitorMetrics::CountPage(PageOutcome outcome, double delaySeconds) const {

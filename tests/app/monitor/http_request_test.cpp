@@ -17,8 +17,8 @@ TEST(HttpRequest, HeadsAreReadWholeOrRefused) {
     } rows[] = {
         {"GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n", HeadState::Complete, "GET", "/metrics"},
         {"GET /metrics?name[]=a HTTP/1.0\n\n", HeadState::Complete, "GET", "/metrics"},
-        {"\r\n\nGET /healthz#top HTTP/1.1\r\nA:\r\nB: c\td\r\n\r\nbody", HeadState::Complete,
-         "GET", "/healthz"},
+        {"\r\n\nGET /healthz#top HTTP/1.1\r\nA:\r\nB: c\td\r\n\r\nbody", HeadState::Complete, "GET",
+         "/healthz"},
         {"POST /metrics HTTP/1.1\r\nContent-Length: 3\r\n\r\n", HeadState::Complete, "POST",
          "/metrics"},
         {"get /x HTTP/1.1\r\n\r\n", HeadState::Complete, "get", "/x"}, // methods are case-sensitive
@@ -40,10 +40,10 @@ TEST(HttpRequest, HeadsAreReadWholeOrRefused) {
         {std::string("\x16\x03\x01\x00\xa5\x01\n", 7), HeadState::Malformed, "", ""},
         // The bound is 100 bytes here: a head of 100 bytes passes, one byte more does not, and an
         // unfinished head is refused as soon as it reaches the bound.
-        {"GET / HTTP/1.1\r\nX: " + big.substr(0, 100 - 16 - 3 - 4) + "\r\n\r\n", HeadState::Complete,
-         "GET", "/"},
-        {"GET / HTTP/1.1\r\nX: " + big.substr(0, 100 - 16 - 3 - 3) + "\r\n\r\n", HeadState::TooLarge,
-         "", ""},
+        {"GET / HTTP/1.1\r\nX: " + big.substr(0, 100 - 16 - 3 - 4) + "\r\n\r\n",
+         HeadState::Complete, "GET", "/"},
+        {"GET / HTTP/1.1\r\nX: " + big.substr(0, 100 - 16 - 3 - 3) + "\r\n\r\n",
+         HeadState::TooLarge, "", ""},
         {"GET / HTTP/1.1\r\nX: " + big, HeadState::TooLarge, "", ""},
         {std::string(100, '\n'), HeadState::TooLarge, "", ""},
     };

@@ -21,14 +21,14 @@ namespace {
 
 // Runs `client` on a thread of its own while this thread's event loop runs, and returns its
 // result. Clients bound their own waits, so this ends.
-template <class Client>
-auto WhileServing(Client client) {
+template <class Client> auto WhileServing(Client client) {
     std::optional<decltype(client())> result;
     std::atomic<bool> done{false};
     std::thread thread([&] {
         result = client();
         done = true;
-        QMetaObject::invokeMethod(qApp, [] {}, Qt::QueuedConnection); // wakes the loop
+        QMetaObject::invokeMethod(
+            qApp, [] {}, Qt::QueuedConnection); // wakes the loop
     });
     while (!done)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -190,8 +190,7 @@ TEST_F(MetricsEndpoint, OtherPathsMethodsAndMalformedOrOversizedRequestsGetAnErr
     };
     for (const auto& row : rows) {
         const std::string reply = WhileServing([&] { return Exchange(port, row.request); });
-        EXPECT_EQ(reply.rfind(row.statusLine, 0), 0u) << row.request.substr(0, 60) << "\n"
-                                                      << reply;
+        EXPECT_EQ(reply.rfind(row.statusLine, 0), 0u) << row.request.substr(0, 60) << "\n" << reply;
         EXPECT_NE(reply.find("\r\nConnection: close\r\n"), std::string::npos) << reply;
         if (reply.rfind("HTTP/1.1 405 ", 0) == 0) {
             EXPECT_NE(reply.find("\r\nAllow: GET\r\n"), std::string::npos) << reply;
@@ -235,8 +234,9 @@ TEST_F(MetricsEndpoint, SlowClientsBlockNothingAndAreClosedAfterTheTimeBound) {
     ServeUntil([this] { return server.OpenConnections() == kSlow; });
     const int holder = testing_support::ConnectLoopback(port);
     ServeUntil([this] { return server.OpenConnections() == kSlow + 1; });
-    EXPECT_EQ(WhileServing([this] { return Exchange(port, "GET /metrics HTTP/1.1\r\n\r\n"); })
-                  .rfind("HTTP/1.1 503 ", 0),
+    EXPECT_EQ(WhileServing([this] {
+                  return Exchange(port, "GET /metrics HTTP/1.1\r\n\r\n");
+              }).rfind("HTTP/1.1 503 ", 0),
               0u);
     close(holder);
 
@@ -258,10 +258,10 @@ TEST_F(MetricsEndpoint, AnAddressInUseIsRefusedWithASentence) {
     CMetricsServer second(metrics.Registry(), {});
     std::string whyNot;
     EXPECT_FALSE(second.Listen({"127.0.0.1", uint16_t(port), false}, whyNot));
-    EXPECT_EQ(whyNot.rfind("The metrics endpoint cannot listen on 127.0.0.1:" +
-                               std::to_string(port) + ": ",
-                           0),
-              0u)
+    EXPECT_EQ(
+        whyNot.rfind(
+            "The metrics endpoint cannot listen on 127.0.0.1:" + std::to_string(port) + ": ", 0),
+        0u)
         << whyNot;
     EXPECT_FALSE(second.IsListening());
     EXPECT_TRUE(server.IsListening());

@@ -117,8 +117,8 @@ TEST(MetricsText, HistogramBucketEdges) {
         double value;
         const char* cumulative[4]; // le = 0.1, 1, 10, +Inf
     } rows[] = {
-        {-1, {"1", "1", "1", "1"}},    {0, {"1", "1", "1", "1"}},  {0.1, {"1", "1", "1", "1"}},
-        {above, {"0", "1", "1", "1"}}, {1, {"0", "1", "1", "1"}},  {10, {"0", "0", "1", "1"}},
+        {-1, {"1", "1", "1", "1"}},    {0, {"1", "1", "1", "1"}},   {0.1, {"1", "1", "1", "1"}},
+        {above, {"0", "1", "1", "1"}}, {1, {"0", "1", "1", "1"}},   {10, {"0", "0", "1", "1"}},
         {10.5, {"0", "0", "0", "1"}},  {inf, {"0", "0", "0", "1"}}, {nan, {"0", "0", "0", "1"}},
     };
     const char* les[] = {"0.1", "1", "10", "+Inf"};
@@ -149,7 +149,7 @@ TEST(MetricsText, NumbersAreWrittenAsPrometheusReadsThem) {
         {0.1, "0.1"},
         {0.005, "0.005"},
         {1.5e-7, "1.5e-07"},
-        {1780000000, "1780000000"},        // a timestamp in seconds stays readable
+        {1780000000, "1780000000"},         // a timestamp in seconds stays readable
         {1780000000.125, "1780000000.125"}, // and keeps its milliseconds
         {9007199254740991, "9007199254740991"},
         {1e300, "1e+300"},
@@ -206,11 +206,23 @@ TEST_F(MetricsDeathTest, DeclarationsAgainstTheFormatEndTheProgram) {
         {[](auto& r) { r.AddCounter("pages-total", ""); }, "not a metric name"},
         {[](auto& r) { r.Add(Type::Counter, "a_total", "", {"__x"}); }, "not a label name"},
         {[](auto& r) { r.Add(Type::Counter, "a_total", "", {"a:b"}); }, "not a label name"},
-        {[](auto& r) { r.Add(Type::Counter, "a_total", "", {"x", "x"}); }, "named twice"},
+        {[](auto& r) {
+             r.Add(Type::Counter, "a_total", "", {"x", "x"});
+         },
+         "named twice"},
         {[](auto& r) { r.Add(Type::Histogram, "h", "", {"le"}, {1}); }, "histogram's own label"},
-        {[](auto& r) { r.AddHistogram("h", "", {1, 1}); }, "strictly ascending"},
-        {[](auto& r) { r.AddHistogram("h", "", {2, 1}); }, "strictly ascending"},
-        {[](auto& r) { r.AddHistogram("h", "", {1, INFINITY}); }, "finite"},
+        {[](auto& r) {
+             r.AddHistogram("h", "", {1, 1});
+         },
+         "strictly ascending"},
+        {[](auto& r) {
+             r.AddHistogram("h", "", {2, 1});
+         },
+         "strictly ascending"},
+        {[](auto& r) {
+             r.AddHistogram("h", "", {1, INFINITY});
+         },
+         "finite"},
         {[](auto& r) { r.AddHistogram("h", "", {}); }, "at least one"},
         {[](auto& r) { r.Add(Type::Gauge, "g", "", {}, {1}); }, "only a histogram"},
         {[](auto& r) { r.Add(Type::Gauge, "g", "", {"a"}).NewGauge(); }, "1 label values"},
@@ -274,8 +286,8 @@ TEST(MetricsText, PromtoolAcceptsTheMonitorsMetrics) {
     EXPECT_EQ(Sample(text, "orvane_page_delay_seconds_sum"), "0.004") << "a negative delay is 0";
     EXPECT_EQ(Sample(text, "orvane_build_info{version=\"0.1.0\"}"), "1");
     EXPECT_EQ(Sample(text, "orvane_cluster_active"), "0");
-    EXPECT_EQ(Sample(Exposition(CMonitorMetrics("0.1.0", false).Registry()), "orvane_cluster_active"),
-              "")
+    EXPECT_EQ(
+        Sample(Exposition(CMonitorMetrics("0.1.0", false).Registry()), "orvane_cluster_active"), "")
         << "declared only with a cluster";
 }
 
