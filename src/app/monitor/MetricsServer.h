@@ -41,9 +41,9 @@ bool ParseListenAddress(const std::string& text, ListenAddress& address, std::st
 // the registry's exposition (its collect hook runs first); GET /healthz answers 200 "ok" or 503
 // and the reason from the health check; another path is 404, another method on these paths 405
 // (with "Allow: GET"), a request that is not HTTP/1.x is 400, a head larger than the bound 431.
-// A client that has not been answered and closed within the time bound is sent 408 (if it has
-// not been answered) and dropped; beyond the bound of open connections, a new one gets 503 at
-// once. No request changes anything but the connection's own state.
+// A connection still open when the time bound has passed is dropped, after a 408 if it had not
+// been answered; beyond the bound of open connections, a new one gets 503 at once. No request
+// changes anything but the connection's own state.
 //
 // Everything runs on the thread that made the server, which must be the monitor's: requests are
 // read and answered between ticks, a slow or silent client only holds its own connection, and

@@ -75,7 +75,8 @@ CMonitorMetrics::CMonitorMetrics(const std::string& version, bool cluster) {
                                            "Time one monitoring cycle took.", kTickDurationBounds);
     lastTickTimestamp =
         m_registry.AddGauge("orvane_last_tick_timestamp_seconds",
-                            "When the last monitoring cycle ended, in seconds since 1970.");
+                            "When the monitor last ticked (also while paused), in seconds "
+                            "since 1970.");
     paused = m_registry.AddGauge("orvane_paused", "1 while monitoring is paused, else 0.");
 
     metrics::Family& events =

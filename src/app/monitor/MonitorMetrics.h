@@ -16,8 +16,9 @@ enum class PageOutcome;
 //   - the paging pass: CountPage for every due reminder;
 //   - the scan pass: CountScan for every user scanned;
 //   - the out-of-office pass: CountOutOfOfficeCheck for every mailbox read;
-//   - the cycle: tickDuration and lastTickTimestamp at every tick that ran, paused when the
-//     pause changes;
+//   - the cycle: lastTickTimestamp at every tick, also one that a pause turns away (a paused
+//     monitor still ticks and must not look stopped), tickDuration for every cycle that ran,
+//     paused when the pause changes;
 //   - the event log: CountEvent for every entry;
 //   - the collect hook (Registry().SetCollectHook), at each scrape: SetFromUsers with the live
 //     list, and clusterActive.
@@ -69,7 +70,7 @@ public:
     metrics::Gauge nextPageTimestamp;
     // orvane_tick_duration_seconds: one cycle, from its start to its end
     metrics::Histogram tickDuration;
-    // orvane_last_tick_timestamp_seconds: when the last cycle ended (milliseconds are kept)
+    // orvane_last_tick_timestamp_seconds: when the monitor last ticked (milliseconds are kept)
     metrics::Gauge lastTickTimestamp;
     // orvane_paused: 1 while monitoring is paused
     metrics::Gauge paused;
