@@ -3,9 +3,9 @@
 # dpkg-dev and file, with which `cpack -G DEB` works out the package's dependencies).
 # Only what is missing is installed; the package lists are refreshed only when needed.
 # With --tests, also the servers the tests start on loopback ports of their own (Radicale,
-# Xandikos, lighttpd, Dovecot with ManageSieve): Debian starts their system services on
-# installation, which the tests do not use, so a service this script installed is stopped and
-# disabled again.
+# Xandikos, lighttpd, Dovecot with ManageSieve) and Prometheus, whose promtool checks the
+# monitor's metrics: Debian starts their system services on installation, which the tests do not
+# use, so a service this script installed is stopped and disabled again.
 set -eu
 
 PACKAGES="
@@ -17,7 +17,7 @@ PACKAGES="
   dpkg-dev file
   clang-14 libclang-rt-14-dev libgmime-3.0-dev python3-dateutil
 "
-TEST_SERVERS="radicale xandikos lighttpd dovecot-core dovecot-managesieved dovecot-sieve"
+TEST_SERVERS="radicale xandikos lighttpd dovecot-core dovecot-managesieved dovecot-sieve prometheus"
 
 wanted="$PACKAGES"
 if [ "${1:-}" = "--tests" ]; then

@@ -25,7 +25,8 @@ mailsystem:              mailsystem/caldav mailsystem/ldap mailsystem/transport 
 paging:                  mailsystem
 outlook:                 paging
 users:                   outlook
-app/monitor:             users
+app/metrics:             core
+app/monitor:             users app/metrics
 app/cli:                 app/monitor
 app/gui:                 app/monitor
 app:                     app/cli app/gui
