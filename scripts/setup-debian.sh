@@ -3,8 +3,9 @@
 # dpkg-dev and file, with which `cpack -G DEB` works out the package's dependencies).
 # Only what is missing is installed; the package lists are refreshed only when needed.
 # With --tests, also the servers the tests start on loopback ports of their own (Radicale,
-# Xandikos, lighttpd): Debian starts their system services on installation, which the tests do
-# not use, so a service this script installed is stopped and disabled again.
+# Xandikos, lighttpd, a three-member etcd with etcdctl to set up its users): Debian starts their
+# system services on installation, which the tests do not use, so a service this script
+# installed is stopped and disabled again.
 set -eu
 
 PACKAGES="
@@ -16,7 +17,7 @@ PACKAGES="
   dpkg-dev file
   clang-14 libclang-rt-14-dev libgmime-3.0-dev python3-dateutil
 "
-TEST_SERVERS="radicale xandikos lighttpd"
+TEST_SERVERS="radicale xandikos lighttpd etcd-server etcd-client"
 
 wanted="$PACKAGES"
 if [ "${1:-}" = "--tests" ]; then
@@ -47,9 +48,15 @@ if [ -n "$missing" ]; then
     apt-get update -q
     apt-get install -y -q --no-install-recommends $missing
   }
-  for service in $TEST_SERVERS; do
+  for package in $TEST_SERVERS; do
+    # The service a package starts, by its name; etcd-client starts none.
+    case "$package" in
+      etcd-server) service=etcd ;;
+      etcd-client) continue ;;
+      *) service=$package ;;
+    esac
     case " $missing " in
-      *" $service "*)
+      *" $package "*)
         if command -v systemctl >/dev/null 2>&1; then
           systemctl disable --now "$service" >/dev/null 2>&1 || true
         fi ;;
