@@ -206,6 +206,9 @@ HttpAnswer HttpSession::Post(const std::string& origin, const std::string& path,
     else
         answer.failure =
             Words(code, errorBuffer, limits, connectMs, limits.totalTimeoutMs, connected);
+    // etcd closes a plain connection to a port that serves TLS without a word.
+    if (code == CURLE_GOT_NOTHING && origin.rfind("http://", 0) == 0)
+        answer.failure += " (as one that expects TLS does: is etcds:// meant?)";
     return answer;
 }
 
