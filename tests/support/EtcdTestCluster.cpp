@@ -116,8 +116,8 @@ bool EtcdTestCluster::StartAll() {
         m.log = m_dir.File(m.name + ".log");
         m.clientPort = *next++;
         m.peerPort = *next++;
-        m_initialCluster += (i ? "," : "") + m.name + "=http://127.0.0.1:" +
-                            std::to_string(m.peerPort);
+        m_initialCluster +=
+            (i ? "," : "") + m.name + "=http://127.0.0.1:" + std::to_string(m.peerPort);
         m_members.push_back(m);
     }
     // A token of its own, so that members of another test's cluster never join this one.
@@ -252,8 +252,7 @@ std::string EtcdTestCluster::Ask(int member, const std::string& path, const char
     if (!curl)
         return {};
     std::string answer;
-    const std::string url =
-        Scheme() + "://127.0.0.1:" + std::to_string(ClientPort(member)) + path;
+    const std::string url = Scheme() + "://127.0.0.1:" + std::to_string(ClientPort(member)) + path;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 1000L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -325,11 +324,11 @@ bool EtcdTestCluster::Ctl(const std::vector<std::string>& args, std::string* out
     std::string endpoints;
     for (int i = 0; i < Members(); ++i) {
         if (m_members[static_cast<size_t>(i)].pid > 0)
-            endpoints += (endpoints.empty() ? "" : ",") + Scheme() + "://127.0.0.1:" +
-                         std::to_string(ClientPort(i));
+            endpoints += (endpoints.empty() ? "" : ",") + Scheme() +
+                         "://127.0.0.1:" + std::to_string(ClientPort(i));
     }
-    std::vector<std::string> command = {"etcdctl", "--endpoints=" + endpoints,
-                                        "--dial-timeout=3s", "--command-timeout=10s"};
+    std::vector<std::string> command = {"etcdctl", "--endpoints=" + endpoints, "--dial-timeout=3s",
+                                        "--command-timeout=10s"};
     if (!m_caFile.empty())
         command.push_back("--cacert=" + m_caFile);
     if (m_authOn)
@@ -389,10 +388,9 @@ void EtcdClusterEnvironment::TearDown() {
 }
 
 EtcdTestCluster* EtcdClusterEnvironment::Cluster() {
-    EtcdTestCluster* cluster =
-        s_current && s_current->m_cluster && s_current->m_cluster->Started()
-            ? s_current->m_cluster.get()
-            : nullptr;
+    EtcdTestCluster* cluster = s_current && s_current->m_cluster && s_current->m_cluster->Started()
+                                   ? s_current->m_cluster.get()
+                                   : nullptr;
     if (!cluster)
         ADD_FAILURE() << "the test program's etcd cluster is not running";
     return cluster;

@@ -1,7 +1,8 @@
-// A real etcd cluster on loopback for tests (Debian's etcd-server): three members on free client
-// and peer ports with their data under a temporary directory, members killed, stopped, resumed
-// and restarted one at a time, optionally with clients over TLS (a test CA made with openssl)
-// and with authentication (root, and a user with a password).
+// A real three-member etcd cluster on loopback for tests (Debian's etcd-server).
+//
+// Members on free client and peer ports with their data under a temporary directory, killed,
+// stopped, resumed and restarted one at a time; optionally with clients over TLS (a test CA made
+// with openssl) and with authentication (root, and a user with a password).
 #pragma once
 
 #include "support/TestSupport.h"
@@ -101,8 +102,7 @@ private:
 // Tests reach it through Cluster(), which fails the test (and gives null) when it did not start.
 class EtcdClusterEnvironment : public testing::Environment {
 public:
-    explicit EtcdClusterEnvironment(const EtcdTestCluster::Options& options)
-        : m_options(options) {}
+    explicit EtcdClusterEnvironment(const EtcdTestCluster::Options& options) : m_options(options) {}
     void SetUp() override;
     void TearDown() override;
     static EtcdTestCluster* Cluster();

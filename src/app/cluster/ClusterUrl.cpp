@@ -13,9 +13,8 @@ namespace {
 constexpr const char* kExample = "etcd://etcd1.example.com:2379,etcd2.example.com:2379/orvane";
 
 bool IsDigits(const std::string& s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) {
-               return std::isdigit(c) != 0;
-           });
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 // A DNS name or an IPv4 address: labels of letters, digits and '-', joined by single dots.
@@ -139,9 +138,8 @@ bool ParseClusterUrl(const std::string& text, ClusterUrl& out, std::string& erro
     }
     const size_t hostsStart = schemeEnd + 3;
     const size_t slash = text.find('/', hostsStart);
-    const std::string hosts = text.substr(hostsStart, slash == std::string::npos
-                                                          ? std::string::npos
-                                                          : slash - hostsStart);
+    const std::string hosts = text.substr(
+        hostsStart, slash == std::string::npos ? std::string::npos : slash - hostsStart);
     if (hosts.find('@') != std::string::npos) {
         error = "The cluster URL may not hold a user or password; give them with "
                 "--cluster-user and --cluster-password-file.";
@@ -182,8 +180,8 @@ bool ParseClusterUrl(const std::string& text, ClusterUrl& out, std::string& erro
     const std::string prefix = slash == std::string::npos ? "" : text.substr(slash + 1);
     if (prefix.empty()) {
         error = "The cluster URL \"" + text +
-                "\" names no prefix; add the cluster's name after the members, as in " +
-                kExample + ".";
+                "\" names no prefix; add the cluster's name after the members, as in " + kExample +
+                ".";
         return false;
     }
     start = 0;

@@ -1,5 +1,6 @@
-// Where a cluster lives: etcd's members and the key prefix its instances share, read from
-// "etcd://HOST[:PORT][,HOST[:PORT]...]/PREFIX" or "etcds://..." (TLS).
+// The cluster URL: etcd's members and the key prefix that the instances of one cluster share.
+//
+// Written "etcd://HOST[:PORT][,HOST[:PORT]...]/PREFIX", or "etcds://..." for TLS.
 #pragma once
 
 #include <string>

@@ -1,6 +1,8 @@
-// Which instance of a cluster is the active one: a campaign for one key held on an etcd lease,
-// stepped from a periodic timer, and judged on the local clock so that an instance that was
-// stopped, or cut off from etcd, never believes that it still leads.
+// The election of the one active instance of a cluster, stepped from a periodic timer.
+//
+// The instances campaign for one key held on an etcd lease. Leadership is judged on the local
+// clock, so that an instance that was stopped, or cut off from etcd, never believes that it
+// still leads.
 #pragma once
 
 #include "app/cluster/EtcdClient.h"

@@ -1,5 +1,4 @@
-// The etcd client: members tried in turn within one time bound, tokens asked for and renewed,
-// and the operations on leases, keys and transactions.
+// The etcd client: failover between members, tokens, and the operations on leases and keys.
 #include "app/cluster/EtcdClient.h"
 
 #include "app/cluster/EtcdJson.h"
@@ -14,9 +13,9 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 long MillisecondsLeft(SteadyClock::time_point deadline) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 deadline - SteadyClock::now())
-                                 .count());
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
+            .count());
 }
 
 std::string Seconds(long ms) {
@@ -174,15 +173,13 @@ HttpLimits EtcdClient::Limits(long budgetMs) const {
     return limits;
 }
 
-bool EtcdClient::Authenticate(size_t member, long budgetMs, std::string& failure,
-                              Status& refusal) {
+bool EtcdClient::Authenticate(size_t member, long budgetMs, std::string& failure, Status& refusal) {
     const std::string name = MemberName(m_config.url.members[member]);
     const QJsonObject request{{"name", QString::fromStdString(m_config.user)},
                               {"password", QString::fromStdString(m_config.password)}};
     const HttpAnswer answer = m_http.Post(
         MemberOrigin(m_config.url.members[member], m_config.url.tls), "/v3/auth/authenticate",
-        QJsonDocument(request).toJson(QJsonDocument::Compact).toStdString(), {},
-        Limits(budgetMs));
+        QJsonDocument(request).toJson(QJsonDocument::Compact).toStdString(), {}, Limits(budgetMs));
     ++m_stats.requests;
     ++m_stats.authentications;
     if (!answer.answered) {
@@ -207,12 +204,12 @@ bool EtcdClient::Authenticate(size_t member, long budgetMs, std::string& failure
             return false;
         }
         m_current = member;
-        refusal = Refusal(code, "etcd member " + name + " refused the user \"" + m_config.user +
-                                    "\"" +
-                                    (Contains(message, "authentication failed")
-                                         ? ": there is no such user or the password is wrong"
-                                         : "") +
-                                    " (" + message + ").");
+        refusal =
+            Refusal(code, "etcd member " + name + " refused the user \"" + m_config.user + "\"" +
+                              (Contains(message, "authentication failed")
+                                   ? ": there is no such user or the password is wrong"
+                                   : "") +
+                              " (" + message + ").");
         return false;
     }
     m_token = object.value("token").toString().toStdString();
@@ -252,9 +249,8 @@ Status EtcdClient::Call(const char* path, const QJsonObject& request, QJsonObjec
                 continue;
             }
         }
-        const HttpAnswer answer =
-            m_http.Post(MemberOrigin(members[index], m_config.url.tls), path, body, m_token,
-                        Limits(MillisecondsLeft(deadline)));
+        const HttpAnswer answer = m_http.Post(MemberOrigin(members[index], m_config.url.tls), path,
+                                              body, m_token, Limits(MillisecondsLeft(deadline)));
         ++m_stats.requests;
         if (!answer.answered) {
             failures.push_back(name + " " + answer.failure);
@@ -286,8 +282,7 @@ Status EtcdClient::Call(const char* path, const QJsonObject& request, QJsonObjec
             if (code == Status::kPermissionDenied)
                 why = "the user \"" + m_config.user + "\" may not use these keys (" + message + ")";
             else if (Contains(message, "user name is empty"))
-                why = "the cluster asks for a user and password, and none is set (" + message +
-                      ")";
+                why = "the cluster asks for a user and password, and none is set (" + message + ")";
             return Refusal(code, "etcd member " + name + " refused the request: " + why + ".");
         }
         if (tried > 0)

@@ -1,6 +1,8 @@
-// A client of etcd v3 through its JSON gateway (etcd 3.4 and later, paths under /v3/): leases,
-// reads, writes and transactions, failing over between the cluster's members, each operation
-// bounded in time, with authentication by user and password and TLS with verified certificates.
+// A client of etcd v3 through its JSON gateway: leases, reads, writes and transactions.
+//
+// etcd 3.4 and later (paths under /v3/). Requests fail over between the cluster's members, each
+// operation is bounded in time, and the client authenticates by user and password and verifies
+// the members' certificates.
 #pragma once
 
 #include "app/cluster/ClusterUrl.h"
@@ -70,9 +72,9 @@ struct Op {
     enum class Kind { Range, Put, Delete };
     Kind kind = Kind::Range;
     std::string key;
-    std::string rangeEnd; // empty: the key alone; see Prefix()
-    std::string value;    // Put
-    int64_t lease = 0;    // Put: the lease to attach, 0 none
+    std::string rangeEnd;  // empty: the key alone; see Prefix()
+    std::string value;     // Put
+    int64_t lease = 0;     // Put: the lease to attach, 0 none
     bool keysOnly = false; // Range: no values travel (revisions and leases do)
 
     static Op Get(const std::string& key);
@@ -111,8 +113,8 @@ struct OpResult {
 };
 
 struct TxnResult {
-    bool succeeded = false; // every compare held: `success` ran, else `failure`
-    int64_t revision = 0;   // the store's revision after the transaction
+    bool succeeded = false;        // every compare held: `success` ran, else `failure`
+    int64_t revision = 0;          // the store's revision after the transaction
     std::vector<OpResult> results; // one per operation of the branch that ran
 };
 

@@ -1,5 +1,6 @@
-// libcurl for the cluster client: one easy handle per member, whose connection libcurl keeps open
-// between requests, every option checked, every failure turned into words.
+// libcurl for the cluster client: one easy handle per member, every failure turned into words.
+//
+// libcurl keeps each handle's connection open between requests; every option is checked.
 #include "app/cluster/EtcdHttp.h"
 
 #include <curl/curl.h>
@@ -93,7 +94,7 @@ std::string Words(CURLcode code, const char* detail, const HttpLimits& limits, l
 } // namespace
 
 struct HttpSession::Impl {
-    std::map<std::string, Handle> handles; // by origin
+    std::map<std::string, Handle> handles;      // by origin
     std::map<std::string, std::string> caFiles; // the bundle each handle was set up with
     uint64_t connections = 0;
 };
@@ -124,7 +125,8 @@ HttpAnswer HttpSession::Post(const std::string& origin, const std::string& path,
     m_impl->caFiles[origin] = limits.caFile;
 
     std::unique_ptr<curl_slist, SlistDeleter> headers;
-    std::vector<std::string> lines = {"Content-Type: application/json"};
+    // A large body would otherwise wait for a "100 Continue" first.
+    std::vector<std::string> lines = {"Content-Type: application/json", "Expect:"};
     if (!token.empty())
         lines.push_back("Authorization: " + token);
     for (const std::string& line : lines) {
@@ -170,8 +172,8 @@ HttpAnswer HttpSession::Post(const std::string& origin, const std::string& path,
     option(CURLOPT_TCP_NODELAY, 1L);
     option(CURLOPT_SSL_VERIFYPEER, 1L);
     option(CURLOPT_SSL_VERIFYHOST, 2L);
-    option(CURLOPT_CAINFO, limits.caFile.empty() ? static_cast<const char*>(nullptr)
-                                                 : limits.caFile.c_str());
+    if (!limits.caFile.empty())
+        option(CURLOPT_CAINFO, limits.caFile.c_str());
     option(CURLOPT_WRITEFUNCTION, &OnBody);
     option(CURLOPT_WRITEDATA, &received);
     if (set != CURLE_OK) {

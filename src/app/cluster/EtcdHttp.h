@@ -1,5 +1,7 @@
-// The cluster client's only use of HTTP (libcurl): a JSON POST to one etcd member over a
-// connection kept alive per member, bounded in time and size, its failure told in words.
+// The cluster client's only use of libcurl: a JSON POST to one etcd member.
+//
+// One connection is kept alive per member; each request is bounded in time and size, and its
+// failure is told in words.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
-// The JSON of etcd's v3 gateway: requests built from the client's types and answers read back.
+// The JSON of etcd's v3 gateway: requests built from the client's types, answers read back.
+//
 // Keys and values travel in base64, 64-bit numbers as decimal strings, and the gateway leaves
 // out every field that holds its default (0, false, empty).
 #pragma once

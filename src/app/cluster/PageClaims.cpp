@@ -50,11 +50,11 @@ PageClaims::ClaimResult PageClaims::Claim(const Election& election, const std::s
     ours.claimedAtMs = nowUnixMs;
 
     Txn txn;
-    txn.compare.push_back(Compare::Number(Compare::Lease, election.Key(), Compare::Equal,
-                                          election.LeaseId()));
-    txn.compare.push_back(replacing ? Compare::Number(Compare::Mod, ClaimKey(pageKey),
-                                                      Compare::Equal, replacing)
-                                    : Compare::Absent(ClaimKey(pageKey)));
+    txn.compare.push_back(
+        Compare::Number(Compare::Lease, election.Key(), Compare::Equal, election.LeaseId()));
+    txn.compare.push_back(
+        replacing ? Compare::Number(Compare::Mod, ClaimKey(pageKey), Compare::Equal, replacing)
+                  : Compare::Absent(ClaimKey(pageKey)));
     txn.compare.push_back(Compare::Absent(RecordKey(pageKey)));
     txn.success.push_back(Op::Put(ClaimKey(pageKey), EncodeClaim(ours)));
     txn.failure = {Op::Get(election.Key()), Op::Get(ClaimKey(pageKey)),

@@ -1,11 +1,11 @@
-// The pages of a cluster in etcd: a claim written before a page is sent, in a transaction that
-// only the leader can make and only once per reminder, and the record that replaces the claim
-// once the mail system has taken the page (or it was dropped outside the paging hours).
+// The claims and records that let exactly one leader send each page of a cluster.
 //
-// A page goes: Claim, send, Record (or Release when the send failed). A claim without a record
-// is a page that a leader took on and may or may not have sent before it stopped: a new leader
-// pages it again only when the claim is older than the time one send may take, and then one
-// duplicate is possible.
+// A claim is written before a page is sent, in a transaction that only the leader can make and
+// only once per page; a record replaces the claim once the mail system has taken the page (or
+// it was dropped outside the paging hours). A page goes: Claim, send, Record (or Release when the
+// send failed). A claim without a record is a page that a leader took on and may or may not have
+// sent before it stopped: a new leader pages it again only when the claim is older than the time
+// one send may take, and then one duplicate is possible.
 #pragma once
 
 #include "app/cluster/Election.h"

@@ -1,5 +1,6 @@
-// The shared bytes: zlib-compressed (Qt's qCompress: a 4-byte big-endian length, then the zlib
-// stream), written in a transaction on the revision the writer last saw.
+// The shared bytes, compressed and written in a transaction on the revision last seen.
+//
+// The stored value is Qt's qCompress: a 4-byte big-endian length, then the zlib stream.
 #include "app/cluster/SharedBlob.h"
 
 #include <QByteArray>
@@ -10,8 +11,8 @@ namespace {
 // User lists are names and addresses that repeat their parts: they shrink several times over,
 // which keeps a list of ten thousand users well inside etcd's request limit.
 std::string Compress(const std::string& bytes) {
-    const QByteArray packed = qCompress(
-        QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())), 9);
+    const QByteArray packed =
+        qCompress(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())), 9);
     return packed.toStdString();
 }
 
@@ -23,7 +24,8 @@ bool Uncompress(const std::string& stored, std::string& bytes) {
     if (stored.size() < 4)
         return false;
     const auto* b = reinterpret_cast<const unsigned char*>(stored.data());
-    const uint32_t length = uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+    const uint32_t length =
+        uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
     if (length > kMaxUnpackedBytes)
         return false;
     const bool empty = length == 0;

@@ -1,5 +1,7 @@
-// Bytes every instance of a cluster shares (those of Users.dat), kept compressed under one key,
-// with the revision that tells an instance whether they changed since it last read them.
+// Bytes that every instance of a cluster shares (those of Users.dat), kept under one etcd key.
+//
+// Stored compressed, with the revision that tells an instance whether they changed since it
+// last read them.
 #pragma once
 
 #include "app/cluster/EtcdClient.h"

@@ -1,5 +1,7 @@
-// What the cluster tests share: a client configuration for the program's etcd cluster, keys of
-// each test's own, and bounded waits for a condition.
+// What the cluster tests and the failover benchmark share.
+//
+// A client configuration for the program's etcd cluster, keys of each test's own, bounded waits
+// for a condition, and a candidate in a process of its own.
 #pragma once
 
 #include "app/cluster/EtcdClient.h"
@@ -9,6 +11,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 namespace cluster_test {
 
@@ -35,6 +39,33 @@ public:
 
 private:
     testing_support::EtcdTestCluster& m_cluster;
+};
+
+// cluster_candidate (its path given) as a child, whose output lines are read as they come; killed
+// at the end of the scope.
+class CandidateProcess {
+public:
+    CandidateProcess(const std::string& program, const std::vector<std::string>& args);
+    ~CandidateProcess();
+    CandidateProcess(const CandidateProcess&) = delete;
+    CandidateProcess& operator=(const CandidateProcess&) = delete;
+
+    bool Started() const { return m_pid > 0 && m_out >= 0; }
+    void Signal(int signal);
+    // Reads lines until one that begins with `start` comes, for at most `bound`; every line
+    // read is kept.
+    bool WaitForLine(const std::string& start, std::chrono::milliseconds bound);
+    // Reads whatever it has printed by now.
+    void Drain();
+    const std::vector<std::string>& Lines() const { return m_lines; }
+
+private:
+    bool ReadSome(int timeoutMs);
+
+    pid_t m_pid = -1;
+    int m_out = -1;
+    std::string m_partial;
+    std::vector<std::string> m_lines;
 };
 
 } // namespace cluster_test

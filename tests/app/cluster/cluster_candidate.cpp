@@ -1,11 +1,12 @@
-// A candidate in a process of its own, for tests and benchmarks that stop or kill it: it steps
-// an election every 100 ms and, while it leads, claims and records one page per step, printing a
-// line per event on standard output:
+// A candidate in a process of its own, for the tests and the benchmark that stop or kill it.
+//
+// It steps an election every STEP-MS (100 unless given) and, while it leads, claims and records
+// one page per step, printing a line per event on standard output:
 //   ROLE ACTIVE|STANDBY|NO CLUSTER  the role after a step, when it changed
-//   GAP <ms> LEADS 0|1              a step came over a second after the one before (the process
-//                                   was stopped): whether it judged itself leader before asking
+//   GAP <ms> LEADS 0|1              a step came over 900 ms later than due (the process was
+//                                   stopped): whether it judged itself leader before asking
 //   CLAIMED <page> <revision> / REFUSED <page> <outcome>
-// Usage: cluster_candidate URL NAME [TTL-SECONDS [CA-FILE]]
+// Usage: cluster_candidate URL NAME [TTL-SECONDS [STEP-MS [CA-FILE]]]
 #include "app/cluster/PageClaims.h"
 
 #include <chrono>
@@ -37,7 +38,8 @@ const char* OutcomeName(cluster::PageClaims::Outcome outcome) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: cluster_candidate URL NAME [TTL-SECONDS [CA-FILE]]\n");
+        std::fprintf(stderr,
+                     "usage: cluster_candidate URL NAME [TTL-SECONDS [STEP-MS [CA-FILE]]]\n");
         return 2;
     }
     cluster::ClientConfig config;
@@ -48,8 +50,9 @@ int main(int argc, char** argv) {
     }
     const std::string name = argv[2];
     const int64_t ttl = argc > 3 ? std::atoll(argv[3]) : 3;
-    if (argc > 4)
-        config.caFile = argv[4];
+    const int64_t stepMs = argc > 4 ? std::atoll(argv[4]) : 100;
+    if (argc > 5)
+        config.caFile = argv[5];
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
     cluster::EtcdClient client(config);
@@ -61,7 +64,7 @@ int main(int argc, char** argv) {
     bool first = true;
     for (long page = 0;; ++page) {
         const int64_t now = cluster::BootMilliseconds();
-        if (now - last > 1000)
+        if (now - last > stepMs + 900)
             std::printf("GAP %lld LEADS %d\n", static_cast<long long>(now - last),
                         election.IsLeader() ? 1 : 0);
         last = now;
@@ -84,6 +87,6 @@ int main(int argc, char** argv) {
                 std::printf("REFUSED %s %s\n", key.c_str(), OutcomeName(result.outcome));
             }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
     }
 }

@@ -21,7 +21,9 @@ TEST(ClusterUrl, ReadsMembersPortsAndPrefix) {
          {{"a.example.com", 2379}, {"b.example.com", 12379}, {"c.example.com", 2379}},
          "orvane/site-1"},
         // The scheme is read without regard to case; an IPv6 member loses its brackets.
-        {"ETCD://[::1]:23790,[2001:db8::7]/o_1.x", false, {{"::1", 23790}, {"2001:db8::7", 2379}},
+        {"ETCD://[::1]:23790,[2001:db8::7]/o_1.x",
+         false,
+         {{"::1", 23790}, {"2001:db8::7", 2379}},
          "o_1.x"},
         {"etcd://localhost:1/a/b/c", false, {{"localhost", 1}}, "a/b/c"},
         {"etcd://h:65535/p", false, {{"h", 65535}}, "p"},

@@ -1,6 +1,7 @@
-// The election against a real cluster: one leader among candidates, taking over when the leader
-// stops renewing or resigns, and a leader that judges on its own clock that it no longer leads
-// once its lease time has passed, before it has asked etcd anything.
+// The election against a real cluster: one leader, takeovers, and the leader's own judgement.
+//
+// A standby takes over when the leader stops renewing or resigns; a leader judges on its own
+// clock that it no longer leads once its lease time has passed, before it asks etcd anything.
 #include "ClusterTestSupport.h"
 #include "app/cluster/Election.h"
 
@@ -103,12 +104,13 @@ TEST_F(ElectionTest, AStandbyTakesOverWhenTheLeaderStopsRenewing) {
     ASSERT_TRUE(a->election.IsLeader());
     const auto stopped = std::chrono::steady_clock::now();
     // From here on only b steps; a's belief is still checked at every step of b's.
-    ASSERT_TRUE(StepUntil({b.get()},
-                          [&] {
-                              EXPECT_FALSE(a->election.IsLeader() && b->election.IsLeader());
-                              return b->election.IsLeader();
-                          },
-                          std::chrono::seconds(kTtl + 5)));
+    ASSERT_TRUE(StepUntil(
+        {b.get()},
+        [&] {
+            EXPECT_FALSE(a->election.IsLeader() && b->election.IsLeader());
+            return b->election.IsLeader();
+        },
+        std::chrono::seconds(kTtl + 5)));
     EXPECT_GE(ElapsedMs(stopped), (kTtl - 1) * 1000) << "not before etcd let the lease run out";
     EXPECT_EQ(b->election.Leader(), "b");
     EXPECT_FALSE(a->election.IsLeader());
@@ -223,9 +225,9 @@ TEST_F(ElectionTest, OutOfReachOfEtcdNoOneLeads) {
     ASSERT_TRUE(m_cluster->Restart(1));
     ASSERT_TRUE(m_cluster->Restart(2));
     // Back with a quorum, exactly one leads again: a, if its lease outlived the outage.
-    ASSERT_TRUE(StepUntil({a.get(), b.get()},
-                          [&] { return a->election.IsLeader() || b->election.IsLeader(); },
-                          std::chrono::seconds(30)));
+    ASSERT_TRUE(StepUntil(
+        {a.get(), b.get()}, [&] { return a->election.IsLeader() || b->election.IsLeader(); },
+        std::chrono::seconds(30)));
     EXPECT_EQ(a->election.Leader(), b->election.Leader());
     a->election.Resign();
     b->election.Resign();

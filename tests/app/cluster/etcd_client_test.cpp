@@ -1,5 +1,4 @@
-// The etcd client against a real three-member cluster: keys, transactions and leases as etcd
-// carries them out, and the errors it gives back in words.
+// The etcd client against a real cluster: keys, transactions, leases, and errors in words.
 #include "ClusterTestSupport.h"
 #include "app/cluster/EtcdClient.h"
 
@@ -119,9 +118,8 @@ TEST_F(EtcdClientTest, TransactionsCompareEveryTarget) {
         {"create equal", Compare::Number(Compare::Create, key, Compare::Equal, kv.createRevision),
          true},
         {"mod equal", Compare::Number(Compare::Mod, key, Compare::Equal, kv.modRevision), true},
-        {"mod of the first write", Compare::Number(Compare::Mod, key, Compare::Equal,
-                                                   kv.createRevision),
-         false},
+        {"mod of the first write",
+         Compare::Number(Compare::Mod, key, Compare::Equal, kv.createRevision), false},
         {"mod not equal", Compare::Number(Compare::Mod, key, Compare::NotEqual, kv.modRevision),
          false},
         {"value equal", Compare::ValueIs(key, Compare::Equal, "two"), true},
@@ -134,9 +132,8 @@ TEST_F(EtcdClientTest, TransactionsCompareEveryTarget) {
         {"missing key is absent", Compare::Absent(missing), true},
         {"missing key has version 0", Compare::Number(Compare::Version, missing, Compare::Equal, 0),
          true},
-        {"missing key is on no lease", Compare::Number(Compare::Lease, missing, Compare::Equal,
-                                                       lease.id),
-         false},
+        {"missing key is on no lease",
+         Compare::Number(Compare::Lease, missing, Compare::Equal, lease.id), false},
         {"missing key's value", Compare::ValueIs(missing, Compare::Equal, ""), false},
         {"missing key's value, not equal", Compare::ValueIs(missing, Compare::NotEqual, "x"),
          false},
@@ -200,8 +197,7 @@ TEST_F(EtcdClientTest, LeasesAreGrantedRenewedAndRevokedWithTheirKeys) {
     const Status renewed = client.KeepAlive(lease.id, ttl);
     EXPECT_EQ(renewed.kind, Status::Refused);
     EXPECT_EQ(renewed.code, Status::kNotFound);
-    EXPECT_NE(renewed.message.find(std::to_string(lease.id)), std::string::npos)
-        << renewed.message;
+    EXPECT_NE(renewed.message.find(std::to_string(lease.id)), std::string::npos) << renewed.message;
     EXPECT_TRUE(client.Revoke(lease.id).IsOk()) << "revoking twice is fine";
 
     // A key cannot be put on a lease that is gone.

@@ -1,6 +1,8 @@
-// The etcd client when members fail: killed, stopped, or too few left for a quorum. Requests go
-// on to the next member within their time bound, the member that answered is remembered, and
-// without a quorum every request fails within its bound until the members return.
+// The etcd client when members fail: killed, stopped, or too few left for a quorum.
+//
+// Requests go on to the next member within their time bound, the member that answered is
+// remembered, and without a quorum every request fails within its bound until the members
+// return.
 #include "ClusterTestSupport.h"
 #include "app/cluster/EtcdClient.h"
 

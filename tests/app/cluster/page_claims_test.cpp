@@ -1,5 +1,6 @@
-// Page claims against a real cluster: only the leader claims, only once per page, never after a
-// record; a claim a leader left behind is seen with its age and can be taken over once.
+// Page claims against a real cluster: only the leader claims, once per page, never after a record.
+//
+// A claim that a leader left behind is seen with its age and can be taken over once.
 #include "ClusterTestSupport.h"
 #include "app/cluster/PageClaims.h"
 
@@ -80,8 +81,7 @@ TEST_F(PageClaimsTest, TheLeaderClaimsAPageOnce) {
     EXPECT_EQ(found.claim.claimedAtMs, 1700000000000);
     EXPECT_EQ(found.claim.revision, claimed.claim.revision);
     // ... and the former leader cannot claim anything any more.
-    EXPECT_EQ(m_leader->claims.Claim(m_leader->election, "page-3", 0).outcome,
-              Outcome::NotLeader);
+    EXPECT_EQ(m_leader->claims.Claim(m_leader->election, "page-3", 0).outcome, Outcome::NotLeader);
 }
 
 // The leader believes it leads (its lease time has not passed on its clock), but etcd no longer
@@ -90,17 +90,14 @@ TEST_F(PageClaimsTest, EtcdRefusesAClaimOfALeaderThatLostItsLease) {
     EtcdClient admin(m_config);
     ASSERT_TRUE(admin.Revoke(m_leader->election.LeaseId()).IsOk());
     ASSERT_TRUE(m_leader->election.IsLeader());
-    EXPECT_EQ(m_leader->claims.Claim(m_leader->election, "page-1", 0).outcome,
-              Outcome::NotLeader);
+    EXPECT_EQ(m_leader->claims.Claim(m_leader->election, "page-1", 0).outcome, Outcome::NotLeader);
     // Also when someone else has taken the key meanwhile.
     ASSERT_EQ(m_standby->election.Step(), Role::Active);
-    EXPECT_EQ(m_leader->claims.Claim(m_leader->election, "page-1", 0).outcome,
-              Outcome::NotLeader);
+    EXPECT_EQ(m_leader->claims.Claim(m_leader->election, "page-1", 0).outcome, Outcome::NotLeader);
     RangeResult read;
     ASSERT_TRUE(admin.Range(Op::Get(m_leader->claims.ClaimKey("page-1")), read).IsOk());
     EXPECT_TRUE(read.kvs.empty()) << "a refused claim writes nothing";
-    EXPECT_EQ(m_standby->claims.Claim(m_standby->election, "page-1", 0).outcome,
-              Outcome::Claimed);
+    EXPECT_EQ(m_standby->claims.Claim(m_standby->election, "page-1", 0).outcome, Outcome::Claimed);
 }
 
 TEST_F(PageClaimsTest, ARecordEndsThePageForEveryLeader) {
@@ -178,8 +175,7 @@ TEST_F(PageClaimsTest, ANewLeaderFindsUnrecordedClaimsAndTakesOneOverOnce) {
     const auto taken = m_standby->claims.Claim(leader, "maybe-old", 70000, seen);
     ASSERT_EQ(taken.outcome, Outcome::Claimed);
     EXPECT_EQ(taken.claim.candidate, "standby");
-    EXPECT_EQ(m_standby->claims.Claim(leader, "maybe-old", 70000, seen).outcome,
-              Outcome::Claimed)
+    EXPECT_EQ(m_standby->claims.Claim(leader, "maybe-old", 70000, seen).outcome, Outcome::Claimed)
         << "a retry of our own takeover";
     ASSERT_TRUE(m_standby->claims.Unrecorded(open).IsOk());
     EXPECT_EQ(open["maybe-old"].candidate, "standby");

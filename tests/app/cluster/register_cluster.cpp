@@ -1,5 +1,6 @@
-// Gives the test program its three-member etcd cluster (plain http, no authentication), started
-// before the first test and stopped after the last.
+// Gives the test program its three-member etcd cluster (plain http, no authentication).
+//
+// Started before the first test and stopped after the last.
 #include "support/EtcdTestCluster.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
-// The client against a cluster that speaks TLS with certificates from a test CA and asks for a
-// user and password: trust, refusals in words (never with the password), permissions, and a
+// The client against a cluster that speaks TLS and asks for a user and password.
+//
+// Certificates from a test CA; refusals in words (never with the password), permissions, and a
 // token renewed when etcd has dropped it.
 #include "ClusterTestSupport.h"
 #include "app/cluster/PageClaims.h"
@@ -12,8 +13,8 @@ namespace {
 using testing_support::EtcdClusterEnvironment;
 using testing_support::EtcdTestCluster;
 
-[[maybe_unused]] testing::Environment* const secureCluster = testing::AddGlobalTestEnvironment(
-    new EtcdClusterEnvironment({3, /*tls=*/true, /*auth=*/true}));
+[[maybe_unused]] testing::Environment* const secureCluster =
+    testing::AddGlobalTestEnvironment(new EtcdClusterEnvironment({3, /*tls=*/true, /*auth=*/true}));
 
 class SecureClusterTest : public testing::Test {
 protected:
@@ -66,14 +67,15 @@ TEST_F(SecureClusterTest, RefusalsSayWhatIsWrong) {
         const char* words;
     };
     const Row rows[] = {
-        {"the test CA not trusted", [](ClientConfig& c) { c.caFile.clear(); },
-         Status::Unreachable, "has a certificate that is not trusted"},
+        {"the test CA not trusted", [](ClientConfig& c) { c.caFile.clear(); }, Status::Unreachable,
+         "has a certificate that is not trusted"},
         {"http to https", [](ClientConfig& c) { c.url.tls = false; }, Status::Unreachable,
          "closed the connection without answering (as one that expects TLS does: is etcds:// "
          "meant?)"},
         {"a wrong password", [](ClientConfig& c) { c.password = "wrong " + c.password; },
-         Status::Refused, "refused the user \"orvane\": there is no such user or the password is "
-                          "wrong"},
+         Status::Refused,
+         "refused the user \"orvane\": there is no such user or the password is "
+         "wrong"},
         {"an unknown user", [](ClientConfig& c) { c.user = "nobody"; }, Status::Refused,
          "refused the user \"nobody\""},
         {"no user", [](ClientConfig& c) { c.user.clear(); }, Status::Refused,

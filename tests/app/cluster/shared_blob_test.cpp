@@ -1,5 +1,4 @@
-// The shared user list against a real cluster: bytes kept whole, a change noticed by its
-// revision on another instance, and a write on a stale revision refused.
+// The shared user list against a real cluster: whole bytes, revisions, and stale writes refused.
 #include "ClusterTestSupport.h"
 #include "app/cluster/SharedBlob.h"
 
@@ -31,8 +30,8 @@ std::string UserFileLike(int users) {
     std::string bytes;
     for (int i = 0; i < users; ++i) {
         for (const std::string& field :
-             {"User " + std::to_string(i), "/o=Quorvik/ou=Office/cn=Recipients/cn=user" +
-                                               std::to_string(i),
+             {"User " + std::to_string(i),
+              "/o=Quorvik/ou=Office/cn=Recipients/cn=user" + std::to_string(i),
               std::string("/o=Quorvik/ou=Office/cn=Configuration/cn=Servers/cn=MAIL1/cn=Microsoft "
                           "Private MDB"),
               "User " + std::to_string(i) + " (Pager)"}) {
@@ -115,8 +114,8 @@ TEST_F(SharedBlobTest, AWriteOnAStaleRevisionIsRefusedAndChangesNothing) {
 TEST_F(SharedBlobTest, BytesThatCannotBeUnpackedAreRefusedInWords) {
     EtcdClient client(m_config);
     SharedBlob blob(client, m_key);
-    for (const std::string& damaged : {std::string("Users.dat"), std::string("\0\0\1\0xyz", 7),
-                                       std::string("ab")}) {
+    for (const std::string& damaged :
+         {std::string("Users.dat"), std::string("\0\0\1\0xyz", 7), std::string("ab")}) {
         ASSERT_TRUE(client.Put(m_key, damaged).IsOk());
         std::string bytes = "left over";
         int64_t revision = 7;
