@@ -108,6 +108,11 @@ void Election::Campaign() {
 
 Role Election::Step() {
     m_error.clear();
+    if (m_options.candidate.empty()) {
+        m_error = "The instance has no name to stand for election with.";
+        m_reached = false;
+        return CurrentRole();
+    }
     if (!RenewLease()) {
         m_reached = false;
         return CurrentRole();

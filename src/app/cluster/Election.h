@@ -46,8 +46,9 @@ public:
     // One step, for a timer of about a second (the TTL must span several steps): renews this
     // instance's lease (asks for one when it has none, or when it ran out), reads who holds the
     // key, and campaigns for it when no one does. A standby keeps its own lease alive too, so
-    // that it can take over in the step that finds the key gone. At most three requests, each
-    // within the client's operation bound. Returns CurrentRole() after the step.
+    // that it can take over in the step that finds the key gone. At most four requests; the
+    // first that fails ends the step, so a step that cannot reach etcd costs at most one of the
+    // client's operation bounds. Returns CurrentRole() after the step.
     Role Step();
 
     // Judged now, without asking etcd: the last step got through and found the key held on our

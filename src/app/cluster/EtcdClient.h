@@ -132,6 +132,7 @@ struct Lease {
 // transaction should recognise its own earlier success in its failure branch).
 class EtcdClient {
 public:
+    // A configuration that names no member speaks to 127.0.0.1:2379.
     explicit EtcdClient(ClientConfig config);
     EtcdClient(const EtcdClient&) = delete;
     EtcdClient& operator=(const EtcdClient&) = delete;
