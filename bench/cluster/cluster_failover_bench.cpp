@@ -55,8 +55,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "round %d: the leader did not lead\n", round);
             return 1;
         }
-        Election standby(client, root + "leader", {"standby", ttl, 1000, BootMilliseconds});
-        PageClaims claims(client, root + "pages/");
+        Election standby(client, config.url.LeaderKey(), {"standby", ttl, 1000, BootMilliseconds});
+        PageClaims claims(client, config.url.PagesRoot());
         standby.Step();
         // Somewhere in the leader's second, and in the standby's.
         std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1000));

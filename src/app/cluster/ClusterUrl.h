@@ -25,6 +25,11 @@ struct ClusterUrl {
 
     // Every key of the cluster begins with this: "/" + prefix + "/".
     std::string KeyRoot() const { return "/" + prefix + "/"; }
+    // The keys the instances share: the election's, the user list's, and the root of the pages'
+    // claims and records.
+    std::string LeaderKey() const { return KeyRoot() + "leader"; }
+    std::string UsersKey() const { return KeyRoot() + "users"; }
+    std::string PagesRoot() const { return KeyRoot() + "pages/"; }
 };
 
 // At most this many members are named: a request may try each in turn.

@@ -41,8 +41,8 @@ public:
         std::string error; // Failed: the sentence
     };
 
-    // Keys: `root` + "claims/" + page key and `root` + "sent/" + page key, where `root` is the
-    // cluster's key root followed by "pages/". A page key is any bytes that name one page of one
+    // Keys: `root` + "claims/" + page key and `root` + "sent/" + page key, where `root` is
+    // ClusterUrl::PagesRoot(). A page key is any bytes that name one page of one
     // reminder for one pager. `client` must outlive this.
     PageClaims(EtcdClient& client, std::string root);
 

@@ -56,9 +56,9 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
     cluster::EtcdClient client(config);
-    cluster::Election election(client, config.url.KeyRoot() + "leader",
+    cluster::Election election(client, config.url.LeaderKey(),
                                {name, ttl, 1000, cluster::BootMilliseconds});
-    cluster::PageClaims claims(client, config.url.KeyRoot() + "pages/");
+    cluster::PageClaims claims(client, config.url.PagesRoot());
     int64_t last = cluster::BootMilliseconds();
     cluster::Role role = cluster::Role::NoCluster;
     bool first = true;

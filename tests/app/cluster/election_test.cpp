@@ -36,7 +36,7 @@ protected:
         m_cluster = EtcdClusterEnvironment::Cluster();
         ASSERT_NE(m_cluster, nullptr);
         m_config = ConfigFor(*m_cluster);
-        m_key = m_config.url.KeyRoot() + "leader";
+        m_key = m_config.url.LeaderKey();
     }
 
     std::unique_ptr<Candidate> Make(const std::string& name,

@@ -17,8 +17,8 @@ using testing_support::EtcdClusterEnvironment;
 struct Instance {
     Instance(const ClientConfig& config, const std::string& name)
         : client(config),
-          election(client, config.url.KeyRoot() + "leader", {name, 3, 1000, BootMilliseconds}),
-          claims(client, config.url.KeyRoot() + "pages/") {}
+          election(client, config.url.LeaderKey(), {name, 3, 1000, BootMilliseconds}),
+          claims(client, config.url.PagesRoot()) {}
     EtcdClient client;
     Election election;
     PageClaims claims;

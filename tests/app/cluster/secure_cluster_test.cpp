@@ -50,9 +50,9 @@ TEST_F(SecureClusterTest, TheUserWorksOverVerifiedTls) {
     EXPECT_EQ(client.GetStats().authentications, 1u) << "one token for every request";
 
     // The cluster's pieces work the same with a user, on his keys.
-    Election election(client, m_root + "leader", {"a", 3, 1000, BootMilliseconds});
+    Election election(client, m_config.url.LeaderKey(), {"a", 3, 1000, BootMilliseconds});
     ASSERT_EQ(election.Step(), Role::Active) << election.LastError();
-    PageClaims claims(client, m_root + "pages/");
+    PageClaims claims(client, m_config.url.PagesRoot());
     EXPECT_EQ(claims.Claim(election, "page-1", 0).outcome, PageClaims::Outcome::Claimed);
     election.Resign();
 }

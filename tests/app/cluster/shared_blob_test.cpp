@@ -17,7 +17,7 @@ protected:
         auto* cluster = EtcdClusterEnvironment::Cluster();
         ASSERT_NE(cluster, nullptr);
         m_config = ConfigFor(*cluster);
-        m_key = m_config.url.KeyRoot() + "users";
+        m_key = m_config.url.UsersKey();
     }
     ClientConfig m_config;
     std::string m_key;

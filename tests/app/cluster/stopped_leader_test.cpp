@@ -48,9 +48,9 @@ TEST_F(StoppedLeaderTest, AStandbyTakesOverAndTheWokenLeaderClaimsNothing) {
         ASSERT_TRUE(old.WaitForLine("CLAIMED", std::chrono::seconds(10)));
 
         EtcdClient client(m_config);
-        Election standby(client, m_config.url.KeyRoot() + "leader",
+        Election standby(client, m_config.url.LeaderKey(),
                          {"standby", kTtl, 1000, BootMilliseconds});
-        PageClaims claims(client, m_config.url.KeyRoot() + "pages/");
+        PageClaims claims(client, m_config.url.PagesRoot());
         ASSERT_EQ(standby.Step(), Role::Standby);
 
         old.Signal(row.signal);
