@@ -378,4 +378,9 @@ Status EtcdClient::Transaction(const Txn& txn, TxnResult& result) {
     return s;
 }
 
+Status EtcdClient::Compact(int64_t revision) {
+    QJsonObject response;
+    return Call("/v3/kv/compaction", {{"revision", json::Int64Text(revision)}}, response);
+}
+
 } // namespace cluster

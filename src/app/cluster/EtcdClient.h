@@ -48,6 +48,7 @@ struct Status {
     static constexpr int kNotFound = 5; // also: a lease that no longer exists
     static constexpr int kPermissionDenied = 7;
     static constexpr int kFailedPrecondition = 9;
+    static constexpr int kOutOfRange = 11;  // a revision compacted away, or still to come
     static constexpr int kUnavailable = 14; // no leader, no quorum, timed out inside etcd
     static constexpr int kUnauthenticated = 16;
 };
@@ -76,6 +77,7 @@ struct Op {
     std::string value;     // Put
     int64_t lease = 0;     // Put: the lease to attach, 0 none
     bool keysOnly = false; // Range: no values travel (revisions and leases do)
+    int64_t revision = 0;  // Range: the keys as they were at this revision; 0 as they are
 
     static Op Get(const std::string& key);
     static Op GetPrefix(const std::string& prefix, bool keysOnly = false);
@@ -154,6 +156,9 @@ public:
                int64_t* revision = nullptr);
     Status Delete(const Op& range, int64_t* deleted = nullptr);
     Status Transaction(const Txn& txn, TxnResult& result);
+    // Drops the history before `revision` (every write keeps the old value until then, and etcd
+    // refuses writes once its store is full): reads at an earlier revision are refused after.
+    Status Compact(int64_t revision);
 
     // The member that answered last (where the next request goes first).
     const Member& CurrentMember() const { return m_config.url.members[m_current]; }

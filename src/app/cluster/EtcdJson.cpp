@@ -110,6 +110,8 @@ QJsonObject RangeRequest(const Op& range) {
         o.insert("range_end", Base64(range.rangeEnd));
     if (range.keysOnly)
         o.insert("keys_only", true);
+    if (range.revision != 0)
+        o.insert("revision", Int64Text(range.revision));
     return o;
 }
 

@@ -51,6 +51,17 @@ TEST_F(EtcdClientTest, KeysAndValuesTravelAsBytes) {
     ASSERT_TRUE(client.Range(Op::Get(binaryKey), read).IsOk());
     EXPECT_EQ(read.kvs[0].version, 4);
     EXPECT_LT(read.kvs[0].createRevision, read.kvs[0].modRevision);
+
+    // The history: the first value at its revision, until it is compacted away.
+    Op first = Op::Get(binaryKey);
+    first.revision = read.kvs[0].createRevision;
+    ASSERT_TRUE(client.Range(first, read).IsOk());
+    EXPECT_EQ(read.kvs.at(0).value, values[0]);
+    ASSERT_TRUE(client.Compact(last).IsOk());
+    const Status compacted = client.Range(first, read);
+    EXPECT_EQ(compacted.kind, Status::Refused);
+    EXPECT_EQ(compacted.code, Status::kOutOfRange);
+    EXPECT_NE(compacted.message.find("compacted"), std::string::npos) << compacted.message;
 }
 
 TEST_F(EtcdClientTest, PrefixesReadAndDeleteTheirKeysOnly) {
