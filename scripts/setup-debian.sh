@@ -3,9 +3,10 @@
 # dpkg-dev and file, with which `cpack -G DEB` works out the package's dependencies).
 # Only what is missing is installed; the package lists are refreshed only when needed.
 # With --tests, also the servers the tests start on loopback ports of their own (Radicale,
-# Xandikos, lighttpd, Dovecot with ManageSieve) and Prometheus, whose promtool checks the
-# monitor's metrics: Debian starts their system services on installation, which the tests do not
-# use, so a service this script installed is stopped and disabled again.
+# Xandikos, lighttpd, Dovecot with ManageSieve, a three-member etcd with etcdctl to set up its
+# users) and Prometheus, whose promtool checks the monitor's metrics: Debian starts their system
+# services on installation, which the tests do not use, so a service this script installed is
+# stopped and disabled again.
 set -eu
 
 PACKAGES="
@@ -17,7 +18,8 @@ PACKAGES="
   dpkg-dev file
   clang-14 libclang-rt-14-dev libgmime-3.0-dev python3-dateutil
 "
-TEST_SERVERS="radicale xandikos lighttpd dovecot-core dovecot-managesieved dovecot-sieve prometheus"
+TEST_SERVERS="radicale xandikos lighttpd dovecot-core dovecot-managesieved dovecot-sieve etcd-server
+  etcd-client prometheus"
 
 wanted="$PACKAGES"
 if [ "${1:-}" = "--tests" ]; then
@@ -51,9 +53,14 @@ if [ -n "$missing" ]; then
   for package in $TEST_SERVERS; do
     case " $missing " in
       *" $package "*)
-        # Dovecot's packages share one service.
-        service=${package%-core}
-        case "$service" in dovecot-*) continue ;; esac
+        # The service a package starts, by its name: Dovecot's packages share one, etcd-client
+        # starts none.
+        case "$package" in
+          dovecot-core) service=dovecot ;;
+          dovecot-*|etcd-client) continue ;;
+          etcd-server) service=etcd ;;
+          *) service=$package ;;
+        esac
         if command -v systemctl >/dev/null 2>&1; then
           systemctl disable --now "$service" >/dev/null 2>&1 || true
         fi ;;

@@ -26,7 +26,8 @@ paging:                  mailsystem
 outlook:                 paging
 users:                   outlook
 app/metrics:             core
-app/monitor:             users app/metrics
+app/cluster:             mailsystem/net
+app/monitor:             users app/metrics app/cluster
 app/cli:                 app/monitor
 app/gui:                 app/monitor
 app:                     app/cli app/gui
