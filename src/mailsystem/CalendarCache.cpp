@@ -5,6 +5,7 @@
 #include "mailsystem/IcalTime.h"
 #include "mailsystem/Notices.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -113,10 +114,14 @@ Status WithFileLocked(Cache& cache, const std::string& path, const calendar::Win
         entry->ok = calendar::Build(bytes, built, entry->contents, damage);
         if (!entry->ok)
             entry->error = "The calendar file " + path + " is damaged: " + damage + ".";
-        const bool told = found != cache.entries.end() && found->second->ok &&
-                          found->second->contents.notices == entry->contents.notices;
-        if (!told) {
-            for (const std::string& notice : entry->contents.notices)
+        // A rereading (a change, or a range further on) tells only what the last reading of
+        // the file did not: an event of a rule not read is named once, not once a day.
+        static const std::vector<std::string> kNone;
+        const std::vector<std::string>& told = found != cache.entries.end() && found->second->ok
+                                                   ? found->second->contents.notices
+                                                   : kNone;
+        for (const std::string& notice : entry->contents.notices) {
+            if (std::find(told.begin(), told.end(), notice) == told.end())
                 notices.push_back("The calendar file " + path + " " + notice + ".");
         }
         cache.stats.parsedComponents += entry->contents.parsedComponents;

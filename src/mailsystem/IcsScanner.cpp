@@ -46,7 +46,7 @@ std::string_view TrimRight(std::string_view s) {
 }
 
 // Names whose values the scan itself reads.
-enum class Prop { Other, Begin, End, DtStart, RRule, RDate, RecurrenceId, Uid, CalendarZone };
+enum class Prop { Other, Begin, End, DtStart, RRule, ExRule, RDate, RecurrenceId, Uid, CalendarZone };
 
 Prop Classify(std::string_view name) {
     switch (name.size()) {
@@ -63,6 +63,10 @@ Prop Classify(std::string_view name) {
             return Prop::RRule;
         if (EqualsNoCase(name, "RDATE"))
             return Prop::RDate;
+        break;
+    case 6:
+        if (EqualsNoCase(name, "EXRULE"))
+            return Prop::ExRule;
         break;
     case 7:
         if (EqualsNoCase(name, "DTSTART"))
@@ -129,13 +133,31 @@ struct Line {
     size_t start, stop, next;
 };
 
+// Lines end with LF, CRLF, or a CR that no LF follows (as old Mac programs write them).
 Line NextLine(std::string_view text, size_t pos) {
     const void* nl = std::memchr(text.data() + pos, '\n', text.size() - pos);
     size_t stop = nl ? static_cast<const char*>(nl) - text.data() : text.size();
+    if (const void* cr = std::memchr(text.data() + pos, '\r', stop - pos)) {
+        const size_t at = static_cast<const char*>(cr) - text.data();
+        if (at + 1 < stop)
+            return {pos, at, at + 1};
+    }
     const size_t next = nl ? stop + 1 : text.size();
     if (stop > pos && text[stop - 1] == '\r')
         --stop;
     return {pos, stop, next};
+}
+
+// Names of components that only a VCALENDAR holds: one of them begun inside another component
+// means that the other was never ended.
+bool IsCalendarLevelOnly(std::string_view name) {
+    static constexpr std::string_view kNames[] = {"VEVENT",    "VTODO",     "VJOURNAL",
+                                                  "VFREEBUSY", "VTIMEZONE", "VAVAILABILITY"};
+    for (std::string_view known : kNames) {
+        if (EqualsNoCase(name, known))
+            return true;
+    }
+    return false;
 }
 
 bool IsBlank(std::string_view s) {
@@ -200,6 +222,13 @@ private:
     void ContentLine(std::string_view logical, const Logical& at);
     void Note(std::vector<uint32_t> RawComponent::*list, size_t offset, uint32_t line,
               uint32_t joinedTo);
+    // A BEGIN or END line that does not pair up inside the calendar: what is wrong (a fragment
+    // naming the line). The component open at the calendar's level, if any, is left out when it
+    // is closed.
+    void Damaged(const std::string& fault);
+    // Closes the innermost open component; one at the calendar's level is kept, or left out
+    // when damaged.
+    void Close(size_t endLine);
     void AddNotices();
 
     std::string_view m_text;
@@ -214,6 +243,10 @@ private:
     bool m_blankSincePending = false;
     // Lines that were no content lines: the first of them, what became of it, and how many.
     uint32_t m_repairs = 0, m_firstRepair = 0, m_firstJoinedTo = 0;
+    // BEGIN and END lines that did not pair up: how many, and what the first one cost.
+    uint32_t m_damaged = 0;
+    std::string m_firstDamage;
+    bool m_topDamaged = false; // the component open at the calendar's level is left out
 };
 
 ScanResult Scanner::Run() {
@@ -223,8 +256,9 @@ ScanResult Scanner::Run() {
     if (const void* nul = std::memchr(m_text.data(), '\0', m_text.size())) {
         const size_t at = static_cast<const char*>(nul) - m_text.data();
         uint32_t line = 1;
-        for (size_t i = 0; i < at; ++i)
-            line += m_text[i] == '\n';
+        for (size_t p = NextLine(m_text, 0).next; p <= at && p < m_text.size();
+             p = NextLine(m_text, p).next)
+            ++line;
         Fail("it holds binary data (a NUL byte on " + At(line) + ")");
         return std::move(m_result);
     }
@@ -234,6 +268,8 @@ ScanResult Scanner::Run() {
         const Line line = NextLine(m_text, pos);
         pos = line.next;
         ++lineNumber;
+        if (m_text[line.next - 1] == '\r')
+            m_result.bareCarriageReturns = true;
         const std::string_view physical = m_text.substr(line.start, line.stop - line.start);
         if (StartsWithBlank(physical)) {
             if (!m_inLogical) {
@@ -316,7 +352,37 @@ void Scanner::Note(std::vector<uint32_t> RawComponent::*list, size_t offset, uin
         (m_current->*list).push_back(static_cast<uint32_t>(offset));
 }
 
+void Scanner::Damaged(const std::string& fault) {
+    std::string skipped = "the line was skipped";
+    if (m_open.size() >= 2) {
+        skipped = "the " + m_open[1].name + " begun on " + At(m_open[1].line) + " was skipped";
+        m_topDamaged = true;
+    }
+    if (m_damaged++ == 0)
+        m_firstDamage = "is damaged: " + fault + "; " + skipped + " and the rest of the file read";
+}
+
+void Scanner::Close(size_t endLine) {
+    if (m_open.size() == 2) {
+        if (m_current && m_topDamaged)
+            m_result.components.pop_back(); // the component being read is always the last
+        else if (m_current)
+            m_current->end = static_cast<uint32_t>(NextLine(m_text, endLine).next);
+        m_current = nullptr;
+        m_topDamaged = false;
+    }
+    m_open.pop_back();
+}
+
 void Scanner::AddNotices() {
+    if (m_damaged > 0) {
+        std::string notice = m_firstDamage;
+        if (m_damaged == 2)
+            notice += " (1 more such fault was treated alike)";
+        else if (m_damaged > 2)
+            notice += " (" + std::to_string(m_damaged - 1) + " more such faults were treated alike)";
+        m_result.notices.push_back(std::move(notice));
+    }
     if (m_repairs == 0)
         return;
     std::string notice =
@@ -352,6 +418,12 @@ void Scanner::ContentLine(std::string_view logical, const Logical& at) {
             Fail(At(lineNumber) + " begins a " + std::string(name) + " outside BEGIN:VCALENDAR");
             return;
         }
+        if (m_open.size() >= 2 && IsCalendarLevelOnly(name)) {
+            Damaged(At(lineNumber) + " begins a " + std::string(name) + " but the " +
+                    m_open[1].name + " begun on " + At(m_open[1].line) + " was never ended");
+            while (m_open.size() >= 2)
+                Close(at.start);
+        }
         if (m_open.size() >= kMaxDepth) {
             Fail(At(lineNumber) + " nests components too deeply");
             return;
@@ -382,16 +454,26 @@ void Scanner::ContentLine(std::string_view logical, const Logical& at) {
             return;
         }
         if (SameNameNoCase(name, m_open.back().name)) {
-            if (m_open.size() == 2 && m_current) {
-                m_current->end = static_cast<uint32_t>(NextLine(m_text, at.start).next);
-                m_current = nullptr;
-            }
-            m_open.pop_back();
+            Close(at.start);
             return;
         }
-        Fail(At(lineNumber) + " ends a " + std::string(name) + " but the " +
-             std::string(m_open.back().name) + " begun on " + At(m_open.back().line) +
-             " is still open");
+        if (m_open.size() == 1) {
+            Damaged(At(lineNumber) + " ends a " + std::string(name) + " that was never begun");
+            return;
+        }
+        Damaged(At(lineNumber) + " ends a " + std::string(name) + " but the " +
+                m_open.back().name + " begun on " + At(m_open.back().line) + " is still open");
+        // It ends a component further out, those inside it never ended; or none, and is taken
+        // for a misspelt END of the innermost.
+        size_t ends = m_open.size() - 1;
+        for (size_t k = m_open.size() - 1; k-- > 0;) {
+            if (SameNameNoCase(name, m_open[k].name)) {
+                ends = k;
+                break;
+            }
+        }
+        while (m_open.size() > ends)
+            Close(at.start);
         return;
     }
     if (m_open.empty()) {
@@ -435,6 +517,10 @@ void Scanner::ContentLine(std::string_view logical, const Logical& at) {
         m_current->hasRRule = true;
         break;
     }
+    case Prop::ExRule:
+        if (!IsBlank(value))
+            m_current->exrules.emplace_back(value);
+        break;
     case Prop::RDate:
         m_current->hasRDate = true;
         break;

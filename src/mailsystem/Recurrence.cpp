@@ -366,6 +366,12 @@ namespace {
 
 using civil::DaysInMonth;
 
+bool SameWallClock(const icaltimetype& a, const icaltimetype& b) {
+    return a.year == b.year && a.month == b.month && a.day == b.day &&
+           (a.is_date || b.is_date || (a.hour == b.hour && a.minute == b.minute &&
+                                       a.second == b.second));
+}
+
 // Where a walk that skips ahead to `near` (wall-clock) begins. Below a day libical steps on from
 // the time it is given, so that must be a step of the series: DTSTART's time of day on a day a
 // whole number of the interval's periods after DTSTART's day.
@@ -451,7 +457,7 @@ bool MayOccur(const icalrecurrencetype& rule, int year, int month, int day, int6
 Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64_t dtstartInstant,
               int64_t from, int64_t to,
               const std::function<int64_t(const icaltimetype&)>& toInstant,
-              const std::function<icaltimetype(int64_t)>& fromInstant) {
+              const std::function<icaltimetype(int64_t)>& fromInstant, bool startCounts) {
     Walk walk;
     if (!IsWalkable(rule, dtstart))
         return walk;
@@ -461,6 +467,25 @@ Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64
     std::unique_ptr<icalrecur_iterator, IteratorFree> it(icalrecur_iterator_new(rule, dtstart));
     if (!it)
         return walk;
+    if (rule.count > 0 && startCounts) {
+        // DTSTART is the first of the COUNT occurrences even where the rule itself does not
+        // give it (the reader adds it); libical counts only what the rule gives.
+        const icaltimetype first = icalrecur_iterator_next(it.get());
+        if (icaltime_is_null_time(first)) {
+            walk.outcome = Walk::Ended;
+            return walk;
+        }
+        icalrecurrencetype counted = rule;
+        if (!SameWallClock(first, dtstart)) {
+            if (--counted.count == 0) {
+                walk.outcome = Walk::Ended;
+                return walk;
+            }
+        }
+        it.reset(icalrecur_iterator_new(counted, dtstart));
+        if (!it)
+            return walk;
+    }
     // Start near the range instead of at DTSTART (impossible with COUNT, which counts from
     // DTSTART). Two days before `from` cover any zone offset.
     const int64_t near = from - 2 * kDay;
