@@ -41,6 +41,8 @@ struct Item {
     std::string damage;
     std::string timeZone; // TZ when built: floating and all-day times depend on it
     calendar::FileContents contents;
+    // Notices already told for this item's URL: a changed item says only what is new.
+    std::vector<std::string> told;
 };
 
 struct Collection {
@@ -246,7 +248,10 @@ void Store(Collection& c, const std::string& key, const dav::Resource& r) {
     auto item = std::make_shared<Item>();
     item->etag = r.etag.value_or(std::string());
     item->text = *r.calendarData;
-    c.items[key] = std::move(item);
+    std::shared_ptr<Item>& held = c.items[key];
+    if (held)
+        item->told = held->built && held->ok ? held->contents.notices : held->told;
+    held = std::move(item);
 }
 
 // Fetches the calendar data of `wanted` (absolute URLs) into `c`, in batches. A member the
@@ -479,7 +484,7 @@ const Item& Built(Item& item, const calendar::Window* window, const std::string&
         (!window || !item.ok || item.contents.window.Covers(window->from, window->to)))
         return item;
     const std::vector<std::string> told =
-        item.built && item.ok ? std::move(item.contents.notices) : std::vector<std::string>();
+        item.built && item.ok ? std::move(item.contents.notices) : std::move(item.told);
     calendar::Window built;
     if (window) {
         built.from = window->from;
