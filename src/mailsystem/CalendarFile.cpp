@@ -251,8 +251,8 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
     }
     RecurrencePattern pattern;
     if (walked == 1 && master.exclusionRules.rules.empty()) {
-        const size_t only = static_cast<size_t>(
-            std::find(refused.begin(), refused.end(), false) - refused.begin());
+        const size_t only =
+            static_cast<size_t>(std::find(refused.begin(), refused.end(), false) - refused.begin());
         pattern = recurrence::MapRule(rules[only], master.start);
     }
 
@@ -317,9 +317,8 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
         const int32_t change = changeOf[k];
         int64_t& item = itemOf[size_t(change + 1)];
         if (item < 0)
-            item = change < 0
-                       ? NewItem(master, true, pattern, nullptr)
-                       : NewItem(*changes[size_t(change)].exception, true, pattern, &master);
+            item = change < 0 ? NewItem(master, true, pattern, nullptr)
+                              : NewItem(*changes[size_t(change)].exception, true, pattern, &master);
         instances[k].item = static_cast<uint32_t>(item);
         m_out.instances.push_back(instances[k]);
     }
@@ -345,13 +344,15 @@ void Builder::NameRefused(const Event& e, const std::vector<bool>& refused,
                           const std::vector<bool>& exclusionRefused) {
     for (size_t i = 0; i < refused.size(); ++i) {
         if (refused[i])
-            m_faults.push_back({e.order, e.uid,
+            m_faults.push_back({e.order,
+                                e.uid,
                                 {RuleFault::Unbounded, false, e.rules.texts[i], {}},
                                 OtherDates(e, refused)});
     }
     for (size_t i = 0; i < exclusionRefused.size(); ++i) {
         if (exclusionRefused[i])
-            m_faults.push_back({e.order, e.uid,
+            m_faults.push_back({e.order,
+                                e.uid,
                                 {RuleFault::Unbounded, true, e.exclusionRules.texts[i], {}},
                                 true});
     }
@@ -369,8 +370,8 @@ void Builder::AddNotices() {
     std::stable_sort(m_faults.begin(), m_faults.end(),
                      [](const Named& a, const Named& b) { return a.order < b.order; });
     for (size_t i = 0; i < m_faults.size() && i < kNamedFaults; ++i)
-        m_out.notices.push_back(RuleNotice(m_faults[i].uid, m_faults[i].fault,
-                                           m_faults[i].othersRemain));
+        m_out.notices.push_back(
+            RuleNotice(m_faults[i].uid, m_faults[i].fault, m_faults[i].othersRemain));
     if (m_faults.size() > kNamedFaults)
         m_out.notices.push_back("holds " + std::to_string(m_faults.size() - kNamedFaults) +
                                 " more rules that are not read as written, like those named");
@@ -457,8 +458,7 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
     for (size_t i = 0; i < scan.components.size(); ++i) {
         const ics::RawComponent& raw = scan.components[i];
         if (raw.kind == ics::Kind::TimeZone) {
-            if (raw.joinedLines.empty() && raw.skippedLines.empty() &&
-                !scan.bareCarriageReturns)
+            if (raw.joinedLines.empty() && raw.skippedLines.empty() && !scan.bareCarriageReturns)
                 zones.Add(text.substr(raw.begin, raw.end - raw.begin));
             else
                 zones.Add(ics::ReducedComponent(text, raw, true));

@@ -12,8 +12,8 @@ std::vector<FutureChange> FutureChanges(const std::vector<const Event*>& overrid
         if (!e->thisAndFuture)
             continue;
         const int64_t from = e->RecurrenceIdIn(seriesZone);
-        changes.push_back(
-            {e, from, e->startInstant - from, e->EndOf(e->start, e->startInstant) - e->startInstant});
+        changes.push_back({e, from, e->startInstant - from,
+                           e->EndOf(e->start, e->startInstant) - e->startInstant});
     }
     // Of two changes naming one occurrence, the later in the file counts.
     std::stable_sort(changes.begin(), changes.end(),
@@ -38,9 +38,9 @@ void ApplyFutureChanges(const std::vector<FutureChange>& changes,
     changed.reserve(occurrences.size());
     for (Occurrence o : occurrences) {
         // The last change that names an occurrence before this one.
-        const auto after = std::lower_bound(
-            changes.begin(), changes.end(), o.start,
-            [](const FutureChange& c, int64_t start) { return c.from < start; });
+        const auto after =
+            std::lower_bound(changes.begin(), changes.end(), o.start,
+                             [](const FutureChange& c, int64_t start) { return c.from < start; });
         if (after != changes.begin()) {
             const auto index = after - changes.begin() - 1;
             const FutureChange& c = changes[static_cast<size_t>(index)];

@@ -46,7 +46,18 @@ std::string_view TrimRight(std::string_view s) {
 }
 
 // Names whose values the scan itself reads.
-enum class Prop { Other, Begin, End, DtStart, RRule, ExRule, RDate, RecurrenceId, Uid, CalendarZone };
+enum class Prop {
+    Other,
+    Begin,
+    End,
+    DtStart,
+    RRule,
+    ExRule,
+    RDate,
+    RecurrenceId,
+    Uid,
+    CalendarZone
+};
 
 Prop Classify(std::string_view name) {
     switch (name.size()) {
@@ -380,7 +391,8 @@ void Scanner::AddNotices() {
         if (m_damaged == 2)
             notice += " (1 more such fault was treated alike)";
         else if (m_damaged > 2)
-            notice += " (" + std::to_string(m_damaged - 1) + " more such faults were treated alike)";
+            notice +=
+                " (" + std::to_string(m_damaged - 1) + " more such faults were treated alike)";
         m_result.notices.push_back(std::move(notice));
     }
     if (m_repairs == 0)
@@ -461,8 +473,8 @@ void Scanner::ContentLine(std::string_view logical, const Logical& at) {
             Damaged(At(lineNumber) + " ends a " + std::string(name) + " that was never begun");
             return;
         }
-        Damaged(At(lineNumber) + " ends a " + std::string(name) + " but the " +
-                m_open.back().name + " begun on " + At(m_open.back().line) + " is still open");
+        Damaged(At(lineNumber) + " ends a " + std::string(name) + " but the " + m_open.back().name +
+                " begun on " + At(m_open.back().line) + " is still open");
         // It ends a component further out, those inside it never ended; or none, and is taken
         // for a misspelt END of the innermost.
         size_t ends = m_open.size() - 1;

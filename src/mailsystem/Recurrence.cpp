@@ -456,8 +456,8 @@ using civil::DaysInMonth;
 
 bool SameWallClock(const icaltimetype& a, const icaltimetype& b) {
     return a.year == b.year && a.month == b.month && a.day == b.day &&
-           (a.is_date || b.is_date || (a.hour == b.hour && a.minute == b.minute &&
-                                       a.second == b.second));
+           (a.is_date || b.is_date ||
+            (a.hour == b.hour && a.minute == b.minute && a.second == b.second));
 }
 
 // Where a walk that skips ahead to `near` (wall-clock) begins. Below a day libical steps on from

@@ -67,10 +67,10 @@ struct Walk {
 // Walks `rule` from `dtstart`, starting near `from` when the rule has no COUNT, and keeps the
 // occurrences in [from, to]. With `startCounts`, DTSTART counts as the first of a COUNT also
 // where the rule does not give it: such a walk gives COUNT - 1 occurrences, and the caller adds
-// DTSTART (an EXRULE counts only what it gives, as libical reads it). `dtstart` and the rule's UNTIL are wall-clock times of one frame
-// without a zone (libical compares them as they stand); `toInstant` turns an occurrence's
-// wall-clock time into an instant. Refused when the rule is not walkable, libical refuses it, or
-// a limit above is reached.
+// DTSTART (an EXRULE counts only what it gives, as libical reads it). `dtstart` and the rule's
+// UNTIL are wall-clock times of one frame without a zone (libical compares them as they stand);
+// `toInstant` turns an occurrence's wall-clock time into an instant. Refused when the rule is not
+// walkable, libical refuses it, or a limit above is reached.
 Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64_t dtstartInstant,
               int64_t from, int64_t to,
               const std::function<int64_t(const icaltimetype&)>& toInstant,

@@ -71,7 +71,8 @@ bool IsPlainRule(std::string_view value) {
             return false;
         const std::string_view name = part.substr(0, equals);
         for (std::string_view seen : names) {
-            if (seen.size() == name.size() && strncasecmp(seen.data(), name.data(), name.size()) == 0)
+            if (seen.size() == name.size() &&
+                strncasecmp(seen.data(), name.data(), name.size()) == 0)
                 return false;
         }
         names.push_back(name);
@@ -122,8 +123,7 @@ bool ParseRule(std::string_view value, icalrecurrencetype& out,
         if (std::any_of(parts.begin(), parts.end(),
                         [&](const auto& part) { return part.first == name; })) {
             // libical refuses a part given twice; the first is the one that counts.
-            if (repeated &&
-                std::find(repeated->begin(), repeated->end(), name) == repeated->end())
+            if (repeated && std::find(repeated->begin(), repeated->end(), name) == repeated->end())
                 repeated->push_back(name);
             continue;
         }

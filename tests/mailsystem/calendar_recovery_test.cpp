@@ -107,8 +107,8 @@ TEST_F(CalendarRecoveryTest, AFirstDateTheRuleDoesNotGiveIsStillTheFirstOccurren
          "2024-04-30 00:00",
          "2024-04-03 10:10-10:10 R, 2024-04-03 10:30-10:30 R, 2024-04-03 11:00-11:00 R"},
         // A rule that ended before it began still has its first date.
-        {"DTSTART:20240402T100000Z\nRRULE:FREQ=DAILY;UNTIL=20240301T000000Z\n",
-         "2024-04-30 00:00", "2024-04-02 10:00-10:00 R"},
+        {"DTSTART:20240402T100000Z\nRRULE:FREQ=DAILY;UNTIL=20240301T000000Z\n", "2024-04-30 00:00",
+         "2024-04-02 10:00-10:00 R"},
         // An EXDATE removes it like any other.
         {"DTSTART:20240402T100000Z\nRRULE:FREQ=WEEKLY;BYDAY=TH;COUNT=3\n"
          "EXDATE:20240402T100000Z\n",
@@ -131,8 +131,8 @@ TEST_F(CalendarRecoveryTest, AnEventThatOnlyCarriesARecurrenceIdIsStillASeries) 
         std::string components;
         const char* found; // from 2024-05-07 to 2024-05-23
     } rows[] = {
-        {Event("b", board),
-         "2024-05-08 18:00-20:00 Board, 2024-05-15 18:00-20:00 Board, 2024-05-22 18:00-20:00 Board"},
+        {Event("b", board), "2024-05-08 18:00-20:00 Board, 2024-05-15 18:00-20:00 Board, "
+                            "2024-05-22 18:00-20:00 Board"},
         // Dates alone make a series too.
         {Event("b", "RECURRENCE-ID:19700101T070000Z\nDTSTART:20240508T180000Z\n"
                     "RDATE:20240520T090000Z\nSUMMARY:Visits\n"),
@@ -141,15 +141,13 @@ TEST_F(CalendarRecoveryTest, AnEventThatOnlyCarriesARecurrenceIdIsStillASeries) 
         {Event("b", "RECURRENCE-ID:20240508T180000Z\nDTSTART:20240509T180000Z\nSUMMARY:Moved\n"),
          "2024-05-09 18:00-18:00 Moved"},
         // The only one of its UID with a rule is the series; the other is its exception.
-        {Event("b", board) +
-             Event("b", "RECURRENCE-ID:20240515T180000Z\nDTSTART:20240516T090000Z\n"
-                        "DURATION:PT1H\nSUMMARY:Board (moved)\n"),
+        {Event("b", board) + Event("b", "RECURRENCE-ID:20240515T180000Z\nDTSTART:20240516T090000Z\n"
+                                        "DURATION:PT1H\nSUMMARY:Board (moved)\n"),
          "2024-05-08 18:00-20:00 Board, 2024-05-16 09:00-10:00 Board (moved), "
          "2024-05-22 18:00-20:00 Board"},
         // Two of one UID with rules are two series.
-        {Event("b", board) +
-             Event("b", "RECURRENCE-ID:19700102T070000Z\nDTSTART:20240510T080000Z\n"
-                        "RRULE:FREQ=WEEKLY;COUNT=2\nSUMMARY:Friday\n"),
+        {Event("b", board) + Event("b", "RECURRENCE-ID:19700102T070000Z\nDTSTART:20240510T080000Z\n"
+                                        "RRULE:FREQ=WEEKLY;COUNT=2\nSUMMARY:Friday\n"),
          "2024-05-08 18:00-20:00 Board, 2024-05-10 08:00-08:00 Friday, 2024-05-15 18:00-20:00 "
          "Board, 2024-05-17 08:00-08:00 Friday, 2024-05-22 18:00-20:00 Board"},
         // A cancelled one is listed without a reminder; its exception is still paged.
@@ -170,7 +168,7 @@ TEST_F(CalendarRecoveryTest, ExruleExcludesItsDatesLikeExdates) {
     const std::string daily = "DTSTART:20240105T090000Z\nRRULE:FREQ=DAILY;COUNT=10\nSUMMARY:S\n";
     const struct {
         const char* exrule;
-        const char* found; // the days of January 2024
+        const char* found;  // the days of January 2024
         const char* notice; // of the notice, if one is expected
     } rows[] = {
         {"EXRULE:FREQ=WEEKLY;BYDAY=SA,SU\n", "5 8 9 10 11 12", ""},
@@ -195,12 +193,13 @@ TEST_F(CalendarRecoveryTest, ExruleExcludesItsDatesLikeExdates) {
                                                Utc("2024-01-31 00:00"), found, error));
         std::string days;
         for (const mail::Appointment& a : found)
-            days += (days.empty() ? "" : " ") + std::to_string(std::stoi(FormatUtc(a.start).substr(8, 2)));
+            days += (days.empty() ? "" : " ") +
+                    std::to_string(std::stoi(FormatUtc(a.start).substr(8, 2)));
         EXPECT_EQ(days, row.found);
         if (*row.notice) {
             ASSERT_EQ(m_notices.size(), 1u);
-            EXPECT_EQ(m_notices[0], "The calendar file " + Path() + " holds the event \"x\" " +
-                                        row.notice + ".");
+            EXPECT_EQ(m_notices[0],
+                      "The calendar file " + Path() + " holds the event \"x\" " + row.notice + ".");
         } else {
             EXPECT_TRUE(m_notices.empty()) << m_notices[0];
         }
@@ -228,7 +227,8 @@ TEST_F(CalendarRecoveryTest, ThisAndFutureChangesTheOccurrenceAndEveryLaterOne) 
         // A day earlier: that of the 8th moves into a range that ends before it.
         {change("20260604T090000Z", "DTSTART:20260603T090000Z\nDURATION:PT1H\nSUMMARY:Early\n"),
          "2026-06-05 00:00", "2026-06-07 12:00",
-         "2026-06-05 09:00-10:00 Early, 2026-06-06 09:00-10:00 Early, 2026-06-07 09:00-10:00 Early"},
+         "2026-06-05 09:00-10:00 Early, 2026-06-06 09:00-10:00 Early, 2026-06-07 09:00-10:00 "
+         "Early"},
         // Cancelled: the series ends there.
         {change("20260606T090000Z", "DTSTART:20260606T090000Z\nSTATUS:CANCELLED\n"),
          "2026-06-04 00:00", "2026-06-12 00:00",
@@ -257,10 +257,8 @@ TEST_F(CalendarRecoveryTest, ATimedDateOfAnAllDaySeriesLastsTheSeriesLengthFromI
         const char* length;
         int64_t seconds;
     } rows[] = {
-        {"DURATION:PT1H\n", 3600},
-        {"DTEND;VALUE=DATE:20250314\n", 2 * 86400},
-        {"DURATION:P1D\n", 86400},
-        {"", 86400}, // an all-day event without either lasts a day
+        {"DURATION:PT1H\n", 3600}, {"DTEND;VALUE=DATE:20250314\n", 2 * 86400},
+        {"DURATION:P1D\n", 86400}, {"", 86400}, // an all-day event without either lasts a day
         {"DURATION:P\n", 0},
     };
     for (const auto& row : rows) {
@@ -344,9 +342,8 @@ TEST_F(CalendarRecoveryTest, ANoticeNamesAtMostTenRulesOfAFileAndCountsTheRest) 
                                  " holds 3 more rules that are not read as written, like those "
                                  "named.");
     // A UID or rule of any length is named by its first 200 bytes.
-    Write(Calendar(Event(std::string(300, 'u'),
-                         "DTSTART:20260602T100000Z\nRRULE:FREQ=NEVER;" + std::string(300, 'X') +
-                             "=1\n")));
+    Write(Calendar(Event(std::string(300, 'u'), "DTSTART:20260602T100000Z\nRRULE:FREQ=NEVER;" +
+                                                    std::string(300, 'X') + "=1\n")));
     Find("2026-06-01 00:00", "2026-06-05 00:00");
     ASSERT_EQ(m_notices.size(), 1u);
     EXPECT_NE(m_notices[0].find("\"" + std::string(200, 'u') + "...\""), std::string::npos);
@@ -354,10 +351,8 @@ TEST_F(CalendarRecoveryTest, ANoticeNamesAtMostTenRulesOfAFileAndCountsTheRest) 
 }
 
 TEST_F(CalendarRecoveryTest, ADamagedComponentCostsThatComponentOnly) {
-    const std::string review =
-        Event("a", "DTSTART:20260602T100000Z\nSUMMARY:Review\n");
-    const std::string lunch =
-        Event("b", "DTSTART:20260602T120000Z\nSUMMARY:Lunch\n");
+    const std::string review = Event("a", "DTSTART:20260602T100000Z\nSUMMARY:Review\n");
+    const std::string lunch = Event("b", "DTSTART:20260602T120000Z\nSUMMARY:Lunch\n");
     const std::string task = "BEGIN:VTODO\nUID:t\nSUMMARY:Task\nEND:VTODO\n";
     const struct {
         std::string inside; // between BEGIN:VCALENDAR (line 1) and END:VCALENDAR
@@ -414,8 +409,8 @@ TEST_F(CalendarRecoveryTest, ADamagedComponentCostsThatComponentOnly) {
                   std::vector<std::string>{"The calendar file " + Path() + " " + row.notice + "."});
     }
     // Once per change, not at every scan.
-    const std::string damaged = "BEGIN:VCALENDAR\nBEGIN:VTODO\nUID:x\nEND:VTOOD\n" + review +
-                                "END:VCALENDAR\n";
+    const std::string damaged =
+        "BEGIN:VCALENDAR\nBEGIN:VTODO\nUID:x\nEND:VTOOD\n" + review + "END:VCALENDAR\n";
     Write(damaged);
     Find("2026-06-01 00:00", "2026-06-05 00:00");
     Tasks();
@@ -427,15 +422,15 @@ TEST_F(CalendarRecoveryTest, ADamagedComponentCostsThatComponentOnly) {
 
 TEST_F(CalendarRecoveryTest, ACarriageReturnAloneEndsALine) {
     ScopedTimeZone tz("UTC");
-    const std::string zone = "BEGIN:VTIMEZONE\nTZID:Office\nBEGIN:STANDARD\nDTSTART:19700101T000000\n"
-                             "TZOFFSETFROM:+0300\nTZOFFSETTO:+0300\nEND:STANDARD\nEND:VTIMEZONE\n";
+    const std::string zone =
+        "BEGIN:VTIMEZONE\nTZID:Office\nBEGIN:STANDARD\nDTSTART:19700101T000000\n"
+        "TZOFFSETFROM:+0300\nTZOFFSETTO:+0300\nEND:STANDARD\nEND:VTIMEZONE\n";
     const std::string text =
-        Calendar(zone + Event("c", "DTSTART;TZID=Office:20260602T100000\nSUMMARY:Folded\n sub"
-                                   "ject\n") +
+        Calendar(zone +
+                 Event("c", "DTSTART;TZID=Office:20260602T100000\nSUMMARY:Folded\n sub"
+                            "ject\n") +
                  Event("d", "DTSTART:20260603T100000Z\nSUMMARY:Plain\n"));
-    const struct {
-        const char* lineEnd;
-    } rows[] = {{"\r"}, {"\r\n"}, {"\n"}};
+    const struct { const char* lineEnd; } rows[] = {{"\r"}, {"\r\n"}, {"\n"}};
     for (const auto& row : rows) {
         std::string converted;
         for (char c : text) {
