@@ -250,7 +250,7 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
         return;
     }
     RecurrencePattern pattern;
-    if (walked == 1 && master.exclusionRules.rules.empty()) {
+    if (walked == 1) {
         const size_t only =
             static_cast<size_t>(std::find(refused.begin(), refused.end(), false) - refused.begin());
         pattern = recurrence::MapRule(rules[only], master.start);
