@@ -4,11 +4,11 @@
 
 #include "mailsystem/CalendarCache.h"
 #include "mailsystem/CalendarFile.h"
+#include "mailsystem/DavAnswers.h"
 #include "mailsystem/DavXml.h"
 #include "mailsystem/IcalTime.h"
 #include "mailsystem/Notices.h"
 
-#include <QUrl>
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -17,6 +17,12 @@
 #include <unordered_map>
 
 namespace mail::caldav {
+
+using dav::Absolute;
+using dav::Failed;
+using dav::Names;
+using dav::PathOf;
+using dav::StatusInWords;
 
 namespace {
 
@@ -113,63 +119,6 @@ void Notice(const std::string& line) {
     }
     if (observer)
         observer(line);
-}
-
-// `href` resolved against `base`, in one spelling for every answer, so that the hrefs of
-// different reports name the same item alike.
-std::string Absolute(const std::string& base, const std::string& href) {
-    const QUrl resolved = QUrl(QString::fromStdString(base))
-                              .resolved(QUrl(QString::fromStdString(href), QUrl::TolerantMode));
-    return resolved.toString(QUrl::FullyEncoded).toStdString();
-}
-
-// The path of an absolute URL, as the hrefs of a multiget give it.
-std::string PathOf(const std::string& url) {
-    return QUrl(QString::fromStdString(url)).path(QUrl::FullyEncoded).toStdString();
-}
-
-std::string HttpStatus(long status, const std::string& reason) {
-    return "HTTP " + std::to_string(status) + (reason.empty() ? "" : " " + reason);
-}
-
-// An answer that is not the multistatus asked for, or a status inside one, in words.
-std::string StatusInWords(long status, const std::string& reason, bool hasUser) {
-    const std::string code = HttpStatus(status, reason);
-    switch (status) {
-    case 401:
-        return hasUser ? "the server refused the user name and password (" + code + ")"
-                       : "the server asks for a user name and password, and the profile gives "
-                         "none (" +
-                             code + ")";
-    case 403:
-        return "the server refused access (" + code + ")";
-    case 404:
-        return "the collection was not found on the server (" + code + ")";
-    default:
-        if (status >= 200 && status < 300)
-            return "the server's answer is not a WebDAV multistatus (" + code +
-                   "); is this the address of a CalDAV collection?";
-        return "the server answered " + code;
-    }
-}
-
-// A response inside a multistatus whose own status says that it failed (none given: it did not).
-bool Failed(const dav::Resource& r) {
-    return r.status != 0 && (r.status < 200 || r.status > 299);
-}
-
-// Whether `href`, resolved against `base`, names `url` (a trailing slash aside). Xandikos writes
-// the href of a path it does not have as a percent-encoded absolute URL
-// ("http%3A//127.0.0.1%3A8080/ann/"), so the href is also read decoded.
-bool Names(const std::string& base, const std::string& href, const std::string& url) {
-    const auto bare = [](std::string u) {
-        while (!u.empty() && u.back() == '/')
-            u.pop_back();
-        return u;
-    };
-    const std::string decoded =
-        QUrl::fromPercentEncoding(QByteArray::fromStdString(href)).toStdString();
-    return bare(Absolute(base, href)) == bare(url) || bare(Absolute(base, decoded)) == bare(url);
 }
 
 // A collection as the home's listing gives it.

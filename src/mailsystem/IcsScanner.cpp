@@ -1,5 +1,8 @@
-// The byte-level iCalendar pass: structure check, component boundaries and quick dates.
+// The byte-level iCalendar pass: structure check, component boundaries and the values noted for
+// each component (reading inside one is in IcsComponent.cpp).
 #include "mailsystem/IcsScanner.h"
+
+#include "mailsystem/IcsLines.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,26 +11,9 @@
 namespace mail::ics {
 namespace {
 
+using namespace detail;
+
 constexpr size_t kMaxDepth = 16;
-
-char Upper(char c) {
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
-
-bool IsNameChar(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
-}
-
-// `a` equals `upper` (given in upper case) without regard to ASCII case.
-bool EqualsNoCase(std::string_view a, std::string_view upper) {
-    if (a.size() != upper.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Upper(a[i]) != upper[i])
-            return false;
-    }
-    return true;
-}
 
 bool SameNameNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
@@ -37,12 +23,6 @@ bool SameNameNoCase(std::string_view a, std::string_view b) {
             return false;
     }
     return true;
-}
-
-std::string_view TrimRight(std::string_view s) {
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
 }
 
 // Names whose values the scan itself reads.
@@ -95,70 +75,6 @@ Prop Classify(std::string_view name) {
     return Prop::Other;
 }
 
-// The lines a reduced component keeps (besides BEGIN and END).
-bool IsKeptName(std::string_view name) {
-    static constexpr std::string_view kKept[] = {
-        "DTSTART",       "DTEND",   "DURATION", "RDATE",     "EXDATE",
-        "RECURRENCE-ID", "SUMMARY", "LOCATION", "UID",       "STATUS",
-        "TRIGGER",       "ACTION",  "DUE",      "COMPLETED", "PERCENT-COMPLETE"};
-    for (std::string_view kept : kKept) {
-        if (EqualsNoCase(name, kept))
-            return true;
-    }
-    return false;
-}
-
-// The value of a content line: what follows the first colon outside double quotes.
-std::string_view ValueOf(std::string_view line) {
-    bool quoted = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '"')
-            quoted = !quoted;
-        else if (line[i] == ':' && !quoted)
-            return line.substr(i + 1);
-    }
-    return {};
-}
-
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-int Digits(std::string_view s, size_t at, size_t count) {
-    int value = 0;
-    for (size_t i = at; i < at + count; ++i) {
-        if (i >= s.size() || s[i] < '0' || s[i] > '9')
-            return -1;
-        value = value * 10 + (s[i] - '0');
-    }
-    return value;
-}
-
-// One physical line: [start, stop) without its line end; `next` is where the following starts.
-struct Line {
-    size_t start, stop, next;
-};
-
-// Lines end with LF, CRLF, or a CR that no LF follows (as old Mac programs write them).
-Line NextLine(std::string_view text, size_t pos) {
-    const void* nl = std::memchr(text.data() + pos, '\n', text.size() - pos);
-    size_t stop = nl ? static_cast<const char*>(nl) - text.data() : text.size();
-    if (const void* cr = std::memchr(text.data() + pos, '\r', stop - pos)) {
-        const size_t at = static_cast<const char*>(cr) - text.data();
-        if (at + 1 < stop)
-            return {pos, at, at + 1};
-    }
-    const size_t next = nl ? stop + 1 : text.size();
-    if (stop > pos && text[stop - 1] == '\r')
-        --stop;
-    return {pos, stop, next};
-}
-
 // Names of components that only a VCALENDAR holds: one of them begun inside another component
 // means that the other was never ended.
 bool IsCalendarLevelOnly(std::string_view name) {
@@ -177,10 +93,6 @@ bool IsBlank(std::string_view s) {
             return false;
     }
     return true;
-}
-
-bool StartsWithBlank(std::string_view s) {
-    return !s.empty() && (s[0] == ' ' || s[0] == '\t');
 }
 
 // Unfolds the logical line in [start, stop): a continuation loses its line end and its leading
@@ -552,127 +464,6 @@ void Scanner::ContentLine(std::string_view logical, const Logical& at) {
 
 ScanResult Scan(std::string_view text) {
     return Scanner(text).Run();
-}
-
-std::string ReducedComponent(std::string_view text, const RawComponent& component, bool all) {
-    std::string out;
-    out.reserve(512);
-    size_t pos = component.begin;
-    bool keeping = false;
-    size_t kept = 0; // bytes of the current logical line kept so far
-    // Appends a physical line of a kept logical line, cut where the logical line reaches
-    // kMaxContentLine; the rest of that logical line is then dropped.
-    const auto keep = [&](std::string_view physical) {
-        std::string_view part = physical;
-        if (kept + part.size() > kMaxContentLine) {
-            part = part.substr(0, kMaxContentLine - kept);
-            // Not inside a UTF-8 character, and not on an escaping backslash.
-            for (int i = 0; i < 3 && !part.empty() && (part.back() & 0xC0) == 0x80; ++i)
-                part.remove_suffix(1);
-            if (!part.empty() && (static_cast<unsigned char>(part.back()) & 0xC0) == 0xC0)
-                part.remove_suffix(1);
-            size_t backslashes = 0;
-            while (backslashes < part.size() && part[part.size() - 1 - backslashes] == '\\')
-                ++backslashes;
-            if (backslashes % 2)
-                part.remove_suffix(1);
-            keeping = false;
-        }
-        kept += part.size();
-        out.append(part);
-        out += '\n';
-    };
-    const auto listed = [](const std::vector<uint32_t>& lines, size_t offset) {
-        return std::find(lines.begin(), lines.end(), offset) != lines.end();
-    };
-    while (pos < component.end) {
-        const Line line = NextLine(text, pos);
-        pos = line.next;
-        const std::string_view physical = text.substr(line.start, line.stop - line.start);
-        if (StartsWithBlank(physical)) {
-            if (keeping)
-                keep(physical);
-            continue;
-        }
-        if (!component.joinedLines.empty() && listed(component.joinedLines, line.start)) {
-            // A fold that lost its leading blank gets it back.
-            if (keeping)
-                keep(" " + std::string(physical));
-            continue;
-        }
-        if (!component.skippedLines.empty() && listed(component.skippedLines, line.start)) {
-            keeping = false;
-            continue;
-        }
-        size_t n = 0;
-        while (n < physical.size() && IsNameChar(static_cast<unsigned char>(physical[n])))
-            ++n;
-        const std::string_view name = physical.substr(0, n);
-        keeping = n > 0 && (all || EqualsNoCase(name, "BEGIN") || EqualsNoCase(name, "END") ||
-                            IsKeptName(name));
-        kept = 0;
-        if (keeping)
-            keep(physical);
-    }
-    return out;
-}
-
-Version VersionOf(std::string_view text, const RawComponent& component) {
-    Version version;
-    size_t pos = component.begin;
-    int depth = 0;
-    while (pos < component.end) {
-        const Line line = NextLine(text, pos);
-        pos = line.next;
-        const std::string_view physical = text.substr(line.start, line.stop - line.start);
-        size_t n = 0;
-        while (n < physical.size() && IsNameChar(static_cast<unsigned char>(physical[n])))
-            ++n;
-        const std::string_view name = physical.substr(0, n);
-        if (EqualsNoCase(name, "BEGIN"))
-            ++depth;
-        else if (EqualsNoCase(name, "END"))
-            --depth;
-        if (depth != 1)
-            continue; // only the component's own lines (not those of its alarms)
-        const std::string_view value = TrimRight(ValueOf(physical));
-        if (EqualsNoCase(name, "SEQUENCE")) {
-            int64_t sequence = 0;
-            bool digits = !value.empty() && value.size() < 10;
-            for (char c : value) {
-                digits = digits && c >= '0' && c <= '9';
-                if (!digits)
-                    break; // a long or non-numeric value is no sequence (and would overflow)
-                sequence = sequence * 10 + (c - '0');
-            }
-            if (digits)
-                version.sequence = sequence;
-        } else if (EqualsNoCase(name, "LAST-MODIFIED")) {
-            version.lastModified = QuickTime(value);
-        } else if (EqualsNoCase(name, "DTSTAMP")) {
-            version.stamp = QuickTime(value);
-        }
-    }
-    return version;
-}
-
-int64_t QuickTime(std::string_view value) {
-    if (value.size() != 8 && value.size() != 15 && value.size() != 16)
-        return kUnknownTime;
-    const int year = Digits(value, 0, 4), month = Digits(value, 4, 2), day = Digits(value, 6, 2);
-    if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31)
-        return kUnknownTime;
-    int64_t seconds =
-        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400;
-    if (value.size() == 8)
-        return seconds;
-    if (Upper(value[8]) != 'T' || (value.size() == 16 && Upper(value[15]) != 'Z'))
-        return kUnknownTime;
-    const int hour = Digits(value, 9, 2), minute = Digits(value, 11, 2),
-              second = Digits(value, 13, 2);
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60)
-        return kUnknownTime;
-    return seconds + hour * 3600 + minute * 60 + second;
 }
 
 } // namespace mail::ics
