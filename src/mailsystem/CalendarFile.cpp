@@ -462,7 +462,8 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
                 zones.Add(text.substr(raw.begin, raw.end - raw.begin));
             else
                 zones.Add(ics::ReducedComponent(text, raw, true));
-        } else if (raw.kind == ics::Kind::Event && raw.hasRecurrenceId && !superseded[i]) {
+        } else if (raw.kind == ics::Kind::Event && raw.hasRecurrenceId && !superseded[i] &&
+                   !raw.uid.empty()) {
             overriddenUids.insert(raw.uid);
         }
     }
@@ -526,9 +527,10 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
         }
     }
 
+    // Components without a UID belong to no other: each stands on its own.
     std::unordered_map<std::string, std::vector<const Event*>> overridesOf;
     for (const Event& e : events) {
-        if (e.isOverride)
+        if (e.isOverride && !e.uid.empty())
             overridesOf[e.uid].push_back(&e);
     }
     std::unordered_set<const Event*> placed;
@@ -557,7 +559,8 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
     for (const Event& e : events) {
         if (!e.isOverride || placed.count(&e))
             continue;
-        const std::vector<const Event*>& orphans = orphansOf[e.uid];
+        const std::vector<const Event*>& orphans =
+            e.uid.empty() ? std::vector<const Event*>{&e} : orphansOf[e.uid];
         const auto series = std::count_if(orphans.begin(), orphans.end(),
                                           [](const Event* o) { return o->Recurring(); });
         if (e.Recurring()) {
@@ -572,9 +575,10 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
             builder.AddSingle(e, false);
         }
     }
-    std::sort(out.instances.begin(), out.instances.end(), [](const Instance& a, const Instance& b) {
-        return a.start != b.start ? a.start < b.start : a.order < b.order;
-    });
+    std::stable_sort(out.instances.begin(), out.instances.end(),
+                     [](const Instance& a, const Instance& b) {
+                         return a.start != b.start ? a.start < b.start : a.order < b.order;
+                     });
     out.notices = std::move(scan.notices);
     out.notices.insert(out.notices.end(), zones.Notices().begin(), zones.Notices().end());
     builder.AddNotices();

@@ -164,6 +164,22 @@ TEST_F(CalendarRecoveryTest, AnEventThatOnlyCarriesARecurrenceIdIsStillASeries) 
     }
 }
 
+// Without a UID nothing ties components together: an exception without one replaces no
+// occurrence of the series beside it, and is listed once, not once per series.
+TEST_F(CalendarRecoveryTest, ComponentsWithoutAUidStandOnTheirOwn) {
+    const auto event = [](const std::string& lines) {
+        return "BEGIN:VEVENT\n" + lines + "END:VEVENT\n";
+    };
+    Write(Calendar(event("DTSTART:20240506T090000Z\nRRULE:FREQ=DAILY;COUNT=3\nSUMMARY:A\n") +
+                   event("DTSTART:20240506T100000Z\nRRULE:FREQ=DAILY;COUNT=2\nSUMMARY:B\n") +
+                   event("RECURRENCE-ID:20240507T090000Z\nDTSTART:20240507T120000Z\n"
+                         "SUMMARY:Moved\n")));
+    EXPECT_EQ(Find("2024-05-06 00:00", "2024-05-10 00:00"),
+              "2024-05-06 09:00-09:00 A (no reminder), 2024-05-06 10:00-10:00 B (no reminder), "
+              "2024-05-07 09:00-09:00 A (no reminder), 2024-05-07 10:00-10:00 B (no reminder), "
+              "2024-05-07 12:00-12:00 Moved (no reminder), 2024-05-08 09:00-09:00 A (no reminder)");
+}
+
 TEST_F(CalendarRecoveryTest, ExruleExcludesItsDatesLikeExdates) {
     const std::string daily = "DTSTART:20240105T090000Z\nRRULE:FREQ=DAILY;COUNT=10\nSUMMARY:S\n";
     const struct {
