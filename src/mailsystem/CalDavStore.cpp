@@ -47,8 +47,7 @@ struct Item {
     std::string damage;
     std::string timeZone; // TZ when built: floating and all-day times depend on it
     calendar::FileContents contents;
-    // Notices already told for this item's URL: a changed item says only what is new.
-    std::vector<std::string> told;
+    ToldNotices told; // of the item's URL, kept when the item changes
 };
 
 struct Collection {
@@ -199,7 +198,7 @@ void Store(Collection& c, const std::string& key, const dav::Resource& r) {
     item->text = *r.calendarData;
     std::shared_ptr<Item>& held = c.items[key];
     if (held)
-        item->told = held->built && held->ok ? held->contents.notices : held->told;
+        item->told = held->told;
     held = std::move(item);
 }
 
@@ -432,8 +431,6 @@ const Item& Built(Item& item, const calendar::Window* window, const std::string&
     if (item.built && item.timeZone == zone &&
         (!window || !item.ok || item.contents.window.Covers(window->from, window->to)))
         return item;
-    const std::vector<std::string> told =
-        item.built && item.ok ? std::move(item.contents.notices) : std::move(item.told);
     calendar::Window built;
     if (window) {
         built.from = window->from;
@@ -443,10 +440,8 @@ const Item& Built(Item& item, const calendar::Window* window, const std::string&
     item.contents = calendar::FileContents();
     item.damage.clear();
     item.ok = calendar::Build(item.text, built, item.contents, item.damage);
-    for (const std::string& notice : item.contents.notices) {
-        if (std::find(told.begin(), told.end(), notice) == told.end())
-            notices.push_back("The calendar item " + url + " " + notice + ".");
-    }
+    for (const std::string& notice : item.told.Tell(item.contents.notices, item.built))
+        notices.push_back("The calendar item " + url + " " + notice + ".");
     item.built = true;
     item.timeZone = zone;
     ical::ZonePoolTrim(kPooledZones);

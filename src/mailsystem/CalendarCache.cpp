@@ -5,7 +5,6 @@
 #include "mailsystem/IcalTime.h"
 #include "mailsystem/Notices.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +25,8 @@ struct Entry {
     bool ok = false;
     std::string error;
     calendar::FileContents contents;
+    ToldNotices told;    // kept from one reading of the path to the next
+    size_t textHash = 0; // of the bytes read, to tell a rereading of the same text
     uint64_t lastUse = 0;
 };
 
@@ -89,6 +90,8 @@ Status WithFileLocked(Cache& cache, const std::string& path, const calendar::Win
     }
 
     auto entry = std::make_unique<Entry>();
+    if (found != cache.entries.end())
+        entry->told = found->second->told;
     std::string bytes;
     int readError = 0;
     const ReadStatus read = ReadWholeFile(path, kMaxFileSize, bytes, entry->stamp, readError);
@@ -114,16 +117,13 @@ Status WithFileLocked(Cache& cache, const std::string& path, const calendar::Win
         entry->ok = calendar::Build(bytes, built, entry->contents, damage);
         if (!entry->ok)
             entry->error = "The calendar file " + path + " is damaged: " + damage + ".";
-        // A rereading (a change, or a range further on) tells only what the last reading of
-        // the file did not: an event of a rule not read is named once, not once a day.
-        static const std::vector<std::string> kNone;
-        const std::vector<std::string>& told = found != cache.entries.end() && found->second->ok
-                                                   ? found->second->contents.notices
-                                                   : kNone;
-        for (const std::string& notice : entry->contents.notices) {
-            if (std::find(told.begin(), told.end(), notice) == told.end())
-                notices.push_back("The calendar file " + path + " " + notice + ".");
-        }
+        // A rereading (a change, or a range further on) tells only what was not told: an event
+        // of a rule not read is named once, not once a day.
+        entry->textHash = std::hash<std::string>{}(bytes);
+        const bool sameText =
+            found != cache.entries.end() && found->second->textHash == entry->textHash;
+        for (const std::string& notice : entry->told.Tell(entry->contents.notices, sameText))
+            notices.push_back("The calendar file " + path + " " + notice + ".");
         cache.stats.parsedComponents += entry->contents.parsedComponents;
         ical::ZonePoolTrim(kPooledZones);
     }

@@ -319,6 +319,16 @@ TEST_F(CalendarRecoveryTest, ARuleNotReadAsWrittenKeepsItsPagesAndIsNamedOncePer
         {"RRULE:FREQ=WEEKLY;BYDAY=TU;INTERVAL=1;BYDAY=WE;INTERVAL=3\n", "2026-06-02 10:00-10:00 R",
          "whose rule \"FREQ=WEEKLY;BYDAY=TU;INTERVAL=1;BYDAY=WE;INTERVAL=3\" gives BYDAY and "
          "INTERVAL more than once; the first of each is used"},
+        // An exclusion rule that cannot be used excludes nothing.
+        {"RRULE:FREQ=DAILY;COUNT=2\nEXRULE:FREQ=BIWEEKLY\n",
+         "2026-06-02 10:00-10:00 R, 2026-06-03 10:00-10:00 R",
+         "whose exclusion rule \"FREQ=BIWEEKLY\" cannot be read; it is ignored, so the dates it "
+         "would exclude are paged"},
+        {"RRULE:FREQ=DAILY;COUNT=2\nEXRULE:FREQ=MONTHLY;BYDAY=6TU\n",
+         "2026-06-02 10:00-10:00 R, 2026-06-03 10:00-10:00 R",
+         "whose exclusion rule \"FREQ=MONTHLY;BYDAY=6TU\" is not expanded, as its dates cannot be "
+         "found within the reader's limits; it is ignored, so the dates it would exclude are "
+         "paged"},
     };
     const std::string other = Event("o", "DTSTART:20260603T120000Z\nSUMMARY:Other\n");
     for (const auto& row : rows) {
@@ -357,6 +367,10 @@ TEST_F(CalendarRecoveryTest, ANoticeNamesAtMostTenRulesOfAFileAndCountsTheRest) 
     EXPECT_EQ(m_notices[10], "The calendar file " + Path() +
                                  " holds 3 more rules that are not read as written, like those "
                                  "named.");
+    // Once, not at every scan nor at a rereading for a later range.
+    Find("2026-06-01 00:00", "2026-06-05 00:00");
+    Find("2026-07-01 00:00", "2026-07-05 00:00");
+    EXPECT_EQ(m_notices.size(), 11u);
     // A UID or rule of any length is named by its first 200 bytes.
     Write(Calendar(Event(std::string(300, 'u'), "DTSTART:20260602T100000Z\nRRULE:FREQ=NEVER;" +
                                                     std::string(300, 'X') + "=1\n")));
