@@ -180,10 +180,15 @@ TEST_F(RealMailSystem, ADamagedCalendarFailsThatMailboxOnly) {
 
 TEST_F(RealMailSystem, PathologicalRulesCostBoundedTimeAndLeaveTheOthersAlone) {
     Session s;
+    // A rule that is not walked (every second, an interval of zero) leaves its event's first
+    // occurrence, as a single appointment.
     EXPECT_EQ(s.Week("carol"),
+              "2026-03-06 08:00:00 - 2026-03-06 08:00:01 | Every second |  | 1 | single\n"
+              "2026-03-06 09:00:00 - 2026-03-06 10:00:00 | Interval zero |  | 5 | single\n"
               "2026-03-09 09:30:00 - 2026-03-09 10:00:00 | Still found |  | 15 | single\n");
-    // Without [Start] bounds a Find reads at most a bounded year.
+    // Without [Start] bounds a Find reads at most a bounded year, from now on.
     EXPECT_EQ(s.Week("carol", "[Subject] <> ''"),
+              "2026-03-06 09:00:00 - 2026-03-06 10:00:00 | Interval zero |  | 5 | single\n"
               "2026-03-09 09:30:00 - 2026-03-09 10:00:00 | Still found |  | 15 | single\n");
 }
 

@@ -11,6 +11,8 @@ one line "METHOD PATH auth|noauth" and then, by the first segment of its path (t
   NAME=redirect:URL   answers 301 to URL followed by the path
   NAME=nosync         passes it on, but answers 501 to sync-collection reports
   NAME=noctag         passes it on, leaving getctag out of the answer
+  NAME=forbidden      passes it on, but in the answers to reports every item (an href ending in
+                      ".ics") becomes a response of its own status 403 Forbidden
 
 Every other request is passed on to the upstream server (--fallback proxy), or answered here
 (--fallback record): 401 asking for Basic credentials when it has none, an empty multistatus
@@ -30,6 +32,18 @@ HOP_BY_HOP = {"connection", "keep-alive", "transfer-encoding", "te", "trailer", 
 MALFORMED = (b'<?xml version="1.0" encoding="utf-8"?>\n<D:multistatus xmlns:D="DAV:">'
              b'<D:response><D:href>/x/</D:href><D:propstat><D:prop>')
 EMPTY = b'<?xml version="1.0" encoding="utf-8"?>\n<D:multistatus xmlns:D="DAV:"/>\n'
+FORBIDDEN_ITEM = re.compile(rb"<([A-Za-z0-9]+:)?response>.*?</([A-Za-z0-9]+:)?response>", re.S)
+HREF = re.compile(rb"<([A-Za-z0-9]+:)?href>([^<]*\.ics)</([A-Za-z0-9]+:)?href>")
+
+
+def forbid(match):
+    """One <response> of an item, replaced by a response of status 403 for the same href."""
+    href = HREF.search(match.group(0))
+    if not href:
+        return match.group(0)
+    ns = match.group(1) or b""
+    return (b"<%sresponse><%shref>%s</%shref><%sstatus>HTTP/1.1 403 Forbidden</%sstatus></%sresponse>"
+            % (ns, ns, href.group(2), ns, ns, ns, ns))
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -78,6 +92,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if fault == "noctag":
             data = re.sub(rb"<([A-Za-z0-9]+:)?getctag */>|<([A-Za-z0-9]+:)?getctag>[^<]*</"
                           rb"([A-Za-z0-9]+:)?getctag>", b"", data)
+        if fault == "forbidden" and self.command == "REPORT":
+            data = FORBIDDEN_ITEM.sub(forbid, data)
         if fault == "cut":
             self.send_response(status)
             for name, value in headers:

@@ -2,12 +2,13 @@
 // each item's iCalendar text read with the same reader as the directory's files.
 #include "mailsystem/caldav/CalDavStore.h"
 
+#include "mailsystem/caldav/DavAnswers.h"
 #include "mailsystem/caldav/DavXml.h"
 #include "mailsystem/ical/CalendarCache.h"
 #include "mailsystem/ical/CalendarFile.h"
 #include "mailsystem/ical/IcalTime.h"
+#include "mailsystem/model/Notices.h"
 
-#include <QUrl>
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -16,6 +17,12 @@
 #include <unordered_map>
 
 namespace mail::caldav {
+
+using dav::Absolute;
+using dav::Failed;
+using dav::Names;
+using dav::PathOf;
+using dav::StatusInWords;
 
 namespace {
 
@@ -40,6 +47,7 @@ struct Item {
     std::string damage;
     std::string timeZone; // TZ when built: floating and all-day times depend on it
     calendar::FileContents contents;
+    ToldNotices told; // of the item's URL, kept when the item changes
 };
 
 struct Collection {
@@ -112,43 +120,6 @@ void Notice(const std::string& line) {
         observer(line);
 }
 
-// `href` resolved against `base`, in one spelling for every answer, so that the hrefs of
-// different reports name the same item alike.
-std::string Absolute(const std::string& base, const std::string& href) {
-    const QUrl resolved = QUrl(QString::fromStdString(base))
-                              .resolved(QUrl(QString::fromStdString(href), QUrl::TolerantMode));
-    return resolved.toString(QUrl::FullyEncoded).toStdString();
-}
-
-// The path of an absolute URL, as the hrefs of a multiget give it.
-std::string PathOf(const std::string& url) {
-    return QUrl(QString::fromStdString(url)).path(QUrl::FullyEncoded).toStdString();
-}
-
-std::string HttpStatus(const dav::Response& r) {
-    return "HTTP " + std::to_string(r.status) + (r.reason.empty() ? "" : " " + r.reason);
-}
-
-// An answer that is not the multistatus asked for, in words.
-std::string StatusInWords(const dav::Response& r, bool hasUser) {
-    switch (r.status) {
-    case 401:
-        return hasUser ? "the server refused the user name and password (" + HttpStatus(r) + ")"
-                       : "the server asks for a user name and password, and the profile gives "
-                         "none (" +
-                             HttpStatus(r) + ")";
-    case 403:
-        return "the server refused access (" + HttpStatus(r) + ")";
-    case 404:
-        return "the collection was not found on the server (" + HttpStatus(r) + ")";
-    default:
-        if (r.status >= 200 && r.status < 300)
-            return "the server's answer is not a WebDAV multistatus (" + HttpStatus(r) +
-                   "); is this the address of a CalDAV collection?";
-        return "the server answered " + HttpStatus(r);
-    }
-}
-
 // A collection as the home's listing gives it.
 struct Listed {
     std::string url, name, syncToken, ctag;
@@ -177,7 +148,7 @@ public:
                 *status = r.status;
                 return false;
             }
-            return Fail(url, StatusInWords(r, !m_account.user.empty()));
+            return Fail(url, StatusInWords(r.status, r.reason, HasUser()));
         }
         std::string damage;
         if (!dav::ParseMultistatus(r.body, out, damage))
@@ -195,6 +166,12 @@ public:
         }
         return false;
     }
+
+    // Fails the reading for a response inside a multistatus whose own status failed.
+    bool FailFor(const std::string& url, const dav::Resource& r) {
+        return Fail(url, StatusInWords(r.status, r.reason, HasUser()));
+    }
+    bool HasUser() const { return !m_account.user.empty(); }
 
     int Requests() const { return m_requests; }
     // The first failure as a ReadResult.
@@ -219,7 +196,10 @@ void Store(Collection& c, const std::string& key, const dav::Resource& r) {
     auto item = std::make_shared<Item>();
     item->etag = r.etag.value_or(std::string());
     item->text = *r.calendarData;
-    c.items[key] = std::move(item);
+    std::shared_ptr<Item>& held = c.items[key];
+    if (held)
+        item->told = held->told;
+    held = std::move(item);
 }
 
 // Fetches the calendar data of `wanted` (absolute URLs) into `c`, in batches. A member the
@@ -240,6 +220,8 @@ bool Multiget(Reader& reader, Collection& c, const std::vector<std::string>& wan
             const std::string key = Absolute(c.url, r.href);
             if (!asked.erase(key))
                 continue;
+            if (Failed(r) && r.status != 404)
+                return reader.FailFor(key, r);
             if (r.status == 404 || (!r.calendarData && !r.etag)) {
                 c.items.erase(key);
             } else if (!r.calendarData) {
@@ -276,6 +258,8 @@ bool Query(Reader& reader, Collection& c, bool data, std::map<std::string, std::
             return false;
         for (const dav::Resource& r : answer.resources) {
             const std::string key = Absolute(c.url, r.href);
+            if (Failed(r) && (r.status != 404 || Names(c.url, r.href, c.url)))
+                return reader.FailFor(Names(c.url, r.href, c.url) ? c.url : key, r);
             if (r.status == 404 || key == c.url || etags.count(key))
                 continue;
             etags[key] = r.etag.value_or(std::string());
@@ -315,10 +299,14 @@ bool SyncChanges(Reader& reader, Collection& c, size_t& fetched, bool& unsupport
         std::vector<std::string> wanted;
         for (const dav::Resource& r : answer.resources) {
             const std::string key = Absolute(c.url, r.href);
-            if (key == c.url) {
+            if (Names(c.url, r.href, c.url)) {
                 truncated = truncated || r.status == 507;
+                if (Failed(r) && r.status != 507)
+                    return reader.FailFor(c.url, r);
                 continue;
             }
+            if (Failed(r) && r.status != 404)
+                return reader.FailFor(key, r);
             if (r.status == 404) {
                 c.items.erase(key);
             } else if (r.calendarData) {
@@ -434,8 +422,11 @@ bool Synchronise(Reader& reader, const Listed& listed, Collection* held, Collect
 }
 
 // The item's contents, built for `window` (or for its tasks alone when null) unless what was
-// built covers it in the same time zone.
-const Item& Built(Item& item, const calendar::Window* window) {
+// built covers it in the same time zone. What the building repaired, guessed or could not read
+// as written, and the building before it did not, is added to `notices` as sentences naming
+// `url`, for the notice sink (Notices.h) once the home is no longer locked.
+const Item& Built(Item& item, const calendar::Window* window, const std::string& url,
+                  std::vector<std::string>& notices) {
     const std::string zone = CurrentTimeZone();
     if (item.built && item.timeZone == zone &&
         (!window || !item.ok || item.contents.window.Covers(window->from, window->to)))
@@ -449,6 +440,8 @@ const Item& Built(Item& item, const calendar::Window* window) {
     item.contents = calendar::FileContents();
     item.damage.clear();
     item.ok = calendar::Build(item.text, built, item.contents, item.damage);
+    for (const std::string& notice : item.told.Tell(item.contents.notices, item.built))
+        notices.push_back("The calendar item " + url + " " + notice + ".");
     item.built = true;
     item.timeZone = zone;
     ical::ZonePoolTrim(kPooledZones);
@@ -471,7 +464,18 @@ ReadResult ReadHome(const std::string& url, const dav::Account& account,
     const std::string origin = dav::Origin(answeredUrl);
     std::vector<Listed> listed;
     for (const dav::Resource& r : listing.resources) {
-        if (!r.calendar || r.status == 404)
+        if (Failed(r)) {
+            // A home the server does not have (Xandikos answers 207 with a 404 inside) is a
+            // failure, never an empty home; so is a member it would not list.
+            const bool home = listing.resources.size() == 1 ||
+                              Names(answeredUrl, r.href, answeredUrl) ||
+                              Names(answeredUrl, r.href, url);
+            if (!home && r.status == 404)
+                continue; // gone while the listing was made
+            reader.FailFor(home ? url : Absolute(answeredUrl, r.href), r);
+            return reader.Failure();
+        }
+        if (!r.calendar)
             continue;
         Listed l;
         l.url = Absolute(answeredUrl, r.href);
@@ -517,43 +521,57 @@ ReadResult ReadHome(const std::string& url, const dav::Account& account,
 bool FindAppointments(Home& home, int64_t from, int64_t to, std::vector<Appointment>& out,
                       std::string& error) {
     out.clear();
-    std::lock_guard<std::mutex> lock(home.mutex);
-    const calendar::Window window{from, to};
-    for (auto& [url, collection] : home.collections) {
-        if (!collection.events)
-            continue;
-        for (auto& [itemUrl, item] : collection.items) {
-            const Item& built = Built(*item, &window);
-            if (!built.ok) {
-                error = "The calendar item " + itemUrl + " is damaged: " + built.damage + ".";
-                out.clear();
-                return false;
+    std::vector<std::string> notices;
+    bool ok = true;
+    {
+        std::lock_guard<std::mutex> lock(home.mutex);
+        const calendar::Window window{from, to};
+        for (auto& [url, collection] : home.collections) {
+            if (!collection.events || !ok)
+                continue;
+            for (auto& [itemUrl, item] : collection.items) {
+                const Item& built = Built(*item, &window, itemUrl, notices);
+                if (!built.ok) {
+                    error = "The calendar item " + itemUrl + " is damaged: " + built.damage + ".";
+                    out.clear();
+                    ok = false;
+                    break;
+                }
+                calendar::AppendAppointments(built.contents, from, to, out);
             }
-            calendar::AppendAppointments(built.contents, from, to, out);
         }
     }
+    for (const std::string& notice : notices)
+        Notify(notice);
     std::stable_sort(out.begin(), out.end(),
                      [](const Appointment& a, const Appointment& b) { return a.start < b.start; });
-    return true;
+    return ok;
 }
 
 bool FindTasks(Home& home, std::vector<Task>& out, std::string& error) {
     out.clear();
-    std::lock_guard<std::mutex> lock(home.mutex);
-    for (auto& [url, collection] : home.collections) {
-        if (!collection.tasks)
-            continue;
-        for (auto& [itemUrl, item] : collection.items) {
-            const Item& built = Built(*item, nullptr);
-            if (!built.ok) {
-                error = "The calendar item " + itemUrl + " is damaged: " + built.damage + ".";
-                out.clear();
-                return false;
+    std::vector<std::string> notices;
+    bool ok = true;
+    {
+        std::lock_guard<std::mutex> lock(home.mutex);
+        for (auto& [url, collection] : home.collections) {
+            if (!collection.tasks || !ok)
+                continue;
+            for (auto& [itemUrl, item] : collection.items) {
+                const Item& built = Built(*item, nullptr, itemUrl, notices);
+                if (!built.ok) {
+                    error = "The calendar item " + itemUrl + " is damaged: " + built.damage + ".";
+                    out.clear();
+                    ok = false;
+                    break;
+                }
+                out.insert(out.end(), built.contents.tasks.begin(), built.contents.tasks.end());
             }
-            out.insert(out.end(), built.contents.tasks.begin(), built.contents.tasks.end());
         }
     }
-    return true;
+    for (const std::string& notice : notices)
+        Notify(notice);
+    return ok;
 }
 
 NoticeObserver SetNoticeObserver(NoticeObserver observer) {

@@ -20,13 +20,16 @@ std::string Text(QXmlStreamReader& xml) {
     return xml.readElementText().trimmed().toStdString();
 }
 
-// "HTTP/1.1 404 Not Found" -> 404; 0 when there is no code.
-int StatusCode(const QString& line) {
+// "HTTP/1.1 404 Not Found" -> 404 (and "Not Found" in `reason`, when given); 0 when there is
+// no code.
+int StatusCode(const QString& line, std::string* reason = nullptr) {
     const QStringList words = line.simplified().split(' ');
     if (words.size() < 2)
         return 0;
     bool ok = false;
     const int code = words[1].toInt(&ok);
+    if (ok && reason)
+        *reason = words.mid(2).join(' ').toStdString();
     return ok ? code : 0;
 }
 
@@ -129,7 +132,7 @@ void ReadResponse(QXmlStreamReader& xml, std::vector<Resource>& out) {
         if (Is(xml, kDav, "href"))
             hrefs.push_back(Text(xml));
         else if (Is(xml, kDav, "status"))
-            r.status = StatusCode(xml.readElementText());
+            r.status = StatusCode(xml.readElementText(), &r.reason);
         else if (Is(xml, kDav, "propstat"))
             ReadPropstat(xml, r);
         else

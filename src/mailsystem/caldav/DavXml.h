@@ -13,6 +13,7 @@ namespace mail::dav {
 struct Resource {
     std::string href;
     int status = 0; // the response's own <status> (such as 404 for a removed member); 0: none
+    std::string reason; // the words after that status's code, such as "Not Found"
     bool collection = false;
     bool calendar = false; // resourcetype holds CalDAV's <calendar/>
     // supported-calendar-component-set: present, and which of VEVENT and VTODO it names.

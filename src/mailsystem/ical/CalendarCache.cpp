@@ -25,6 +25,8 @@ struct Entry {
     bool ok = false;
     std::string error;
     calendar::FileContents contents;
+    ToldNotices told;    // kept from one reading of the path to the next
+    size_t textHash = 0; // of the bytes read, to tell a rereading of the same text
     uint64_t lastUse = 0;
 };
 
@@ -88,6 +90,8 @@ Status WithFileLocked(Cache& cache, const std::string& path, const calendar::Win
     }
 
     auto entry = std::make_unique<Entry>();
+    if (found != cache.entries.end())
+        entry->told = found->second->told;
     std::string bytes;
     int readError = 0;
     const ReadStatus read = ReadWholeFile(path, kMaxFileSize, bytes, entry->stamp, readError);
@@ -113,12 +117,13 @@ Status WithFileLocked(Cache& cache, const std::string& path, const calendar::Win
         entry->ok = calendar::Build(bytes, built, entry->contents, damage);
         if (!entry->ok)
             entry->error = "The calendar file " + path + " is damaged: " + damage + ".";
-        const bool told = found != cache.entries.end() && found->second->ok &&
-                          found->second->contents.notices == entry->contents.notices;
-        if (!told) {
-            for (const std::string& notice : entry->contents.notices)
-                notices.push_back("The calendar file " + path + " " + notice + ".");
-        }
+        // A rereading (a change, or a range further on) tells only what was not told: an event
+        // of a rule not read is named once, not once a day.
+        entry->textHash = std::hash<std::string>{}(bytes);
+        const bool sameText =
+            found != cache.entries.end() && found->second->textHash == entry->textHash;
+        for (const std::string& notice : entry->told.Tell(entry->contents.notices, sameText))
+            notices.push_back("The calendar file " + path + " " + notice + ".");
         cache.stats.parsedComponents += entry->contents.parsedComponents;
         ical::ZonePoolTrim(kPooledZones);
     }

@@ -21,8 +21,8 @@ enum class Status { Ok, Missing, Failed };
 // it was never read, when its stamp changed (FileStamp.h), when the local time zone changed,
 // or when `window` (if given) is not covered. A damaged or unreadable file gives Failed and a
 // sentence naming it in `error`; a missing file gives Missing. What a reading repaired or
-// guessed goes to the notice sink (Notices.h) as sentences naming the file, once: a rereading
-// that meets the same again says nothing. Thread-safe.
+// guessed, or could not read as written, goes to the notice sink (Notices.h) as sentences
+// naming the file, once: a rereading says only what the reading before it did not. Thread-safe.
 Status WithFile(const std::string& path, const calendar::Window* window,
                 const std::function<void(const calendar::FileContents&)>& use, std::string& error);
 

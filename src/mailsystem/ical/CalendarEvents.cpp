@@ -102,19 +102,68 @@ int32_t Lead(const Trigger& trigger, int64_t start, int64_t end, int64_t seriesS
     return static_cast<int32_t>(std::clamp<int64_t>(minutes, INT32_MIN, INT32_MAX));
 }
 
-Rules ReadRules(const std::vector<std::string>& values) {
+bool Rules::Unreadable() const {
+    return std::any_of(faults.begin(), faults.end(),
+                       [](const RuleFault& f) { return f.kind == RuleFault::Unreadable; });
+}
+
+Rules ReadRules(const std::vector<std::string>& values, bool exclusion) {
     Rules read;
     for (const std::string& text : values) {
         icalrecurrencetype rule;
-        if (recurrence::ParseRule(text, rule))
-            read.rules.push_back(rule);
-        else
-            read.bad = true;
+        std::vector<std::string> repeated;
+        if (!recurrence::ParseRule(text, rule, &repeated)) {
+            read.faults.push_back({RuleFault::Unreadable, exclusion, text, {}});
+            continue;
+        }
+        read.rules.push_back(rule);
+        read.texts.push_back(text);
+        if (!repeated.empty()) {
+            std::string parts;
+            for (size_t i = 0; i < repeated.size(); ++i)
+                parts += (i == 0 ? "" : i + 1 == repeated.size() ? " and " : ", ") + repeated[i];
+            read.faults.push_back({RuleFault::RepeatedParts, exclusion, text, parts});
+        }
     }
     return read;
 }
 
-bool ReadEvent(icalcomponent* c, Rules rules, ical::ZoneTable& zones, Event& e) {
+namespace {
+
+// At most `limit` bytes of `text`, cut on a character boundary and marked when cut: a notice
+// names a value, it does not copy a megabyte of it.
+std::string Quoted(const std::string& text, size_t limit = 200) {
+    if (text.size() <= limit)
+        return "\"" + text + "\"";
+    size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    return "\"" + text.substr(0, cut) + "...\"";
+}
+
+} // namespace
+
+std::string RuleNotice(const std::string& uid, const RuleFault& fault, bool othersRemain) {
+    const std::string which = fault.exclusion ? "exclusion rule " : "rule ";
+    std::string notice = "holds the event " + Quoted(uid) + " whose " + which + Quoted(fault.rule);
+    if (fault.kind == RuleFault::RepeatedParts) {
+        const bool several = fault.parts.find(' ') != std::string::npos;
+        return notice + " gives " + fault.parts + " more than once; the first " +
+               (several ? "of each is used" : "is used");
+    }
+    notice += fault.kind == RuleFault::Unreadable
+                  ? " cannot be read; "
+                  : std::string(" is not expanded, as its ") +
+                        (fault.exclusion ? "dates" : "occurrences") +
+                        " cannot be found within the reader's limits; ";
+    if (fault.exclusion)
+        return notice + "it is ignored, so the dates it would exclude are paged";
+    return notice + (othersRemain ? "the event's other dates are paged without it"
+                                  : "only the event's first occurrence is paged");
+}
+
+bool ReadEvent(icalcomponent* c, Rules rules, Rules exclusionRules, ical::ZoneTable& zones,
+               Event& e) {
     bool hasStart = false, hasEnd = false, hasDuration = false, startFloating = false;
     icaltimetype end{};
     Zone endZone;
@@ -172,6 +221,8 @@ bool ReadEvent(icalcomponent* c, Rules rules, ical::ZoneTable& zones, Event& e) 
             if (!UsableTime(t))
                 break;
             e.isOverride = true;
+            icalparameter* range = icalproperty_get_first_parameter(p, ICAL_RANGE_PARAMETER);
+            e.thisAndFuture = range && icalparameter_get_range(range) == ICAL_RANGE_THISANDFUTURE;
             e.recurrenceIdIsDate = t.is_date;
             e.recurrenceId = t;
             e.recurrenceId.zone = nullptr;
@@ -185,8 +236,8 @@ bool ReadEvent(icalcomponent* c, Rules rules, ical::ZoneTable& zones, Event& e) 
     }
     if (!hasStart)
         return false;
-    e.rules = std::move(rules.rules);
-    e.badRule = rules.bad;
+    e.rules = std::move(rules);
+    e.exclusionRules = std::move(exclusionRules);
     e.startInstant = ical::ToInstant(e.start, e.zone);
     // An exporter that writes an excluded date without the zone of the start means the start's
     // zone (and, for an all-day series, its date).
@@ -210,6 +261,9 @@ bool ReadEvent(icalcomponent* c, Rules rules, ical::ZoneTable& zones, Event& e) 
             e.spanDays = static_cast<int>(
                 std::clamp<int64_t>(icaldurationtype_as_int(duration) / kDay, 0, 3660));
         }
+        e.duration = hasDuration && !(hasEnd && end.is_date)
+                         ? std::clamp<int64_t>(icaldurationtype_as_int(duration), 0, 3660 * kDay)
+                         : e.spanDays * kDay;
     } else if (hasEnd) {
         e.duration = std::max<int64_t>(0, ical::ToInstant(end, endZone) - e.startInstant);
     } else if (hasDuration) {
@@ -222,7 +276,10 @@ bool ReadEvent(icalcomponent* c, Rules rules, ical::ZoneTable& zones, Event& e) 
         if (UsableTime(rdate.time)) {
             const int64_t s = ical::ToInstant(
                 rdate.time, rdate.time.is_date ? Zone{} : zones.ZoneOf(p, rdate.time));
-            e.added.push_back({s, e.EndOf(rdate.time, s)});
+            // A timed date of an all-day series lasts as long as the series' events, from its
+            // own start (not to a midnight, which may lie before it).
+            const bool timedOfAllDay = e.start.is_date && !rdate.time.is_date;
+            e.added.push_back({s, timedOfAllDay ? s + e.duration : e.EndOf(rdate.time, s)});
         } else if (UsableTime(rdate.period.start)) {
             const Zone zone = zones.ZoneOf(p, rdate.period.start);
             const int64_t s = ical::ToInstant(rdate.period.start, zone);

@@ -4,6 +4,7 @@
 
 #include "core/CivilDays.h"
 #include "mailsystem/ical/CalendarEvents.h"
+#include "mailsystem/ical/FutureChanges.h"
 #include "mailsystem/ical/IcalTime.h"
 #include "mailsystem/ical/IcsScanner.h"
 #include "mailsystem/ical/PatternStep.h"
@@ -27,6 +28,8 @@ constexpr int64_t kDay = 86400;
 // Beyond this reach past the window the series is not walked to check where the scan's advance
 // lands; an occurrence whose advance could land further reports type 4.
 constexpr int64_t kLookAheadCap = 800 * kDay;
+// Rules not read as written that one file's notices name one by one; the rest are counted.
+constexpr size_t kNamedFaults = 10;
 
 int64_t SaturatingAdd(int64_t a, int64_t b) {
     return a > INT64_MAX - b ? INT64_MAX : a + b;
@@ -72,8 +75,25 @@ public:
 
     void AddSingle(const Event& e, bool recurring);
     void AddSeries(const Event& master, const std::vector<const Event*>& overrides);
+    // Names the rules of `e` that were not read as written.
+    void NameReadFaults(const Event& e);
+    // Appends the notices for the faults named, in file order, at most kNamedFaults of them.
+    void AddNotices();
 
 private:
+    struct Named {
+        uint32_t order;
+        std::string uid;
+        RuleFault fault;
+        bool othersRemain;
+    };
+    void NameRefused(const Event& e, const std::vector<bool>& refused,
+                     const std::vector<bool>& exclusionRefused);
+    // Whether `e` has other dates than DTSTART without the rules marked in `refused`.
+    static bool OtherDates(const Event& e, const std::vector<bool>& refused) {
+        return !e.added.empty() || std::count(refused.begin(), refused.end(), false) > 0;
+    }
+
     // An exception keeps its own location (none when it has none), as it replaces the
     // occurrence whole; only a missing subject is taken from the series, so that its page
     // still says what it is.
@@ -95,6 +115,7 @@ private:
 
     FileContents& m_out;
     Window m_window;
+    std::vector<Named> m_faults;
 };
 
 void Builder::AddSingle(const Event& e, bool recurring) {
@@ -112,17 +133,12 @@ void Builder::AddSingle(const Event& e, bool recurring) {
 }
 
 void Builder::AddSeries(const Event& master, const std::vector<const Event*>& overrides) {
-    if (master.badRule)
-        return; // an unreadable rule: the series gives nothing, its exceptions neither
     const Zone zone = master.zone;
     const bool isDate = master.start.is_date;
     auto toInstant = [&](const icaltimetype& t) { return ical::ToInstant(t, zone); };
     auto fromInstant = [&](int64_t instant) { return ical::FromInstant(instant, zone, isDate); };
 
     const int64_t masterEnd = master.EndOf(master.start, master.startInstant);
-    const RecurrencePattern pattern = master.rules.size() == 1
-                                          ? recurrence::MapRule(master.rules[0], master.start)
-                                          : RecurrencePattern{};
     // Excluded dates, and the occurrences that exceptions replace, are not the series' own.
     struct Replaced {
         bool byDate;
@@ -133,6 +149,7 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
     for (const Event* r : overrides)
         replaced.push_back(
             {r->recurrenceIdIsDate || isDate, DateKey(r->recurrenceId), r->RecurrenceIdIn(zone)});
+    std::vector<int64_t> excludedByRules; // sorted
     const auto excluded = [&](const icaltimetype& wall, int64_t start) {
         if (std::find(master.excludedInstants.begin(), master.excludedInstants.end(), start) !=
             master.excludedInstants.end())
@@ -140,43 +157,58 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
         if (std::find(master.excludedDates.begin(), master.excludedDates.end(), DateKey(wall)) !=
             master.excludedDates.end())
             return true;
+        if (std::binary_search(excludedByRules.begin(), excludedByRules.end(), start))
+            return true;
         for (const Replaced& r : replaced) {
             if (r.byDate ? r.date == DateKey(wall) : r.instant == start)
                 return true;
         }
         return false;
     };
+    const std::vector<FutureChange> changes = FutureChanges(overrides, zone);
+    const ShiftReach reach = ReachOf(changes);
 
-    struct Occurrence {
-        icaltimetype wall;
-        int64_t start, end;
+    // Rules (and EXRULEs) that a walk refused are left out from then on, and named.
+    const std::vector<icalrecurrencetype>& rules = master.rules.rules;
+    const std::vector<icalrecurrencetype>& exclusions = master.exclusionRules.rules;
+    std::vector<bool> refused(rules.size(), false), exclusionRefused(exclusions.size(), false);
+    const auto walk = [&](const icalrecurrencetype& rule, int64_t from, int64_t to,
+                          bool startCounts) {
+        return recurrence::WalkRule(InStartFrame(rule, master), StartForWalk(master),
+                                    master.startInstant, from, to, toInstant, fromInstant,
+                                    startCounts);
     };
-    // The series' own occurrences from the window's start to `to`, and (to check where the
-    // scan's advance lands) the first of each rule after it: all of them up to `knownTo`.
+
+    // The series' occurrences from the window's start to `to`, and (to check where the scan's
+    // advance lands) the first of each rule after it: all of them up to `knownTo`.
     std::vector<Occurrence> occurrences;
     int64_t knownTo = INT64_MAX;
     const auto collect = [&](int64_t to) {
         occurrences.clear();
         knownTo = INT64_MAX;
-        for (const icalrecurrencetype& rule : master.rules) {
-            const recurrence::Walk walk = recurrence::WalkRule(
-                InStartFrame(rule, master), StartForWalk(master), master.startInstant,
-                m_window.from, to, toInstant, fromInstant);
-            if (walk.outcome == recurrence::Walk::Refused)
-                return false;
-            for (const auto& [wall, instant] : walk.occurrences)
+        const int64_t walkFrom = m_window.from - reach.before;
+        const int64_t walkTo = SaturatingAdd(to, reach.after);
+        for (size_t i = 0; i < rules.size(); ++i) {
+            if (refused[i])
+                continue;
+            const recurrence::Walk w = walk(rules[i], walkFrom, walkTo, true);
+            if (w.outcome == recurrence::Walk::Refused) {
+                refused[i] = true;
+                continue;
+            }
+            for (const auto& [wall, instant] : w.occurrences)
                 occurrences.push_back({wall, instant, master.EndOf(wall, instant)});
-            if (walk.outcome == recurrence::Walk::Reached) {
-                const auto& [wall, instant] = walk.beyond;
+            if (w.outcome == recurrence::Walk::Reached) {
+                const auto& [wall, instant] = w.beyond;
                 occurrences.push_back({wall, instant, master.EndOf(wall, instant)});
-                knownTo = std::min(knownTo, instant);
+                knownTo = std::min(knownTo, instant - reach.after);
             }
         }
-        // DTSTART is the first instance of the recurrence set, also when only RDATEs follow.
-        if (master.rules.empty() && master.startInstant >= m_window.from)
+        // DTSTART is the first instance of the recurrence set, whether or not a rule gives it.
+        if (master.startInstant >= walkFrom)
             occurrences.push_back({master.start, master.startInstant, masterEnd});
         for (const Event::Added& added : master.added) {
-            if (added.start >= m_window.from)
+            if (added.start >= walkFrom)
                 occurrences.push_back({fromInstant(added.start), added.start, added.end});
         }
         std::stable_sort(
@@ -187,14 +219,43 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
                                           return a.start == b.start;
                                       }),
                           occurrences.end());
+        excludedByRules.clear();
+        if (!occurrences.empty()) {
+            for (size_t i = 0; i < exclusions.size(); ++i) {
+                if (exclusionRefused[i])
+                    continue;
+                const recurrence::Walk w =
+                    walk(exclusions[i], walkFrom, occurrences.back().start, false);
+                exclusionRefused[i] = w.outcome == recurrence::Walk::Refused;
+                for (const auto& [wall, instant] : w.occurrences)
+                    excludedByRules.push_back(instant);
+            }
+            std::sort(excludedByRules.begin(), excludedByRules.end());
+        }
         occurrences.erase(
             std::remove_if(occurrences.begin(), occurrences.end(),
                            [&](const Occurrence& o) { return excluded(o.wall, o.start); }),
             occurrences.end());
-        return true;
+        ApplyFutureChanges(changes, occurrences);
+        occurrences.erase(
+            std::remove_if(occurrences.begin(), occurrences.end(),
+                           [&](const Occurrence& o) { return o.start < m_window.from; }),
+            occurrences.end());
     };
-    if (!collect(m_window.to))
-        return; // bounded out: no occurrence for this item
+    collect(m_window.to);
+    // Without the rules it gives, an event of one date is a single appointment.
+    const size_t walked = static_cast<size_t>(std::count(refused.begin(), refused.end(), false));
+    if (walked == 0 && master.added.empty() && overrides.empty()) {
+        NameRefused(master, refused, exclusionRefused);
+        AddSingle(master, false);
+        return;
+    }
+    RecurrencePattern pattern;
+    if (walked == 1) {
+        const size_t only =
+            static_cast<size_t>(std::find(refused.begin(), refused.end(), false) - refused.begin());
+        pattern = recurrence::MapRule(rules[only], master.start);
+    }
 
     // Where the scan's advance may land, it pages the occurrence there with the length of the
     // one it came from: the series must have that occurrence, as long.
@@ -210,16 +271,19 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
         return at != occurrences.end() && at->start == start && at->end - at->start == length;
     };
     std::vector<Instance> instances;
+    std::vector<int32_t> changeOf; // per instance: the change it follows, -1 none
     const auto place = [&] {
         instances.clear();
+        changeOf.clear();
         for (const Occurrence& o : occurrences) {
             if (o.start > m_window.to)
                 break;
+            const Event& source = o.change < 0 ? master : *changes[size_t(o.change)].exception;
             Instance instance;
             instance.start = o.start;
             instance.end = o.end;
-            instance.lead = Lead(master.trigger, o.start, o.end, master.startInstant);
-            instance.order = master.order;
+            instance.lead = Lead(source.trigger, o.start, o.end, source.startInstant);
+            instance.order = source.order;
             const int64_t length = o.end - o.start;
             instance.irregular = pattern.recurrenceType == 4 ||
                                  !pattern::AdvanceLandsOnOccurrences(
@@ -227,6 +291,7 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
                                          return hasOccurrence(landing, length);
                                      });
             instances.push_back(instance);
+            changeOf.push_back(o.change);
         }
     };
     place();
@@ -235,17 +300,28 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
         int32_t lead = Lead(master.trigger, master.startInstant, masterEnd, master.startInstant);
         for (const Instance& i : instances)
             lead = std::max(lead, i.lead);
-        const int64_t reach = std::min(pattern::AdvanceReach(pattern, lead), kLookAheadCap);
-        if (!collect(SaturatingAdd(m_window.to, reach)))
-            return;
+        const int64_t further = std::min(pattern::AdvanceReach(pattern, lead), kLookAheadCap);
+        const std::vector<bool> refusedBefore = refused, exclusionRefusedBefore = exclusionRefused;
+        collect(SaturatingAdd(m_window.to, further));
+        if (refused != refusedBefore || exclusionRefused != exclusionRefusedBefore) {
+            // Too far to walk: the window alone, where an advance beyond it reports type 4.
+            refused = refusedBefore;
+            exclusionRefused = exclusionRefusedBefore;
+            collect(m_window.to);
+        }
         place();
     }
-    if (!instances.empty()) {
-        const uint32_t item = NewItem(master, true, pattern, nullptr);
-        for (Instance& instance : instances) {
-            instance.item = item;
-            m_out.instances.push_back(instance);
-        }
+    NameRefused(master, refused, exclusionRefused);
+    // One item for the series' own occurrences, one for those that follow each change.
+    std::vector<int64_t> itemOf(changes.size() + 1, -1);
+    for (size_t k = 0; k < instances.size(); ++k) {
+        const int32_t change = changeOf[k];
+        int64_t& item = itemOf[size_t(change + 1)];
+        if (item < 0)
+            item = change < 0 ? NewItem(master, true, pattern, nullptr)
+                              : NewItem(*changes[size_t(change)].exception, true, pattern, &master);
+        instances[k].item = static_cast<uint32_t>(item);
+        m_out.instances.push_back(instances[k]);
     }
 
     for (const Event* r : overrides) {
@@ -265,12 +341,49 @@ void Builder::AddSeries(const Event& master, const std::vector<const Event*>& ov
     }
 }
 
+void Builder::NameRefused(const Event& e, const std::vector<bool>& refused,
+                          const std::vector<bool>& exclusionRefused) {
+    for (size_t i = 0; i < refused.size(); ++i) {
+        if (refused[i])
+            m_faults.push_back({e.order,
+                                e.uid,
+                                {RuleFault::Unbounded, false, e.rules.texts[i], {}},
+                                OtherDates(e, refused)});
+    }
+    for (size_t i = 0; i < exclusionRefused.size(); ++i) {
+        if (exclusionRefused[i])
+            m_faults.push_back({e.order,
+                                e.uid,
+                                {RuleFault::Unbounded, true, e.exclusionRules.texts[i], {}},
+                                true});
+    }
+}
+
+void Builder::NameReadFaults(const Event& e) {
+    const std::vector<bool> none(e.rules.rules.size(), false);
+    for (const Rules* rules : {&e.rules, &e.exclusionRules}) {
+        for (const RuleFault& fault : rules->faults)
+            m_faults.push_back({e.order, e.uid, fault, OtherDates(e, none)});
+    }
+}
+
+void Builder::AddNotices() {
+    std::stable_sort(m_faults.begin(), m_faults.end(),
+                     [](const Named& a, const Named& b) { return a.order < b.order; });
+    for (size_t i = 0; i < m_faults.size() && i < kNamedFaults; ++i)
+        m_out.notices.push_back(
+            RuleNotice(m_faults[i].uid, m_faults[i].fault, m_faults[i].othersRemain));
+    if (m_faults.size() > kNamedFaults)
+        m_out.notices.push_back("holds " + std::to_string(m_faults.size() - kNamedFaults) +
+                                " more rules that are not read as written, like those named");
+}
+
 // A plain monthly or yearly rule whose dates miss the window entirely is not even parsed. The
 // quick DTSTART holds its wall-clock date; wall-clock dates of instants in [from, to] lie within
 // a day of their UTC dates.
 bool RuleMayOccur(const ics::RawComponent& raw, const Rules& rules, int64_t from, int64_t to) {
-    if (rules.bad)
-        return true; // parsed, and reported as an unreadable rule
+    if (rules.Unreadable())
+        return true; // parsed: its DTSTART is paged, and the rule named
     const auto dayOf = [](int64_t t) { return t >= 0 ? t / kDay : (t - kDay + 1) / kDay; };
     const int64_t startDay = dayOf(raw.approxStart);
     const int64_t firstDay = dayOf(from) - 1;
@@ -346,11 +459,12 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
     for (size_t i = 0; i < scan.components.size(); ++i) {
         const ics::RawComponent& raw = scan.components[i];
         if (raw.kind == ics::Kind::TimeZone) {
-            if (raw.joinedLines.empty() && raw.skippedLines.empty())
+            if (raw.joinedLines.empty() && raw.skippedLines.empty() && !scan.bareCarriageReturns)
                 zones.Add(text.substr(raw.begin, raw.end - raw.begin));
             else
                 zones.Add(ics::ReducedComponent(text, raw, true));
-        } else if (raw.kind == ics::Kind::Event && raw.hasRecurrenceId && !superseded[i]) {
+        } else if (raw.kind == ics::Kind::Event && raw.hasRecurrenceId && !superseded[i] &&
+                   !raw.uid.empty()) {
             overriddenUids.insert(raw.uid);
         }
     }
@@ -359,6 +473,7 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
     // An event is parsed only when it can have an occurrence in the window. Quick times are
     // read as UTC, so a day's margin covers every zone.
     const int64_t from = window.from - kDay, to = window.to + kDay;
+    Builder builder(out, window);
     std::vector<Event> events;
     for (size_t i = 0; i < scan.components.size(); ++i) {
         const ics::RawComponent& raw = scan.components[i];
@@ -386,8 +501,10 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
         if (raw.hasRecurrenceId) {
             need = true;
         } else if (raw.hasRRule || raw.hasRDate) {
-            const bool endedBefore =
-                raw.approxUntil != ics::kUnknownTime && raw.approxUntil < from && !raw.hasRDate;
+            // DTSTART is an occurrence even after the rules' end.
+            const bool endedBefore = raw.approxUntil != ics::kUnknownTime &&
+                                     raw.approxUntil < from && !raw.hasRDate && startKnown &&
+                                     raw.approxStart < from;
             const bool startsAfter = startKnown && raw.approxStart > to;
             need = overriddenUids.count(raw.uid) || !(endedBefore || startsAfter);
             if (need && !raw.hasRDate && startKnown && !overriddenUids.count(raw.uid) &&
@@ -405,16 +522,18 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
         Event e;
         e.order = static_cast<uint32_t>(i);
         readRules();
-        if (ReadEvent(c.get(), std::move(rules), zones, e))
+        if (ReadEvent(c.get(), std::move(rules), ReadRules(raw.exrules, true), zones, e)) {
+            builder.NameReadFaults(e);
             events.push_back(std::move(e));
+        }
     }
 
+    // Components without a UID belong to no other: each stands on its own.
     std::unordered_map<std::string, std::vector<const Event*>> overridesOf;
     for (const Event& e : events) {
-        if (e.isOverride)
+        if (e.isOverride && !e.uid.empty())
             overridesOf[e.uid].push_back(&e);
     }
-    Builder builder(out, window);
     std::unordered_set<const Event*> placed;
     for (const Event& e : events) {
         if (e.isOverride)
@@ -430,16 +549,40 @@ bool Build(std::string_view text, Window window, FileContents& out, std::string&
         placed.insert(overrides.begin(), overrides.end());
         builder.AddSeries(e, overrides);
     }
-    // Exceptions whose series is not in the file stand on their own.
+    // Exceptions whose series is not in the file stand on their own. Some exporters write a
+    // RECURRENCE-ID into every event: one with a rule or dates of its own is a series, and when
+    // it is the only such one of its UID, the others are its exceptions.
+    std::unordered_map<std::string, std::vector<const Event*>> orphansOf;
     for (const Event& e : events) {
-        if (e.isOverride && !placed.count(&e) && !e.cancelled)
-            builder.AddSingle(e, false);
+        if (e.isOverride && !placed.count(&e))
+            orphansOf[e.uid].push_back(&e);
     }
-    std::sort(out.instances.begin(), out.instances.end(), [](const Instance& a, const Instance& b) {
-        return a.start != b.start ? a.start < b.start : a.order < b.order;
-    });
+    for (const Event& e : events) {
+        if (!e.isOverride || placed.count(&e))
+            continue;
+        const std::vector<const Event*>& orphans =
+            e.uid.empty() ? std::vector<const Event*>{&e} : orphansOf[e.uid];
+        const auto series = std::count_if(orphans.begin(), orphans.end(),
+                                          [](const Event* o) { return o->Recurring(); });
+        if (e.Recurring()) {
+            std::vector<const Event*> overrides;
+            if (series == 1) {
+                std::copy_if(orphans.begin(), orphans.end(), std::back_inserter(overrides),
+                             [&](const Event* o) { return o != &e; });
+                placed.insert(overrides.begin(), overrides.end());
+            }
+            builder.AddSeries(e, overrides);
+        } else if (!e.Recurring() && !e.cancelled && series != 1) {
+            builder.AddSingle(e, false);
+        }
+    }
+    std::stable_sort(out.instances.begin(), out.instances.end(),
+                     [](const Instance& a, const Instance& b) {
+                         return a.start != b.start ? a.start < b.start : a.order < b.order;
+                     });
     out.notices = std::move(scan.notices);
     out.notices.insert(out.notices.end(), zones.Notices().begin(), zones.Notices().end());
+    builder.AddNotices();
     return true;
 }
 

@@ -1,7 +1,8 @@
-// The byte-level iCalendar pass: structure check, component boundaries and quick dates.
+// The byte-level iCalendar pass: structure check, component boundaries and the values noted for
+// each component (reading inside one is in IcsComponent.cpp).
 #include "mailsystem/ical/IcsScanner.h"
 
-#include "core/CivilDays.h"
+#include "mailsystem/ical/IcsLines.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,26 +11,9 @@
 namespace mail::ics {
 namespace {
 
+using namespace detail;
+
 constexpr size_t kMaxDepth = 16;
-
-char Upper(char c) {
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
-
-bool IsNameChar(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
-}
-
-// `a` equals `upper` (given in upper case) without regard to ASCII case.
-bool EqualsNoCase(std::string_view a, std::string_view upper) {
-    if (a.size() != upper.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Upper(a[i]) != upper[i])
-            return false;
-    }
-    return true;
-}
 
 bool SameNameNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
@@ -41,14 +25,19 @@ bool SameNameNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string_view TrimRight(std::string_view s) {
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
 // Names whose values the scan itself reads.
-enum class Prop { Other, Begin, End, DtStart, RRule, RDate, RecurrenceId, Uid, CalendarZone };
+enum class Prop {
+    Other,
+    Begin,
+    End,
+    DtStart,
+    RRule,
+    ExRule,
+    RDate,
+    RecurrenceId,
+    Uid,
+    CalendarZone
+};
 
 Prop Classify(std::string_view name) {
     switch (name.size()) {
@@ -66,6 +55,10 @@ Prop Classify(std::string_view name) {
         if (EqualsNoCase(name, "RDATE"))
             return Prop::RDate;
         break;
+    case 6:
+        if (EqualsNoCase(name, "EXRULE"))
+            return Prop::ExRule;
+        break;
     case 7:
         if (EqualsNoCase(name, "DTSTART"))
             return Prop::DtStart;
@@ -82,53 +75,16 @@ Prop Classify(std::string_view name) {
     return Prop::Other;
 }
 
-// The lines a reduced component keeps (besides BEGIN and END).
-bool IsKeptName(std::string_view name) {
-    static constexpr std::string_view kKept[] = {
-        "DTSTART",       "DTEND",   "DURATION", "RDATE",     "EXDATE",
-        "RECURRENCE-ID", "SUMMARY", "LOCATION", "UID",       "STATUS",
-        "TRIGGER",       "ACTION",  "DUE",      "COMPLETED", "PERCENT-COMPLETE"};
-    for (std::string_view kept : kKept) {
-        if (EqualsNoCase(name, kept))
+// Names of components that only a VCALENDAR holds: one of them begun inside another component
+// means that the other was never ended.
+bool IsCalendarLevelOnly(std::string_view name) {
+    static constexpr std::string_view kNames[] = {"VEVENT",    "VTODO",     "VJOURNAL",
+                                                  "VFREEBUSY", "VTIMEZONE", "VAVAILABILITY"};
+    for (std::string_view known : kNames) {
+        if (EqualsNoCase(name, known))
             return true;
     }
     return false;
-}
-
-// The value of a content line: what follows the first colon outside double quotes.
-std::string_view ValueOf(std::string_view line) {
-    bool quoted = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '"')
-            quoted = !quoted;
-        else if (line[i] == ':' && !quoted)
-            return line.substr(i + 1);
-    }
-    return {};
-}
-
-int Digits(std::string_view s, size_t at, size_t count) {
-    int value = 0;
-    for (size_t i = at; i < at + count; ++i) {
-        if (i >= s.size() || s[i] < '0' || s[i] > '9')
-            return -1;
-        value = value * 10 + (s[i] - '0');
-    }
-    return value;
-}
-
-// One physical line: [start, stop) without its line end; `next` is where the following starts.
-struct Line {
-    size_t start, stop, next;
-};
-
-Line NextLine(std::string_view text, size_t pos) {
-    const void* nl = std::memchr(text.data() + pos, '\n', text.size() - pos);
-    size_t stop = nl ? static_cast<const char*>(nl) - text.data() : text.size();
-    const size_t next = nl ? stop + 1 : text.size();
-    if (stop > pos && text[stop - 1] == '\r')
-        --stop;
-    return {pos, stop, next};
 }
 
 bool IsBlank(std::string_view s) {
@@ -137,10 +93,6 @@ bool IsBlank(std::string_view s) {
             return false;
     }
     return true;
-}
-
-bool StartsWithBlank(std::string_view s) {
-    return !s.empty() && (s[0] == ' ' || s[0] == '\t');
 }
 
 // Unfolds the logical line in [start, stop): a continuation loses its line end and its leading
@@ -193,6 +145,13 @@ private:
     void ContentLine(std::string_view logical, const Logical& at);
     void Note(std::vector<uint32_t> RawComponent::*list, size_t offset, uint32_t line,
               uint32_t joinedTo);
+    // A BEGIN or END line that does not pair up inside the calendar: what is wrong (a fragment
+    // naming the line). The component open at the calendar's level, if any, is left out when it
+    // is closed.
+    void Damaged(const std::string& fault);
+    // Closes the innermost open component; one at the calendar's level is kept, or left out
+    // when damaged.
+    void Close(size_t endLine);
     void AddNotices();
 
     std::string_view m_text;
@@ -207,6 +166,10 @@ private:
     bool m_blankSincePending = false;
     // Lines that were no content lines: the first of them, what became of it, and how many.
     uint32_t m_repairs = 0, m_firstRepair = 0, m_firstJoinedTo = 0;
+    // BEGIN and END lines that did not pair up: how many, and what the first one cost.
+    uint32_t m_damaged = 0;
+    std::string m_firstDamage;
+    bool m_topDamaged = false; // the component open at the calendar's level is left out
 };
 
 ScanResult Scanner::Run() {
@@ -216,8 +179,9 @@ ScanResult Scanner::Run() {
     if (const void* nul = std::memchr(m_text.data(), '\0', m_text.size())) {
         const size_t at = static_cast<const char*>(nul) - m_text.data();
         uint32_t line = 1;
-        for (size_t i = 0; i < at; ++i)
-            line += m_text[i] == '\n';
+        for (size_t p = NextLine(m_text, 0).next; p <= at && p < m_text.size();
+             p = NextLine(m_text, p).next)
+            ++line;
         Fail("it holds binary data (a NUL byte on " + At(line) + ")");
         return std::move(m_result);
     }
@@ -227,6 +191,8 @@ ScanResult Scanner::Run() {
         const Line line = NextLine(m_text, pos);
         pos = line.next;
         ++lineNumber;
+        if (m_text[line.next - 1] == '\r')
+            m_result.bareCarriageReturns = true;
         const std::string_view physical = m_text.substr(line.start, line.stop - line.start);
         if (StartsWithBlank(physical)) {
             if (!m_inLogical) {
@@ -309,7 +275,38 @@ void Scanner::Note(std::vector<uint32_t> RawComponent::*list, size_t offset, uin
         (m_current->*list).push_back(static_cast<uint32_t>(offset));
 }
 
+void Scanner::Damaged(const std::string& fault) {
+    std::string skipped = "the line was skipped";
+    if (m_open.size() >= 2) {
+        skipped = "the " + m_open[1].name + " begun on " + At(m_open[1].line) + " was skipped";
+        m_topDamaged = true;
+    }
+    if (m_damaged++ == 0)
+        m_firstDamage = "is damaged: " + fault + "; " + skipped + " and the rest of the file read";
+}
+
+void Scanner::Close(size_t endLine) {
+    if (m_open.size() == 2) {
+        if (m_current && m_topDamaged)
+            m_result.components.pop_back(); // the component being read is always the last
+        else if (m_current)
+            m_current->end = static_cast<uint32_t>(NextLine(m_text, endLine).next);
+        m_current = nullptr;
+        m_topDamaged = false;
+    }
+    m_open.pop_back();
+}
+
 void Scanner::AddNotices() {
+    if (m_damaged > 0) {
+        std::string notice = m_firstDamage;
+        if (m_damaged == 2)
+            notice += " (1 more such fault was treated alike)";
+        else if (m_damaged > 2)
+            notice +=
+                " (" + std::to_string(m_damaged - 1) + " more such faults were treated alike)";
+        m_result.notices.push_back(std::move(notice));
+    }
     if (m_repairs == 0)
         return;
     std::string notice =
@@ -345,6 +342,12 @@ void Scanner::ContentLine(std::string_view logical, const Logical& at) {
             Fail(At(lineNumber) + " begins a " + std::string(name) + " outside BEGIN:VCALENDAR");
             return;
         }
+        if (m_open.size() >= 2 && IsCalendarLevelOnly(name)) {
+            Damaged(At(lineNumber) + " begins a " + std::string(name) + " but the " +
+                    m_open[1].name + " begun on " + At(m_open[1].line) + " was never ended");
+            while (m_open.size() >= 2)
+                Close(at.start);
+        }
         if (m_open.size() >= kMaxDepth) {
             Fail(At(lineNumber) + " nests components too deeply");
             return;
@@ -375,16 +378,26 @@ void Scanner::ContentLine(std::string_view logical, const Logical& at) {
             return;
         }
         if (SameNameNoCase(name, m_open.back().name)) {
-            if (m_open.size() == 2 && m_current) {
-                m_current->end = static_cast<uint32_t>(NextLine(m_text, at.start).next);
-                m_current = nullptr;
-            }
-            m_open.pop_back();
+            Close(at.start);
             return;
         }
-        Fail(At(lineNumber) + " ends a " + std::string(name) + " but the " +
-             std::string(m_open.back().name) + " begun on " + At(m_open.back().line) +
-             " is still open");
+        if (m_open.size() == 1) {
+            Damaged(At(lineNumber) + " ends a " + std::string(name) + " that was never begun");
+            return;
+        }
+        Damaged(At(lineNumber) + " ends a " + std::string(name) + " but the " + m_open.back().name +
+                " begun on " + At(m_open.back().line) + " is still open");
+        // It ends a component further out, those inside it never ended; or none, and is taken
+        // for a misspelt END of the innermost.
+        size_t ends = m_open.size() - 1;
+        for (size_t k = m_open.size() - 1; k-- > 0;) {
+            if (SameNameNoCase(name, m_open[k].name)) {
+                ends = k;
+                break;
+            }
+        }
+        while (m_open.size() > ends)
+            Close(at.start);
         return;
     }
     if (m_open.empty()) {
@@ -428,6 +441,10 @@ void Scanner::ContentLine(std::string_view logical, const Logical& at) {
         m_current->hasRRule = true;
         break;
     }
+    case Prop::ExRule:
+        if (!IsBlank(value))
+            m_current->exrules.emplace_back(value);
+        break;
     case Prop::RDate:
         m_current->hasRDate = true;
         break;
@@ -447,126 +464,6 @@ void Scanner::ContentLine(std::string_view logical, const Logical& at) {
 
 ScanResult Scan(std::string_view text) {
     return Scanner(text).Run();
-}
-
-std::string ReducedComponent(std::string_view text, const RawComponent& component, bool all) {
-    std::string out;
-    out.reserve(512);
-    size_t pos = component.begin;
-    bool keeping = false;
-    size_t kept = 0; // bytes of the current logical line kept so far
-    // Appends a physical line of a kept logical line, cut where the logical line reaches
-    // kMaxContentLine; the rest of that logical line is then dropped.
-    const auto keep = [&](std::string_view physical) {
-        std::string_view part = physical;
-        if (kept + part.size() > kMaxContentLine) {
-            part = part.substr(0, kMaxContentLine - kept);
-            // Not inside a UTF-8 character, and not on an escaping backslash.
-            for (int i = 0; i < 3 && !part.empty() && (part.back() & 0xC0) == 0x80; ++i)
-                part.remove_suffix(1);
-            if (!part.empty() && (static_cast<unsigned char>(part.back()) & 0xC0) == 0xC0)
-                part.remove_suffix(1);
-            size_t backslashes = 0;
-            while (backslashes < part.size() && part[part.size() - 1 - backslashes] == '\\')
-                ++backslashes;
-            if (backslashes % 2)
-                part.remove_suffix(1);
-            keeping = false;
-        }
-        kept += part.size();
-        out.append(part);
-        out += '\n';
-    };
-    const auto listed = [](const std::vector<uint32_t>& lines, size_t offset) {
-        return std::find(lines.begin(), lines.end(), offset) != lines.end();
-    };
-    while (pos < component.end) {
-        const Line line = NextLine(text, pos);
-        pos = line.next;
-        const std::string_view physical = text.substr(line.start, line.stop - line.start);
-        if (StartsWithBlank(physical)) {
-            if (keeping)
-                keep(physical);
-            continue;
-        }
-        if (!component.joinedLines.empty() && listed(component.joinedLines, line.start)) {
-            // A fold that lost its leading blank gets it back.
-            if (keeping)
-                keep(" " + std::string(physical));
-            continue;
-        }
-        if (!component.skippedLines.empty() && listed(component.skippedLines, line.start)) {
-            keeping = false;
-            continue;
-        }
-        size_t n = 0;
-        while (n < physical.size() && IsNameChar(static_cast<unsigned char>(physical[n])))
-            ++n;
-        const std::string_view name = physical.substr(0, n);
-        keeping = n > 0 && (all || EqualsNoCase(name, "BEGIN") || EqualsNoCase(name, "END") ||
-                            IsKeptName(name));
-        kept = 0;
-        if (keeping)
-            keep(physical);
-    }
-    return out;
-}
-
-Version VersionOf(std::string_view text, const RawComponent& component) {
-    Version version;
-    size_t pos = component.begin;
-    int depth = 0;
-    while (pos < component.end) {
-        const Line line = NextLine(text, pos);
-        pos = line.next;
-        const std::string_view physical = text.substr(line.start, line.stop - line.start);
-        size_t n = 0;
-        while (n < physical.size() && IsNameChar(static_cast<unsigned char>(physical[n])))
-            ++n;
-        const std::string_view name = physical.substr(0, n);
-        if (EqualsNoCase(name, "BEGIN"))
-            ++depth;
-        else if (EqualsNoCase(name, "END"))
-            --depth;
-        if (depth != 1)
-            continue; // only the component's own lines (not those of its alarms)
-        const std::string_view value = TrimRight(ValueOf(physical));
-        if (EqualsNoCase(name, "SEQUENCE")) {
-            int64_t sequence = 0;
-            bool digits = !value.empty() && value.size() < 10;
-            for (char c : value) {
-                digits = digits && c >= '0' && c <= '9';
-                if (!digits)
-                    break; // a long or non-numeric value is no sequence (and would overflow)
-                sequence = sequence * 10 + (c - '0');
-            }
-            if (digits)
-                version.sequence = sequence;
-        } else if (EqualsNoCase(name, "LAST-MODIFIED")) {
-            version.lastModified = QuickTime(value);
-        } else if (EqualsNoCase(name, "DTSTAMP")) {
-            version.stamp = QuickTime(value);
-        }
-    }
-    return version;
-}
-
-int64_t QuickTime(std::string_view value) {
-    if (value.size() != 8 && value.size() != 15 && value.size() != 16)
-        return kUnknownTime;
-    const int year = Digits(value, 0, 4), month = Digits(value, 4, 2), day = Digits(value, 6, 2);
-    if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31)
-        return kUnknownTime;
-    int64_t seconds = civil::DaysFromCivil(year, month, day) * 86400;
-    if (value.size() == 8)
-        return seconds;
-    if (Upper(value[8]) != 'T' || (value.size() == 16 && Upper(value[15]) != 'Z'))
-        return kUnknownTime;
-    const int hour = Digits(value, 9, 2), minute = Digits(value, 11, 2),
-              second = Digits(value, 13, 2);
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60)
-        return kUnknownTime;
-    return seconds + hour * 3600 + minute * 60 + second;
 }
 
 } // namespace mail::ics

@@ -31,6 +31,7 @@ struct RawComponent {
     std::string uid;                 // its UID (unfolded)
     std::string recurrenceId;        // the value of its RECURRENCE-ID (unfolded), if any
     std::vector<std::string> rrules; // the values of its RRULEs (unfolded), in file order
+    std::vector<std::string> exrules; // the values of its EXRULEs (unfolded), in file order
     // Byte offsets of physical lines inside it that are not content lines: lines read as the
     // continuation of the line before (a fold that lost its leading blank), and lines skipped.
     std::vector<uint32_t> joinedLines, skippedLines;
@@ -42,14 +43,20 @@ struct ScanResult {
     // Repairs worth telling the administrator about (sentence fragments naming lines).
     std::vector<std::string> notices;
     std::string calendarZone; // the first X-WR-TIMEZONE of a VCALENDAR, if any
+    // Some line ends with a carriage return alone, which libical does not take for a line end:
+    // every component has to reach it through ReducedComponent.
+    bool bareCarriageReturns = false;
 };
 
 // Scans `text` (the whole file). An empty or blank text is an empty calendar. Line ends may be
-// CRLF or LF; folded lines are followed. Inside the calendar a line that is no content line is
-// read as the continuation of the property line before it (a fold that lost its leading blank)
-// or, after a BEGIN or END line or a blank line, skipped; either is noted. Damage: text outside
-// BEGIN:VCALENDAR...END:VCALENDAR, unbalanced or mismatched BEGIN/END, NUL bytes, a text ending
-// inside a component.
+// CRLF, LF or a CR alone; folded lines are followed. Inside the calendar a line that is no
+// content line is read as the continuation of the property line before it (a fold that lost its
+// leading blank) or, after a BEGIN or END line or a blank line, skipped; either is noted. A
+// component of the calendar whose BEGIN and END lines do not pair up (an END of another name, a
+// component that the next one begins inside, an END:VCALENDAR while it is open) is left out of
+// `components`, and the rest of the calendar is read; so is an END line of nothing open inside
+// the calendar. Either is noted. Damage: text outside BEGIN:VCALENDAR...END:VCALENDAR, an END
+// outside it, NUL bytes, nesting beyond 16 levels, a text ending inside a component.
 ScanResult Scan(std::string_view text);
 
 // The longest content line (unfolded) handed to libical, whose parser takes time that grows with

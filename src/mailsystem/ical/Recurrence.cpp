@@ -322,6 +322,94 @@ bool SubDailyIsBounded(const icalrecurrencetype& rule, const Parts& parts,
     return LongestDayGap(parts, std::max<int64_t>(limit, 1)) <= limit;
 }
 
+// Whether some day of a month passes BYMONTH, BYMONTHDAY and BYDAY with its ordinals counted
+// within the month, trying every length of month (that BYMONTH allows) and every weekday it can
+// begin on.
+bool SomeDayOfAMonthPasses(const Parts& parts) {
+    const auto hasLength = [](int month, int length) {
+        if (month == 2)
+            return length == 28 || length == 29;
+        const bool thirty = month == 4 || month == 6 || month == 9 || month == 11;
+        return length == (thirty ? 30 : 31);
+    };
+    for (int length = 28; length <= 31; ++length) {
+        if (!parts.months.empty() &&
+            std::none_of(parts.months.begin(), parts.months.end(),
+                         [&](int month) { return hasLength(month, length); }))
+            continue;
+        for (int first = 0; first < 7; ++first) {
+            for (int d = 1; d <= length; ++d) {
+                if (!parts.monthDays.empty() && !Contains(parts.monthDays, d) &&
+                    !Contains(parts.monthDays, d - length - 1))
+                    continue;
+                const int weekday = (first + d - 1) % 7;
+                const bool dayPasses =
+                    parts.days.empty() ||
+                    std::any_of(parts.days.begin(), parts.days.end(), [&](const Day& day) {
+                        return day.weekday == weekday &&
+                               (day.position == 0 || day.position == (d - 1) / 7 + 1 ||
+                                day.position == -((length - d) / 7 + 1));
+                    });
+                if (dayPasses)
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+// At least as many occurrences as one period of a rule of a day or longer can hold, for
+// BYSETPOS: a position beyond it never selects one.
+int64_t MostInAPeriod(const icalrecurrencetype& rule, const Parts& parts) {
+    int64_t ordinalDays = 0, plainDays = 0;
+    for (const Day& d : parts.days)
+        (d.position == 0 ? plainDays : ordinalDays) += 1;
+    const int64_t months = parts.months.empty() ? 12 : int64_t(parts.months.size());
+    int64_t days = 1;
+    switch (rule.freq) {
+    case ICAL_WEEKLY_RECURRENCE:
+        days = parts.days.empty() ? 1 : 7;
+        break;
+    case ICAL_MONTHLY_RECURRENCE:
+        days = parts.monthDays.empty() && parts.days.empty() ? 1 : 31;
+        if (!parts.monthDays.empty())
+            days = std::min<int64_t>(days, int64_t(parts.monthDays.size()));
+        if (!parts.days.empty())
+            days = std::min(days, ordinalDays + 5 * plainDays);
+        break;
+    case ICAL_YEARLY_RECURRENCE:
+        days = parts.yearDays ? 366 : months * 31;
+        break;
+    default:
+        break;
+    }
+    const auto count = [](const std::vector<int>& values) {
+        return std::max<int64_t>(1, int64_t(values.size()));
+    };
+    return days * count(parts.hours) * count(parts.minutes) * count(parts.seconds);
+}
+
+// Filters that no day can pass make libical search for a first occurrence up to its year limit,
+// seconds of work each time (BYDAY=6WE or BYDAY=1MO;BYMONTHDAY=31 in a month, an ordinal
+// weekday in a daily rule, BYSETPOS=40 among the Mondays of a month).
+bool CanMatch(const icalrecurrencetype& rule, const Parts& parts) {
+    const bool withinMonths = rule.freq == ICAL_MONTHLY_RECURRENCE ||
+                              (rule.freq == ICAL_YEARLY_RECURRENCE && !parts.months.empty());
+    if (withinMonths && !parts.yearDays && !SomeDayOfAMonthPasses(parts))
+        return false;
+    if (rule.freq == ICAL_DAILY_RECURRENCE && !parts.days.empty() &&
+        std::none_of(parts.days.begin(), parts.days.end(),
+                     [](const Day& d) { return d.position == 0; }))
+        return false;
+    if (!parts.setPositions.empty()) {
+        const int64_t most = MostInAPeriod(rule, parts);
+        if (std::none_of(parts.setPositions.begin(), parts.setPositions.end(),
+                         [&](int p) { return p != 0 && std::abs(p) <= most; }))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool IsWalkable(const icalrecurrencetype& rule, const icaltimetype& dtstart) {
@@ -347,7 +435,7 @@ bool IsWalkable(const icalrecurrencetype& rule, const icaltimetype& dtstart) {
     case ICAL_WEEKLY_RECURRENCE:
     case ICAL_MONTHLY_RECURRENCE:
     case ICAL_YEARLY_RECURRENCE:
-        return true;
+        return CanMatch(rule, parts);
     case ICAL_HOURLY_RECURRENCE:
     case ICAL_MINUTELY_RECURRENCE:
         return !dtstart.is_date && SubDailyIsBounded(rule, parts, dtstart);
@@ -363,6 +451,12 @@ using civil::CivilFromDays;
 using civil::DaysFromCivil;
 using civil::DaysInMonth;
 using CivilDate = civil::Date;
+
+bool SameWallClock(const icaltimetype& a, const icaltimetype& b) {
+    return a.year == b.year && a.month == b.month && a.day == b.day &&
+           (a.is_date || b.is_date ||
+            (a.hour == b.hour && a.minute == b.minute && a.second == b.second));
+}
 
 // Where a walk that skips ahead to `near` (wall-clock) begins. Below a day libical steps on from
 // the time it is given, so that must be a step of the series: DTSTART's time of day on a day a
@@ -449,7 +543,7 @@ bool MayOccur(const icalrecurrencetype& rule, int year, int month, int day, int6
 Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64_t dtstartInstant,
               int64_t from, int64_t to,
               const std::function<int64_t(const icaltimetype&)>& toInstant,
-              const std::function<icaltimetype(int64_t)>& fromInstant) {
+              const std::function<icaltimetype(int64_t)>& fromInstant, bool startCounts) {
     Walk walk;
     if (!IsWalkable(rule, dtstart))
         return walk;
@@ -459,6 +553,10 @@ Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64
     std::unique_ptr<icalrecur_iterator, IteratorFree> it(icalrecur_iterator_new(rule, dtstart));
     if (!it)
         return walk;
+    // DTSTART is the first of the COUNT occurrences even where the rule itself does not give it
+    // (the caller adds it); libical counts only what the rule gives, so one fewer is taken.
+    bool checkFirst = rule.count > 0 && startCounts;
+    int64_t left = rule.count > 0 ? rule.count : INT64_MAX; // occurrences still to take
     // Start near the range instead of at DTSTART (impossible with COUNT, which counts from
     // DTSTART). Two days before `from` cover any zone offset.
     const int64_t near = from - 2 * kDay;
@@ -474,7 +572,12 @@ Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64
     }
     for (int steps = 0;;) {
         const icaltimetype occurrence = icalrecur_iterator_next(it.get());
-        if (icaltime_is_null_time(occurrence)) {
+        if (checkFirst) {
+            checkFirst = false;
+            if (!icaltime_is_null_time(occurrence) && !SameWallClock(occurrence, dtstart))
+                --left;
+        }
+        if (icaltime_is_null_time(occurrence) || left-- <= 0) {
             walk.outcome = Walk::Ended;
             return walk;
         }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <libical/ical.h>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -23,10 +24,12 @@ inline constexpr int64_t kMaxCandidatesBetween = 200000;
 // Reads an RRULE value the way exporters write it, which libical alone refuses or misreads:
 // blanks around parts and values, empty parts (";;", a trailing ";"), empty list items (a
 // trailing ","), extension parts ("X-..."), a COUNT that is not a positive number (Confluence
-// writes COUNT=-1) and COUNT together with UNTIL (both are kept: the earlier end counts). False
-// when what is left is still no rule, or names a calendar scale other than Gregorian. The rule
-// owns no memory.
-bool ParseRule(std::string_view value, icalrecurrencetype& out);
+// writes COUNT=-1), COUNT together with UNTIL (both are kept: the earlier end counts) and a part
+// given twice (the first counts; its name, in upper case, is added to `repeated` when given).
+// False when what is left is still no rule, or names a calendar scale other than Gregorian. The
+// rule owns no memory.
+bool ParseRule(std::string_view value, icalrecurrencetype& out,
+               std::vector<std::string>* repeated = nullptr);
 
 // The pattern that describes `rule` for a series starting at `dtstart` (its wall-clock time),
 // or type 4 when no pattern type expresses it (docs/mailsystem.md has the table).
@@ -55,13 +58,15 @@ struct Walk {
 };
 
 // Walks `rule` from `dtstart`, starting near `from` when the rule has no COUNT, and keeps the
-// occurrences in [from, to]. `dtstart` and the rule's UNTIL are wall-clock times of one frame
-// without a zone (libical compares them as they stand); `toInstant` turns an occurrence's
-// wall-clock time into an instant. Refused when the rule is not walkable, libical refuses it, or
-// a limit above is reached.
+// occurrences in [from, to]. With `startCounts`, DTSTART counts as the first of a COUNT also
+// where the rule does not give it: such a walk gives COUNT - 1 occurrences, and the caller adds
+// DTSTART (an EXRULE counts only what it gives, as libical reads it). `dtstart` and the rule's
+// UNTIL are wall-clock times of one frame without a zone (libical compares them as they stand);
+// `toInstant` turns an occurrence's wall-clock time into an instant. Refused when the rule is not
+// walkable, libical refuses it, or a limit above is reached.
 Walk WalkRule(const icalrecurrencetype& rule, const icaltimetype& dtstart, int64_t dtstartInstant,
               int64_t from, int64_t to,
               const std::function<int64_t(const icaltimetype&)>& toInstant,
-              const std::function<icaltimetype(int64_t)>& fromInstant);
+              const std::function<icaltimetype(int64_t)>& fromInstant, bool startCounts = true);
 
 } // namespace mail::recurrence

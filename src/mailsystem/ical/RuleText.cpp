@@ -1,6 +1,7 @@
 // Reading RRULE values as exporters write them, repairing what libical alone refuses or misreads.
 #include "mailsystem/ical/Recurrence.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <string>
@@ -49,9 +50,11 @@ std::string CleanList(std::string_view value) {
 }
 
 // Whether libical reads `value` as it stands: parts of NAME=VALUE without blanks, empty parts,
-// empty list items, extension parts, a COUNT that is no positive number, or COUNT with UNTIL.
+// empty list items, extension parts, a COUNT that is no positive number, COUNT with UNTIL, or a
+// part given twice (which libical refuses).
 bool IsPlainRule(std::string_view value) {
     bool count = false, until = false;
+    std::vector<std::string_view> names;
     size_t pos = 0;
     while (pos <= value.size()) {
         size_t semicolon = value.find(';', pos);
@@ -67,6 +70,12 @@ bool IsPlainRule(std::string_view value) {
             (part.size() > 1 && (part[0] == 'X' || part[0] == 'x') && part[1] == '-'))
             return false;
         const std::string_view name = part.substr(0, equals);
+        for (std::string_view seen : names) {
+            if (seen.size() == name.size() &&
+                strncasecmp(seen.data(), name.data(), name.size()) == 0)
+                return false;
+        }
+        names.push_back(name);
         if (name.size() == 5 && strncasecmp(name.data(), "COUNT", 5) == 0) {
             if (!IsPositiveNumber(part.substr(equals + 1)))
                 return false;
@@ -80,7 +89,8 @@ bool IsPlainRule(std::string_view value) {
 
 } // namespace
 
-bool ParseRule(std::string_view value, icalrecurrencetype& out) {
+bool ParseRule(std::string_view value, icalrecurrencetype& out,
+               std::vector<std::string>* repeated) {
     if (value.size() < 512 && IsPlainRule(value)) {
         char text[512];
         value.copy(text, value.size());
@@ -110,6 +120,13 @@ bool ParseRule(std::string_view value, icalrecurrencetype& out) {
         const std::string cleaned = CleanList(part.substr(equals + 1));
         if (name.empty() || cleaned.empty() || name.rfind("X-", 0) == 0)
             continue;
+        if (std::any_of(parts.begin(), parts.end(),
+                        [&](const auto& part) { return part.first == name; })) {
+            // libical refuses a part given twice; the first is the one that counts.
+            if (repeated && std::find(repeated->begin(), repeated->end(), name) == repeated->end())
+                repeated->push_back(name);
+            continue;
+        }
         if (name == "COUNT") {
             if (!IsPositiveNumber(cleaned))
                 continue;

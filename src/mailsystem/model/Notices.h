@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace mail {
 
@@ -27,6 +28,19 @@ public:
 
 private:
     NoticeSink m_previous;
+};
+
+// What was told of one calendar (a file, or an item on a server), so that each notice is told once:
+// not again at every reading of the same text (a later range reaches other events, which may
+// leave a notice out for a while), nor when a changed text still gives it.
+class ToldNotices {
+public:
+    // The notices of a new reading that were not told yet. `sameText`: the readings before were
+    // of the same text, whose notices stay told; otherwise only the last one's do.
+    std::vector<std::string> Tell(const std::vector<std::string>& notices, bool sameText);
+
+private:
+    std::vector<std::string> m_told;
 };
 
 } // namespace mail

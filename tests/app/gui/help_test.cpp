@@ -175,6 +175,15 @@ TEST(HelpPages, EveryEventTextIsExplained) {
         "The user data file",
         "The damaged user data file",
         "A monitoring cycle was interrupted by",
+        "is not an iCalendar content line",
+        "which is not known; its times are read as local time.",
+        "was skipped and the rest of the file read.",
+        "cannot be read; only the event's first occurrence is paged.",
+        "is not expanded, as its occurrences cannot be found within the reader's limits; only the "
+        "event's first occurrence is paged.",
+        "more than once; the first is used.",
+        "cannot be read; it is ignored, so the dates it would exclude are paged.",
+        "more rules that are not read as written, like those named.",
     };
     for (const char* text : texts)
         EXPECT_TRUE(eventLog.contains(QString(text).simplified())) << text;

@@ -133,12 +133,18 @@ TEST_P(ServerTest, ScanCasesGiveTheDirectorysReminders) {
         cases.push_back(entry.path().filename().string());
     std::sort(cases.begin(), cases.end());
     // Some cases hold what a server refuses to store (an empty RRULE, a broken fold, two
-    // versions of one UID, RSCALE): those can never come from a server, the others must give
-    // exactly what the directory gives. A broken fold is not iCalendar at all: Radicale refuses
-    // it, Xandikos keeps it mended its own way (dropping the lost line), so it is not compared.
+    // versions of one UID, RSCALE, an exception with a rule, a rule it cannot read): those can
+    // never come from a server, the others must give exactly what the directory gives. A broken
+    // fold or a damaged component is not iCalendar at all: Radicale refuses it, Xandikos keeps it
+    // mended its own way (dropping the lost line), so it is not compared; lines that end with a
+    // carriage return alone are not what a server sends. Radicale stores the timed RDATE of an
+    // all-day event as a date; Xandikos rewrites rules it cannot read (FREQ=FORTNIGHTLY becomes
+    // "None", of two COUNTs it keeps the last).
     std::vector<std::string> compared, refused;
     for (const std::string& name : cases) {
-        if (name == "lost-fold")
+        if (name == "lost-fold" || name == "damaged-component" || name == "lone-cr" ||
+            name == "unwalked-rules" ||
+            (GetParam() == Kind::Radicale && name.rfind("allday-timed-rdate", 0) == 0))
             continue;
         const fs::path dir = fs::path(DataDir()) / "scan" / name;
         const std::string calendar = ReadIfPresent(dir / "calendar.ics");
@@ -162,8 +168,8 @@ TEST_P(ServerTest, ScanCasesGiveTheDirectorysReminders) {
     for (const std::string& name : refused)
         std::cout << " " << name;
     std::cout << "\n";
-    EXPECT_GE(compared.size(), 20u);
-    EXPECT_LE(refused.size(), 4u);
+    EXPECT_GE(compared.size(), 30u);
+    EXPECT_LE(refused.size(), 5u);
     UseProfiles();
     for (const std::string& name : compared) {
         SCOPED_TRACE(name);
@@ -182,14 +188,22 @@ TEST_P(ServerTest, ScanCasesGiveTheDirectorysReminders) {
         EXPECT_EQ(directory.out, ReadFile((dir / "expected.txt").string())) << directory.err;
         EXPECT_EQ(dav.out, directory.out) << dav.err;
         EXPECT_EQ(dav.code, directory.code);
-        // Standard error says which collections were read, and nothing else.
+        // Standard error says which collections were read, and what the items of a case whose
+        // file gives events hold (each item of a UID of its own, so their count may differ).
         for (const char* collection : {"calendar", "tasks"})
             EXPECT_NE(dav.err.find("orvane: read " + server->CollectionOf(name, collection) + " ("),
                       std::string::npos)
                 << dav.err;
+        const bool events = fs::exists(dir / "expected-err.txt");
+        const std::string itemNotice = "orvane: The calendar item " + server->HomeOf(name);
+        bool noticed = false;
         std::istringstream lines(dav.err);
-        for (std::string line; std::getline(lines, line);)
-            EXPECT_EQ(line.rfind("orvane: read ", 0), 0u) << line;
+        for (std::string line; std::getline(lines, line);) {
+            const bool notice = line.rfind(itemNotice, 0) == 0;
+            noticed = noticed || notice;
+            EXPECT_TRUE(line.rfind("orvane: read ", 0) == 0 || (events && notice)) << line;
+        }
+        EXPECT_EQ(noticed, events) << dav.err;
     }
 }
 

@@ -1,5 +1,6 @@
 // The multistatus reader and the request bodies, without a server: what real servers write, and
 // answers that must be refused as damaged.
+#include "mailsystem/caldav/DavAnswers.h"
 #include "mailsystem/caldav/DavXml.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +56,61 @@ TEST(Multistatus, ReadsWhatRadicaleAndXandikosWrite) {
     EXPECT_FALSE(m.resources[0].calendarData);
     EXPECT_EQ(m.resources[0].status, 0);
     EXPECT_EQ(m.resources[1].status, 404);
+    EXPECT_EQ(m.resources[1].reason, "Not Found");
     EXPECT_EQ(m.syncToken, "1716");
+}
+
+// Xandikos answers a PROPFIND of a path it does not have with 207 and this inside: a failure of
+// the home it names, however its href is spelt.
+TEST(Multistatus, AStatusInsideNamesTheUrlItFailedFor) {
+    using mail::dav::Names;
+    Multistatus m;
+    std::string damage;
+    ASSERT_TRUE(ParseMultistatus(
+        R"(<ns0:multistatus xmlns:ns0="DAV:"><ns0:response><ns0:href>http%3A//127.0.0.1%3A8080/)"
+        R"(bob/calendars/</ns0:href><ns0:status>HTTP/1.1 404 Not Found</ns0:status></ns0:response>)"
+        R"(</ns0:multistatus>)",
+        m, damage))
+        << damage;
+    ASSERT_EQ(m.resources.size(), 1u);
+    EXPECT_TRUE(mail::dav::Failed(m.resources[0]));
+    const std::string home = "http://127.0.0.1:8080/bob/calendars/";
+    const struct {
+        const char* href;
+        bool names;
+    } rows[] = {
+        {"http%3A//127.0.0.1%3A8080/bob/calendars/", true},
+        {"/bob/calendars/", true},
+        {"/bob/calendars", true},
+        {"http://127.0.0.1:8080/bob/calendars/", true},
+        {"/bob/calendars/work/", false},
+        {"/ann/calendars/", false},
+        {"http%3A//127.0.0.1%3A8081/bob/calendars/", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Names(home, row.href, home), row.names) << row.href;
+
+    const struct {
+        int status;
+        bool failed;
+        const char* words;
+    } statuses[] = {
+        {0, false, ""},
+        {200, false, ""},
+        {207, false, ""},
+        {403, true, "the server refused access (HTTP 403 Forbidden)"},
+        {404, true, "the collection was not found on the server (HTTP 404 Forbidden)"},
+        {500, true, "the server answered HTTP 500 Forbidden"},
+        {102, true, "the server answered HTTP 102 Forbidden"},
+    };
+    for (const auto& row : statuses) {
+        mail::dav::Resource r;
+        r.status = row.status;
+        EXPECT_EQ(mail::dav::Failed(r), row.failed) << row.status;
+        if (row.failed) {
+            EXPECT_EQ(mail::dav::StatusInWords(row.status, "Forbidden", false), row.words);
+        }
+    }
 }
 
 TEST(Multistatus, KeepsCalendarDataAsSentAndSplitsResponsesWithSeveralHrefs) {

@@ -278,6 +278,28 @@ TEST(RecurrenceWalkTest, WalkableRulesAreThoseWithBoundedSearches) {
         {"FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=29;BYDAY=MO", false}, // decades apart
         {"FREQ=MINUTELY;BYMONTH=3", false},                      // a year of minutes apart
         {"FREQ=MINUTELY;INTERVAL=0", false},
+        // A day or longer: filters that no day passes keep libical searching its first
+        // occurrence up to the year 2582 (seconds each time); those that some day passes do not.
+        {"FREQ=MONTHLY;BYDAY=5WE", true},
+        {"FREQ=MONTHLY;BYDAY=6WE", false},
+        {"FREQ=MONTHLY;BYDAY=-6WE", false},
+        {"FREQ=YEARLY;BYMONTH=2;BYDAY=5MO", true}, // 29 February on a Monday
+        {"FREQ=YEARLY;BYMONTH=2;BYDAY=-5MO", true},
+        {"FREQ=YEARLY;BYMONTH=2;BYDAY=6MO", false},
+        {"FREQ=YEARLY;BYMONTH=4,6;BYDAY=5SU;BYMONTHDAY=31", false},
+        {"FREQ=MONTHLY;BYDAY=1MO;BYMONTHDAY=7", true},
+        {"FREQ=MONTHLY;BYDAY=-1FR;BYMONTHDAY=-7", true},
+        {"FREQ=MONTHLY;BYDAY=1MO;BYMONTHDAY=31", false},
+        {"FREQ=MONTHLY;BYDAY=2MO;BYMONTHDAY=1,2,3,4,5,6,7", false},
+        {"FREQ=DAILY;BYDAY=MO,2TU", true},
+        {"FREQ=DAILY;BYDAY=2MO", false},
+        {"FREQ=MONTHLY;BYDAY=MO;BYSETPOS=5", true},
+        {"FREQ=MONTHLY;BYDAY=MO;BYSETPOS=-6", false},
+        {"FREQ=MONTHLY;BYDAY=MO;BYSETPOS=6,1", true},
+        {"FREQ=MONTHLY;BYDAY=MO;BYSETPOS=40", false},
+        {"FREQ=MONTHLY;BYDAY=MO;BYHOUR=9,10;BYSETPOS=10", true},
+        {"FREQ=WEEKLY;BYDAY=MO,TU;BYSETPOS=8", false},
+        {"FREQ=YEARLY;BYDAY=MO;BYSETPOS=-53", true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.rule);
@@ -297,6 +319,7 @@ TEST(RecurrenceRuleTest, ExportersRulesAreReadAsMeant) {
         const char* text;
         const char* read; // libical's own spelling of the rule read; null: unreadable
         int count;
+        const char* repeated = ""; // the parts given more than once, as named
     } rows[] = {
         // Confluence, when future events are deleted.
         {"FREQ=WEEKLY;UNTIL=20240331;COUNT=-1;INTERVAL=1;BYDAY=MO",
@@ -318,17 +341,27 @@ TEST(RecurrenceRuleTest, ExportersRulesAreReadAsMeant) {
         {"FREQ=FORTNIGHTLY", nullptr, 0},
         {"FREQ=DAILY;BYMONTHDAY=0", nullptr, 0},
         {"RSCALE=HEBREW;FREQ=YEARLY", nullptr, 0},
+        // A part given twice (which libical refuses): the first counts.
+        {"FREQ=DAILY;COUNT=4;COUNT=7", "FREQ=DAILY;COUNT=4", 4, "COUNT"},
+        {"FREQ=WEEKLY;BYDAY=MO;byday=TU;INTERVAL=2;Interval=3;BYDAY=WE",
+         "FREQ=WEEKLY;INTERVAL=2;BYDAY=MO", 0, "BYDAY INTERVAL"},
+        {"FREQ=DAILY;FREQ=WEEKLY", "FREQ=DAILY", 0, "FREQ"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
         icalrecurrencetype rule;
-        const bool read = ParseRule(row.text, rule);
+        std::vector<std::string> repeated;
+        const bool read = ParseRule(row.text, rule, &repeated);
         ASSERT_EQ(read, row.read != nullptr);
         if (!read)
             continue;
         EXPECT_EQ(std::string(icalrecurrencetype_as_string(&rule)), row.read);
         EXPECT_EQ(rule.count, row.count);
         EXPECT_EQ(rule.rscale, nullptr);
+        std::string names;
+        for (const std::string& name : repeated)
+            names += (names.empty() ? "" : " ") + name;
+        EXPECT_EQ(names, row.repeated);
     }
 }
 
