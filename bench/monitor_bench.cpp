@@ -1,7 +1,10 @@
 // One monitoring tick over 10,000 users: with nothing due, with the once-a-minute out-of-office
 // pass, and with one page sent through the real Simple MAPI library into a mail system's outbox
-// (recorded as sent); and the status file of 10,000 users.
+// (recorded as sent); the status file of 10,000 users; and a tick over 32,000 users with the
+// metrics endpoint off and on, with what a scrape of it costs the monitor's thread.
+#include "app/metrics/MetricsText.h"
 #include "app/monitor/MonitorCycle.h"
+#include "app/monitor/MonitorInstruments.h"
 #include "app/monitor/UserListPasses.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
@@ -15,11 +18,15 @@
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kUsers = 10000;
+constexpr int kManyUsers = 32000; // as many as Users.dat's codes allow
 constexpr int kRemindersPerUser = 3;
 constexpr CTimeSpan kMonth{30 * 86400};
 
@@ -47,12 +54,26 @@ private:
 // in a configuration directory of its own. The monitor is created in it, every user scanned
 // (three reminders due from a month on) and next due for a scan in a month, so that however
 // many seconds the ticks move the clock on, nothing else falls due.
+// A loopback port that nothing listens on now.
+int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
 struct MonitoredDirectory {
     QTemporaryDir dir;
     BenchMonitor monitor;
     CTime now{CTime(2026, 6, 3, 9, 0, 0)};
 
-    MonitoredDirectory() {
+    // `metrics`: with the metrics endpoint on a loopback port (off: no address at all).
+    explicit MonitoredDirectory(int users = kUsers, bool metrics = false) {
         const std::string root = dir.path().toStdString();
         mkdir((root + "/config").c_str(), 0700);
         setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
@@ -78,7 +99,7 @@ struct MonitoredDirectory {
             return;
         WorkingDirectory::Capture();
         CUserList list;
-        for (int i = 1; i <= kUsers; ++i) {
+        for (int i = 1; i <= users; ++i) {
             UserlistStru* u = list.CreateNoCodeUser();
             u->Code = static_cast<int16_t>(i);
             const std::string n = std::to_string(i);
@@ -92,6 +113,7 @@ struct MonitoredDirectory {
         list.SaveUsers();
 
         Clock::Freeze(now);
+        monitor.SetMetricsAddress(metrics ? "127.0.0.1:" + std::to_string(FreePort()) : "");
         monitor.OnCreate();
         for (auto& user : monitor.LiveUsers().Users()) {
             user->NextScan = now + kMonth;
@@ -171,6 +193,39 @@ void BM_TickOnePageThroughTheOutbox(benchmark::State& state) {
     state.counters["users"] = kUsers;
 }
 BENCHMARK(BM_TickOnePageThroughTheOutbox)->Unit(benchmark::kMillisecond)->Iterations(300);
+
+// A tick with nothing due over 32,000 users, the metrics endpoint off (0) or on (1): on, each
+// tick sets the tick's gauges, observes its duration and reads the clock twice more.
+void BM_TickNothingDueMetrics(benchmark::State& state) {
+    MonitoredDirectory d(kManyUsers, state.range(0) != 0);
+    if ((d.monitor.Instruments() != nullptr) != (state.range(0) != 0)) {
+        state.SkipWithError("the metrics endpoint is not as asked");
+        return;
+    }
+    d.OutOfOfficePassEveryTick(false);
+    for (auto _ : state) {
+        Clock::Advance(1);
+        d.monitor.OnTimer();
+    }
+    state.counters["users"] = kManyUsers;
+}
+BENCHMARK(BM_TickNothingDueMetrics)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// What a scrape costs the monitor's thread between two ticks: the gauges worked out from
+// 32,000 users and the exposition written (the socket's part is not included).
+void BM_ScrapeOfManyUsers(benchmark::State& state) {
+    MonitoredDirectory d(kManyUsers, true);
+    const metrics::Registry& registry = d.monitor.Instruments()->Metrics().Registry();
+    std::string text;
+    for (auto _ : state) {
+        text.clear();
+        registry.Collect();
+        metrics::text::Write(registry, text);
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.counters["bytes"] = static_cast<double>(text.size());
+}
+BENCHMARK(BM_ScrapeOfManyUsers)->Unit(benchmark::kMicrosecond);
 
 void BM_SaveStatusFile(benchmark::State& state) {
     MonitoredDirectory d;

@@ -2,6 +2,7 @@
 #include "app/cli/Cli.h"
 #include "app/gui/OrvaneApp.h"
 #include "app/gui/QtMessageBoxes.h"
+#include "app/metrics/MetricsServer.h"
 #include "app/monitor/HeadlessMonitor.h"
 #include "app/monitor/ServiceNotify.h"
 #include "app/monitor/UserListPasses.h"
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 
 namespace {
 
@@ -23,7 +25,7 @@ bool HasDisplay() {
            (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY"));
 }
 
-int RunHeadless(int argc, char** argv) {
+int RunHeadless(int argc, char** argv, const std::optional<std::string>& metricsAddress) {
     QCoreApplication app(argc, argv);
     // Without a window, events are also shown where the administrator started the monitor,
     // unless that is the journal, which has them with their fields already.
@@ -38,12 +40,14 @@ int RunHeadless(int argc, char** argv) {
     CUserListPasses passes;
     CHeadlessMonitor monitor;
     monitor.SetPasses(&passes);
+    if (metricsAddress)
+        monitor.SetMetricsAddress(*metricsAddress);
     if (!monitor.Start())
         return 1;
     return app.exec();
 }
 
-int RunDesktop(int argc, char** argv) {
+int RunDesktop(int argc, char** argv, const std::optional<std::string>& metricsAddress) {
     QApplication app(argc, argv);
     QtMessageBoxes boxes;
     SetMessageBoxes(&boxes);
@@ -52,6 +56,7 @@ int RunDesktop(int argc, char** argv) {
     {
         COrvaneApp orvane;
         orvane.SetPasses(&passes);
+        orvane.SetMetricsAddress(metricsAddress);
         code = orvane.InitInstance() ? app.exec() : orvane.ExitCode();
     }
     SetMessageBoxes(nullptr);
@@ -67,10 +72,26 @@ int main(int argc, char** argv) {
         return cli::Run(args, std::cout, std::cerr);
     }
     bool headless = false;
+    std::optional<std::string> metricsAddress; // nullopt: the setting decides
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--headless") {
             headless = true;
+        } else if (a == "--metrics" || a.rfind("--metrics=", 0) == 0) {
+            const bool inline_ = a.size() > 9;
+            if (!inline_ && i + 1 == args.size()) {
+                std::cerr << "orvane: option --metrics needs ADDRESS:PORT, such as "
+                             "127.0.0.1:9842\n";
+                return 2;
+            }
+            metricsAddress = inline_ ? a.substr(10) : args[++i];
+            metrics::ListenAddress address;
+            std::string error;
+            if (!metricsAddress->empty() &&
+                !metrics::ParseListenAddress(*metricsAddress, address, error)) {
+                std::cerr << "orvane: " << error << "\n";
+                return 2;
+            }
         } else if (a == "--at" || a.rfind("--at=", 0) == 0) {
             const bool inline_ = a.size() > 4;
             if (!inline_ && i + 1 == args.size()) {
@@ -91,6 +112,6 @@ int main(int argc, char** argv) {
         }
     }
     if (headless || !HasDisplay())
-        return RunHeadless(argc, argv);
-    return RunDesktop(argc, argv);
+        return RunHeadless(argc, argv, metricsAddress);
+    return RunDesktop(argc, argv, metricsAddress);
 }

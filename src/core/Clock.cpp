@@ -48,6 +48,14 @@ CTime Now() {
     return CTime::Saturate(s.frozen ? FloorDiv(s.frozenAtMs, 1000) : SystemSeconds() + s.offset);
 }
 
+int64_t NowMilliseconds() {
+    const ClockState& s = State();
+    if (s.frozen)
+        return s.frozenAtMs;
+    const struct timespec now = SystemTime();
+    return (int64_t(now.tv_sec) + s.offset) * 1000 + now.tv_nsec / 1000000;
+}
+
 int64_t SteadyMilliseconds() {
     const ClockState& s = State();
     return s.frozen ? s.frozenAtMs : SystemSteadyMs() + s.steadyOffsetMs;

@@ -10,6 +10,10 @@ namespace Clock {
 // The current time: the system time, shifted or frozen as set below.
 CTime Now();
 
+// The same time in milliseconds since 1970, for what must be told apart within a second (how
+// late a page went out). Frozen, it moves with AdvanceMilliseconds; running, Now() is its second.
+int64_t NowMilliseconds();
+
 // Milliseconds on a clock that never goes back (only differences mean anything), for measuring
 // how long work has taken. It stands still while the clock is frozen and moves with Advance and
 // AdvanceMilliseconds, so that tests decide how long each piece of work takes.

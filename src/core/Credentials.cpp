@@ -25,6 +25,10 @@ bool IsReference(const CString& value) {
     return value.rfind(kPrefix, 0) == 0;
 }
 
+bool IsWellFormedReference(const CString& value) {
+    return IsReference(value) && IsPlainName(value.substr(std::strlen(kPrefix)));
+}
+
 bool Resolve(const CString& value, CString& secret, CString& error) {
     if (!IsReference(value)) {
         secret = value;
@@ -32,7 +36,8 @@ bool Resolve(const CString& value, CString& secret, CString& error) {
     }
     const CString name = value.substr(std::strlen(kPrefix));
     if (!IsPlainName(name)) {
-        error = "\"" + value + "\" does not name a credential: the name after \"" + kPrefix +
+        error = CString("A secret given as \"") + kPrefix +
+                "...\" does not name a credential: the name after \"" + kPrefix +
                 "\" must be a file name (not empty, not . or .., without /).";
         return false;
     }

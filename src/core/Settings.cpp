@@ -30,6 +30,12 @@ void WriteProfileString(const char* section, const char* entry, const CString& v
     store.sync();
 }
 
+CString FilePath() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quorvik", "Orvane")
+        .fileName()
+        .toStdString();
+}
+
 int TextToInt(const CString& text) {
     size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' ||

@@ -23,6 +23,8 @@ inline constexpr const char* kScanMillisecondsPerTickDefault = "100";
 CString GetProfileString(const char* section, const char* entry, const char* defaultValue);
 // Writes the value; a failure to write is ignored, as the callers expect.
 void WriteProfileString(const char* section, const char* entry, const CString& value);
+// The file behind the store, for sentences that tell an administrator where a value lives.
+CString FilePath();
 
 // The standard text-to-integer conversion: leading blanks and a sign, then digits up to the first
 // non-digit; text without digits gives 0. Values beyond the int range saturate.

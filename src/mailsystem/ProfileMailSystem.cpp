@@ -1,6 +1,7 @@
 // A mail system whose calendars come from a CalDAV server, the rest from its directory.
 #include "mailsystem/ProfileMailSystem.h"
 
+#include "core/Credentials.h"
 #include "mailsystem/caldav/CalDavStore.h"
 
 #include <algorithm>
@@ -129,7 +130,16 @@ std::shared_ptr<MailSystem> OpenWithCalendarServer(const Profile& profile, std::
                 "\" cannot be used: " + problem;
         return nullptr;
     }
-    return WithCalendarServer(std::move(directory), profile.calendars, dav::CurrentLimits());
+    // Read at every session (a scan pass): a credential of the service manager changes with the
+    // unit.
+    CalendarServerConfig server = profile.calendars;
+    std::string why;
+    if (!credentials::Resolve(profile.calendars.password, server.password, why)) {
+        error = "The calendar server of the profile \"" + profile.name +
+                "\" cannot be used: its password is not available. " + why;
+        return nullptr;
+    }
+    return WithCalendarServer(std::move(directory), server, dav::CurrentLimits());
 }
 
 } // namespace mail

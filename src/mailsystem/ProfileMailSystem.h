@@ -18,7 +18,8 @@ namespace mail {
 std::shared_ptr<MailSystem> OpenWithCalendarServer(const Profile& profile, std::string& error);
 
 // `directory` with its appointments and tasks read from `server` (which must pass
-// CheckCalendarServer): each mailbox's calendar home is the server's URL template with the
+// CheckCalendarServer, and whose password is the secret itself: OpenWithCalendarServer reads a
+// credential first): each mailbox's calendar home is the server's URL template with the
 // entry's Mailbox field. The address book, out-of-office states and outbox stay the
 // directory's. One object is one session (one scan pass): it reads each calendar home at most
 // once, and a server that could not be reached is not tried again for later mailboxes.

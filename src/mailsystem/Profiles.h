@@ -11,6 +11,11 @@
 
 namespace mail {
 
+// Every secret a profile holds (the SMTP password, the directory's and the calendar server's)
+// is stored either as the secret itself or as "credential:NAME", a credential that the service
+// manager puts in $CREDENTIALS_DIRECTORY (core/Credentials.h). Its users hand the stored value to
+// credentials::Resolve right where they need the secret, at every use, and never keep the
+// result: a secret added later does the same, and nothing else about a profile changes.
 struct Profile {
     std::string name;
     std::string mailSystem; // absolute directory of the mail system (MailSystem.h)

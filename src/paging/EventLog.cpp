@@ -19,6 +19,7 @@ namespace {
 
 struct State {
     std::function<void(const Entry&)> observer;
+    std::function<void(const Entry&)> counter;
     bool systemLog = true;
 };
 
@@ -199,6 +200,8 @@ void Write(unsigned long eventId, const char* first, const char* second) {
             c->m_entries.push_back(entry);
         if (state.observer)
             state.observer(entry);
+        if (state.counter)
+            state.counter(entry);
     } catch (...) {
         // The writer never stops its caller, not even when memory runs out.
     }
@@ -206,6 +209,10 @@ void Write(unsigned long eventId, const char* first, const char* second) {
 
 std::function<void(const Entry&)> SetObserver(std::function<void(const Entry&)> observer) {
     return std::exchange(GetState().observer, std::move(observer));
+}
+
+std::function<void(const Entry&)> SetCountingObserver(std::function<void(const Entry&)> counter) {
+    return std::exchange(GetState().counter, std::move(counter));
 }
 
 void SetSystemLogEnabled(bool enabled) {

@@ -44,6 +44,11 @@ CString JsonLine(const Entry& entry);
 std::function<void(const Entry&)> SetObserver(std::function<void(const Entry&)> observer);
 void SetSystemLogEnabled(bool enabled);
 
+// A second slot beside SetObserver's, for the running monitor's own count of entries (its
+// metrics), so that neither front end nor test has to hand its observer on. Called after the
+// observer, on the thread that wrote the entry. Returns the one it replaces; empty to stop.
+std::function<void(const Entry&)> SetCountingObserver(std::function<void(const Entry&)> counter);
+
 // Keeps, besides every sink, the entries written on this thread while it lives, so that a caller
 // can tell what an operation reported (the text of a failed page, the reason a scan failed).
 // Collectors nest; each one in scope receives the entry.

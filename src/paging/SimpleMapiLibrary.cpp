@@ -177,7 +177,12 @@ ULONG Send(Session& session, const MapiMessage& message) {
         return MAPI_E_INVALID_MESSAGE;
     outgoing.body = message.lpszNoteText ? message.lpszNoteText : "";
 
-    return ResultFor(session.transport->Deliver(outgoing).outcome);
+    const mail::DeliveryResult result = session.transport->Deliver(outgoing);
+    // A failure without a code of its own (a broken profile, such as a credential that cannot
+    // be read) is told by its sentence, which the caller's event carries.
+    if (result.outcome == mail::DeliveryOutcome::Failed)
+        session.lastError = result.detail;
+    return ResultFor(result.outcome);
 }
 
 } // namespace

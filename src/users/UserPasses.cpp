@@ -86,8 +86,11 @@ int CUserList::UpdateOOFFlags() {
         checker->OpenExchangeStore();
         for (const auto& record : m_users) {
             UserlistStru& user = *record;
-            if (user.PageOnlyOOF && user.Server == server)
-                checker->GetOOF(user.MailboxName, &user.OOFFlag);
+            if (user.PageOnlyOOF && user.Server == server) {
+                const int read = checker->GetOOF(user.MailboxName, &user.OOFFlag);
+                if (Listener)
+                    Listener->OnOutOfOfficeCheck(user, read != 0);
+            }
         }
         checker->CloseExchangeStore();
     }
@@ -155,6 +158,8 @@ int CUserList::UpdateReminders() {
         const CString interrupted =
             "The scan of " + mailbox + " was interrupted by an Outlook failure.";
         EventLog::Collector scanEvents; // the first one is the status view's scan error
+        if (Listener)
+            Listener->OnScanStarting(user);
         try {
             OutlookOLE->GetUserReminders(mailbox, user.Reminders, &user.ScanStatus);
         } catch (const COleDispatchException& e) {

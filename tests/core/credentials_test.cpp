@@ -63,6 +63,8 @@ TEST(Credentials, ReferencesAreReadFromTheCredentialsDirectory) {
         {path.c_str(), "credential:..", nullptr, "does not name a credential"},
         {path.c_str(), "credential:../smtp", nullptr, "does not name a credential"},
         {path.c_str(), "credential:sub/smtp", nullptr, "does not name a credential"},
+        // A mistyped secret is not repeated in the sentence.
+        {path.c_str(), "credential:x/hidden-secret", nullptr, "does not name a credential"},
     };
     for (const auto& row : rows) {
         ScopedCredentialsDirectory scope(row.directory);
@@ -79,6 +81,11 @@ TEST(Credentials, ReferencesAreReadFromTheCredentialsDirectory) {
     }
     EXPECT_TRUE(credentials::IsReference("credential:x"));
     EXPECT_FALSE(credentials::IsReference("x credential:x"));
+    for (const char* value : {"credential:smtp", "credential: spaced ", "credential:a.b"})
+        EXPECT_TRUE(credentials::IsWellFormedReference(value)) << value;
+    for (const char* value :
+         {"smtp", "credential:", "credential:..", "credential:a/b", "Credential:x"})
+        EXPECT_FALSE(credentials::IsWellFormedReference(value)) << value;
 }
 
 // Read at each use: a credential replaced (a restart of the unit with another file) applies at

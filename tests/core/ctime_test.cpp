@@ -125,6 +125,7 @@ TEST(Clock, TheSteadyReadingStandsAndMovesWithAFrozenClock) {
         Clock::Advance(step.seconds);
         EXPECT_EQ(Clock::Now().GetTime(), step.now);
         EXPECT_EQ(Clock::SteadyMilliseconds() - start, step.steady);
+        EXPECT_EQ(Clock::NowMilliseconds(), 1000000 + step.steady) << "the time within its second";
     }
 
     // A running clock's steady reading runs on and moves with both advances too.
@@ -136,4 +137,13 @@ TEST(Clock, TheSteadyReadingStandsAndMovesWithAFrozenClock) {
     EXPECT_GE(moved, 1250);
     EXPECT_LT(moved, 1250 + 60000);
     EXPECT_LE(Clock::Now().GetTime(), 5000 + 1 + 2);
+    // Its milliseconds belong to the second Now() shows.
+    for (int i = 0; i < 3; ++i) {
+        const int64_t before = Clock::Now().GetTime();
+        const int64_t ms = Clock::NowMilliseconds();
+        const int64_t after = Clock::Now().GetTime();
+        EXPECT_GE(ms, before * 1000);
+        EXPECT_LT(ms, (after + 1) * 1000);
+    }
+    Clock::Reset();
 }

@@ -23,7 +23,7 @@ TickedMonitor::TickedMonitor() {
 bool TickedMonitor::Create() {
     if (!OnCreate())
         return false;
-    LiveUsers().Listener = this;
+    SetPassListener(this);
     return true;
 }
 

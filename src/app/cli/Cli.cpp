@@ -32,7 +32,7 @@ const Command* Find(const std::string& name) {
 
 std::string HelpText() {
     std::string text =
-        "Usage: orvane [--headless] [--at \"YYYY-MM-DD HH:MM:SS\"]\n"
+        "Usage: orvane [--headless] [--at \"YYYY-MM-DD HH:MM:SS\"] [--metrics ADDRESS:PORT]\n"
         "       orvane COMMAND ...\n"
         "\n"
         "Without a command, Orvane monitors the users listed in Users.dat in the current\n"
@@ -41,6 +41,9 @@ std::string HelpText() {
         "otherwise (or with --headless), writing what goes wrong to the system log.\n"
         "Headless, it prints one line per scan and per page sent, dropped or failed.\n"
         "--at starts its clock at that local time and lets it run on (for trials).\n"
+        "--metrics serves GET /metrics (for Prometheus) and GET /healthz on that address,\n"
+        "such as 127.0.0.1:9842 (default: the setting MetricsAddress of Preferences;\n"
+        "empty: none).\n"
         "SIGHUP reads Users.dat again; SIGINT or SIGTERM stops it after the running cycle.\n"
         "\n"
         "Commands:\n";
@@ -48,6 +51,9 @@ std::string HelpText() {
         text += c->usage;
     text += "\n"
             "Environment:\n"
+            "  CREDENTIALS_DIRECTORY\n"
+            "                     where a profile's passwords given as credential:NAME are read\n"
+            "                     (systemd's LoadCredential= sets it)\n"
             "  ORVANE_EVENT_LOG   also append every event to this file, one JSON object a line\n"
             "  XDG_CONFIG_HOME    where settings and mail profiles are kept (default ~/.config)\n";
     return text;

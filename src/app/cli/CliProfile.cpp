@@ -3,6 +3,8 @@
 
 #include "app/cli/CliProfileCalendars.h"
 #include "app/cli/CliProfileDirectory.h"
+#include "app/cli/CliSecrets.h"
+#include "core/Credentials.h"
 #include "core/FileSystem.h"
 #include "core/Text.h"
 #include "mailsystem/MailSystem.h"
@@ -52,11 +54,11 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
         out << EscapeField(p.name) << '\t' << (p.name == profiles.DefaultName() ? "yes" : "no")
             << '\t' << EscapeField(p.mailSystem) << '\t'
             << EscapeField(mail::DescribeTransport(p.transport)) << '\t'
-            << EscapeField(p.transport.user) << '\t' << (p.transport.password.empty() ? "" : "set")
-            << '\t' << EscapeField(p.transport.sender) << '\t'
-            << EscapeField(mail::DescribeLdap(p.ldap)) << '\t' << EscapeField(p.ldap.user) << '\t'
+            << EscapeField(p.transport.user) << '\t' << DescribeSecret(p.transport.password) << '\t'
+            << EscapeField(p.transport.sender) << '\t' << EscapeField(mail::DescribeLdap(p.ldap))
+            << '\t' << EscapeField(p.ldap.user) << '\t'
             << EscapeField(mail::DescribeCalendarServer(p.calendars)) << '\t'
-            << EscapeField(p.calendars.user) << '\t' << (p.calendars.password.empty() ? "" : "set")
+            << EscapeField(p.calendars.user) << '\t' << DescribeSecret(p.calendars.password)
             << '\n';
     }
     return 0;
@@ -75,6 +77,13 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::ostre
         password.pop_back();
     if (password.empty()) {
         err << "orvane: the password file " << path << " holds no password on its first line\n";
+        return false;
+    }
+    if (credentials::IsReference(password)) {
+        password.clear();
+        err << "orvane: the password in " << path << " begins with \"" << credentials::kPrefix
+            << "\", which would name a credential rather than be a password; name a credential "
+               "with the password option itself (such as --password credential:NAME)\n";
         return false;
     }
     return true;
@@ -175,8 +184,10 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
     }
     if (values[User].present)
         t.user = values[User].value;
-    if (values[Password].present)
-        t.password = values[Password].value;
+    if (values[Password].present &&
+        !TakeSecretOption(kOptions[Password], values[Password].value, true, kOptions[PasswordFile],
+                          t.password, err))
+        return 1;
     if (values[PasswordFile].present &&
         !ReadPasswordFile(values[PasswordFile].value, t.password, err))
         return 1;
@@ -288,10 +299,10 @@ const Command kProfileCommand = {
     "  profile list\n"
     "      Lists the mail profiles, one a line, fields separated by tabs: name, whether\n"
     "      it is the default (yes or no), mail system directory, transport, SMTP user,\n"
-    "      whether a password is set, sender, address list, directory user, where the\n"
-    "      calendars are read (directory, or the calendar server's URL template),\n"
-    "      calendar user and whether a calendar password is set. Passwords are never\n"
-    "      shown.\n"
+    "      whether a password is set (or the credential:NAME it is read from), sender,\n"
+    "      address list, directory user, where the calendars are read (directory, or the\n"
+    "      calendar server's URL template), calendar user and whether a calendar password\n"
+    "      is set (or its credential:NAME). Passwords are never shown.\n"
     "  profile set NAME [--mail-system DIR] [--transport outbox|URL] [--default]\n"
     "                   [--starttls yes|no] [--user NAME] [--password-file FILE]\n"
     "                   [--password TEXT] [--sender ADDRESS]\n"
@@ -299,11 +310,15 @@ const Command kProfileCommand = {
     "      is outbox (messages are written to the mail system's outbox/) or an SMTP\n"
     "      server as smtp://HOST[:PORT] or smtps://HOST[:PORT]. --starttls yes requires\n"
     "      STARTTLS on smtp://. --password-file reads the password from the first line\n"
-    "      of FILE, so that it does not appear in the process list. The first profile\n"
+    "      of FILE, so that it does not appear in the process list. --password\n"
+    "      credential:NAME stores no password: it is read from $CREDENTIALS_DIRECTORY/NAME\n"
+    "      (systemd's LoadCredential=) each time it is needed; the --directory- and\n"
+    "      --calendar-password options take credential:NAME the same way. The first profile\n"
     "      and a profile given --default become the default, which an empty profile\n"
     "      name (the \"ProfileName\" preference's default) selects.\n"
     "  profile set NAME --directory ldap[s]://HOST[:PORT]/BASE-DN\n"
     "                   [--directory-user BIND-DN] [--directory-password-file FILE]\n"
+    "                   [--directory-password credential:NAME]\n"
     "                   [--directory-filter FILTER] [--directory-starttls yes|no]\n"
     "                   [--directory-map openldap|active-directory|FIELD=ATTRIBUTE,...]\n"
     "      Reads the profile's address list from an LDAP directory instead of the mail\n"
@@ -314,6 +329,7 @@ const Command kProfileCommand = {
     "      Address, Home-Store, Mailbox, Deliver-To); see docs/mailsystem.md.\n"
     "  profile set NAME --calendars URL-TEMPLATE [--calendar-user NAME]\n"
     "                   [--calendar-password-file FILE]\n"
+    "                   [--calendar-password credential:NAME]\n"
     "      Reads every mailbox's calendars and task lists from a CalDAV server instead of\n"
     "      the mail system's mailboxes/ (--calendars \"\" returns to the files). {mailbox}\n"
     "      in the URL stands for the address list's Mailbox field and gives that\n"

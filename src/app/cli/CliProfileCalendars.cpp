@@ -2,6 +2,7 @@
 #include "app/cli/CliProfileCalendars.h"
 
 #include "app/cli/CliProfileDirectory.h"
+#include "app/cli/CliSecrets.h"
 #include "core/Text.h"
 
 #include <ostream>
@@ -14,6 +15,7 @@ bool TakeCalendarOptions(Args& args, CalendarOptions& options, std::ostream& err
                                    {"calendars", &options.url},
                                    {"calendar-user", &options.user},
                                    {"calendar-password-file", &options.passwordFile},
+                                   {"calendar-password", &options.password},
                                },
                                err);
 }
@@ -40,8 +42,16 @@ int ApplyCalendarOptions(const CalendarOptions& options, mail::CalendarServerCon
         if (calendars.user.empty())
             calendars.password.clear();
     }
+    if (options.passwordFile.present && options.password.present) {
+        err << "orvane: give either --calendar-password or --calendar-password-file\n";
+        return 2;
+    }
     if (options.passwordFile.present &&
         !ReadPasswordFile(options.passwordFile.value, calendars.password, err))
+        return 1;
+    if (options.password.present &&
+        !TakeSecretOption("calendar-password", options.password.value, false,
+                          "calendar-password-file", calendars.password, err))
         return 1;
     if (!calendars.Used() && (!calendars.user.empty() || !calendars.password.empty())) {
         err << "orvane: --calendar-user and --calendar-password-file apply to a calendar server; "

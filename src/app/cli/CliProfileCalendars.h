@@ -10,11 +10,14 @@
 namespace cli {
 
 struct CalendarOptions {
-    OptionValue url, user, passwordFile;
-    bool Any() const { return url.present || user.present || passwordFile.present; }
+    OptionValue url, user, passwordFile, password;
+    bool Any() const {
+        return url.present || user.present || passwordFile.present || password.present;
+    }
 };
 
-// Moves --calendars, --calendar-user and --calendar-password-file and their values out of
+// Moves --calendars, --calendar-user, --calendar-password-file and --calendar-password (which
+// takes credential:NAME only) and their values out of
 // `args` (so that the other options parse alone). False, with a message on `err`, for an
 // unknown --calendar... option or a missing value.
 bool TakeCalendarOptions(Args& args, CalendarOptions& options, std::ostream& err);

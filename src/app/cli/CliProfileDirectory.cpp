@@ -1,6 +1,7 @@
 // "orvane profile set --directory ...": the LDAP directory a profile reads its address list from.
 #include "app/cli/CliProfileDirectory.h"
 
+#include "app/cli/CliSecrets.h"
 #include "core/Text.h"
 #include "mailsystem/MailSystem.h"
 
@@ -13,6 +14,7 @@ bool TakeDirectoryOptions(Args& args, DirectoryOptions& options, std::ostream& e
                                    {"directory", &options.url},
                                    {"directory-user", &options.user},
                                    {"directory-password-file", &options.passwordFile},
+                                   {"directory-password", &options.password},
                                    {"directory-filter", &options.filter},
                                    {"directory-map", &options.map},
                                    {"directory-starttls", &options.startTls},
@@ -44,8 +46,16 @@ int ApplyDirectoryOptions(const DirectoryOptions& options, mail::LdapConfig& dir
         if (directory.user.empty())
             directory.password.clear(); // anonymous
     }
+    if (options.passwordFile.present && options.password.present) {
+        err << "orvane: give either --directory-password or --directory-password-file\n";
+        return 2;
+    }
     if (options.passwordFile.present &&
         !ReadPasswordFile(options.passwordFile.value, directory.password, err))
+        return 1;
+    if (options.password.present &&
+        !TakeSecretOption("directory-password", options.password.value, false,
+                          "directory-password-file", directory.password, err))
         return 1;
     if (options.filter.present)
         directory.filter = mail::NormalizeFilter(options.filter.value);
@@ -60,8 +70,8 @@ int ApplyDirectoryOptions(const DirectoryOptions& options, mail::LdapConfig& dir
         directory.startTls = v == "yes";
     }
     if (directory.url.empty() &&
-        (options.user.present || options.passwordFile.present || options.filter.present ||
-         options.map.present || options.startTls.present)) {
+        (options.user.present || options.passwordFile.present || options.password.present ||
+         options.filter.present || options.map.present || options.startTls.present)) {
         err << "orvane: the --directory-... options apply to a directory; give --directory "
                "ldap[s]://HOST/BASE-DN too\n";
         return 1;

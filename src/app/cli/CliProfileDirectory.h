@@ -9,10 +9,10 @@
 namespace cli {
 
 struct DirectoryOptions {
-    OptionValue url, user, passwordFile, filter, map, startTls;
+    OptionValue url, user, passwordFile, password, filter, map, startTls;
     bool Any() const {
-        return url.present || user.present || passwordFile.present || filter.present ||
-               map.present || startTls.present;
+        return url.present || user.present || passwordFile.present || password.present ||
+               filter.present || map.present || startTls.present;
     }
 };
 

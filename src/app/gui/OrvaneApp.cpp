@@ -52,6 +52,8 @@ bool COrvaneApp::InitInstance() {
     m_pDisplay = nullptr;
     m_window = std::make_unique<CPageWindow>();
     m_window->SetPasses(m_passes);
+    if (m_metricsAddress)
+        m_window->SetMetricsAddress(*m_metricsAddress);
     if (!m_window->Create()) {
         m_window.reset();
         m_exitCode = 1;

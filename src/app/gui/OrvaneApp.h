@@ -6,6 +6,8 @@
 
 #include <QObject>
 #include <memory>
+#include <optional>
+#include <string>
 
 class CHelpWindow;
 class CPageWindow;
@@ -25,6 +27,10 @@ public:
 
     // The passes each cycle runs (not owned); set before InitInstance.
     void SetPasses(IMonitorPasses* passes) { m_passes = passes; }
+    // The command line's metrics address (nullopt: the setting decides); before InitInstance.
+    void SetMetricsAddress(const std::optional<std::string>& address) {
+        m_metricsAddress = address;
+    }
 
     // Starts the program; SIGINT and SIGTERM then close the window as Exit does, without a
     // question (after the running cycle). False to end at once: another copy runs (it has been
@@ -49,6 +55,7 @@ private:
     CSingleInstance m_instance;
     CSignals m_quitSignals;
     IMonitorPasses* m_passes = nullptr;
+    std::optional<std::string> m_metricsAddress;
     std::unique_ptr<CHelpWindow> m_help;
     IHelp* m_previousHelp = nullptr;
     bool m_helpInstalled = false;

@@ -104,7 +104,7 @@ void CHeadlessMonitor::RefreshView() {
 bool CHeadlessMonitor::Start() {
     if (!OnCreate())
         return false;
-    LiveUsers().Listener = this;
+    SetPassListener(this);
     connect(&m_signals, &CSignals::quitRequested, this, &CHeadlessMonitor::OnQuitSignal);
     connect(&m_signals, &CSignals::reloadRequested, this, &CHeadlessMonitor::Reload);
     m_signals.Install(true);

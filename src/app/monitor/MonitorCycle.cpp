@@ -2,7 +2,9 @@
 #include "app/monitor/MonitorCycle.h"
 
 #include "app/monitor/ControlSocket.h"
+#include "app/monitor/MonitorInstruments.h"
 #include "app/monitor/MonitorStatus.h"
+#include "core/Clock.h"
 #include "core/MessageBoxes.h"
 #include "core/Settings.h"
 #include "core/WorkingDirectory.h"
@@ -77,6 +79,8 @@ bool CMonitorCycle::OnCreate() {
     m_UserList.SentPages = &m_SentPages;
     if (m_MonitorLock.IsLocked())
         StartControl(); // only the holder of the lock may claim the directory's socket
+    if (!StartInstruments())
+        return false;
 
     m_TimerId = StartTimer(kTimerId, kTimerPeriodMs);
     if (m_TimerId == 0) {
@@ -90,10 +94,13 @@ bool CMonitorCycle::OnCreate() {
 }
 
 void CMonitorCycle::OnTimer() {
+    if (m_Instruments)
+        m_Instruments->TickArrived(m_Paused == 1);
     if (m_Busy == 1 || m_Paused == 1)
         return;
     m_Busy = 1;
     FlagReset notBusy(m_Busy);
+    const int64_t startedMs = m_Instruments ? Clock::SteadyMilliseconds() : 0;
 
     try {
         RefreshUserList();
@@ -104,6 +111,8 @@ void CMonitorCycle::OnTimer() {
     } catch (...) {
         ReportEscapedFailure("an unknown error");
     }
+    if (m_Instruments)
+        m_Instruments->CycleRan(startedMs);
 
     QuitIfRequested();
 }
@@ -175,34 +184,79 @@ void CMonitorCycle::OnActionPause() {
         m_Paused = 1;
         SetModeText(kPausedText);
     }
+    if (m_Instruments)
+        m_Instruments->SetPaused(m_Paused == 1);
 }
 
 void CMonitorCycle::OnAppExit() {
     if (m_Busy == 0) {
+        NoteStopping();
         PostCloseRequest();
         return;
     }
     if (AfxMessageBox("Scanning and paging of reminders is currently in progress.  The program "
                       "will be terminated once the operation is complete.",
-                      "Quit Notice", MB_OKCANCEL | MB_ICONINFORMATION) == IDOK)
+                      "Quit Notice", MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) {
         m_QuitRequested = 1;
+        NoteStopping();
+    }
 }
 
 bool CMonitorCycle::OnSysClose() {
-    if (m_Busy != 1)
+    if (m_Busy != 1) {
+        NoteStopping();
         return true;
+    }
     if (AfxMessageBox("Scanning or processing of page requests is currently in progress.  The "
                       "program will be terminated once the operation is complete.",
-                      "EMail Notice", MB_OKCANCEL | MB_ICONINFORMATION) == IDOK)
+                      "EMail Notice", MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) {
         m_QuitRequested = 1;
+        NoteStopping();
+    }
     return false;
 }
 
 void CMonitorCycle::RequestQuit() {
+    NoteStopping();
     if (m_Busy == 0)
         PostCloseRequest();
     else
         m_QuitRequested = 1;
+}
+
+void CMonitorCycle::NoteStopping() {
+    if (m_Instruments)
+        m_Instruments->SetStopping();
+}
+
+void CMonitorCycle::SetPassListener(IPassListener* listener) {
+    m_PassListener = listener;
+    if (m_Instruments)
+        m_Instruments->SetNext(listener);
+    m_UserList.Listener = m_Instruments ? m_Instruments.get() : listener;
+}
+
+bool CMonitorCycle::StartInstruments() {
+    std::optional<metrics::ListenAddress> address;
+    std::string whyNot;
+    if (!CMonitorInstruments::ChooseAddress(m_MetricsAddress, address, whyNot)) {
+        AfxMessageBox(whyNot, "Initialization Error", MB_OK | MB_ICONSTOP);
+        return false;
+    }
+    if (!address)
+        return true; // off: nothing listens and nothing is counted
+    CMonitorInstruments::Options options;
+    options.address = *address;
+    options.version = ORVANE_VERSION;
+    // A cluster, once configured, gives options.clusterActive here: whether this node monitors.
+    auto instruments = std::make_unique<CMonitorInstruments>(m_UserList, std::move(options));
+    if (!instruments->Listen(whyNot)) {
+        AfxMessageBox(whyNot, "Initialization Error", MB_OK | MB_ICONSTOP);
+        return false;
+    }
+    m_Instruments = std::move(instruments);
+    SetPassListener(m_PassListener);
+    return true;
 }
 
 void CMonitorCycle::OnConfigureUsers() {
@@ -240,6 +294,10 @@ void CMonitorCycle::OnDestroy() {
     m_TimerId = 0;
     RefreshUserList();
     m_Control.reset();
+    if (m_Instruments) { // the endpoint closes with the monitor
+        m_Instruments.reset();
+        SetPassListener(m_PassListener);
+    }
     if (m_MonitorLock.IsLocked())
         SaveStatus();
     m_MonitorLock.Unlock(); // nothing is written any more: the commands may edit the file

@@ -9,8 +9,12 @@
 #include <QJsonObject>
 #include <chrono>
 #include <memory>
+#include <optional>
+#include <string>
 
 class CControlServer;
+class CMonitorInstruments;
+class IPassListener;
 
 // The three passes that every cycle runs over the live list, in this order. Each result tells
 // the cycle whether the list view needs a refresh.
@@ -67,6 +71,15 @@ public:
 
     // The passes the cycle runs (not owned); null runs none.
     void SetPasses(IMonitorPasses* passes) { m_Passes = passes; }
+    // Who hears of every scan, page and out-of-office read of the live list (not owned; null:
+    // nobody). Front ends set it here rather than in the list, so that the metrics, when on,
+    // count them first.
+    void SetPassListener(IPassListener* listener);
+    // The metrics address the command line gave (--metrics; empty turns the endpoint off);
+    // without it OnCreate reads the setting "MetricsAddress". Before OnCreate.
+    void SetMetricsAddress(const std::string& address) { m_MetricsAddress = address; }
+    // The metrics endpoint and its counts; null when it is off.
+    CMonitorInstruments* Instruments() const { return m_Instruments.get(); }
 
     const CUserList& LiveUsers() const { return m_UserList; }
     CUserList& LiveUsers() { return m_UserList; }
@@ -120,6 +133,10 @@ protected:
 private:
     void RunPasses();
     void ReportEscapedFailure(const char* what);
+    // Starts the metrics endpoint when an address is set; false (the reason shown) when it
+    // cannot be read or listened on.
+    bool StartInstruments();
+    void NoteStopping();    // a quit was asked for: the health check says so from now on
     void QuitIfRequested(); // closes and stops the timer when a quit was asked for meanwhile
     void StartControl();
     // Gives the users the latest pages that the status file saved last holds.
@@ -141,4 +158,8 @@ private:
     bool m_UserDialogOpen = false; // a command-line edit now would be lost at the dialog's OK
     bool m_StatusChanged = false;  // something changed since the status file was written
     std::chrono::steady_clock::time_point m_StatusSavedAt{}; // epoch: never
+    IPassListener* m_PassListener = nullptr;
+    std::optional<std::string> m_MetricsAddress; // nullopt: the setting decides
+    // Destroyed before the live list it describes (declared after it).
+    std::unique_ptr<CMonitorInstruments> m_Instruments;
 };

@@ -14,8 +14,8 @@ struct CalendarServerConfig {
     // "https://cloud.example/remote.php/dav/calendars/{mailbox}/". Empty: the calendars and
     // task lists are the mail system directory's files.
     std::string urlTemplate;
-    std::string user; // empty: no authentication
-    std::string password;
+    std::string user;     // empty: no authentication
+    std::string password; // or "credential:NAME", read at each session (core/Credentials.h)
 
     bool Used() const { return !urlTemplate.empty(); }
 };

@@ -1,6 +1,8 @@
 // One connection to an LDAP directory server: connecting, TLS, binding, and bounded waits.
 #include "mailsystem/ldap/LdapConnection.h"
 
+#include "core/Credentials.h"
+
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -134,6 +136,12 @@ LDAPMessage* LdapConnection::Answer(int msgid, long timeoutMs, std::string& erro
 
 bool LdapConnection::Open(std::string& error) {
     Close();
+    // Read at every connection: a credential of the service manager changes with the unit.
+    std::string password, why;
+    if (!credentials::Resolve(m_config.password, password, why)) {
+        error = Sentence("cannot be bound to: the directory password is not available") + " " + why;
+        return false;
+    }
     const int fd = OpenSocket(error);
     if (fd < 0)
         return false;
@@ -191,11 +199,11 @@ bool LdapConnection::Open(std::string& error) {
             return false;
     }
 
-    berval password;
-    password.bv_len = m_config.password.size();
-    password.bv_val = const_cast<char*>(m_config.password.c_str());
+    berval credential;
+    credential.bv_len = password.size();
+    credential.bv_val = password.data();
     int msgid = 0;
-    int rc = ldap_sasl_bind(m_ld, m_config.user.c_str(), LDAP_SASL_SIMPLE, &password, nullptr,
+    int rc = ldap_sasl_bind(m_ld, m_config.user.c_str(), LDAP_SASL_SIMPLE, &credential, nullptr,
                             nullptr, &msgid);
     if (rc != LDAP_SUCCESS) {
         error = Sentence("closed the connection: " + LdapWords(rc) + Diagnostic());

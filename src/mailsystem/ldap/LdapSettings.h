@@ -16,7 +16,8 @@ namespace mail {
 struct LdapConfig {
     std::string url;      // ldap://HOST[:PORT]/BASE-DN or ldaps://HOST[:PORT]/BASE-DN
     std::string user;     // bind DN; empty: anonymous
-    std::string password; // simple-bind password; never written to an event or a log line
+    std::string password; // simple-bind password, or "credential:NAME" read at each connection;
+                          // never written to an event or a log line
     std::string filter;   // an RFC 4515 filter that entries must also meet; empty: all entries
     std::string map; // openldap, active-directory, or [PRESET,]FIELD=ATTRIBUTE,...; empty: openldap
     bool startTls = true; // ldap:// only: upgrade with StartTLS and refuse to go on without it

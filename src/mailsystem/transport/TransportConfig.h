@@ -13,8 +13,8 @@ struct TransportConfig {
     std::string url;
     bool startTls = false; // smtp:// only: upgrade with STARTTLS and refuse to go on without it
     std::string user;      // empty: no authentication
-    std::string password;
-    std::string sender; // envelope sender and From; empty: "orvane@" + the host name
+    std::string password;  // or "credential:NAME", read at each delivery (core/Credentials.h)
+    std::string sender;    // envelope sender and From; empty: "orvane@" + the host name
 };
 
 // Empty when the transport is complete and consistent (outbox; or an smtp:// or smtps:// URL

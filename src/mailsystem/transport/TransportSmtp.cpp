@@ -1,5 +1,6 @@
 // SMTP delivery through libcurl: bounded in time, TLS where the profile asks, causes told apart.
 #include "core/Clock.h"
+#include "core/Credentials.h"
 #include "mailsystem/net/Curl.h"
 #include "mailsystem/transport/TransportInternal.h"
 
@@ -112,6 +113,10 @@ public:
         DeliveryResult check = CheckMessage(message);
         if (!check.ok())
             return check;
+        // Read at every delivery: a credential of the service manager changes with the unit.
+        std::string password, why;
+        if (!m_config.user.empty() && !credentials::Resolve(m_config.password, password, why))
+            return {DeliveryOutcome::Failed, "The SMTP password is not available. " + why};
         // libcurl dot-stuffs the data itself (every CRLF "." becomes CRLF ".."), so the message
         // goes to it unstuffed, with CRLF line ends and no line that starts the data with ".".
         std::string bytes, error;
@@ -163,7 +168,7 @@ public:
             option(CURLOPT_CAINFO, m_limits.caFile.c_str());
         if (!m_config.user.empty()) {
             option(CURLOPT_USERNAME, m_config.user.c_str());
-            option(CURLOPT_PASSWORD, m_config.password.c_str());
+            option(CURLOPT_PASSWORD, password.c_str());
         }
         option(CURLOPT_DEBUGFUNCTION, &Trace);
         option(CURLOPT_DEBUGDATA, &conversation);

@@ -3,6 +3,7 @@
 #include "app/gui/Display.h"
 #include "app/gui/MyStatusBar.h"
 #include "app/gui/PageWindow.h"
+#include "app/monitor/MonitorInstruments.h"
 #include "core/StatusText.h"
 #include "support/TestSupport.h"
 
@@ -308,4 +309,40 @@ TEST_F(PageWindowTest, TheCloseBoxDuringACycleClosesTheWindowOnlyAfterTheCycle) 
     EXPECT_EQ(boxes.Boxes()[0].caption, "EMail Notice");
     EXPECT_EQ(window.TimerId(), 0u);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 2000));
+}
+
+// With the metrics endpoint on, the window serves it, and its Pause button and close box reach
+// the metrics and the health check as the headless monitor's pause and stop do.
+TEST_F(PageWindowTest, ThePauseButtonAndTheCloseBoxReachTheMetrics) {
+    QueuedMessageBoxes boxes;
+    boxes.Answer(IDOK);
+    CPageWindow window;
+    window.SetMetricsAddress("127.0.0.1:" + std::to_string(FreePort()));
+    ASSERT_TRUE(window.Create());
+    CMonitorInstruments* instruments = window.Instruments();
+    ASSERT_NE(instruments, nullptr);
+    EXPECT_TRUE(instruments->Server().IsListening());
+    window.show();
+    window.OnTimer();
+    EXPECT_TRUE(instruments->Health().Check().ok) << instruments->Health().Check().reason;
+
+    auto* pauseButton = window.findChild<QToolButton*>("pauseButton");
+    ASSERT_NE(pauseButton, nullptr);
+    for (const double paused : {1.0, 0.0}) {
+        QTest::mouseClick(pauseButton, Qt::LeftButton);
+        EXPECT_EQ(instruments->Metrics().paused.Value(), paused);
+        window.OnTimer();
+        EXPECT_TRUE(instruments->Health().Check().ok) << "a paused window still ticks";
+    }
+
+    PauseDuringScan passes;
+    passes.duringScan = [&] {
+        window.close(); // the title bar's close box, answered OK
+        QCoreApplication::processEvents();
+    };
+    window.SetPasses(&passes);
+    window.OnTimer();
+    EXPECT_EQ(instruments->Health().Check().reason, "the monitor is stopping");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 2000));
+    EXPECT_EQ(window.Instruments(), nullptr) << "the endpoint closes with the window";
 }

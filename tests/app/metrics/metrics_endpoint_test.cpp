@@ -6,93 +6,21 @@
 #include "app/monitor/MonitorHealth.h"
 #include "app/monitor/MonitorMetrics.h"
 #include "core/Clock.h"
+#include "support/MetricsClient.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QTimer>
-#include <atomic>
-#include <curl/curl.h>
 #include <gtest/gtest.h>
-#include <optional>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
 
-// Runs `client` on a thread of its own while this thread's event loop runs, and returns its
-// result. Clients bound their own waits, so this ends.
-template <class Client> auto WhileServing(Client client) {
-    std::optional<decltype(client())> result;
-    std::atomic<bool> done{false};
-    std::thread thread([&] {
-        result = client();
-        done = true;
-        QMetaObject::invokeMethod(
-            qApp, [] {}, Qt::QueuedConnection); // wakes the loop
-    });
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    thread.join();
-    return *result;
-}
-
-void ServeUntil(const std::function<bool()>& condition, int timeoutMs = 20000) {
-    QTimer limit;
-    limit.setSingleShot(true);
-    limit.start(timeoutMs);
-    while (!condition() && limit.isActive()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // closed connections
-    }
-}
-
-struct Reply {
-    long status = 0;
-    std::string contentType, body;
-};
-
-size_t Append(char* data, size_t size, size_t count, void* body) {
-    static_cast<std::string*>(body)->append(data, size * count);
-    return size * count;
-}
-
-Reply CurlGet(int port, const std::string& path) {
-    Reply reply;
-    CURL* curl = curl_easy_init();
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + path;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 10000L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Append);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.body);
-    if (curl_easy_perform(curl) == CURLE_OK) {
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
-        const char* type = nullptr;
-        curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type);
-        reply.contentType = type ? type : "";
-    }
-    curl_easy_cleanup(curl);
-    return reply;
-}
-
-// Sends `request` on a new connection and reads until the server closes it (or 10 s pass).
-std::string Exchange(int port, const std::string& request) {
-    const int fd = testing_support::ConnectLoopback(port);
-    if (fd < 0)
-        return "no connection";
-    timeval timeout{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    if (!request.empty() && send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0)
-        return "not sent";
-    std::string received;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0)
-        received.append(buffer, size_t(n));
-    close(fd);
-    return received;
-}
+using testing_support::HttpExchange;
+using testing_support::HttpGet;
+using testing_support::ServeUntil;
+using testing_support::WhileServing;
 
 class MetricsEndpoint : public ::testing::Test {
 protected:
@@ -132,7 +60,8 @@ protected:
 
 TEST_F(MetricsEndpoint, MetricsAndHealthForARealClient) {
     Listen();
-    const Reply scrape = WhileServing([this] { return CurlGet(port, "/metrics"); });
+    const testing_support::HttpReply scrape =
+        WhileServing([this] { return HttpGet(port, "/metrics"); });
     EXPECT_EQ(scrape.status, 200);
     EXPECT_EQ(scrape.contentType, "text/plain; version=0.0.4");
     EXPECT_EQ(collected, 1) << "the collect hook runs before each exposition";
@@ -157,13 +86,14 @@ TEST_F(MetricsEndpoint, MetricsAndHealthForARealClient) {
     for (const auto& row : rows) {
         Clock::AdvanceMilliseconds(row.advanceMs);
         health.SetStopping(row.stopping);
-        const Reply reply = WhileServing([this] { return CurlGet(port, "/healthz"); });
+        const testing_support::HttpReply reply =
+            WhileServing([this] { return HttpGet(port, "/healthz"); });
         EXPECT_EQ(reply.status, row.status) << row.body;
         EXPECT_EQ(reply.body, row.body);
     }
     health.SetStopping(false);
     health.TickRan(); // ticks come again
-    EXPECT_EQ(WhileServing([this] { return CurlGet(port, "/healthz"); }).status, 200);
+    EXPECT_EQ(WhileServing([this] { return HttpGet(port, "/healthz"); }).status, 200);
     EXPECT_EQ(CMonitorHealth().Check().reason, "the monitor has not ticked yet");
 }
 
@@ -190,7 +120,7 @@ TEST_F(MetricsEndpoint, OtherPathsMethodsAndMalformedOrOversizedRequestsGetAnErr
         {std::string(100000, 'G'), "HTTP/1.1 431 "},
     };
     for (const auto& row : rows) {
-        const std::string reply = WhileServing([&] { return Exchange(port, row.request); });
+        const std::string reply = WhileServing([&] { return HttpExchange(port, row.request); });
         EXPECT_EQ(reply.rfind(row.statusLine, 0), 0u) << row.request.substr(0, 60) << "\n" << reply;
         EXPECT_NE(reply.find("\r\nConnection: close\r\n"), std::string::npos) << reply;
         if (reply.rfind("HTTP/1.1 405 ", 0) == 0) {
@@ -202,7 +132,7 @@ TEST_F(MetricsEndpoint, OtherPathsMethodsAndMalformedOrOversizedRequestsGetAnErr
     EXPECT_EQ(Exposition(), before);
     ServeUntil([this] { return server.OpenConnections() == 0; });
     EXPECT_EQ(server.OpenConnections(), 0);
-    EXPECT_EQ(WhileServing([this] { return CurlGet(port, "/metrics"); }).status, 200);
+    EXPECT_EQ(WhileServing([this] { return HttpGet(port, "/metrics"); }).status, 200);
 }
 
 // Clients that never finish their requests hold only their own connections: a scrape is
@@ -225,7 +155,7 @@ TEST_F(MetricsEndpoint, SlowClientsBlockNothingAndAreClosedAfterTheTimeBound) {
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
     ticker.start(20);
-    EXPECT_EQ(WhileServing([this] { return CurlGet(port, "/metrics"); }).status, 200);
+    EXPECT_EQ(WhileServing([this] { return HttpGet(port, "/metrics"); }).status, 200);
     for (const int fd : slow) {
         char byte;
         EXPECT_EQ(recv(fd, &byte, 1, MSG_DONTWAIT), -1) << "answered while the slow clients wait";
@@ -236,7 +166,7 @@ TEST_F(MetricsEndpoint, SlowClientsBlockNothingAndAreClosedAfterTheTimeBound) {
     const int holder = testing_support::ConnectLoopback(port);
     ServeUntil([this] { return server.OpenConnections() == kSlow + 1; });
     EXPECT_EQ(WhileServing([this] {
-                  return Exchange(port, "GET /metrics HTTP/1.1\r\n\r\n");
+                  return HttpExchange(port, "GET /metrics HTTP/1.1\r\n\r\n");
               }).rfind("HTTP/1.1 503 ", 0),
               0u);
     close(holder);

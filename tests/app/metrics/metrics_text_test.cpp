@@ -6,9 +6,8 @@
 #include "app/metrics/MetricsText.h"
 #include "app/monitor/MonitorMetrics.h"
 #include "paging/CRemList.h"
+#include "support/MetricsClient.h"
 
-#include <QProcess>
-#include <QStandardPaths>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -33,22 +32,6 @@ std::string Sample(const std::string& text, const std::string& series) {
         return "";
     const size_t start = at + series.size() + 2;
     return text.substr(start, text.find('\n', start) - start);
-}
-
-// promtool's verdict on an exposition: its exit code and what it printed.
-std::pair<int, std::string> Promtool(const std::string& text) {
-    const QString tool = QStandardPaths::findExecutable("promtool");
-    if (tool.isEmpty())
-        return {-1, "promtool is missing: install Debian's prometheus package "
-                    "(scripts/setup-debian.sh --tests)"};
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(tool, {"check", "metrics"});
-    process.write(text.data(), static_cast<qint64>(text.size()));
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000))
-        return {-1, "promtool did not finish"};
-    return {process.exitCode(), process.readAll().toStdString()};
 }
 
 } // namespace
@@ -105,7 +88,8 @@ TEST(MetricsText, ASmallRegistryIsWrittenExactly) {
               "demo_plain_seconds_count 1\n"
               "# HELP demo_empty No series yet.\n"
               "# TYPE demo_empty gauge\n");
-    EXPECT_EQ(Promtool(Exposition(registry)).first, 0) << Promtool(Exposition(registry)).second;
+    EXPECT_EQ(testing_support::PromtoolCheckMetrics(Exposition(registry)).first, 0)
+        << testing_support::PromtoolCheckMetrics(Exposition(registry)).second;
 }
 
 // A value on a bound counts in that bucket ("le" is "less or equal"); just above it, in the next.
@@ -276,7 +260,7 @@ TEST(MetricsText, PromtoolAcceptsTheMonitorsMetrics) {
         {"# HELP x_total Broken.\n# TYPE x_total counter\nx_total{a=\"b} 1\n", false},
     };
     for (const auto& row : rows) {
-        const auto [code, output] = Promtool(row.text);
+        const auto [code, output] = testing_support::PromtoolCheckMetrics(row.text);
         ASSERT_NE(code, -1) << output;
         EXPECT_EQ(code == 0, row.accepted) << row.text << "\npromtool: " << output;
     }

@@ -217,6 +217,29 @@ TEST(Directory, AWrongPasswordIsReportedWithoutThePassword) {
     EXPECT_EQ(again, error);
 }
 
+// A bind password given as credential:NAME is read from CREDENTIALS_DIRECTORY at each
+// connection; one that is missing fails the read with a sentence that names it.
+TEST(Directory, ABindPasswordFromACredentialIsReadAtEachConnection) {
+    SlapdTestServer server(LdifFor(Numbered(3)));
+    ASSERT_TRUE(server.Started());
+    TempDir credentials;
+    setenv("CREDENTIALS_DIRECTORY", credentials.Path().c_str(), 1);
+    mail::LdapConfig config = Reader(server);
+    config.password = "credential:reader";
+    std::vector<mail::AddressEntry> found;
+    std::string error;
+    EXPECT_FALSE(Book(config, Quick())->AddressList(found, error));
+    EXPECT_EQ(error, "The directory " + server.Url() +
+                         " cannot be bound to: the directory password is not available. The "
+                         "credential reader is missing: there is no " +
+                         credentials.File("reader") +
+                         " (give it to the unit with LoadCredential=reader:FILE).");
+    WriteFile(credentials.File("reader"), std::string(SlapdTestServer::kReaderPassword) + "\n");
+    EXPECT_TRUE(Book(config, Quick())->AddressList(found, error)) << error;
+    EXPECT_EQ(found.size(), 3u);
+    unsetenv("CREDENTIALS_DIRECTORY");
+}
+
 TEST(Directory, AServerThatIsDownIsNamedWithTheCause) {
     RefusingPort refusing;
     mail::LdapConfig config;
