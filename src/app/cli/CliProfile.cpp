@@ -3,6 +3,7 @@
 
 #include "app/cli/CliProfileCalendars.h"
 #include "app/cli/CliProfileDirectory.h"
+#include "app/cli/CliProfileTransport.h"
 #include "core/FileSystem.h"
 #include "core/Text.h"
 #include "mailsystem/MailSystem.h"
@@ -52,9 +53,10 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
         out << EscapeField(p.name) << '\t' << (p.name == profiles.DefaultName() ? "yes" : "no")
             << '\t' << EscapeField(p.mailSystem) << '\t'
             << EscapeField(mail::DescribeTransport(p.transport)) << '\t'
-            << EscapeField(p.transport.user) << '\t' << (p.transport.password.empty() ? "" : "set")
-            << '\t' << EscapeField(p.transport.sender) << '\t'
-            << EscapeField(mail::DescribeLdap(p.ldap)) << '\t' << EscapeField(p.ldap.user) << '\t'
+            << EscapeField(p.transport.user) << '\t'
+            << (p.transport.password.empty() && p.transport.token.empty() ? "" : "set") << '\t'
+            << EscapeField(p.transport.sender) << '\t' << EscapeField(mail::DescribeLdap(p.ldap))
+            << '\t' << EscapeField(p.ldap.user) << '\t'
             << EscapeField(mail::DescribeCalendarServer(p.calendars)) << '\t'
             << EscapeField(p.calendars.user) << '\t' << (p.calendars.password.empty() ? "" : "set")
             << '\n';
@@ -102,6 +104,9 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         return 2;
     CalendarOptions calendars;
     if (!TakeCalendarOptions(args, calendars, err))
+        return 2;
+    WebTransportOptions web;
+    if (!TakeWebTransportOptions(args, web, err))
         return 2;
     std::vector<OptionValue> values;
     Args positional;
@@ -155,16 +160,9 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
             profile.mailSystem.pop_back();
     }
     mail::TransportConfig& t = profile.transport;
-    if (values[Transport].present) {
-        if (values[Transport].value == "outbox") {
-            // No stale SMTP credentials stay behind in a profile that no longer uses them.
-            t = mail::TransportConfig{
-                mail::TransportConfig::Kind::Outbox, "", false, "", "", t.sender};
-        } else {
-            t.kind = mail::TransportConfig::Kind::Smtp;
-            t.url = values[Transport].value;
-        }
-    }
+    // No stale credentials stay behind in a profile that no longer uses them.
+    if (values[Transport].present)
+        SetTransportUrl(values[Transport].value, t);
     if (values[StartTls].present) {
         const std::string& v = values[StartTls].value;
         if (v != "yes" && v != "no") {
@@ -182,13 +180,15 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         return 1;
     if (values[Sender].present)
         t.sender = values[Sender].value;
-    if (t.kind == mail::TransportConfig::Kind::Outbox &&
+    if (t.kind != mail::TransportConfig::Kind::Smtp &&
         (values[StartTls].present || values[User].present || values[Password].present ||
          values[PasswordFile].present)) {
         err << "orvane: --starttls, --user and --password apply to an SMTP transport; give "
                "--transport smtp://HOST too\n";
         return 1;
     }
+    if (const int code = ApplyWebTransportOptions(web, t, err); code != 0)
+        return code;
     const std::string transportProblem = mail::CheckTransport(t);
     if (!transportProblem.empty()) {
         err << "orvane: " << transportProblem << "\n";
@@ -291,7 +291,7 @@ const Command kProfileCommand = {
     "      whether a password is set, sender, address list, directory user, where the\n"
     "      calendars are read (directory, or the calendar server's URL template),\n"
     "      calendar user and whether a calendar password is set. Passwords are never\n"
-    "      shown.\n"
+    "      shown. The password field says \"set\" for a web transport's token too.\n"
     "  profile set NAME [--mail-system DIR] [--transport outbox|URL] [--default]\n"
     "                   [--starttls yes|no] [--user NAME] [--password-file FILE]\n"
     "                   [--password TEXT] [--sender ADDRESS]\n"
@@ -302,6 +302,17 @@ const Command kProfileCommand = {
     "      of FILE, so that it does not appear in the process list. The first profile\n"
     "      and a profile given --default become the default, which an empty profile\n"
     "      name (the \"ProfileName\" preference's default) selects.\n"
+    "  profile set NAME --transport https://HOST[:PORT][/PATH]\n"
+    "                   [--transport-format json|ntfy|gotify] [--transport-token-file FILE]\n"
+    "                   [--transport-insecure yes|no]\n"
+    "      Sends each page as one HTTP request to a web service: ntfy (the text to\n"
+    "      URL/TOPIC), Gotify (to URL/message) or any webhook (json, the default, posts\n"
+    "      {\"to\", \"text\", \"page_time\", \"reminder_time\", \"user\", \"id\"}). The pager\n"
+    "      entry's Deliver-To names the ntfy topic, the Gotify application (gotify:TOKEN)\n"
+    "      or the json \"to\". --transport-token-file reads a bearer or application token\n"
+    "      from the first line of FILE (\"\" removes it). Certificates are always\n"
+    "      verified; http:// is refused beyond loopback unless --transport-insecure yes.\n"
+    "      See docs/mapi.md.\n"
     "  profile set NAME --directory ldap[s]://HOST[:PORT]/BASE-DN\n"
     "                   [--directory-user BIND-DN] [--directory-password-file FILE]\n"
     "                   [--directory-filter FILTER] [--directory-starttls yes|no]\n"
