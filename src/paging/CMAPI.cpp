@@ -201,8 +201,11 @@ int CMAPI::Send(const char* recipient, const char* subject, const char* text, in
             originator.lpszName = userName.get();
             message.lpOriginator = &originator;
         }
-        if (page->ReminderTime.GetTime() != 0) {
-            date = Buffer(page->ReminderTime.FormatGmt("%Y-%m-%dT%H:%M:%SZ").c_str());
+        if (page->PageTime.GetTime() != 0) {
+            CString dates = page->PageTime.FormatGmt("%Y-%m-%dT%H:%M:%SZ");
+            if (page->ReminderTime.GetTime() != 0)
+                dates += "/" + page->ReminderTime.FormatGmt("%Y-%m-%dT%H:%M:%SZ");
+            date = Buffer(dates.c_str());
             if (!date)
                 return 0;
             message.lpszDateReceived = date.get();

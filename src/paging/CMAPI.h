@@ -37,9 +37,10 @@ public:
     // `reportErrors` nonzero a failed send writes its event.
     int SendMail(const char* recipient, const char* subject, const char* text, int reportErrors);
     // The same, for a page described by `page`: the message carries the user's display name as
-    // its originator (MAPI_ORIG, name only), the reminder time as its date received
-    // ("YYYY-MM-DDTHH:MM:SSZ", UTC) and the page's identity as its conversation identifier,
-    // each only where the description has it. Results and events are SendMail's.
+    // its originator (MAPI_ORIG, name only), the page time and the reminder time as its date
+    // received ("PAGE/REMINDER", each "YYYY-MM-DDTHH:MM:SSZ" in UTC, as an ISO 8601 interval;
+    // the page time alone without a reminder time) and the page's identity as its conversation
+    // identifier, each only where the description has it. Results and events are SendMail's.
     int SendMail(const char* recipient, const char* subject, const char* text, int reportErrors,
                  const PageDescription& page);
 

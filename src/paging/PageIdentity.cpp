@@ -34,6 +34,7 @@ PageDescription DescribePage(const CString& userName, const CString& mailbox, co
                              const ReminderStru& reminder) {
     PageDescription page;
     page.UserName = userName;
+    page.PageTime = reminder.PageTime;
     page.ReminderTime = reminder.PageTime + CTimeSpan(kReminderLeadSeconds);
     page.Identity = PageIdentity(mailbox, pager, reminder);
     return page;

@@ -11,6 +11,7 @@ struct ReminderStru;
 // web service receives it and an e-mail's Message-ID is made from the identity.
 struct PageDescription {
     CString UserName;   // the paged user's display name; empty: none
+    CTime PageTime;     // when the page fell due (the reminder's PageTime); 0: none
     CTime ReminderTime; // the item's reminder time (the page time plus 60 s); 0: none
     CString Identity;   // PageIdentity(); empty: none
 };

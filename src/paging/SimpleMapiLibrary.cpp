@@ -163,17 +163,17 @@ ULONG Resolve(const MapiRecipDesc& recip, mail::AddressBook& book, const mail::T
     return SUCCESS_SUCCESS;
 }
 
-// Seconds since 1970 from a message's lpszDateReceived: "YYYY-MM-DDTHH:MM:SSZ" (UTC, as CMAPI
-// writes a page's reminder time) or Simple MAPI's own "YYYY/MM/DD HH:MM" (local time). 0 for
-// none and for anything else: the date of a message being sent is a hint, never a reason to
+// Seconds since 1970 from one time of a message's lpszDateReceived: "YYYY-MM-DDTHH:MM:SSZ"
+// (UTC, as CMAPI writes a page's times) or Simple MAPI's own "YYYY/MM/DD HH:MM" (local time). 0
+// for none and for anything else: the date of a message being sent is a hint, never a reason to
 // refuse it.
-int64_t ReadDate(const char* text) {
-    if (!text || !*text)
+int64_t ReadDate(const std::string& text) {
+    if (text.empty())
         return 0;
     struct tm tm = {};
     char zone = 0, extra = 0;
-    if (std::sscanf(text, "%4d-%2d-%2dT%2d:%2d:%2d%c%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
-                    &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &zone, &extra) == 7 &&
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%c", &tm.tm_year, &tm.tm_mon,
+                    &tm.tm_mday, &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &zone, &extra) == 7 &&
         zone == 'Z') {
         tm.tm_year -= 1900;
         tm.tm_mon -= 1;
@@ -181,7 +181,7 @@ int64_t ReadDate(const char* text) {
         return t == static_cast<time_t>(-1) ? 0 : static_cast<int64_t>(t);
     }
     tm = {};
-    if (std::sscanf(text, "%4d/%2d/%2d %2d:%2d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+    if (std::sscanf(text.c_str(), "%4d/%2d/%2d %2d:%2d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
                     &tm.tm_hour, &tm.tm_min, &extra) == 5) {
         tm.tm_year -= 1900;
         tm.tm_mon -= 1;
@@ -190,6 +190,16 @@ int64_t ReadDate(const char* text) {
         return t == static_cast<time_t>(-1) ? 0 : static_cast<int64_t>(t);
     }
     return 0;
+}
+
+// A page's times from lpszDateReceived: "PAGE/REMINDER" (an ISO 8601 interval in the UTC form),
+// or a page time alone in either form (Simple MAPI's own holds slashes of its own).
+void ReadDates(const char* text, int64_t& pageTime, int64_t& reminderTime) {
+    const std::string dates = text ? text : "";
+    const size_t slash = dates.find('/');
+    const bool interval = slash != std::string::npos && dates.find('T') < slash;
+    pageTime = ReadDate(interval ? dates.substr(0, slash) : dates);
+    reminderTime = interval ? ReadDate(dates.substr(slash + 1)) : 0;
 }
 
 ULONG Send(Session& session, const MapiMessage& message) {
@@ -219,11 +229,11 @@ ULONG Send(Session& session, const MapiMessage& message) {
     if (HasControlCharacter(outgoing.subject))
         return MAPI_E_INVALID_MESSAGE;
     outgoing.body = message.lpszNoteText ? message.lpszNoteText : "";
-    // What the page is of: the user by the originator's name, the reminder time by the date,
-    // the page's identity by the conversation (CMAPI's page description).
+    // What the page is of: the user by the originator's name, its page and reminder times by
+    // the date, its identity by the conversation (CMAPI's page description).
     if (message.lpOriginator && message.lpOriginator->lpszName)
         outgoing.originatorName = message.lpOriginator->lpszName;
-    outgoing.reminderTime = ReadDate(message.lpszDateReceived);
+    ReadDates(message.lpszDateReceived, outgoing.pageTime, outgoing.reminderTime);
     if (message.lpszConversationID && *message.lpszConversationID) {
         outgoing.pageId = message.lpszConversationID;
         if (!mail::IsValidPageId(outgoing.pageId))

@@ -26,6 +26,7 @@ struct OutgoingMessage {
     std::string body;    // any bytes; line ends of any kind are sent as CRLF
     // What the message is a page of, where the sender says so; empty or 0 where it does not.
     std::string originatorName; // the paged user's display name (any bytes)
+    int64_t pageTime = 0;       // when the page fell due, seconds since 1970; 0: none
     int64_t reminderTime = 0;   // the item's reminder time, seconds since 1970; 0: none
     // The page's identity, the same for every attempt to send it (IsValidPageId): the
     // Message-ID's left part, a web request's idempotency key. Empty: each attempt is new.

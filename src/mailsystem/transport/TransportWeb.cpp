@@ -95,7 +95,9 @@ public:
         page.destination = message.recipients.front().address;
         page.text = message.body;
         page.user = message.originatorName;
-        page.pageTime = Clock::Now().GetTime();
+        // A page of a reminder names the time it fell due, so that every attempt sends the
+        // same bytes; any other message the time it is sent.
+        page.pageTime = message.pageTime ? message.pageTime : Clock::Now().GetTime();
         page.reminderTime = message.reminderTime;
         // A page without an identity of its own still lets a receiver drop the copy that a lost
         // answer makes this attempt send twice.

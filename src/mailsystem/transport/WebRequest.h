@@ -16,7 +16,7 @@ struct WebPage {
     std::string destination; // the pager entry's delivery address, as WebDestinationProblem took it
     std::string text;        // the page text, any bytes (WebText makes it UTF-8)
     std::string user;        // the paged user's display name; empty: none given
-    int64_t pageTime = 0;    // when the page is sent, seconds since 1970
+    int64_t pageTime = 0;    // when the page fell due (or is sent), seconds since 1970
     int64_t reminderTime = 0; // the item's reminder time; 0: none given
     std::string id;           // the idempotency key (IsValidPageId)
 };

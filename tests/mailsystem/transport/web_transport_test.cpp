@@ -91,6 +91,50 @@ protected:
 };
 std::unique_ptr<HttpScriptServer> WebTransportTest::s_server;
 
+// The text of RFC 2047 encoded words ("=?UTF-8?B?...?=" separated by blanks); other text as it is.
+std::string DecodeWords(const std::string& value) {
+    if (value.rfind("=?UTF-8?B?", 0) != 0)
+        return value;
+    std::string out;
+    size_t at = 0;
+    while (at < value.size()) {
+        const size_t start = value.find("=?UTF-8?B?", at);
+        if (start == std::string::npos)
+            break;
+        const size_t end = value.find("?=", start + 10);
+        out += QByteArray::fromBase64(
+                   QByteArray::fromStdString(value.substr(start + 10, end - start - 10)))
+                   .toStdString();
+        at = end + 2;
+    }
+    return out;
+}
+
+HttpAnswer Answer(int status, const std::string& reason, const std::string& body = "") {
+    HttpAnswer a;
+    a.status = status;
+    a.reason = reason;
+    a.body = body;
+    return a;
+}
+HttpAnswer Redirect(int status, const std::string& reason, const std::string& location) {
+    HttpAnswer a = Answer(status, reason);
+    a.headers = {{"Location", location}};
+    return a;
+}
+HttpAnswer Act(const std::string& action) {
+    HttpAnswer a;
+    a.action = action;
+    return a;
+}
+
+QJsonObject JsonBody(const std::string& request) {
+    const QJsonDocument document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(Split(request).body));
+    EXPECT_TRUE(document.isObject()) << request;
+    return document.object();
+}
+
 } // namespace
 
 TEST_F(WebTransportTest, EachFormatSendsItsRequestByteForByte) {
@@ -186,4 +230,386 @@ TEST_F(WebTransportTest, EachFormatSendsItsRequestByteForByte) {
         expected.replace(expected.find("{PORT}"), 6, Port());
         EXPECT_EQ(requests[0], expected);
     }
+}
+
+TEST_F(WebTransportTest, TextOfEveryKindArrivesIntact) {
+    const struct {
+        const char* name;
+        std::string text, user;
+        std::string expectedText, expectedUser; // UTF-8
+    } rows[] = {
+        {"quotes and backslashes", "say \"hi\" \\ C:\\path\\ 'x'", "Ann \"The\" \\Archer",
+         "say \"hi\" \\ C:\\path\\ 'x'", "Ann \"The\" \\Archer"},
+        {"line ends and tabs", "line one\nline two\r\nthree\rfour\tfive", "Ann",
+         "line one\nline two\r\nthree\rfour\tfive", "Ann"},
+        {"other control characters", std::string("bell\x07 nul-free \x01\x1f\x7f end"), "Ann",
+         std::string("bell\x07 nul-free \x01\x1f\x7f end"), "Ann"},
+        {"UTF-8 of every length", "Zoë → Ünal 😀 «quoted» \u2028 done", "Zoë Ünal 😀",
+         "Zoë → Ünal 😀 «quoted» \u2028 done", "Zoë Ünal 😀"},
+        {"windows-1252 bytes", "caf\xe9 \x80 5 \x93quoted\x94 \x81", "Zo\xeb",
+         "café € 5 “quoted” \u0081", "Zoë"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (WebFormat format : {WebFormat::Json, WebFormat::Gotify, WebFormat::Ntfy}) {
+            SCOPED_TRACE(mail::WebFormatName(format));
+            Server().Reset();
+            auto transport = Make(WebTransport(Server().Url(), format, kToken));
+            ASSERT_TRUE(transport);
+            const auto result = transport->Deliver(Page("ann-pager", row.text, row.user));
+            ASSERT_EQ(result.outcome, DeliveryOutcome::Sent) << result.detail;
+            const std::vector<std::string> requests = Server().Requests();
+            ASSERT_EQ(requests.size(), 1u);
+            if (format == WebFormat::Ntfy) {
+                const Request r = Split(requests[0]);
+                EXPECT_EQ(r.body, row.expectedText);
+                // A title is one header line: control characters become blanks.
+                std::string title = row.expectedUser;
+                EXPECT_EQ(DecodeWords(Header(r.head, "Title")), title);
+                continue;
+            }
+            const QJsonObject body = JsonBody(requests[0]);
+            const char* textKey = format == WebFormat::Json ? "text" : "message";
+            const char* userKey = format == WebFormat::Json ? "user" : "title";
+            EXPECT_EQ(body.value(textKey).toString().toStdString(), row.expectedText);
+            EXPECT_EQ(body.value(userKey).toString().toStdString(), row.expectedUser);
+        }
+    }
+}
+
+TEST_F(WebTransportTest, EveryAnswerHasItsOutcomeAndASentenceWithoutTheToken) {
+    const std::string elsewhere = "http://localhost:" + Port() + "/elsewhere";
+    const std::string same = Server().Url() + "/moved";
+    const HttpAnswer sameOrigin307 = Redirect(307, "Temporary Redirect", same);
+    const struct {
+        const char* name;
+        std::vector<HttpAnswer> script;
+        DeliveryOutcome outcome;
+        const char* says; // part of the sentence
+        size_t requests;  // how many the server read
+    } rows[] = {
+        {"200", {Answer(200, "OK", "{\"id\":\"x\"}")}, DeliveryOutcome::Sent, "", 1},
+        {"201", {Answer(201, "Created")}, DeliveryOutcome::Sent, "", 1},
+        {"204", {Answer(204, "No Content")}, DeliveryOutcome::Sent, "", 1},
+        {"400",
+         {Answer(400, "Bad Request", "{\"error\":\"invalid topic\"}")},
+         DeliveryOutcome::MessageRefused,
+         "refused the page: 400 Bad Request ({\"error\":\"invalid topic\"}).",
+         1},
+        {"401 repeating the token",
+         {Answer(401, "Unauthorized", std::string("token ") + kToken + " is unknown")},
+         DeliveryOutcome::AuthenticationFailed,
+         "refused the token: 401 Unauthorized (token [token] is unknown).",
+         1},
+        {"403",
+         {Answer(403, "Forbidden")},
+         DeliveryOutcome::AuthenticationFailed,
+         "refused the token: 403 Forbidden.",
+         1},
+        {"404",
+         {Answer(404, "Not Found", "no such hook")},
+         DeliveryOutcome::MessageRefused,
+         "refused the page: 404 Not Found (no such hook).",
+         1},
+        {"429",
+         {Answer(429, "Too Many Requests")},
+         DeliveryOutcome::MessageRefused,
+         "refused the page: 429 Too Many Requests.",
+         1},
+        {"500",
+         {Answer(500, "Internal Server Error", "boom\nat line 3")},
+         DeliveryOutcome::ServerFailed,
+         "failed: 500 Internal Server Error (boom at line 3).",
+         1},
+        {"503",
+         {Answer(503, "Service Unavailable")},
+         DeliveryOutcome::ServerFailed,
+         "failed: 503 Service Unavailable.",
+         1},
+        {"silent after taking the request",
+         {Act("silent")},
+         DeliveryOutcome::TimedOut,
+         "did not answer within 1.5 s.",
+         1},
+        {"dropped after taking the request",
+         {Act("drop")},
+         DeliveryOutcome::ConnectionFailed,
+         "closed the connection without answering",
+         1},
+        {"dropped before reading",
+         {Act("drop-before")},
+         DeliveryOutcome::ConnectionFailed,
+         "The page could not be sent to http://127.0.0.1:",
+         0},
+        {"redirect to another host",
+         {Redirect(307, "Temporary Redirect", elsewhere)},
+         DeliveryOutcome::Failed,
+         "a redirect to http://localhost:",
+         1},
+        {"redirect to TLS on the same host",
+         {Redirect(308, "Permanent Redirect", "https://127.0.0.1:" + Port() + "/")},
+         DeliveryOutcome::Failed,
+         "a redirect to https://127.0.0.1:",
+         1},
+        {"redirect that would turn the page into a GET",
+         {Redirect(302, "Found", same)},
+         DeliveryOutcome::Failed,
+         "302 Found, a redirect within the server",
+         1},
+        {"redirect within the server", {sameOrigin307}, DeliveryOutcome::Sent, "", 2},
+        {"redirects without end",
+         {sameOrigin307, sameOrigin307, sameOrigin307, sameOrigin307, sameOrigin307},
+         DeliveryOutcome::Failed,
+         "307 Temporary Redirect, a redirect within the server",
+         4},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Server().Reset();
+        Server().Script(row.script);
+        auto transport = Make(WebTransport(Server().Url() + "/hook", WebFormat::Json, kToken),
+                              mail::CurrentTransportLimits());
+        ASSERT_TRUE(transport);
+        const auto result = transport->Deliver(Page("ops", "02:00-03:00 Budget review"));
+        EXPECT_EQ(result.outcome, row.outcome) << result.detail;
+        EXPECT_NE(result.detail.find(row.says), std::string::npos) << result.detail;
+        EXPECT_EQ(result.detail.find(kToken), std::string::npos) << result.detail;
+        const std::vector<std::string> requests = Server().Requests();
+        EXPECT_EQ(requests.size(), row.requests);
+        // A redirect is followed only within the server, and only there with the token.
+        for (size_t i = 1; i < requests.size(); ++i) {
+            EXPECT_EQ(requests[i].rfind("POST /moved HTTP/1.1\r\n", 0), 0u) << requests[i];
+            EXPECT_EQ(Header(Split(requests[i]).head, "Authorization"),
+                      std::string("Bearer ") + kToken);
+            EXPECT_EQ(Split(requests[i]).body, Split(requests[0]).body);
+        }
+    }
+}
+
+TEST_F(WebTransportTest, ARefusedConnectionFailsAtOnceWithItsCause) {
+    testing_support::RefusingPort refusing;
+    ASSERT_GT(refusing.Port(), 0);
+    auto transport = Make(WebTransport("http://127.0.0.1:" + std::to_string(refusing.Port()),
+                                       WebFormat::Ntfy, kToken));
+    ASSERT_TRUE(transport);
+    const auto result = transport->Deliver(Page("ann-pager", "x"));
+    EXPECT_EQ(result.outcome, DeliveryOutcome::ConnectionFailed);
+    EXPECT_NE(result.detail.find("the server cannot be reached"), std::string::npos)
+        << result.detail;
+    EXPECT_EQ(result.detail.find("ann-pager"), std::string::npos) << "the topic stays unsaid";
+}
+
+TEST_F(WebTransportTest, EveryAttemptOfOnePageCarriesOneKeyAndOthersAFreshOne) {
+    auto transport = Make(WebTransport(Server().Url(), WebFormat::Json, kToken));
+    ASSERT_TRUE(transport);
+    const std::string id = "4f1c2a0e9b8d7c6b5a4f3e2d1c0b9a88";
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(transport->Deliver(Page("ops", "x", "Ann", 0, id)).ok());
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(transport->Deliver(Page("ops", "x", "Ann")).ok());
+    const std::vector<std::string> r = Server().Requests();
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r[0], r[1]) << "a second attempt repeats the first byte for byte";
+    EXPECT_EQ(Header(Split(r[0]).head, "X-Idempotency-Key"), id);
+    EXPECT_EQ(JsonBody(r[0]).value("id").toString().toStdString(), id);
+    const std::string fresh1 = Header(Split(r[2]).head, "X-Idempotency-Key");
+    const std::string fresh2 = Header(Split(r[3]).head, "X-Idempotency-Key");
+    EXPECT_NE(fresh1, fresh2);
+    EXPECT_TRUE(mail::IsValidPageId(fresh1) && fresh1.size() == 32) << fresh1;
+    EXPECT_EQ(JsonBody(r[2]).value("id").toString().toStdString(), fresh1);
+}
+
+TEST_F(WebTransportTest, OnePagerEntryPerRequest) {
+    auto transport = Make(WebTransport(Server().Url(), WebFormat::Ntfy));
+    ASSERT_TRUE(transport);
+    OutgoingMessage two = Page("ann-pager", "x");
+    two.recipients.push_back({OutgoingRecipient::Kind::Cc, "Bob", "bob-pager"});
+    EXPECT_EQ(transport->Deliver(two).outcome, DeliveryOutcome::TooManyRecipients);
+    OutgoingMessage none = Page("ann-pager", "x");
+    none.recipients.clear();
+    EXPECT_EQ(transport->Deliver(none).outcome, DeliveryOutcome::InvalidMessage);
+    OutgoingMessage badId = Page("ann-pager", "x", "", 0, "no spaces allowed");
+    EXPECT_EQ(transport->Deliver(badId).outcome, DeliveryOutcome::InvalidMessage);
+    OutgoingMessage badTopic = Page("ann pager", "x");
+    EXPECT_EQ(transport->Deliver(badTopic).outcome, DeliveryOutcome::InvalidRecipient);
+    EXPECT_TRUE(Server().Requests().empty());
+}
+
+// --- TLS ----------------------------------------------------------------------------------------
+
+namespace {
+
+class WebTransportTls : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_keys = std::make_unique<testing_support::TempDir>();
+        s_certificate = testing_support::MakeCertificate(*s_keys);
+        if (s_certificate.ok)
+            s_server =
+                std::make_unique<HttpScriptServer>(s_certificate.certFile, s_certificate.keyFile);
+    }
+    static void TearDownTestSuite() {
+        s_server.reset();
+        s_keys.reset();
+    }
+    void SetUp() override {
+        if (!s_certificate.ok)
+            GTEST_SKIP() << "openssl cannot make a test certificate here";
+        ASSERT_TRUE(s_server->Started());
+        s_server->Reset();
+    }
+    static std::unique_ptr<testing_support::TempDir> s_keys;
+    static testing_support::TestCertificate s_certificate;
+    static std::unique_ptr<HttpScriptServer> s_server;
+};
+std::unique_ptr<testing_support::TempDir> WebTransportTls::s_keys;
+testing_support::TestCertificate WebTransportTls::s_certificate;
+std::unique_ptr<HttpScriptServer> WebTransportTls::s_server;
+
+} // namespace
+
+TEST_F(WebTransportTls, SendsOnlyToATrustedCertificate) {
+    const TransportConfig config = WebTransport(s_server->Url(), WebFormat::Gotify, kToken);
+    auto untrusting = Make(config);
+    ASSERT_TRUE(untrusting);
+    const auto refused = untrusting->Deliver(Page("ann", "x"));
+    EXPECT_EQ(refused.outcome, DeliveryOutcome::TlsFailed) << refused.detail;
+    EXPECT_NE(refused.detail.find("certificate"), std::string::npos) << refused.detail;
+    EXPECT_TRUE(s_server->Requests().empty()) << "nothing, token least of all, before trust";
+
+    mail::TransportLimits limits;
+    limits.caFile = s_certificate.certFile;
+    auto trusting = Make(config, limits);
+    ASSERT_TRUE(trusting);
+    const auto sent = trusting->Deliver(Page("ann", "x"));
+    EXPECT_EQ(sent.outcome, DeliveryOutcome::Sent) << sent.detail;
+    ASSERT_EQ(s_server->Requests().size(), 1u);
+    EXPECT_EQ(Header(Split(s_server->Requests()[0]).head, "X-Gotify-Key"), kToken);
+}
+
+// --- Settings and delivery addresses ----------------------------------------------------------
+
+TEST(WebTransportSettings, CheckedWithASentenceAndDescribedWithoutTheToken) {
+    using Kind = TransportConfig::Kind;
+    const struct {
+        const char* url;
+        WebFormat format;
+        const char* token;
+        bool insecure;
+        const char* problem; // empty: accepted
+    } rows[] = {
+        {"https://ntfy.example.org", WebFormat::Ntfy, "tk_abc", false, ""},
+        {"HTTPS://ntfy.example.org:8443/ntfy/", WebFormat::Ntfy, "", false, ""},
+        {"https://hooks.example.org/x?team=ops", WebFormat::Json, "", false, ""},
+        {"http://127.0.0.1:8080", WebFormat::Gotify, "", false, ""},
+        {"http://localhost/hook", WebFormat::Json, "", false, ""},
+        {"http://[::1]:80", WebFormat::Json, "", false, ""},
+        {"http://gotify.lan:8080", WebFormat::Gotify, "A.b", true, ""},
+        {"http://gotify.lan:8080", WebFormat::Gotify, "", false,
+         "Plain http:// would send the pages and the token to gotify.lan unencrypted; use "
+         "https://, or allow it with --transport-insecure yes."},
+        {"http://127.0.0.1.example.org", WebFormat::Json, "", false, "Plain http://"},
+        {"https://ntfy.example.org", WebFormat::Ntfy, "", true,
+         "--transport-insecure applies to http:// only"},
+        {"https://user:pw@ntfy.example.org", WebFormat::Ntfy, "", false,
+         "Give the web service's token with --transport-token-file, not inside the URL."},
+        {"https://ntfy.example.org/#x", WebFormat::Ntfy, "", false, "fragment"},
+        {"https://ntfy.example.org/?x=1", WebFormat::Ntfy, "", false,
+         "An ntfy URL names the server and an optional path, without a query"},
+        {"https://gotify.example.org?token=x", WebFormat::Gotify, "", false, "without a query"},
+        {"https://ntfy.example.org", WebFormat::Ntfy, "two words", false,
+         "only printable ASCII characters, without blanks"},
+        {"https://ntfy.example.org", WebFormat::Ntfy, "caf\xc3\xa9", false, "printable ASCII"},
+        {"https://", WebFormat::Json, "", false, "names no host"},
+        {"https://host:0", WebFormat::Json, "", false, "must be a number from 1 to 65535"},
+        {"https://ho st", WebFormat::Json, "", false, "may not hold blanks"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.url);
+        TransportConfig t = WebTransport(row.url, row.format, row.token);
+        t.insecure = row.insecure;
+        const std::string problem = mail::CheckTransport(t);
+        if (!*row.problem) {
+            EXPECT_EQ(problem, "");
+        } else {
+            EXPECT_NE(problem.find(row.problem), std::string::npos) << problem;
+        }
+        if (std::string(row.token).size() > 3) {
+            EXPECT_EQ(problem.find(row.token), std::string::npos) << problem;
+        }
+    }
+    // What belongs to another kind of transport is refused rather than kept unused.
+    TransportConfig smtpish = WebTransport("https://ntfy.example.org", WebFormat::Ntfy);
+    smtpish.user = "u";
+    EXPECT_NE(mail::CheckTransport(smtpish).find("takes a token"), std::string::npos);
+    TransportConfig outbox;
+    outbox.token = "tk_abc";
+    EXPECT_NE(mail::CheckTransport(outbox).find("apply to a web transport"), std::string::npos);
+    outbox.token.clear();
+    outbox.format = WebFormat::Gotify;
+    EXPECT_NE(mail::CheckTransport(outbox), "");
+
+    TransportConfig described = WebTransport("https://ntfy.example.org", WebFormat::Ntfy, kToken);
+    EXPECT_EQ(mail::DescribeTransport(described), "https://ntfy.example.org (ntfy)");
+    described = WebTransport("http://gotify.lan", WebFormat::Gotify, kToken);
+    described.insecure = true;
+    EXPECT_EQ(mail::DescribeTransport(described), "http://gotify.lan (gotify, plain http allowed)");
+    EXPECT_EQ(mail::TransportKindOf("HTTPS://x"), Kind::Web);
+    EXPECT_EQ(mail::TransportKindOf("smtp://x"), Kind::Smtp);
+    EXPECT_EQ(mail::TransportKindOf("outbox"), Kind::Outbox);
+    std::string error;
+    EXPECT_FALSE(mail::Transport::Create(WebTransport("http://remote.example", WebFormat::Json), "",
+                                         {}, error));
+    EXPECT_NE(error.find("Plain http://"), std::string::npos) << error;
+}
+
+TEST(WebTransportSettings, EachFormatTakesItsOwnDeliveryAddresses) {
+    const struct {
+        WebFormat format;
+        const char* profileToken;
+        std::string destination;
+        bool valid;
+    } rows[] = {
+        {WebFormat::Ntfy, "", "ann-pager_2", true},
+        {WebFormat::Ntfy, "", "ntfy:ann-pager", true},
+        {WebFormat::Ntfy, "", std::string(64, 'a'), true},
+        {WebFormat::Ntfy, "", std::string(65, 'a'), false},
+        {WebFormat::Ntfy, "", "5550101@pager.example.org", false},
+        {WebFormat::Ntfy, "", "ann/../admin", false},
+        {WebFormat::Ntfy, "", "ntfy:", false},
+        {WebFormat::Ntfy, "", "", false},
+        {WebFormat::Gotify, "", "gotify:AbCdEf.123-_x", true},
+        {WebFormat::Gotify, "", "gotify:Ab Cd", false},
+        {WebFormat::Gotify, "", "gotify:", false},
+        {WebFormat::Gotify, "", "5550101@pager.example.org", false},
+        {WebFormat::Gotify, "tk_profile", "5550101@pager.example.org", true},
+        {WebFormat::Gotify, "tk_profile", "gotify:Own.Token", true},
+        {WebFormat::Json, "", "5550101@pager.example.org", true},
+        {WebFormat::Json, "", "Zoë's pager", true},
+        {WebFormat::Json, "", "two\nlines", false},
+        {WebFormat::Json, "", std::string(1001, 'x'), false},
+        {WebFormat::Json, "", "", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(mail::WebFormatName(row.format)) + " " + row.destination);
+        auto transport =
+            Make(WebTransport("https://push.example.org", row.format, row.profileToken));
+        ASSERT_TRUE(transport);
+        std::string why;
+        EXPECT_EQ(transport->IsValidDestination(row.destination, why), row.valid) << why;
+        EXPECT_EQ(why.empty(), row.valid) << why;
+        if (!row.valid && row.destination.size() >= 4) {
+            const std::string secret = row.destination.substr(row.destination.find(':') + 1);
+            if (secret.size() >= 4) {
+                EXPECT_EQ(why.find(secret), std::string::npos) << why;
+            }
+        }
+    }
+    // The e-mail transports take mailbox addresses only.
+    std::string why;
+    auto outbox = mail::Transport::Create({}, "/tmp/outbox", {}, why);
+    ASSERT_TRUE(outbox) << why;
+    EXPECT_TRUE(outbox->IsValidDestination("5550101@pager.example.org", why));
+    EXPECT_FALSE(outbox->IsValidDestination("ann-pager", why));
+    EXPECT_NE(why.find("not a valid e-mail address"), std::string::npos);
 }
