@@ -15,8 +15,8 @@ std::string UrlProblem(net::UrlFault fault, const std::string& url) {
     case net::UrlFault::None:
         return {};
     case net::UrlFault::Scheme:
-        return "The transport must be outbox, an smtp:// or smtps:// URL, or the https:// URL of a "
-               "web service, not \"" +
+        return "The transport must be outbox or an smtp:// or smtps:// URL, or a web service's "
+               "https:// URL, not \"" +
                url + "\".";
     case net::UrlFault::Blank:
         return "The URL \"" + url + "\" may not hold blanks or control characters.";

@@ -24,10 +24,11 @@ struct TransportConfig {
     std::string user;      // empty: no authentication
     std::string password;
     std::string sender; // envelope sender and From; empty: "orvane@" + the host name
-    // Web only.
+    // Web only. (Each initialised here, so that a configuration written without them need not
+    // name them.)
     WebFormat format = WebFormat::Json;
-    std::string token;     // bearer (or Gotify application) token; empty: none. Never shown.
-    bool insecure = false; // plain http:// allowed to a host that is not loopback
+    std::string token = {}; // bearer (or Gotify application) token; empty: none. Never shown.
+    bool insecure = false;  // plain http:// allowed to a host that is not loopback
 };
 
 // The kind a profile's "transport" value names: "outbox", an http:// or https:// URL (Web), or
