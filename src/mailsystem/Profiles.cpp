@@ -359,10 +359,9 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
                                         "\" (the settings are mail-system, transport, "
                                         "transport-format, transport-token, transport-insecure, "
                                         "starttls, user, password, sender, directory, "
-                                        "directory-user, "
-                                        "directory-password, directory-filter, directory-map, "
-                                        "directory-starttls, calendars, calendar-user and "
-                                        "calendar-password)");
+                                        "directory-user, directory-password, directory-filter, "
+                                        "directory-map, directory-starttls, calendars, "
+                                        "calendar-user and calendar-password)");
         }
         if (*flag)
             return fail(lineNumber,
