@@ -194,6 +194,35 @@ TEST_F(WebPaging, AFailedPageIsRetriedEveryTickUntilAnsweredAndThenNeverSentAgai
     }
 }
 
+TEST_F(WebPaging, ARefusedConnectionKeepsThePageUntilTheServiceIsReached) {
+    {
+        RefusingPort refusing;
+        ASSERT_GT(refusing.Port(), 0);
+        mail.UseProfile("Paging",
+                        WebTransport("http://127.0.0.1:" + std::to_string(refusing.Port()),
+                                     mail::WebFormat::Ntfy, kToken));
+        for (int i = 0; i < kFailedTicks; ++i) {
+            int left = 0;
+            const std::vector<std::string> events = Tick(left);
+            EXPECT_EQ(left, 0);
+            ASSERT_EQ(events.size(), 1u);
+            EXPECT_NE(events[0].find("the server cannot be reached"), std::string::npos)
+                << events[0];
+            EXPECT_EQ(list.GetCount(), 1);
+        }
+    }
+    UseWeb(mail::WebFormat::Ntfy);
+    int left = 0;
+    EXPECT_TRUE(Tick(left).empty());
+    EXPECT_EQ(left, 1);
+    Tick(left);
+    const std::vector<std::string> requests = s_web->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].rfind("POST /ann-pager HTTP/1.1\r\n", 0), 0u) << requests[0];
+    EXPECT_EQ(Header(requests[0], "Title"), "Ann Archer");
+    EXPECT_EQ(Body(requests[0]), "02:00-03:00 Budget review");
+}
+
 TEST_F(WebPaging, ThePageCarriesItsUserItsTimesAndAnIdentityThatSurvivesARestart) {
     UseWeb(mail::WebFormat::Json);
     int left = 0;

@@ -19,7 +19,7 @@ struct HttpAnswer {
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
     int delayMs = 0;
-    std::string action = "answer"; // or "drop", "silent", "drop-before"
+    std::string action = "answer"; // or "drop", "silent", "drop-before", "cut"
 };
 
 class HttpScriptServer {

@@ -17,7 +17,9 @@ with no line left the answer is 200 OK. An answer's fields, all optional:
   action           "answer" (the default); "drop": read the request, record it, and close
                    without a word (the page was taken, its answer is lost); "silent": read and
                    record the request and never answer (until the client gives up);
-                   "drop-before": close before the request is read (nothing is taken)
+                   "drop-before": close before the request is read (nothing is taken);
+                   "cut": answer with the status and headers, announce a longer body than
+                   is sent, send part of it and close
 """
 
 import argparse
@@ -98,7 +100,8 @@ class Server:
         time.sleep(answer.get("delay_ms", 0) / 1000.0)
         body = answer.get("body", "").encode("utf-8")
         status = "%s %s" % (answer.get("status", 200), answer.get("reason", "OK"))
-        lines = ["HTTP/1.1 " + status, "Content-Length: %d" % len(body), "Connection: close"]
+        length = len(body) + (1000 if action == "cut" else 0)
+        lines = ["HTTP/1.1 " + status, "Content-Length: %d" % length, "Connection: close"]
         for name, value in answer.get("headers", {}).items():
             lines.append("%s: %s" % (name, value))
         conn.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("utf-8") + body)

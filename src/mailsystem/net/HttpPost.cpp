@@ -107,11 +107,16 @@ PostAnswer Post(const PostRequest& request) {
 
     const CURLcode code = curl_easy_perform(h);
     curl_off_t connectedAt = 0;
-    answer.connected =
-        curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connectedAt) == CURLE_OK && connectedAt > 0;
+    long requestBytes = 0;
+    answer.connected = (curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connectedAt) == CURLE_OK &&
+                        connectedAt > 0) ||
+                       (curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &requestBytes) == CURLE_OK &&
+                        requestBytes > 0);
     if (code != CURLE_OK) {
         answer.failure = Classify(code);
         answer.detail = Detail(code, errorBuffer);
+        if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer.statusOfCutAnswer) != CURLE_OK)
+            answer.statusOfCutAnswer = 0;
         answer.reason.clear();
         answer.body.clear();
         return answer;

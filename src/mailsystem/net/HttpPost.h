@@ -28,9 +28,11 @@ struct PostAnswer {
     std::string reason;   // the reason phrase ("Not Found"); empty where the server sent none
     std::string body;     // the first kMaxAnswerExcerpt bytes of the answer's body
     std::string location; // a redirect's target, made absolute; empty for any other answer
-    // No answer: what went wrong, by kind and in libcurl's words.
+    // No whole answer: what went wrong, by kind and in libcurl's words, and the status of an
+    // answer that began (its status line arrived) but did not end; 0 when none began.
     Failure failure = Failure::None;
     std::string detail;
+    long statusOfCutAnswer = 0;
     bool connected = false; // a connection was made before the failure (or the answer)
 };
 

@@ -127,6 +127,11 @@ private:
                                                        " did not take the page within " +
                                                        Seconds(m_limits.overallTimeoutMs) + "."};
             const net::PostAnswer answer = net::Post(post);
+            // A service that said 2xx has taken the page, even if the rest of its answer never
+            // came: sending it again would only make a duplicate.
+            if (!answer.answered && answer.statusOfCutAnswer >= 200 &&
+                answer.statusOfCutAnswer < 300)
+                return {DeliveryOutcome::Sent, ""};
             if (!answer.answered)
                 return Failure(answer, origin);
             if (answer.status >= 200 && answer.status < 300)

@@ -127,6 +127,12 @@ HttpAnswer Act(const std::string& action) {
     a.action = action;
     return a;
 }
+// An answer whose body ends before its announced length.
+HttpAnswer Cut(int status, const std::string& reason) {
+    HttpAnswer a = Answer(status, reason, "part of it");
+    a.action = "cut";
+    return a;
+}
 
 QJsonObject JsonBody(const std::string& request) {
     const QJsonDocument document =
@@ -335,6 +341,12 @@ TEST_F(WebTransportTest, EveryAnswerHasItsOutcomeAndASentenceWithoutTheToken) {
          {Act("drop")},
          DeliveryOutcome::ConnectionFailed,
          "closed the connection without answering",
+         1},
+        {"200 cut short", {Cut(200, "OK")}, DeliveryOutcome::Sent, "", 1},
+        {"500 cut short",
+         {Cut(500, "Internal Server Error")},
+         DeliveryOutcome::ConnectionFailed,
+         "the server's answer was cut short",
          1},
         {"dropped before reading",
          {Act("drop-before")},
