@@ -25,6 +25,10 @@ const char* const kKeyStartTls = "starttls";
 const char* const kKeyUser = "user";
 const char* const kKeyPassword = "password";
 const char* const kKeySender = "sender";
+// A web transport's request format, token and permission to use plain http:// off loopback.
+const char* const kKeyTransportFormat = "transport-format";
+const char* const kKeyTransportToken = "transport-token";
+const char* const kKeyTransportInsecure = "transport-insecure";
 // The directory that the address list comes from (Directory.h); none: address-list.txt.
 const char* const kKeyDirectory = "directory";
 const char* const kKeyDirectoryUser = "directory-user";
@@ -220,6 +224,7 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
     struct Seen {
         bool mailSystem = false, transport = false, startTls = false, user = false,
              password = false, sender = false;
+        bool transportFormat = false, transportToken = false, transportInsecure = false;
         bool directory = false, directoryUser = false, directoryPassword = false,
              directoryFilter = false, directoryMap = false, directoryStartTls = false;
         bool calendars = false, calendarUser = false, calendarPassword = false;
@@ -289,17 +294,28 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
             profile.mailSystem = value;
         } else if (key == kKeyTransport) {
             flag = &s.transport;
-            if (value == "outbox") {
-                profile.transport.kind = TransportConfig::Kind::Outbox;
+            profile.transport.kind = TransportKindOf(value);
+            if (profile.transport.kind == TransportConfig::Kind::Outbox)
                 profile.transport.url.clear();
-            } else {
-                profile.transport.kind = TransportConfig::Kind::Smtp;
+            else
                 profile.transport.url = value;
-            }
         } else if (key == kKeyStartTls) {
             flag = &s.startTls;
             if (!ParseYesNo(value, profile.transport.startTls))
                 return fail(lineNumber, "\"starttls\" takes yes or no, not \"" + value + "\"");
+        } else if (key == kKeyTransportFormat) {
+            flag = &s.transportFormat;
+            if (!ParseWebFormat(value, profile.transport.format))
+                return fail(lineNumber, "\"transport-format\" takes json, ntfy or gotify, not \"" +
+                                            value + "\"");
+        } else if (key == kKeyTransportToken) {
+            flag = &s.transportToken;
+            profile.transport.token = value;
+        } else if (key == kKeyTransportInsecure) {
+            flag = &s.transportInsecure;
+            if (!ParseYesNo(value, profile.transport.insecure))
+                return fail(lineNumber,
+                            "\"transport-insecure\" takes yes or no, not \"" + value + "\"");
         } else if (key == kKeyUser) {
             flag = &s.user;
             profile.transport.user = value;
@@ -340,11 +356,12 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
             profile.calendars.password = value;
         } else {
             return fail(lineNumber, "unknown setting \"" + key +
-                                        "\" (the settings are mail-system, transport, starttls, "
-                                        "user, password, sender, directory, directory-user, "
-                                        "directory-password, directory-filter, directory-map, "
-                                        "directory-starttls, calendars, calendar-user and "
-                                        "calendar-password)");
+                                        "\" (the settings are mail-system, transport, "
+                                        "transport-format, transport-token, transport-insecure, "
+                                        "starttls, user, password, sender, directory, "
+                                        "directory-user, directory-password, directory-filter, "
+                                        "directory-map, directory-starttls, calendars, "
+                                        "calendar-user and calendar-password)");
         }
         if (*flag)
             return fail(lineNumber,
@@ -376,9 +393,11 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
 bool Profiles::Format(std::string& text, std::string& error) const {
     text = "# Orvane mail profiles, written by \"orvane profile\". A profile names a mail system\n"
            "# directory and how pages leave it: transport = outbox, or an smtp:// or smtps:// URL\n"
-           "# with starttls, user, password and sender; calendars = a CalDAV URL template reads\n"
-           "# the calendars from a server, with calendar-user and calendar-password. This file\n"
-           "# may hold passwords: keep it readable by its owner only.\n";
+           "# with starttls, user, password and sender, or a web service's https:// URL with\n"
+           "# transport-format, transport-token and transport-insecure; calendars = a CalDAV\n"
+           "# URL template reads the calendars from a server, with calendar-user and\n"
+           "# calendar-password. This file may hold passwords and tokens: keep it readable by\n"
+           "# its owner only.\n";
     if (!m_default.empty())
         text += std::string(kKeyDefault) + " = " + Quote(m_default) + "\n";
     for (const Profile& p : m_profiles) {
@@ -403,6 +422,14 @@ bool Profiles::Format(std::string& text, std::string& error) const {
                 "\n";
         if (p.transport.kind == TransportConfig::Kind::Smtp && p.transport.startTls)
             text += std::string(kKeyStartTls) + " = yes\n";
+        if (p.transport.kind == TransportConfig::Kind::Web) {
+            text +=
+                std::string(kKeyTransportFormat) + " = " + WebFormatName(p.transport.format) + "\n";
+            if (!p.transport.token.empty())
+                text += std::string(kKeyTransportToken) + " = " + Quote(p.transport.token) + "\n";
+            if (p.transport.insecure)
+                text += std::string(kKeyTransportInsecure) + " = yes\n";
+        }
         if (!p.transport.user.empty())
             text += std::string(kKeyUser) + " = " + Quote(p.transport.user) + "\n";
         if (!p.transport.password.empty())

@@ -156,6 +156,16 @@ void CMAPI::CloseMailSession() {
 
 int CMAPI::SendMail(const char* recipient, const char* subject, const char* text,
                     int reportErrors) {
+    return Send(recipient, subject, text, reportErrors, nullptr);
+}
+
+int CMAPI::SendMail(const char* recipient, const char* subject, const char* text, int reportErrors,
+                    const PageDescription& page) {
+    return Send(recipient, subject, text, reportErrors, &page);
+}
+
+int CMAPI::Send(const char* recipient, const char* subject, const char* text, int reportErrors,
+                const PageDescription* page) {
     if (Session == 0) {
         LogEvent(EventLog::kEventId,
                  "Orvane is not logged onto the mail system.  Please exit and restart the "
@@ -178,6 +188,35 @@ int CMAPI::SendMail(const char* recipient, const char* subject, const char* text
     message.lpszNoteText = body.get();
     message.nRecipCount = 1;
     message.lpRecips = &recip;
+
+    // The page's description, in the message's own fields where it has them.
+    std::unique_ptr<char[]> userName, date, conversation;
+    MapiRecipDesc originator = {};
+    if (page) {
+        if (!page->UserName.empty()) {
+            userName = Buffer(page->UserName.c_str());
+            if (!userName)
+                return 0;
+            originator.ulRecipClass = MAPI_ORIG;
+            originator.lpszName = userName.get();
+            message.lpOriginator = &originator;
+        }
+        if (page->PageTime.GetTime() != 0) {
+            CString dates = page->PageTime.FormatGmt("%Y-%m-%dT%H:%M:%SZ");
+            if (page->ReminderTime.GetTime() != 0)
+                dates += "/" + page->ReminderTime.FormatGmt("%Y-%m-%dT%H:%M:%SZ");
+            date = Buffer(dates.c_str());
+            if (!date)
+                return 0;
+            message.lpszDateReceived = date.get();
+        }
+        if (!page->Identity.empty()) {
+            conversation = Buffer(page->Identity.c_str());
+            if (!conversation)
+                return 0;
+            message.lpszConversationID = conversation.get();
+        }
+    }
 
     const ULONG rc = lpfnMAPISendMail(Session, 0, &message, 0, 0);
     if (rc != SUCCESS_SUCCESS && reportErrors) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/CString.h"
+#include "paging/PageIdentity.h"
 #include "paging/SimpleMapi.h"
 
 #include <string>
@@ -35,6 +36,13 @@ public:
     // Sends `text` to the address-list entry named `recipient`; 1 when sent, else 0. With
     // `reportErrors` nonzero a failed send writes its event.
     int SendMail(const char* recipient, const char* subject, const char* text, int reportErrors);
+    // The same, for a page described by `page`: the message carries the user's display name as
+    // its originator (MAPI_ORIG, name only), the page time and the reminder time as its date
+    // received ("PAGE/REMINDER", each "YYYY-MM-DDTHH:MM:SSZ" in UTC, as an ISO 8601 interval;
+    // the page time alone without a reminder time) and the page's identity as its conversation
+    // identifier, each only where the description has it. Results and events are SendMail's.
+    int SendMail(const char* recipient, const char* subject, const char* text, int reportErrors,
+                 const PageDescription& page);
 
     // The candidates of the search above, in order.
     static std::vector<std::string> LibraryCandidates();
@@ -49,6 +57,8 @@ public:
     void* Library = nullptr; // the dlopen handle, or none
 
 private:
+    int Send(const char* recipient, const char* subject, const char* text, int reportErrors,
+             const PageDescription* page);
     void LogEvent(unsigned long eventId, const char* first, const char* second = nullptr);
     // The library's words for why the session's last send failed; empty when it has none.
     CString LastSendError() const;

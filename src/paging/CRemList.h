@@ -42,12 +42,14 @@ struct LastPageStru {
 // What paging reads of a monitored user, whose record lives above the paging layer: the
 // mailbox and pager that the record of pages sent is kept by, the pager name the pages are
 // addressed to, and when the user's reminders were last processed. `user` is only handed on to
-// the listener; null: the listener is not called.
+// the listener; null: the listener is not called. `DisplayName` names the user in each page's
+// description (PageDescription); null: none.
 struct PagingUser {
     const CString& MailboxName;
     const CString& PagerName;
     CTime LastPageCheck;
     const UserlistStru* user = nullptr;
+    const CString* DisplayName = nullptr;
 };
 
 // Told of every due reminder a paging call handles, right after it was handled.

@@ -71,7 +71,9 @@ int CRemList::PageReminders(const CTime& now, const PagingUser& user, CSentPages
             mapi.OpenMailSession(Settings::ProfileName());
             opened = true;
         }
-        if (mapi.SendMail(user.PagerName.c_str(), "", r.Text.c_str(), 1)) {
+        const PageDescription page = DescribePage(user.DisplayName ? *user.DisplayName : CString(),
+                                                  user.MailboxName, user.PagerName, r);
+        if (mapi.SendMail(user.PagerName.c_str(), "", r.Text.c_str(), 1, page)) {
             // Recorded before anything else, so that only a crash in this very moment can
             // send it again.
             if (sent)

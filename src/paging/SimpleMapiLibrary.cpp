@@ -8,7 +8,9 @@
 #include "paging/SimpleMapi.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -94,8 +96,11 @@ ULONG ResultFor(mail::DeliveryOutcome outcome) {
         return MAPI_E_DISK_FULL;
     case DeliveryOutcome::OutOfMemory:
         return MAPI_E_INSUFFICIENT_MEMORY;
+    case DeliveryOutcome::TooManyRecipients:
+        return MAPI_E_TOO_MANY_RECIPIENTS;
     case DeliveryOutcome::SenderRefused:
     case DeliveryOutcome::MessageRefused:
+    case DeliveryOutcome::ServerFailed:
     case DeliveryOutcome::Failed:
         return MAPI_E_FAILURE;
     }
@@ -111,9 +116,10 @@ std::string StripAddressType(const char* address) {
 }
 
 // Resolves one recipient by searching the address book; a Simple MAPI result code. A book that
-// cannot be searched gives MAPI_E_FAILURE with its sentence in `error`.
-ULONG Resolve(const MapiRecipDesc& recip, mail::AddressBook& book, mail::OutgoingRecipient& out,
-              std::string& error) {
+// cannot be searched gives MAPI_E_FAILURE with its sentence in `error`; a delivery address the
+// transport cannot take gives MAPI_E_INVALID_RECIPS with the transport's reason in `why`.
+ULONG Resolve(const MapiRecipDesc& recip, mail::AddressBook& book, const mail::Transport& transport,
+              mail::OutgoingRecipient& out, std::string& error, std::string& why) {
     switch (recip.ulRecipClass) {
     case MAPI_TO:
         out.kind = mail::OutgoingRecipient::Kind::To;
@@ -135,7 +141,8 @@ ULONG Resolve(const MapiRecipDesc& recip, mail::AddressBook& book, mail::Outgoin
     if (recip.lpszAddress && *recip.lpszAddress) {
         out.displayName = name;
         out.address = StripAddressType(recip.lpszAddress);
-        return mail::IsValidMailboxAddress(out.address) ? SUCCESS_SUCCESS : MAPI_E_INVALID_RECIPS;
+        return transport.IsValidDestination(out.address, why) ? SUCCESS_SUCCESS
+                                                              : MAPI_E_INVALID_RECIPS;
     }
     if (!*name)
         return MAPI_E_UNKNOWN_RECIPIENT;
@@ -150,10 +157,49 @@ ULONG Resolve(const MapiRecipDesc& recip, mail::AddressBook& book, mail::Outgoin
     out.displayName = match.displayName;
     out.address = match.deliverTo.empty() ? match.address : match.deliverTo;
     // The address list is edited by hand: its addresses are checked before they reach an
-    // envelope or a header.
-    if (HasControlCharacter(out.displayName) || !mail::IsValidMailboxAddress(out.address))
+    // envelope, a header or a request.
+    if (HasControlCharacter(out.displayName) || !transport.IsValidDestination(out.address, why))
         return MAPI_E_INVALID_RECIPS;
     return SUCCESS_SUCCESS;
+}
+
+// Seconds since 1970 from one time of a message's lpszDateReceived: "YYYY-MM-DDTHH:MM:SSZ"
+// (UTC, as CMAPI writes a page's times) or Simple MAPI's own "YYYY/MM/DD HH:MM" (local time). 0
+// for none and for anything else: the date of a message being sent is a hint, never a reason to
+// refuse it.
+int64_t ReadDate(const std::string& text) {
+    if (text.empty())
+        return 0;
+    struct tm tm = {};
+    char zone = 0, extra = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%c", &tm.tm_year, &tm.tm_mon,
+                    &tm.tm_mday, &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &zone, &extra) == 7 &&
+        zone == 'Z') {
+        tm.tm_year -= 1900;
+        tm.tm_mon -= 1;
+        const time_t t = timegm(&tm);
+        return t == static_cast<time_t>(-1) ? 0 : static_cast<int64_t>(t);
+    }
+    tm = {};
+    if (std::sscanf(text.c_str(), "%4d/%2d/%2d %2d:%2d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                    &tm.tm_hour, &tm.tm_min, &extra) == 5) {
+        tm.tm_year -= 1900;
+        tm.tm_mon -= 1;
+        tm.tm_isdst = -1;
+        const time_t t = mktime(&tm);
+        return t == static_cast<time_t>(-1) ? 0 : static_cast<int64_t>(t);
+    }
+    return 0;
+}
+
+// A page's times from lpszDateReceived: "PAGE/REMINDER" (an ISO 8601 interval in the UTC form),
+// or a page time alone in either form (Simple MAPI's own holds slashes of its own).
+void ReadDates(const char* text, int64_t& pageTime, int64_t& reminderTime) {
+    const std::string dates = text ? text : "";
+    const size_t slash = dates.find('/');
+    const bool interval = slash != std::string::npos && dates.find('T') < slash;
+    pageTime = ReadDate(interval ? dates.substr(0, slash) : dates);
+    reminderTime = interval ? ReadDate(dates.substr(slash + 1)) : 0;
 }
 
 ULONG Send(Session& session, const MapiMessage& message) {
@@ -164,23 +210,41 @@ ULONG Send(Session& session, const MapiMessage& message) {
     if (message.nRecipCount == 0 || !message.lpRecips)
         return MAPI_E_INVALID_RECIPS;
 
+    // A web service's failures are told in the event (its status and reason, a refused
+    // destination); the e-mail transports' events keep their fixed texts.
+    const bool tellsCause = session.profile.transport.kind == mail::TransportConfig::Kind::Web;
     mail::OutgoingMessage outgoing;
     outgoing.recipients.resize(message.nRecipCount);
     for (ULONG i = 0; i < message.nRecipCount; ++i) {
-        const ULONG rc = Resolve(message.lpRecips[i], *session.mailSystem, outgoing.recipients[i],
-                                 session.lastError);
-        if (rc != SUCCESS_SUCCESS)
+        std::string why;
+        const ULONG rc = Resolve(message.lpRecips[i], *session.mailSystem, *session.transport,
+                                 outgoing.recipients[i], session.lastError, why);
+        if (rc != SUCCESS_SUCCESS) {
+            if (tellsCause && session.lastError.empty())
+                session.lastError = why;
             return rc;
+        }
     }
     outgoing.subject = message.lpszSubject ? message.lpszSubject : "";
     if (HasControlCharacter(outgoing.subject))
         return MAPI_E_INVALID_MESSAGE;
     outgoing.body = message.lpszNoteText ? message.lpszNoteText : "";
+    // What the page is of: the user by the originator's name, its page and reminder times by
+    // the date, its identity by the conversation (CMAPI's page description).
+    if (message.lpOriginator && message.lpOriginator->lpszName)
+        outgoing.originatorName = message.lpOriginator->lpszName;
+    ReadDates(message.lpszDateReceived, outgoing.pageTime, outgoing.reminderTime);
+    if (message.lpszConversationID && *message.lpszConversationID) {
+        outgoing.pageId = message.lpszConversationID;
+        if (!mail::IsValidPageId(outgoing.pageId))
+            return MAPI_E_INVALID_MESSAGE;
+    }
 
     const mail::DeliveryResult result = session.transport->Deliver(outgoing);
     // A failure without a code of its own (a broken profile, such as a credential that cannot
-    // be read) is told by its sentence, which the caller's event carries.
-    if (result.outcome == mail::DeliveryOutcome::Failed)
+    // be read) is told by its sentence, which the caller's event carries; so is every failure of
+    // a web service.
+    if (result.outcome == mail::DeliveryOutcome::Failed || (!result.ok() && tellsCause))
         session.lastError = result.detail;
     return ResultFor(result.outcome);
 }

@@ -44,7 +44,7 @@ inline bool IsActiveUser(const UserlistStru& user) {
 
 // The fields paging reads of `user` (CRemList::PageReminders), with the user for the listener.
 inline PagingUser PagingFields(const UserlistStru& user) {
-    return {user.MailboxName, user.PagerName, user.LastPageCheck, &user};
+    return {user.MailboxName, user.PagerName, user.LastPageCheck, &user, &user.DisplayName};
 }
 
 // Copies the configuration (what Users.dat stores) and nothing of the run-time state.

@@ -16,7 +16,8 @@ bool Same(const mail::Profiles& a, const mail::Profiles& b) {
             p.transport.kind != q.transport.kind || p.transport.url != q.transport.url ||
             p.transport.startTls != q.transport.startTls || p.transport.user != q.transport.user ||
             p.transport.password != q.transport.password ||
-            p.transport.sender != q.transport.sender)
+            p.transport.sender != q.transport.sender || p.transport.format != q.transport.format ||
+            p.transport.token != q.transport.token || p.transport.insecure != q.transport.insecure)
             return false;
     }
     return true;

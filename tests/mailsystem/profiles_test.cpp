@@ -156,6 +156,70 @@ TEST_F(ProfilesTest, MalformedFilesGiveTheLineAndTheFault) {
     EXPECT_EQ(profiles.Find("")->mailSystem, "/a");
 }
 
+TEST_F(ProfilesTest, WebTransportsAreReadAndWrittenWithTheirSettings) {
+    WriteProfiles("[Ntfy]\nmail-system = /m\ntransport = https://ntfy.example.org/\n"
+                  "transport-format = ntfy\ntransport-token = \"tk_a\\\\b\"\n"
+                  "[Hook]\nmail-system = /m\ntransport = HTTP://hooks.lan:8080/x?y=1\n"
+                  "transport-insecure = yes\n");
+    mail::Profiles profiles;
+    std::string error;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    const mail::TransportConfig& ntfy = profiles.Find("Ntfy")->transport;
+    EXPECT_EQ(ntfy.kind, mail::TransportConfig::Kind::Web);
+    EXPECT_EQ(ntfy.url, "https://ntfy.example.org/");
+    EXPECT_EQ(ntfy.format, mail::WebFormat::Ntfy);
+    EXPECT_EQ(ntfy.token, "tk_a\\b");
+    EXPECT_FALSE(ntfy.insecure);
+    const mail::TransportConfig& hook = profiles.Find("Hook")->transport;
+    EXPECT_EQ(hook.kind, mail::TransportConfig::Kind::Web);
+    EXPECT_EQ(hook.format, mail::WebFormat::Json);
+    EXPECT_TRUE(hook.insecure);
+    EXPECT_EQ(hook.token, "");
+
+    ASSERT_TRUE(profiles.Save(error)) << error;
+    const std::string text = ReadFile(mail::Profiles::FilePath());
+    EXPECT_NE(text.find("[Ntfy]\nmail-system = /m\ntransport = https://ntfy.example.org/\n"
+                        "transport-format = ntfy\ntransport-token = tk_a\\b\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("transport = HTTP://hooks.lan:8080/x?y=1\ntransport-format = json\n"
+                        "transport-insecure = yes\n"),
+              std::string::npos)
+        << text;
+    mail::Profiles again;
+    ASSERT_TRUE(again.Load(error)) << error;
+    EXPECT_EQ(again.Find("Ntfy")->transport.token, "tk_a\\b");
+
+    const struct {
+        const char* text;
+        const char* says;
+    } rows[] = {
+        {"[A]\nmail-system = /a\ntransport = https://x\ntransport-format = slack\n",
+         "line 4: \"transport-format\" takes json, ntfy or gotify, not \"slack\""},
+        {"[A]\nmail-system = /a\ntransport = https://x\ntransport-insecure = perhaps\n",
+         "line 4: \"transport-insecure\" takes yes or no"},
+        {"[A]\nmail-system = /a\ntransport = https://x\ntransport-token = a\ntransport-token = b\n",
+         "line 5: a second \"transport-token\" line"},
+        {"[A]\nmail-system = /a\ntransport = smtp://x\ntransport-token = a\n",
+         "line 1: in the profile \"A\": A token, a format and --transport-insecure apply to a "
+         "web transport"},
+        {"[A]\nmail-system = /a\ntransport = http://x.example\n",
+         "line 1: in the profile \"A\": Plain http:// would send the pages and the token to "
+         "x.example unencrypted"},
+        {"[A]\nmail-system = /a\ntransport = https://x\nuser = u\n",
+         "line 1: in the profile \"A\": A web transport takes a token"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        WriteProfiles(row.text);
+        mail::Profiles refused;
+        EXPECT_FALSE(refused.Load(error));
+        EXPECT_NE(error.find(mail::Profiles::FilePath() + ", " + row.says), std::string::npos)
+            << error;
+        EXPECT_EQ(error.find("transport-token = "), std::string::npos);
+    }
+}
+
 TEST(TransportCheckTest, AcceptsOnlyCompleteSmtpUrls) {
     using Kind = mail::TransportConfig::Kind;
     const struct {

@@ -57,6 +57,15 @@ EXPORT ULONG MAPISendMail(LHANDLE session, ULONG_PTR ui, lpMapiMessage message, 
         g_state.message = *message;
         Copy(g_state.subject, sizeof g_state.subject, message->lpszSubject, g_state.subjectNull);
         Copy(g_state.text, sizeof g_state.text, message->lpszNoteText, g_state.textNull);
+        Copy(g_state.date, sizeof g_state.date, message->lpszDateReceived, g_state.dateNull);
+        Copy(g_state.conversation, sizeof g_state.conversation, message->lpszConversationID,
+             g_state.conversationNull);
+        g_state.originatorNameNull = true;
+        if (message->lpOriginator) {
+            g_state.originatorClass = message->lpOriginator->ulRecipClass;
+            Copy(g_state.originatorName, sizeof g_state.originatorName,
+                 message->lpOriginator->lpszName, g_state.originatorNameNull);
+        }
         if (message->nRecipCount > 0 && message->lpRecips) {
             g_state.recipient = message->lpRecips[0];
             Copy(g_state.recipientName, sizeof g_state.recipientName, message->lpRecips[0].lpszName,

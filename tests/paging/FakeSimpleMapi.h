@@ -37,6 +37,12 @@ struct FakeMapiState {
     MapiRecipDesc recipient = {}; // the first recipient, pointers not kept
     bool recipientNameNull = true;
     char recipientName[512] = {0};
+    // The page's description in the message's own fields.
+    bool dateNull = true, conversationNull = true, originatorNameNull = true;
+    char date[128] = {0};
+    char conversation[128] = {0};
+    ULONG originatorClass = 99;
+    char originatorName[512] = {0};
 };
 
 typedef FakeMapiState* (*LPFAKEMAPICONTROL)();

@@ -182,6 +182,40 @@ TEST(CMAPI, SendsThePageMessageExactly) {
     mapi.CloseMailServer();
 }
 
+TEST(CMAPI, CarriesThePageDescriptionInTheMessagesOwnFields) {
+    Fake fake;
+    CMAPI mapi;
+    mapi.OpenMailServer();
+    ASSERT_EQ(mapi.OpenMailSession(""), 1);
+    PageDescription page;
+    page.UserName = "Zoë Archer";
+    page.PageTime = CTime(1772459940);     // 2026-03-02 13:59:00 UTC
+    page.ReminderTime = CTime(1772460000); // 14:00:00 UTC
+    page.Identity = "0123456789abcdef0123456789abcdef";
+    EXPECT_EQ(mapi.SendMail("Ann Archer Pager", "", "02:00-03:00 Budget review", 1, page), 1);
+    const FakeMapiState& s = fake.State();
+    ASSERT_EQ(s.sendCalls, 1);
+    EXPECT_STREQ(s.text, "02:00-03:00 Budget review");
+    EXPECT_STREQ(s.recipientName, "Ann Archer Pager");
+    EXPECT_EQ(s.originatorClass, static_cast<ULONG>(MAPI_ORIG));
+    EXPECT_STREQ(s.originatorName, "Zoë Archer");
+    EXPECT_STREQ(s.date, "2026-03-02T13:59:00Z/2026-03-02T14:00:00Z");
+    EXPECT_STREQ(s.conversation, "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(s.message.lpszMessageType, nullptr);
+
+    // What the description lacks stays absent, as in the plain form.
+    EXPECT_EQ(mapi.SendMail("Ann Archer Pager", "", "x", 1, PageDescription{}), 1);
+    EXPECT_TRUE(s.dateNull);
+    EXPECT_TRUE(s.conversationNull);
+    EXPECT_EQ(s.message.lpOriginator, nullptr);
+    page.ReminderTime = CTime();
+    page.UserName.clear();
+    EXPECT_EQ(mapi.SendMail("Ann Archer Pager", "", "x", 1, page), 1);
+    EXPECT_STREQ(s.date, "2026-03-02T13:59:00Z");
+    EXPECT_EQ(s.message.lpOriginator, nullptr);
+    mapi.CloseMailServer();
+}
+
 TEST(CMAPI, EveryResultCodeWritesItsEventText) {
     const struct {
         ULONG rc;

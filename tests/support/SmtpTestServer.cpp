@@ -117,6 +117,16 @@ void Stop(pid_t pid, int stdinFd) {
 
 } // namespace
 
+int StartServerScript(const std::vector<std::string>& args, pid_t& pid, int& stdinFd) {
+    std::vector<std::string> argv = {kPython};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return StartWithPort(argv, pid, stdinFd);
+}
+
+void StopServerScript(pid_t pid, int stdinFd) {
+    Stop(pid, stdinFd);
+}
+
 int RunProgram(const std::vector<std::string>& args) {
     std::vector<char*> argv = Argv(args);
     posix_spawn_file_actions_t actions;

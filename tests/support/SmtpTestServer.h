@@ -13,6 +13,12 @@ namespace testing_support {
 // Runs a program (no shell) and waits for it; its exit status, or -1 when it could not run.
 int RunProgram(const std::vector<std::string>& argv);
 
+// Starts a Python server script (`args` after the interpreter) that prints "PORT n" first and
+// runs until its standard input closes; the port, or 0 when none came. StopServerScript closes
+// its input and waits for it (killing it after 5 s).
+int StartServerScript(const std::vector<std::string>& args, pid_t& pid, int& stdinFd);
+void StopServerScript(pid_t pid, int stdinFd);
+
 // A self-signed certificate for 127.0.0.1 and localhost, made with the openssl command.
 struct TestCertificate {
     bool ok = false; // false when openssl is not installed or failed

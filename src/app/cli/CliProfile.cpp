@@ -3,6 +3,7 @@
 
 #include "app/cli/CliProfileCalendars.h"
 #include "app/cli/CliProfileDirectory.h"
+#include "app/cli/CliProfileTransport.h"
 #include "app/cli/CliSecrets.h"
 #include "core/Credentials.h"
 #include "core/FileSystem.h"
@@ -54,9 +55,10 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
         out << EscapeField(p.name) << '\t' << (p.name == profiles.DefaultName() ? "yes" : "no")
             << '\t' << EscapeField(p.mailSystem) << '\t'
             << EscapeField(mail::DescribeTransport(p.transport)) << '\t'
-            << EscapeField(p.transport.user) << '\t' << DescribeSecret(p.transport.password) << '\t'
-            << EscapeField(p.transport.sender) << '\t' << EscapeField(mail::DescribeLdap(p.ldap))
-            << '\t' << EscapeField(p.ldap.user) << '\t'
+            << EscapeField(p.transport.user) << '\t'
+            << DescribeSecret(p.transport.token.empty() ? p.transport.password : p.transport.token)
+            << '\t' << EscapeField(p.transport.sender) << '\t'
+            << EscapeField(mail::DescribeLdap(p.ldap)) << '\t' << EscapeField(p.ldap.user) << '\t'
             << EscapeField(mail::DescribeCalendarServer(p.calendars)) << '\t'
             << EscapeField(p.calendars.user) << '\t' << DescribeSecret(p.calendars.password)
             << '\n';
@@ -112,6 +114,9 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
     CalendarOptions calendars;
     if (!TakeCalendarOptions(args, calendars, err))
         return 2;
+    WebTransportOptions web;
+    if (!TakeWebTransportOptions(args, web, err))
+        return 2;
     std::vector<OptionValue> values;
     Args positional;
     if (!ParseOptions(args, 1, kOptions, values, positional, err))
@@ -164,16 +169,9 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
             profile.mailSystem.pop_back();
     }
     mail::TransportConfig& t = profile.transport;
-    if (values[Transport].present) {
-        if (values[Transport].value == "outbox") {
-            // No stale SMTP credentials stay behind in a profile that no longer uses them.
-            t = mail::TransportConfig{
-                mail::TransportConfig::Kind::Outbox, "", false, "", "", t.sender};
-        } else {
-            t.kind = mail::TransportConfig::Kind::Smtp;
-            t.url = values[Transport].value;
-        }
-    }
+    // No stale credentials stay behind in a profile that no longer uses them.
+    if (values[Transport].present)
+        SetTransportUrl(values[Transport].value, t);
     if (values[StartTls].present) {
         const std::string& v = values[StartTls].value;
         if (v != "yes" && v != "no") {
@@ -193,13 +191,15 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         return 1;
     if (values[Sender].present)
         t.sender = values[Sender].value;
-    if (t.kind == mail::TransportConfig::Kind::Outbox &&
+    if (t.kind != mail::TransportConfig::Kind::Smtp &&
         (values[StartTls].present || values[User].present || values[Password].present ||
          values[PasswordFile].present)) {
         err << "orvane: --starttls, --user and --password apply to an SMTP transport; give "
                "--transport smtp://HOST too\n";
         return 1;
     }
+    if (const int code = ApplyWebTransportOptions(web, t, err); code != 0)
+        return code;
     const std::string transportProblem = mail::CheckTransport(t);
     if (!transportProblem.empty()) {
         err << "orvane: " << transportProblem << "\n";
@@ -302,7 +302,8 @@ const Command kProfileCommand = {
     "      whether a password is set (or the credential:NAME it is read from), sender,\n"
     "      address list, directory user, where the calendars are read (directory, or the\n"
     "      calendar server's URL template), calendar user and whether a calendar password\n"
-    "      is set (or its credential:NAME). Passwords are never shown.\n"
+    "      is set (or its credential:NAME). Passwords are never shown. The password field\n"
+    "      says \"set\" for a web transport's token too.\n"
     "  profile set NAME [--mail-system DIR] [--transport outbox|URL] [--default]\n"
     "                   [--starttls yes|no] [--user NAME] [--password-file FILE]\n"
     "                   [--password TEXT] [--sender ADDRESS]\n"
@@ -316,6 +317,18 @@ const Command kProfileCommand = {
     "      --calendar-password options take credential:NAME the same way. The first profile\n"
     "      and a profile given --default become the default, which an empty profile\n"
     "      name (the \"ProfileName\" preference's default) selects.\n"
+    "  profile set NAME --transport https://HOST[:PORT][/PATH]\n"
+    "                   [--transport-format json|ntfy|gotify] [--transport-token-file FILE]\n"
+    "                   [--transport-token credential:NAME]\n"
+    "                   [--transport-insecure yes|no]\n"
+    "      Sends each page as one HTTP request to a web service: ntfy (the text to\n"
+    "      URL/TOPIC), Gotify (to URL/message) or any webhook (json, the default, posts\n"
+    "      {\"to\", \"text\", \"page_time\", \"reminder_time\", \"user\", \"id\"}). The pager\n"
+    "      entry's Deliver-To names the ntfy topic, the Gotify application (gotify:TOKEN)\n"
+    "      or the json \"to\". --transport-token-file reads a bearer or application token\n"
+    "      from the first line of FILE (\"\" removes it). Certificates are always\n"
+    "      verified; http:// is refused beyond loopback unless --transport-insecure yes.\n"
+    "      See docs/mapi.md.\n"
     "  profile set NAME --directory ldap[s]://HOST[:PORT]/BASE-DN\n"
     "                   [--directory-user BIND-DN] [--directory-password-file FILE]\n"
     "                   [--directory-password credential:NAME]\n"

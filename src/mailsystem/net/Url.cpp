@@ -4,6 +4,7 @@
 #include "core/Text.h"
 
 #include <QUrl>
+#include <cstdio>
 #include <string_view>
 #include <strings.h>
 
@@ -75,6 +76,22 @@ UrlFault ReadServerUrl(const std::string& text, const std::vector<std::string>& 
     out.hasQuery = url.hasQuery();
     out.hasFragment = url.hasFragment();
     return UrlFault::None;
+}
+
+bool IsLoopbackHost(const std::string& host) {
+    if (strcasecmp(host.c_str(), "localhost") == 0 || host == "[::1]")
+        return true;
+    // Four decimal parts, the first 127; the strict reader has already refused other forms.
+    int parts[4];
+    char end = 0;
+    if (std::sscanf(host.c_str(), "%d.%d.%d.%d%c", &parts[0], &parts[1], &parts[2], &parts[3],
+                    &end) != 4)
+        return false;
+    for (int part : parts) {
+        if (part < 0 || part > 255)
+            return false;
+    }
+    return parts[0] == 127 && host.find_first_not_of("0123456789.") == std::string::npos;
 }
 
 } // namespace mail::net

@@ -33,4 +33,8 @@ enum class UrlFault {
 UrlFault ReadServerUrl(const std::string& text, const std::vector<std::string>& schemes,
                        ServerUrl& out);
 
+// Whether `host` (as ServerUrl gives it) names this machine over loopback: "localhost", an IPv4
+// address in 127.0.0.0/8, or "[::1]". Names are not resolved.
+bool IsLoopbackHost(const std::string& host);
+
 } // namespace mail::net

@@ -1,4 +1,5 @@
-// Choosing a profile's transport and the checks every delivery makes before composing.
+// Choosing a profile's transport, page identities, and the checks every delivery makes before
+// composing.
 #include "mailsystem/transport/TransportInternal.h"
 
 #include <atomic>
@@ -107,6 +108,33 @@ std::string NewMessageId() {
     return std::string(buffer) + "@" + HostName();
 }
 
+bool IsValidPageId(std::string_view id) {
+    if (id.empty() || id.size() > 64)
+        return false;
+    for (char c : id) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '_';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+std::string MessageIdFor(const OutgoingMessage& message, const std::string& sender) {
+    if (message.pageId.empty())
+        return NewMessageId();
+    const size_t at = sender.rfind('@');
+    return message.pageId + "@" + (at == std::string::npos ? HostName() : sender.substr(at + 1));
+}
+
+bool Transport::IsValidDestination(const std::string& address, std::string& why) const {
+    if (IsValidMailboxAddress(address))
+        return true;
+    why = "The pager entry's delivery address (its Deliver-To, else its Address) is not a valid "
+          "e-mail address.";
+    return false;
+}
+
 DeliveryResult CheckMessage(const OutgoingMessage& message) {
     if (message.recipients.empty())
         return {DeliveryOutcome::InvalidMessage, "the message has no recipient"};
@@ -121,6 +149,8 @@ DeliveryResult CheckMessage(const OutgoingMessage& message) {
     if (HasControlCharacter(message.subject))
         return {DeliveryOutcome::InvalidMessage,
                 "the subject contains a line break or another control character"};
+    if (!message.pageId.empty() && !IsValidPageId(message.pageId))
+        return {DeliveryOutcome::InvalidMessage, "the page identity cannot stand in a header"};
     return {DeliveryOutcome::Sent, ""};
 }
 
@@ -138,6 +168,14 @@ std::unique_ptr<Transport> Transport::Create(const TransportConfig& config,
             return nullptr;
         }
         return MakeOutboxTransport(outboxDirectory, sender);
+    }
+    if (config.kind == TransportConfig::Kind::Web) {
+        const std::string problem = CheckTransport(config);
+        if (!problem.empty()) {
+            error = problem;
+            return nullptr;
+        }
+        return MakeWebTransport(config, limits);
     }
     const std::string& url = config.url;
     std::string rest;

@@ -1,4 +1,5 @@
-// Outgoing mail: composing one RFC 5322 message and delivering it to the outbox or over SMTP.
+// Outgoing mail: composing one RFC 5322 message and delivering it to the outbox or over SMTP, or
+// as one HTTP request to a web service.
 #pragma once
 
 #include "core/Text.h"
@@ -23,36 +24,46 @@ struct OutgoingMessage {
     std::vector<OutgoingRecipient> recipients;
     std::string subject; // empty for none; no control characters
     std::string body;    // any bytes; line ends of any kind are sent as CRLF
+    // What the message is a page of, where the sender says so; empty or 0 where it does not.
+    std::string originatorName; // the paged user's display name (any bytes)
+    int64_t pageTime = 0;       // when the page fell due, seconds since 1970; 0: none
+    int64_t reminderTime = 0;   // the item's reminder time, seconds since 1970; 0: none
+    // The page's identity, the same for every attempt to send it (IsValidPageId): the
+    // Message-ID's left part, a web request's idempotency key. Empty: each attempt is new.
+    std::string pageId;
 };
 
 // What became of one delivery, most specific cause first.
 enum class DeliveryOutcome {
     Sent,
-    InvalidRecipient, // an address or name that must not reach the envelope or a header
-    InvalidMessage,   // a subject that cannot be a header, no recipient at all
-    RecipientRefused, // the server answered RCPT TO with 4xx or 5xx
-    SenderRefused,    // ... MAIL FROM
-    MessageRefused,   // ... the message data
-    ConnectionFailed, // no connection (refused, unreachable, unknown host) or it broke
-    TimedOut,         // a connect or overall time limit ran out
-    TlsFailed,        // TLS could not be set up or the certificate was not trusted
-    AuthenticationFailed,
-    DiskFull, // the outbox's file system is full or over quota
+    InvalidRecipient,     // an address or name that must not reach the envelope or a header
+    InvalidMessage,       // a subject that cannot be a header, no recipient at all
+    TooManyRecipients,    // a web service takes one destination per request
+    RecipientRefused,     // the server answered RCPT TO with 4xx or 5xx
+    SenderRefused,        // ... MAIL FROM
+    MessageRefused,       // ... the message data; a web service answered 4xx
+    ServerFailed,         // a web service answered 5xx
+    ConnectionFailed,     // no connection (refused, unreachable, unknown host) or it broke
+    TimedOut,             // a connect or overall time limit ran out
+    TlsFailed,            // TLS could not be set up or the certificate was not trusted
+    AuthenticationFailed, // also a web service's 401 or 403
+    DiskFull,             // the outbox's file system is full or over quota
     OutOfMemory,
     Failed, // anything else (a broken profile, an unwritable outbox, ...)
 };
 
 struct DeliveryResult {
     DeliveryOutcome outcome = DeliveryOutcome::Failed;
-    // A failure: one sentence for people (the server's reply or the system error). An outbox
-    // delivery: the path of the file written.
+    // A failure: one sentence for people (the server's reply or the system error; never a
+    // password or token). An outbox delivery: the path of the file written.
     std::string detail;
     bool ok() const { return outcome == DeliveryOutcome::Sent; }
 };
 
 const char* OutcomeName(DeliveryOutcome outcome);
 
-// Bounds and trust for SMTP. Every delivery ends within overallTimeoutMs.
+// Bounds and trust for SMTP and web services. Every delivery ends within overallTimeoutMs (an
+// SMTP delivery within that plus connectTimeoutMs, for the reply to the final dot).
 struct TransportLimits {
     long connectTimeoutMs = 10000;
     long overallTimeoutMs = 30000;
@@ -69,9 +80,16 @@ public:
     // Delivers one message; never throws and never blocks beyond the transport's limits.
     virtual DeliveryResult Deliver(const OutgoingMessage& message) = 0;
 
+    // Whether an address-list entry's delivery address can receive through this transport: a
+    // mailbox address (IsValidMailboxAddress) for the outbox and SMTP; for a web service what
+    // its format takes (docs/mapi.md). False, with the reason in `why` (which never repeats
+    // the address, since it may be a topic or a token), when not.
+    virtual bool IsValidDestination(const std::string& address, std::string& why) const;
+
     // The transport a profile names. `outboxDirectory` is the mail system's outbox. Null, with a
     // sentence in `error`, when the configuration cannot work (an SMTP URL that is not
-    // smtp://host[:port] or smtps://host[:port], a sender that is no address).
+    // smtp://host[:port] or smtps://host[:port], a web transport that CheckTransport refuses, a
+    // sender that is no address).
     static std::unique_ptr<Transport> Create(const TransportConfig& config,
                                              const std::string& outboxDirectory,
                                              const TransportLimits& limits, std::string& error);
@@ -116,6 +134,13 @@ DeliveryResult CheckMessage(const OutgoingMessage& message);
 
 // A unique Message-ID (without angle brackets): time, process, counter and random bits @ host.
 std::string NewMessageId();
+
+// A page identity that can stand in a header: 1 to 64 letters, digits, "-" and "_".
+bool IsValidPageId(std::string_view id);
+// The Message-ID (without angle brackets) of `message` from `sender`: its page identity "@" the
+// sender's domain, the same for every attempt (and from every machine with the same sender), so
+// that a receiver can tell a repeated page from a new one; NewMessageId() when it has none.
+std::string MessageIdFor(const OutgoingMessage& message, const std::string& sender);
 
 // The whole message with CRLF line ends, ready for the outbox or for DATA (not dot-stuffed).
 // `date` is seconds since 1970, written in local time with its offset. Blind copies appear in a

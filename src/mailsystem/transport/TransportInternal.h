@@ -1,4 +1,4 @@
-// The two transports behind Transport::Create.
+// The three transports behind Transport::Create.
 #pragma once
 
 #include "mailsystem/transport/Transport.h"
@@ -10,6 +10,9 @@ std::unique_ptr<Transport> MakeOutboxTransport(const std::string& directory,
 std::unique_ptr<Transport> MakeSmtpTransport(const TransportConfig& config,
                                              const std::string& sender,
                                              const TransportLimits& limits);
+// `config` has passed CheckTransport.
+std::unique_ptr<Transport> MakeWebTransport(const TransportConfig& config,
+                                            const TransportLimits& limits);
 
 // Random bits from the kernel (for unique names); falls back to time and address bits.
 uint64_t RandomBits();

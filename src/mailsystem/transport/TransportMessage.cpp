@@ -208,12 +208,16 @@ const char* OutcomeName(DeliveryOutcome outcome) {
         return "invalid recipient";
     case DeliveryOutcome::InvalidMessage:
         return "invalid message";
+    case DeliveryOutcome::TooManyRecipients:
+        return "too many recipients";
     case DeliveryOutcome::RecipientRefused:
         return "recipient refused";
     case DeliveryOutcome::SenderRefused:
         return "sender refused";
     case DeliveryOutcome::MessageRefused:
         return "message refused";
+    case DeliveryOutcome::ServerFailed:
+        return "server failed";
     case DeliveryOutcome::ConnectionFailed:
         return "connection failed";
     case DeliveryOutcome::TimedOut:

@@ -57,7 +57,8 @@ public:
             return check;
         const int64_t now = Clock::Now().GetTime();
         std::string bytes, error;
-        if (!ComposeMessage(m_sender, message, now, NewMessageId(), bytes, error, true))
+        if (!ComposeMessage(m_sender, message, now, MessageIdFor(message, m_sender), bytes, error,
+                            true))
             return {DeliveryOutcome::InvalidMessage, error};
 
         // The outbox belongs to the mail system; make it when someone removed it.

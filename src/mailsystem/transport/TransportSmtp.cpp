@@ -120,8 +120,8 @@ public:
         // libcurl dot-stuffs the data itself (every CRLF "." becomes CRLF ".."), so the message
         // goes to it unstuffed, with CRLF line ends and no line that starts the data with ".".
         std::string bytes, error;
-        if (!ComposeMessage(m_sender, message, Clock::Now().GetTime(), NewMessageId(), bytes,
-                            error))
+        if (!ComposeMessage(m_sender, message, Clock::Now().GetTime(),
+                            MessageIdFor(message, m_sender), bytes, error))
             return {DeliveryOutcome::InvalidMessage, error};
 
         std::string failure;

@@ -5,6 +5,7 @@
 #include "core/Credentials.h"
 #include "core/Settings.h"
 #include "mailsystem/Profiles.h"
+#include "support/HttpTestServer.h"
 #include "support/MailFixture.h"
 #include "support/SmtpTestServer.h"
 #include "support/TestSupport.h"
@@ -207,4 +208,41 @@ TEST_F(CliCredentials, CalendarAndDirectoryPasswordsTakeCredentials) {
                             "directory password is not available. The credential ldap is missing"),
               std::string::npos)
         << page.err;
+}
+
+// A web service's token is a secret like the passwords: --transport-token takes only
+// credential:NAME, read at each page into the Authorization header and never kept or told.
+TEST_F(CliCredentials, AWebServicesTokenIsReadFromTheCredentialAtEachPage) {
+    testing_support::HttpScriptServer web;
+    ASSERT_TRUE(web.Started());
+    mail.Add({"Ann Archer Phone", "/o=Quorvik/cn=aarcher-phone", "", "", "aarcher-pages"});
+    const Outcome literal =
+        Cli({"profile", "set", "Push", "--mail-system", mail.Directory(), "--transport",
+             web.Url(), "--transport-format", "ntfy", "--transport-token", "tk_secret"});
+    EXPECT_NE(literal.code, 0);
+    EXPECT_NE(literal.err.find("--transport-token-file"), std::string::npos) << literal.err;
+    EXPECT_EQ(literal.err.find("tk_secret"), std::string::npos) << literal.err;
+
+    const Outcome set =
+        Cli({"profile", "set", "Push", "--mail-system", mail.Directory(), "--transport",
+             web.Url(), "--transport-format", "ntfy", "--transport-token", "credential:ntfy",
+             "--default"});
+    ASSERT_EQ(set.code, 0) << set.err;
+    EXPECT_NE(Cli({"profile", "list"}).out.find("credential:ntfy"), std::string::npos);
+
+    ScopedCredentialsDirectory scope(credentialsDir.Path().c_str());
+    std::remove(credentialsDir.File("ntfy").c_str());
+    const Outcome missing = Cli({"page", "Ann Archer Phone", "x"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("The credential ntfy is missing"), std::string::npos)
+        << missing.err;
+    EXPECT_TRUE(web.Requests().empty()) << "nothing goes out without the token";
+
+    WriteFile(credentialsDir.File("ntfy"), "tk_from_credential\n");
+    const Outcome page = Cli({"page", "Ann Archer Phone", "02:00-03:00 Budget review"});
+    ASSERT_EQ(page.code, 0) << page.err;
+    const std::vector<std::string> requests = web.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].find("Authorization: Bearer tk_from_credential\r\n"), std::string::npos)
+        << requests[0];
 }

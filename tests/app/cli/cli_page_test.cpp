@@ -1,6 +1,8 @@
-// "orvane page": a test page through the outbox or SMTP, the event text on failure, exit codes.
+// "orvane page": a test page through the outbox, SMTP or a web service, the event text on
+// failure, exit codes.
 #include "app/cli/Cli.h"
 #include "core/Settings.h"
+#include "support/HttpTestServer.h"
 #include "support/MailFixture.h"
 #include "support/SmtpTestServer.h"
 #include "support/TestSupport.h"
@@ -139,4 +141,39 @@ TEST(CliPageDemo, PagesADemoPager) {
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_NE(pages[0].find("<5550101@pager.demo.orvane.example>"), std::string::npos) << pages[0];
     EXPECT_NE(pages[0].find("\r\n\r\nA test page\r\n"), std::string::npos);
+}
+
+TEST_F(CliPage, SendsThroughAWebServiceAndTellsItsRefusal) {
+    testing_support::HttpScriptServer server;
+    ASSERT_TRUE(server.Started());
+    mail.Add({"Ann Phone", "/o=Quorvik/cn=aarcher-phone", "", "", "ann-phone"});
+    mail.UseProfile("Phones", testing_support::WebTransport(server.Url(), mail::WebFormat::Ntfy,
+                                                            "tk_Secret99"));
+    Outcome r = Page({"page", "Ann Phone", "a test page"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "page sent to Ann Phone\n");
+    std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].rfind("POST /ann-phone HTTP/1.1\r\n", 0), 0u) << requests[0];
+    EXPECT_NE(requests[0].find("\r\nTitle: Orvane\r\n"), std::string::npos) << requests[0];
+    EXPECT_NE(requests[0].find("\r\n\r\na test page"), std::string::npos) << requests[0];
+
+    testing_support::HttpAnswer refusal;
+    refusal.status = 403;
+    refusal.reason = "Forbidden";
+    refusal.body = "{\"error\":\"forbidden\"}";
+    server.Script({refusal});
+    r = Page({"page", "Ann Phone", "a test page"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "orvane: A reminder page could not be sent.  An unspecified error was "
+                     "received.  The web service at " +
+                         server.Url() +
+                         " refused the token: 403 Forbidden ({\"error\":\"forbidden\"}).\n");
+    EXPECT_EQ(r.err.find("tk_Secret99"), std::string::npos);
+
+    // A pager entry whose address is no topic is refused before anything is sent.
+    r = Page({"page", "Ann Archer Pager", "x"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("is not an ntfy topic"), std::string::npos) << r.err;
+    EXPECT_EQ(server.Requests().size(), 2u);
 }

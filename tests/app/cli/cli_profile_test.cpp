@@ -353,3 +353,114 @@ TEST_F(CliProfileTest, RefusesDirectorySettingsThatCannotWork) {
     }
     EXPECT_EQ(RunCli({"profile", "list"}).out, kHeader); // nothing was saved
 }
+
+TEST_F(CliProfileTest, SendsPagesToAWebServiceWithATokenThatIsNeverShown) {
+    WriteFile(dir.File("token"), "tk_AbC.123-x\n");
+    CliResult r = RunCli({"profile", "set", "Phones", "--mail-system", dir.Path(), "--transport",
+                          "https://ntfy.example.org/", "--transport-format", "ntfy",
+                          "--transport-token-file", dir.File("token")});
+    EXPECT_EQ(r.code, 0) << r.err;
+    r = RunCli({"profile", "list"});
+    EXPECT_EQ(r.out, std::string(kHeader) + "Phones\tyes\t" + dir.Path() +
+                         "\thttps://ntfy.example.org/ (ntfy)\t\tset\t\taddress-list.txt\t\t"
+                         "directory\t\t\n");
+    EXPECT_EQ(r.out.find("tk_AbC"), std::string::npos);
+    mail::Profiles profiles;
+    std::string error;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    mail::TransportConfig t = profiles.Find("Phones")->transport;
+    EXPECT_EQ(t.kind, mail::TransportConfig::Kind::Web);
+    EXPECT_EQ(t.format, mail::WebFormat::Ntfy);
+    EXPECT_EQ(t.token, "tk_AbC.123-x");
+    const std::string file = ReadFile(mail::Profiles::FilePath());
+    EXPECT_NE(file.find("transport = https://ntfy.example.org/\ntransport-format = ntfy\n"
+                        "transport-token = tk_AbC.123-x\n"),
+              std::string::npos)
+        << file;
+
+    // Plain http:// beyond loopback only when allowed, and the permission goes with the URL.
+    r = RunCli({"profile", "set", "Phones", "--transport", "http://gotify.lan:8080",
+                "--transport-format", "gotify"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Plain http:// would send the pages and the token to gotify.lan "
+                         "unencrypted; use https://, or allow it with --transport-insecure yes."),
+              std::string::npos)
+        << r.err;
+    r = RunCli({"profile", "set", "Phones", "--transport", "http://gotify.lan:8080",
+                "--transport-format", "gotify", "--transport-insecure", "yes"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    r = RunCli({"profile", "list"});
+    EXPECT_NE(r.out.find("\thttp://gotify.lan:8080 (gotify, plain http allowed)\t\tset\t"),
+              std::string::npos)
+        << r.out;
+    r = RunCli({"profile", "set", "Phones", "--transport", "http://gotify2.lan:8080"});
+    EXPECT_EQ(r.code, 1) << "a new URL needs its own permission";
+
+    // The token can be removed; a change to SMTP leaves nothing of the web service behind, and
+    // back to a web service nothing of SMTP.
+    r = RunCli({"profile", "set", "Phones", "--transport-token-file", ""});
+    EXPECT_EQ(r.code, 0) << r.err;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    EXPECT_EQ(profiles.Find("Phones")->transport.token, "");
+    RunCli({"profile", "set", "Phones", "--transport-token-file", dir.File("token")});
+    r = RunCli({"profile", "set", "Phones", "--transport", "smtp://mail.example.com", "--user", "u",
+                "--password", "p"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    t = profiles.Find("Phones")->transport;
+    EXPECT_EQ(t.kind, mail::TransportConfig::Kind::Smtp);
+    EXPECT_EQ(t.token, "");
+    EXPECT_FALSE(t.insecure);
+    EXPECT_EQ(t.format, mail::WebFormat::Json);
+    r = RunCli({"profile", "set", "Phones", "--transport", "https://hooks.example.org/orvane"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    t = profiles.Find("Phones")->transport;
+    EXPECT_EQ(t.kind, mail::TransportConfig::Kind::Web);
+    EXPECT_EQ(t.user, "");
+    EXPECT_EQ(t.password, "");
+    EXPECT_EQ(t.format, mail::WebFormat::Json);
+}
+
+TEST_F(CliProfileTest, RefusesWebSettingsThatCannotWork) {
+    const std::string web = "https://ntfy.example.org";
+    WriteFile(dir.File("spaced-token"), "two words\n");
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* err;
+    } rows[] = {
+        {{"--transport-format", "ntfy"}, 1, "apply to a web transport; give --transport https://"},
+        {{"--transport", "smtp://x", "--transport-insecure", "yes"}, 1, "apply to a web transport"},
+        {{"--transport", web, "--transport-format", "slack"},
+         2,
+         "--transport-format takes json, ntfy or gotify"},
+        {{"--transport", web, "--transport-insecure", "maybe"},
+         2,
+         "--transport-insecure takes yes or no"},
+        {{"--transport", web, "--transport-insecure", "yes"},
+         1,
+         "--transport-insecure applies to http:// only"},
+        {{"--transport", web, "--transport-token-file", "/absent"},
+         1,
+         "the password file /absent cannot be read"},
+        {{"--transport", web, "--transport-token-file", dir.File("spaced-token")},
+         1,
+         "only printable ASCII characters, without blanks"},
+        {{"--transport", web, "--user", "u"}, 1, "apply to an SMTP transport"},
+        {{"--transport", "https://u:p@ntfy.example.org"}, 1, "not inside the URL"},
+        {{"--transport", web + "/?x", "--transport-format", "ntfy"}, 1, "without a query"},
+        {{"--transport-colour", "red"}, 2, "unknown option --transport-colour"},
+        {{"--transport", web, "--transport-format"}, 2, "option --transport-format needs a value"},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = {"profile", "set", "A", "--mail-system", dir.Path()};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        SCOPED_TRACE(row.args.back());
+        const CliResult r = RunCli(args);
+        EXPECT_EQ(r.code, row.code);
+        EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("two words"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(RunCli({"profile", "list"}).out, kHeader); // nothing was saved
+}

@@ -125,8 +125,9 @@ TEST_F(CalendarProfiles, AreRefusedWithTheLineWhenTheFileIsWrong) {
          "https://y/{mailbox}/\n",
          "line 4: a second \"calendars\" line"},
         {"[A]\nmail-system = /m\ncalendar = https://x/{mailbox}/\n",
-         "unknown setting \"calendar\" (the settings are mail-system, transport, starttls, user, "
-         "password, sender, directory, directory-user, directory-password, directory-filter, "
+         "unknown setting \"calendar\" (the settings are mail-system, transport, "
+         "transport-format, transport-token, transport-insecure, starttls, user, password, "
+         "sender, directory, directory-user, directory-password, directory-filter, "
          "directory-map, directory-starttls, calendars, calendar-user and calendar-password)"},
     };
     for (const auto& row : rows) {
