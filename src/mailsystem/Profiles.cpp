@@ -35,6 +35,13 @@ const char* const kKeyDirectoryStartTls = "directory-starttls";
 const char* const kKeyCalendars = "calendars";
 const char* const kKeyCalendarUser = "calendar-user";
 const char* const kKeyCalendarPassword = "calendar-password";
+// The Sieve server that out-of-office states come from; none: the mailbox folders' files.
+const char* const kKeyOutOfOffice = "out-of-office";
+const char* const kKeyOutOfOfficeUser = "out-of-office-user";
+const char* const kKeyOutOfOfficePassword = "out-of-office-password";
+const char* const kKeyOutOfOfficeStartTls = "out-of-office-starttls";
+const char* const kKeyOutOfOfficeLogin = "out-of-office-login";
+const char* const kKeyOutOfOfficeZone = "out-of-office-zone";
 
 // A value as written to the file: bare when it reads back unchanged, else in double quotes
 // with backslash escapes.
@@ -169,6 +176,24 @@ std::string DirectorySettings(const LdapConfig& d) {
     return text;
 }
 
+// The profile's out-of-office server lines; none for a profile that reads the files.
+std::string OutOfOfficeSettings(const sieve::SieveConfig& o) {
+    if (o.url.empty())
+        return {};
+    std::string text = std::string(kKeyOutOfOffice) + " = " + Quote(o.url) + "\n";
+    if (!o.user.empty())
+        text += std::string(kKeyOutOfOfficeUser) + " = " + Quote(o.user) + "\n";
+    if (!o.password.empty())
+        text += std::string(kKeyOutOfOfficePassword) + " = " + Quote(o.password) + "\n";
+    if (!o.startTls)
+        text += std::string(kKeyOutOfOfficeStartTls) + " = no\n";
+    if (!o.login.empty())
+        text += std::string(kKeyOutOfOfficeLogin) + " = " + Quote(o.login) + "\n";
+    if (!o.zone.empty())
+        text += std::string(kKeyOutOfOfficeZone) + " = " + Quote(o.zone) + "\n";
+    return text;
+}
+
 } // namespace
 
 std::string CheckProfileName(const std::string& name) {
@@ -223,6 +248,8 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
         bool directory = false, directoryUser = false, directoryPassword = false,
              directoryFilter = false, directoryMap = false, directoryStartTls = false;
         bool calendars = false, calendarUser = false, calendarPassword = false;
+        bool outOfOffice = false, outOfOfficeUser = false, outOfOfficePassword = false,
+             outOfOfficeStartTls = false, outOfOfficeLogin = false, outOfOfficeZone = false;
     };
     std::vector<Seen> seen;
     bool seenDefault = false;
@@ -338,13 +365,35 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
         } else if (key == kKeyCalendarPassword) {
             flag = &s.calendarPassword;
             profile.calendars.password = value;
+        } else if (key == kKeyOutOfOffice) {
+            flag = &s.outOfOffice;
+            profile.outOfOffice.url = value;
+        } else if (key == kKeyOutOfOfficeUser) {
+            flag = &s.outOfOfficeUser;
+            profile.outOfOffice.user = value;
+        } else if (key == kKeyOutOfOfficePassword) {
+            flag = &s.outOfOfficePassword;
+            profile.outOfOffice.password = value;
+        } else if (key == kKeyOutOfOfficeStartTls) {
+            flag = &s.outOfOfficeStartTls;
+            if (!ParseYesNo(value, profile.outOfOffice.startTls))
+                return fail(lineNumber,
+                            "\"out-of-office-starttls\" takes yes or no, not \"" + value + "\"");
+        } else if (key == kKeyOutOfOfficeLogin) {
+            flag = &s.outOfOfficeLogin;
+            profile.outOfOffice.login = value;
+        } else if (key == kKeyOutOfOfficeZone) {
+            flag = &s.outOfOfficeZone;
+            profile.outOfOffice.zone = value;
         } else {
             return fail(lineNumber, "unknown setting \"" + key +
                                         "\" (the settings are mail-system, transport, starttls, "
                                         "user, password, sender, directory, directory-user, "
                                         "directory-password, directory-filter, directory-map, "
-                                        "directory-starttls, calendars, calendar-user and "
-                                        "calendar-password)");
+                                        "directory-starttls, calendars, calendar-user, "
+                                        "calendar-password, out-of-office, out-of-office-user, "
+                                        "out-of-office-password, out-of-office-starttls, "
+                                        "out-of-office-login and out-of-office-zone)");
         }
         if (*flag)
             return fail(lineNumber,
@@ -360,6 +409,8 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
             why = CheckLdap(profiles[i].ldap);
         if (why.empty())
             why = CheckCalendarServer(profiles[i].calendars);
+        if (why.empty())
+            why = sieve::CheckSieveConfig(profiles[i].outOfOffice);
         if (!why.empty())
             return fail(sectionLines[i], "in the profile \"" + profiles[i].name +
                                              "\": " + why.substr(0, why.size() - 1));
@@ -377,8 +428,10 @@ bool Profiles::Format(std::string& text, std::string& error) const {
     text = "# Orvane mail profiles, written by \"orvane profile\". A profile names a mail system\n"
            "# directory and how pages leave it: transport = outbox, or an smtp:// or smtps:// URL\n"
            "# with starttls, user, password and sender; calendars = a CalDAV URL template reads\n"
-           "# the calendars from a server, with calendar-user and calendar-password. This file\n"
-           "# may hold passwords: keep it readable by its owner only.\n";
+           "# the calendars from a server, with calendar-user and calendar-password;\n"
+           "# out-of-office = sieve://HOST[:PORT] reads the out-of-office states from a Sieve\n"
+           "# server, with out-of-office-user and out-of-office-password. This file may hold\n"
+           "# passwords: keep it readable by its owner only.\n";
     if (!m_default.empty())
         text += std::string(kKeyDefault) + " = " + Quote(m_default) + "\n";
     for (const Profile& p : m_profiles) {
@@ -391,6 +444,8 @@ bool Profiles::Format(std::string& text, std::string& error) const {
             why = CheckLdap(p.ldap);
         if (why.empty())
             why = CheckCalendarServer(p.calendars);
+        if (why.empty())
+            why = sieve::CheckSieveConfig(p.outOfOffice);
         if (!why.empty()) {
             error = "The profile \"" + p.name + "\" cannot be saved: " + why;
             return false;
@@ -416,6 +471,7 @@ bool Profiles::Format(std::string& text, std::string& error) const {
             text += std::string(kKeyCalendarUser) + " = " + Quote(p.calendars.user) + "\n";
         if (!p.calendars.password.empty())
             text += std::string(kKeyCalendarPassword) + " = " + Quote(p.calendars.password) + "\n";
+        text += OutOfOfficeSettings(p.outOfOffice);
     }
     return true;
 }

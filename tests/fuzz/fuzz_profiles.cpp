@@ -16,7 +16,7 @@ bool Same(const mail::Profiles& a, const mail::Profiles& b) {
             p.transport.kind != q.transport.kind || p.transport.url != q.transport.url ||
             p.transport.startTls != q.transport.startTls || p.transport.user != q.transport.user ||
             p.transport.password != q.transport.password ||
-            p.transport.sender != q.transport.sender)
+            p.transport.sender != q.transport.sender || !(p.outOfOffice == q.outOfOffice))
             return false;
     }
     return true;
@@ -42,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const mail::Profile& p : profiles.All()) {
         FUZZ_CHECK(mail::CheckProfileName(p.name).empty(), "a profile name that cannot be saved");
         FUZZ_CHECK(mail::CheckTransport(p.transport).empty(), "a transport that cannot be saved");
+        FUZZ_CHECK(mail::sieve::CheckSieveConfig(p.outOfOffice).empty(),
+                   "an out-of-office server that cannot be saved");
         FUZZ_CHECK(profiles.Find(p.name) != nullptr, "a profile read that cannot be found");
     }
     std::string written;

@@ -20,6 +20,7 @@ struct Kept {
     std::unique_ptr<ManageSieveClient> client;
     std::string caFile; // the CA bundle the client was made with
     std::string failure;
+    SieveOutOfOfficeReader::Failure failureKind = SieveOutOfOfficeReader::Failure::Unreachable;
     int64_t failureUntil = 0; // Clock::SteadyMilliseconds()
 };
 
@@ -52,13 +53,21 @@ bool AboutTheUser(const std::string& refusal) {
     return lower.find("authoriz") != std::string::npos;
 }
 
-// Reads one user's state on a logged-in client. False with the sentence; the client is closed
-// when the connection was lost.
-bool Decide(ManageSieveClient& client, const std::string& login, const Zone& zone,
-            Verdict& out, std::string& error) {
+using Failure = SieveOutOfOfficeReader::Failure;
+
+// Reads one user's state on a logged-in client. False with the sentence and its kind; the
+// client is closed when the connection was lost.
+bool Decide(ManageSieveClient& client, const std::string& login, const Zone& zone, Verdict& out,
+            std::string& error, Failure& failure) {
+    // A request the server answered with NO leaves the connection open: a refusal. Anything
+    // else that ends a request closes it.
+    const auto requestFailed = [&client, &failure] {
+        failure = client.IsOpen() ? Failure::Refused : Failure::Unreachable;
+        return false;
+    };
     std::vector<ScriptEntry> scripts;
     if (!client.ListScripts(scripts, error))
-        return false;
+        return requestFailed();
     const ScriptEntry* active = nullptr;
     for (const ScriptEntry& s : scripts) {
         if (s.active)
@@ -71,10 +80,13 @@ bool Decide(ManageSieveClient& client, const std::string& login, const Zone& zon
     std::string text;
     bool missing = false;
     if (!client.GetScript(active->name, text, missing, error)) {
-        if (missing)
+        if (missing) {
             error = "The Sieve server " + client.Server() + " lists the script \"" +
                     active->name + "\" of " + login + " as active but does not hand it out.";
-        return false;
+            failure = Failure::Script;
+            return false;
+        }
+        return requestFailed();
     }
     Situation situation;
     situation.now = Clock::Now().GetTime();
@@ -96,6 +108,10 @@ bool Decide(ManageSieveClient& client, const std::string& login, const Zone& zon
     ScriptFault fault;
     if (!DecideVacation(active->name, text, situation, out, fault)) {
         error = FaultSentence(fault, " of " + login + " on " + client.Server());
+        // An include whose fetch broke the connection is the server's failure, not the script's.
+        failure = fault.fetchError.empty() ? Failure::Script
+                  : client.IsOpen()        ? Failure::Refused
+                                           : Failure::Unreachable;
         return false;
     }
     return true;
@@ -189,10 +205,17 @@ std::string LoginFor(const SieveConfig& config, const std::string& mailbox) {
 SieveOutOfOfficeReader::SieveOutOfOfficeReader(SieveConfig config) : m_config(std::move(config)) {}
 
 bool SieveOutOfOfficeReader::Read(const std::string& mailbox, Verdict& out, std::string& error) {
+    Failure failure = Failure::Unreachable;
+    return Read(mailbox, out, error, failure);
+}
+
+bool SieveOutOfOfficeReader::Read(const std::string& mailbox, Verdict& out, std::string& error,
+                                  Failure& failure) {
     const std::string problem = CheckSieveConfig(m_config);
     SieveUrl url;
     if (!problem.empty() || !ParseSieveUrl(m_config.url, url, error)) {
         error = problem.empty() ? error : problem;
+        failure = Failure::Refused;
         return false;
     }
     Zone zone;
@@ -209,6 +232,7 @@ bool SieveOutOfOfficeReader::Read(const std::string& mailbox, Verdict& out, std:
     const int64_t now = Clock::SteadyMilliseconds();
     if (!kept.failure.empty() && now < kept.failureUntil) {
         error = kept.failure;
+        failure = kept.failureKind;
         return false;
     }
     kept.failure.clear();
@@ -220,8 +244,9 @@ bool SieveOutOfOfficeReader::Read(const std::string& mailbox, Verdict& out, std:
         kept.caFile = limits.caFile;
     }
     ManageSieveClient& client = *kept.client;
-    auto remember = [&](const std::string& sentence) {
+    auto remember = [&](const std::string& sentence, Failure kind) {
         kept.failure = sentence;
+        kept.failureKind = kind;
         kept.failureUntil = now + kRememberMs;
     };
 
@@ -236,7 +261,8 @@ bool SieveOutOfOfficeReader::Read(const std::string& mailbox, Verdict& out, std:
         if (!client.IsOpen()) {
             fresh = true;
             if (!client.Connect(error)) {
-                remember(error);
+                failure = Failure::Unreachable;
+                remember(error, failure);
                 return false;
             }
         }
@@ -248,17 +274,20 @@ bool SieveOutOfOfficeReader::Read(const std::string& mailbox, Verdict& out, std:
                     continue;
                 // After a refusal the next user starts on a fresh connection.
                 client.Logout();
-                if (!refused || !AboutTheUser(client.LastRefusal()))
-                    remember(error);
+                failure = !refused                             ? Failure::Unreachable
+                          : AboutTheUser(client.LastRefusal()) ? Failure::NoSuchUser
+                                                               : Failure::Refused;
+                if (failure != Failure::NoSuchUser)
+                    remember(error, failure);
                 return false;
             }
         }
-        if (Decide(client, login, zone, out, error))
+        if (Decide(client, login, zone, out, error, failure))
             return true;
         if (client.IsOpen())
             return false; // this user's failure: the connection serves the next one
         if (!retry) {
-            remember(error);
+            remember(error, failure);
             return false;
         }
     }
