@@ -99,7 +99,7 @@ OutOfOffice DirectoryMailSystem::ReadOutOfOffice(const AddressEntry& entry, OutO
         return OutOfOffice::Missing;
     case ReadStatus::Failed:
         note.why = "The file " + path + " cannot be read: " +
-                   (readError == EFBIG ? std::string("it is larger than 4096 bytes")
+                   (readError == EFBIG ? "it is larger than " + std::to_string(kMaxStateFileSize) + " bytes"
                                        : std::string(std::strerror(readError))) +
                    ".";
         note.failure = OutOfOfficeNote::Failure::Damaged;

@@ -95,9 +95,9 @@ int CUserList::UpdateOOFFlags() {
                     break;
                 m_OOFChecker->OpenExchangeStore();
             }
-            const int32_t before = user.OOFFlag;
+            const bool wasOut = user.OOFFlag != 0;
             m_OOFChecker->GetOOF(user.MailboxName, &user.OOFFlag);
-            changed = changed || user.OOFFlag != before;
+            changed = changed || (user.OOFFlag != 0) != wasOut;
             ++m_OOFRoundTaken;
             ++read;
         }
