@@ -92,7 +92,7 @@ public:
         return true;
     }
     std::string MailboxDirectory(const mail::AddressEntry&) const override { return m_directory; }
-    mail::OutOfOffice ReadOutOfOffice(const mail::AddressEntry&) override {
+    mail::OutOfOffice ReadOutOfOffice(const mail::AddressEntry&, mail::OutOfOfficeNote&) override {
         return mail::OutOfOffice::Missing;
     }
     bool FindAppointments(const mail::AddressEntry&, int64_t, int64_t,

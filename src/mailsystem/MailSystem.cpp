@@ -2,6 +2,7 @@
 #include "mailsystem/MailSystem.h"
 
 #include "core/FileStamp.h"
+#include "mailsystem/OutOfOfficeServer.h"
 #include "mailsystem/Profiles.h"
 #include "mailsystem/addressbook/AddressList.h"
 #include "mailsystem/ical/CalendarCache.h"
@@ -41,7 +42,7 @@ public:
         return m_book->FindByAddress(address, found, error);
     }
     std::string MailboxDirectory(const AddressEntry& entry) const override;
-    OutOfOffice ReadOutOfOffice(const AddressEntry& entry) override;
+    OutOfOffice ReadOutOfOffice(const AddressEntry& entry, OutOfOfficeNote& note) override;
     bool FindAppointments(const AddressEntry& mailbox, int64_t from, int64_t to,
                           std::vector<Appointment>& out, std::string& error) override;
     bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out,
@@ -80,24 +81,50 @@ std::string DirectoryMailSystem::ExistingMailbox(const AddressEntry& entry,
     return folder;
 }
 
-OutOfOffice DirectoryMailSystem::ReadOutOfOffice(const AddressEntry& entry) {
-    std::string error;
-    const std::string folder = ExistingMailbox(entry, error);
-    if (folder.empty())
+OutOfOffice DirectoryMailSystem::ReadOutOfOffice(const AddressEntry& entry, OutOfOfficeNote& note) {
+    note = OutOfOfficeNote{};
+    const std::string folder = ExistingMailbox(entry, note.why);
+    if (folder.empty()) {
+        note.failure = OutOfOfficeNote::Failure::NoMailbox;
         return OutOfOffice::Unreadable;
+    }
+    const std::string path = folder + "/" + kOutOfOfficeFileName;
     std::string bytes;
     FileStamp stamp;
     int readError = 0;
-    switch (ReadWholeFile(folder + "/" + kOutOfOfficeFileName, kMaxStateFileSize, bytes, stamp,
-                          readError)) {
+    switch (ReadWholeFile(path, kMaxStateFileSize, bytes, stamp, readError)) {
     case ReadStatus::Missing:
+        note.why = "The mailbox folder " + folder + " holds no " + kOutOfOfficeFileName +
+                   " file, so no out-of-office state is stored.";
         return OutOfOffice::Missing;
     case ReadStatus::Failed:
+        note.why = "The file " + path + " cannot be read: " +
+                   (readError == EFBIG ? "it is larger than " + std::to_string(kMaxStateFileSize) + " bytes"
+                                       : std::string(std::strerror(readError))) +
+                   ".";
+        note.failure = OutOfOfficeNote::Failure::Damaged;
         return OutOfOffice::Unreadable;
     case ReadStatus::Ok:
         break;
     }
-    return ParseOutOfOffice(bytes);
+    const OutOfOffice state = ParseOutOfOffice(bytes);
+    switch (state) {
+    case OutOfOffice::Out:
+        note.why = "The file " + path + " says out.";
+        break;
+    case OutOfOffice::In:
+        note.why = "The file " + path + " says in.";
+        break;
+    case OutOfOffice::Missing:
+        note.why = "The file " + path + " holds nothing but comments, so no state is stored.";
+        break;
+    case OutOfOffice::Unreadable:
+        note.why = "The file " + path + " holds neither \"out\" nor \"in\" (nor yes or no, " +
+                   "true or false, on or off, 1 or 0) as its one word.";
+        note.failure = OutOfOfficeNote::Failure::Damaged;
+        break;
+    }
+    return state;
 }
 
 bool DirectoryMailSystem::FindAppointments(const AddressEntry& mailbox, int64_t from, int64_t to,
@@ -208,16 +235,29 @@ std::shared_ptr<MailSystem> MailSystem::Open(const std::string& directory, std::
 
 std::shared_ptr<MailSystem> MailSystem::OpenWithoutCalendarServer(const Profile& profile,
                                                                   std::string& error) {
-    if (profile.ldap.url.empty())
-        return Open(profile.mailSystem, error);
-    const std::string path = CheckedDirectory(profile.mailSystem, error);
-    if (path.empty())
+    std::shared_ptr<MailSystem> system;
+    if (profile.ldap.url.empty()) {
+        system = Open(profile.mailSystem, error);
+    } else {
+        const std::string path = CheckedDirectory(profile.mailSystem, error);
+        if (path.empty())
+            return nullptr;
+        std::unique_ptr<AddressBook> book =
+            NewLdapAddressBook(profile.ldap, CurrentLdapLimits(), error);
+        if (!book)
+            return nullptr;
+        system = OpenWith(path, std::move(book));
+    }
+    if (!system || profile.outOfOffice.url.empty())
+        return system;
+    // Like the LDAP directory, the Sieve server is not contacted before the first reading.
+    const std::string problem = sieve::CheckSieveConfig(profile.outOfOffice);
+    if (!problem.empty()) {
+        error = "The out-of-office server of the profile \"" + profile.name +
+                "\" cannot be used: " + problem;
         return nullptr;
-    std::unique_ptr<AddressBook> book =
-        NewLdapAddressBook(profile.ldap, CurrentLdapLimits(), error);
-    if (!book)
-        return nullptr;
-    return OpenWith(path, std::move(book));
+    }
+    return WithOutOfOfficeServer(std::move(system), profile.outOfOffice);
 }
 
 } // namespace mail

@@ -34,7 +34,8 @@ public:
     // Extended MAPI layers, which read no calendars). An LDAP directory is not contacted until
     // the first request, so that a server that is down fails the request that needed it (with
     // the server and the cause) rather than the logon. OpenWithCalendarServer
-    // (ProfileMailSystem.h) adds the calendar server.
+    // (ProfileMailSystem.h) adds the calendar server. A profile that names an out-of-office
+    // server (a Sieve server) has the out-of-office states read from it instead of the files.
     static std::shared_ptr<MailSystem> OpenWithoutCalendarServer(const Profile& profile,
                                                                  std::string& error);
 
@@ -42,7 +43,13 @@ public:
 
     // The mailbox folder of an entry with a mailbox; empty when it has none.
     virtual std::string MailboxDirectory(const AddressEntry& entry) const = 0;
-    virtual OutOfOffice ReadOutOfOffice(const AddressEntry& entry) = 0;
+    // The mailbox's out-of-office state now, with `note` saying what decided or what failed:
+    // the mailbox folder's out-of-office file, or the Sieve server the profile names.
+    virtual OutOfOffice ReadOutOfOffice(const AddressEntry& entry, OutOfOfficeNote& note) = 0;
+    OutOfOffice ReadOutOfOffice(const AddressEntry& entry) {
+        OutOfOfficeNote note;
+        return ReadOutOfOffice(entry, note);
+    }
 
     // The appointments of the mailbox's calendar whose start s lies in from <= s <= to: single
     // appointments and every occurrence of recurring ones (exceptions and excluded dates

@@ -33,8 +33,8 @@ public:
     std::string MailboxDirectory(const AddressEntry& entry) const override {
         return m_directory->MailboxDirectory(entry);
     }
-    OutOfOffice ReadOutOfOffice(const AddressEntry& entry) override {
-        return m_directory->ReadOutOfOffice(entry);
+    OutOfOffice ReadOutOfOffice(const AddressEntry& entry, OutOfOfficeNote& note) override {
+        return m_directory->ReadOutOfOffice(entry, note);
     }
     std::string OutboxDirectory() const override { return m_directory->OutboxDirectory(); }
 

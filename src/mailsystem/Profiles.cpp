@@ -39,6 +39,13 @@ const char* const kKeyDirectoryStartTls = "directory-starttls";
 const char* const kKeyCalendars = "calendars";
 const char* const kKeyCalendarUser = "calendar-user";
 const char* const kKeyCalendarPassword = "calendar-password";
+// The Sieve server that out-of-office states come from; none: the mailbox folders' files.
+const char* const kKeyOutOfOffice = "out-of-office";
+const char* const kKeyOutOfOfficeUser = "out-of-office-user";
+const char* const kKeyOutOfOfficePassword = "out-of-office-password";
+const char* const kKeyOutOfOfficeStartTls = "out-of-office-starttls";
+const char* const kKeyOutOfOfficeLogin = "out-of-office-login";
+const char* const kKeyOutOfOfficeZone = "out-of-office-zone";
 
 // A value as written to the file: bare when it reads back unchanged, else in double quotes
 // with backslash escapes.
@@ -173,6 +180,24 @@ std::string DirectorySettings(const LdapConfig& d) {
     return text;
 }
 
+// The profile's out-of-office server lines; none for a profile that reads the files.
+std::string OutOfOfficeSettings(const sieve::SieveConfig& o) {
+    if (o.url.empty())
+        return {};
+    std::string text = std::string(kKeyOutOfOffice) + " = " + Quote(o.url) + "\n";
+    if (!o.user.empty())
+        text += std::string(kKeyOutOfOfficeUser) + " = " + Quote(o.user) + "\n";
+    if (!o.password.empty())
+        text += std::string(kKeyOutOfOfficePassword) + " = " + Quote(o.password) + "\n";
+    if (!o.startTls)
+        text += std::string(kKeyOutOfOfficeStartTls) + " = no\n";
+    if (!o.login.empty())
+        text += std::string(kKeyOutOfOfficeLogin) + " = " + Quote(o.login) + "\n";
+    if (!o.zone.empty())
+        text += std::string(kKeyOutOfOfficeZone) + " = " + Quote(o.zone) + "\n";
+    return text;
+}
+
 } // namespace
 
 std::string CheckProfileName(const std::string& name) {
@@ -228,6 +253,8 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
         bool directory = false, directoryUser = false, directoryPassword = false,
              directoryFilter = false, directoryMap = false, directoryStartTls = false;
         bool calendars = false, calendarUser = false, calendarPassword = false;
+        bool outOfOffice = false, outOfOfficeUser = false, outOfOfficePassword = false,
+             outOfOfficeStartTls = false, outOfOfficeLogin = false, outOfOfficeZone = false;
     };
     std::vector<Seen> seen;
     bool seenDefault = false;
@@ -354,6 +381,26 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
         } else if (key == kKeyCalendarPassword) {
             flag = &s.calendarPassword;
             profile.calendars.password = value;
+        } else if (key == kKeyOutOfOffice) {
+            flag = &s.outOfOffice;
+            profile.outOfOffice.url = value;
+        } else if (key == kKeyOutOfOfficeUser) {
+            flag = &s.outOfOfficeUser;
+            profile.outOfOffice.user = value;
+        } else if (key == kKeyOutOfOfficePassword) {
+            flag = &s.outOfOfficePassword;
+            profile.outOfOffice.password = value;
+        } else if (key == kKeyOutOfOfficeStartTls) {
+            flag = &s.outOfOfficeStartTls;
+            if (!ParseYesNo(value, profile.outOfOffice.startTls))
+                return fail(lineNumber,
+                            "\"out-of-office-starttls\" takes yes or no, not \"" + value + "\"");
+        } else if (key == kKeyOutOfOfficeLogin) {
+            flag = &s.outOfOfficeLogin;
+            profile.outOfOffice.login = value;
+        } else if (key == kKeyOutOfOfficeZone) {
+            flag = &s.outOfOfficeZone;
+            profile.outOfOffice.zone = value;
         } else {
             return fail(lineNumber, "unknown setting \"" + key +
                                         "\" (the settings are mail-system, transport, "
@@ -361,7 +408,10 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
                                         "starttls, user, password, sender, directory, "
                                         "directory-user, directory-password, directory-filter, "
                                         "directory-map, directory-starttls, calendars, "
-                                        "calendar-user and calendar-password)");
+                                        "calendar-user, calendar-password, out-of-office, "
+                                        "out-of-office-user, out-of-office-password, "
+                                        "out-of-office-starttls, out-of-office-login and "
+                                        "out-of-office-zone)");
         }
         if (*flag)
             return fail(lineNumber,
@@ -377,6 +427,8 @@ bool Profiles::Parse(std::string_view text, const std::string& path, std::string
             why = CheckLdap(profiles[i].ldap);
         if (why.empty())
             why = CheckCalendarServer(profiles[i].calendars);
+        if (why.empty())
+            why = sieve::CheckSieveConfig(profiles[i].outOfOffice);
         if (!why.empty())
             return fail(sectionLines[i], "in the profile \"" + profiles[i].name +
                                              "\": " + why.substr(0, why.size() - 1));
@@ -396,8 +448,9 @@ bool Profiles::Format(std::string& text, std::string& error) const {
            "# with starttls, user, password and sender, or a web service's https:// URL with\n"
            "# transport-format, transport-token and transport-insecure; calendars = a CalDAV\n"
            "# URL template reads the calendars from a server, with calendar-user and\n"
-           "# calendar-password. This file may hold passwords and tokens: keep it readable by\n"
-           "# its owner only.\n";
+           "# calendar-password; out-of-office = sieve://HOST[:PORT] reads the out-of-office\n"
+           "# states from a Sieve server, with out-of-office-user and out-of-office-password.\n"
+           "# This file may hold passwords and tokens: keep it readable by its owner only.\n";
     if (!m_default.empty())
         text += std::string(kKeyDefault) + " = " + Quote(m_default) + "\n";
     for (const Profile& p : m_profiles) {
@@ -410,6 +463,8 @@ bool Profiles::Format(std::string& text, std::string& error) const {
             why = CheckLdap(p.ldap);
         if (why.empty())
             why = CheckCalendarServer(p.calendars);
+        if (why.empty())
+            why = sieve::CheckSieveConfig(p.outOfOffice);
         if (!why.empty()) {
             error = "The profile \"" + p.name + "\" cannot be saved: " + why;
             return false;
@@ -443,6 +498,7 @@ bool Profiles::Format(std::string& text, std::string& error) const {
             text += std::string(kKeyCalendarUser) + " = " + Quote(p.calendars.user) + "\n";
         if (!p.calendars.password.empty())
             text += std::string(kKeyCalendarPassword) + " = " + Quote(p.calendars.password) + "\n";
+        text += OutOfOfficeSettings(p.outOfOffice);
     }
     return true;
 }

@@ -3,6 +3,7 @@
 
 #include "mailsystem/caldav/CalendarServer.h"
 #include "mailsystem/ldap/LdapSettings.h"
+#include "mailsystem/sieve/SieveOutOfOffice.h"
 #include "mailsystem/transport/TransportConfig.h"
 
 #include <string>
@@ -24,6 +25,9 @@ struct Profile {
     // Unused: the calendars are the mail system directory's files. (Initialised here, so that
     // a profile written without it need not name it.)
     CalendarServerConfig calendars = {};
+    // No URL: the out-of-office states are the mailbox folders' files; else the Sieve server
+    // they are read from (OutOfOfficeServer.h).
+    sieve::SieveConfig outOfOffice = {};
 };
 
 // Empty when `name` can name a profile (1 to 200 bytes, no control characters, no "[" or "]",

@@ -17,6 +17,19 @@ const char* const kInstalled =
     "  Please be sure that a copy of Microsoft Outlook has been installed on this machine";
 const char* const kRights = "  Please be sure that the logon account has sufficient rights.";
 
+// What the object that failed with `code` says of the failure (the out-of-office file or server
+// and the cause), as a sentence to follow an event's text; empty when it says nothing.
+CString FailureText(IMAPIProp* object, HRESULT code) {
+    LPMAPIERROR error = nullptr;
+    if (object->GetLastError(code, 0, &error) != S_OK || !error)
+        return CString();
+    CString text;
+    if (error->lpszError && *error->lpszError)
+        text = CString("  ") + error->lpszError;
+    MAPIFreeBuffer(error);
+    return text;
+}
+
 } // namespace
 
 CString COOFCheck::CodeText(HRESULT code) {
@@ -205,8 +218,8 @@ int COOFCheck::GetOOFFlag(int32_t* flag) {
     if (hr != S_OK) {
         // MAPI hands back the array also with a warning (a missing property); it is ours to free.
         MAPIFreeBuffer(props);
-        const CString text =
-            "Unable to obtain out of office flag.  Error code " + CodeText(hr) + " was received.";
+        const CString text = "Unable to obtain out of office flag.  Error code " + CodeText(hr) +
+                             " was received." + FailureText(Mailbox, hr);
         LogEvent(EventLog::kEventId, text.c_str());
         return 0;
     }

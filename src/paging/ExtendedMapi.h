@@ -35,6 +35,7 @@
 #define MAPI_E_INVALID_ENTRYID ((HRESULT)0x80040107)
 #define MAPI_E_INVALID_OBJECT ((HRESULT)0x80040108)
 #define MAPI_E_NOT_FOUND ((HRESULT)0x8004010F)
+#define MAPI_E_NETWORK_ERROR ((HRESULT)0x80040115)
 #define MAPI_E_VERSION ((HRESULT)0x80040110)
 #define MAPI_E_LOGON_FAILED ((HRESULT)0x80040111)
 #define MAPI_E_TOO_COMPLEX ((HRESULT)0x80040117)
@@ -327,6 +328,19 @@ struct SRestriction {
     } res;
 };
 
+#define MAPI_ERROR_VERSION 0
+
+// What IMAPIProp::GetLastError tells of a failure: one MAPIAllocateBuffer block, its strings
+// inside it.
+struct MAPIERROR {
+    ULONG ulVersion;       // MAPI_ERROR_VERSION
+    LPSTR lpszError;       // the failure in words: one or more whole sentences
+    LPSTR lpszComponent;   // the part of the mail system that met it
+    ULONG ulLowLevelError; // 0: none
+    ULONG ulContext;       // 0: none
+};
+typedef MAPIERROR* LPMAPIERROR;
+
 struct MAPIINIT_0 {
     ULONG ulVersion;
     ULONG ulFlags;
@@ -360,6 +374,11 @@ typedef IMAPITable* LPMAPITABLE;
 
 class IMAPIProp : public IUnknown {
 public:
+    // What the object knows of its last failure (`hResult`, the code that call returned), for
+    // an event or a person: a MAPIERROR the caller frees with MAPIFreeBuffer, or null (with
+    // S_OK) when the object can say no more than the code. MAPI_UNICODE gives
+    // MAPI_E_BAD_CHARWIDTH.
+    virtual HRESULT GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) = 0;
     // The listed properties (null: every property the object has). A property the object lacks
     // comes back as PT_ERROR with MAPI_E_NOT_FOUND, and the call returns MAPI_W_ERRORS_RETURNED
     // together with the array, which the caller frees in either case.

@@ -91,6 +91,10 @@ public:
             return MAPI_E_END_OF_SESSION;
         return GetPropsOf(m_props, tags, flags, count, array);
     }
+    // The address book's failures are written as events of their own (AddressBookFailure).
+    HRESULT GetLastError(HRESULT, ULONG flags, LPMAPIERROR* error) override {
+        return LastErrorOf({}, flags, error);
+    }
 
 private:
     SessionPtr m_session;
@@ -120,6 +124,10 @@ public:
             props = ContainerProps(m_id);
         }
         return GetPropsOf(props, tags, flags, count, array);
+    }
+    // The address book's failures are written as events of their own (AddressBookFailure).
+    HRESULT GetLastError(HRESULT, ULONG flags, LPMAPIERROR* error) override {
+        return LastErrorOf({}, flags, error);
     }
 
     // What both table requests check first; S_OK with *table cleared when they may go on.
@@ -186,6 +194,10 @@ public:
         if (m_session->loggedOff)
             return MAPI_E_END_OF_SESSION;
         return GetPropsOf({NumberProp(PR_OBJECT_TYPE, MAPI_ADDRBOOK)}, tags, flags, count, array);
+    }
+    // The address book's failures are written as events of their own (AddressBookFailure).
+    HRESULT GetLastError(HRESULT, ULONG flags, LPMAPIERROR* error) override {
+        return LastErrorOf({}, flags, error);
     }
 
     HRESULT OpenEntry(ULONG cb, LPENTRYID entry, LPCIID iface, ULONG flags, ULONG* objType,

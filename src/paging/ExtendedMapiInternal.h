@@ -73,6 +73,9 @@ HRESULT CopyProps(const PropList& props, const SPropTagArray* tags, ULONG& count
 HRESULT GetPropsOf(const PropList& props, LPSPropTagArray tags, ULONG flags, ULONG* count,
                    LPSPropValue* array);
 
+// IMAPIProp::GetLastError of an object whose last failure `text` tells (empty: nothing to tell).
+HRESULT LastErrorOf(const std::string& text, ULONG flags, LPMAPIERROR* error);
+
 // --- Restrictions (ExtendedMapiRestrictions.cpp) --------------------------------------------
 
 // A restriction, copied out of the caller's structures when a table is restricted.

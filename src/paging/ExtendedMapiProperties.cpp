@@ -114,6 +114,34 @@ HRESULT GetPropsOf(const PropList& props, LPSPropTagArray tags, ULONG flags, ULO
     return missing ? MAPI_W_ERRORS_RETURNED : S_OK;
 }
 
+HRESULT LastErrorOf(const std::string& text, ULONG flags, LPMAPIERROR* error) {
+    if (!error)
+        return MAPI_E_INVALID_PARAMETER;
+    *error = nullptr;
+    if (flags & MAPI_UNICODE)
+        return MAPI_E_BAD_CHARWIDTH;
+    if (text.empty())
+        return S_OK;
+    void* block = nullptr;
+    if (HRESULT hr = MAPIAllocateBuffer(sizeof(MAPIERROR), &block); hr)
+        return hr;
+    auto* result = static_cast<MAPIERROR*>(block);
+    *result = MAPIERROR{MAPI_ERROR_VERSION, nullptr, nullptr, 0, 0};
+    static const std::string component = "Orvane mail system";
+    for (auto [from, to] :
+         {std::pair{&text, &result->lpszError}, std::pair{&component, &result->lpszComponent}}) {
+        void* copy = nullptr;
+        if (HRESULT hr = MAPIAllocateMore(static_cast<ULONG>(from->size() + 1), block, &copy); hr) {
+            MAPIFreeBuffer(block);
+            return hr;
+        }
+        std::memcpy(copy, from->c_str(), from->size() + 1);
+        *to = static_cast<char*>(copy);
+    }
+    *error = result;
+    return S_OK;
+}
+
 } // namespace extended_mapi
 
 LPSPropValue PpropFindProp(LPSPropValue lpPropArray, ULONG cValues, ULONG ulPropTag) {

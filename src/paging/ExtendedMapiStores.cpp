@@ -14,6 +14,22 @@ namespace {
 
 PropList StoreProps(EntryKind kind, const std::string& entryId, const std::string& name);
 
+// The PT_ERROR value of PR_OOF_STATE for a state that could not be read.
+LONG UnreadableCode(mail::OutOfOfficeNote::Failure failure) {
+    switch (failure) {
+    case mail::OutOfOfficeNote::Failure::Unreachable:
+        return MAPI_E_NETWORK_ERROR;
+    case mail::OutOfOfficeNote::Failure::Refused:
+        return MAPI_E_NO_ACCESS;
+    case mail::OutOfOfficeNote::Failure::NoMailbox:
+        return MAPI_E_NOT_FOUND;
+    case mail::OutOfOfficeNote::Failure::None:
+    case mail::OutOfOfficeNote::Failure::Damaged:
+        break;
+    }
+    return MAPI_E_CORRUPT_DATA;
+}
+
 class ManageStore : public Object<IExchangeManageStore> {
 public:
     ManageStore(SessionPtr session, IMsgStore* store)
@@ -85,9 +101,11 @@ public:
         if (m_session->loggedOff || m_loggedOff)
             return MAPI_E_END_OF_SESSION;
         PropList props = m_props;
+        m_lastError.clear();
         if (m_mailbox) {
             // Read at every call: the state is the mailbox owner's to change at any time.
-            switch (m_session->mailSystem->ReadOutOfOffice(*m_mailbox)) {
+            mail::OutOfOfficeNote note;
+            switch (m_session->mailSystem->ReadOutOfOffice(*m_mailbox, note)) {
             case mail::OutOfOffice::In:
                 props.push_back(NumberProp(PR_OOF_STATE, 0));
                 break;
@@ -95,14 +113,22 @@ public:
                 props.push_back(NumberProp(PR_OOF_STATE, 1));
                 break;
             case mail::OutOfOffice::Missing:
+                m_lastError = note.why;
                 break;
             case mail::OutOfOffice::Unreadable:
-                props.push_back(
-                    NumberProp(CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR), MAPI_E_CORRUPT_DATA));
+                m_lastError = note.why;
+                props.push_back(NumberProp(CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR),
+                                           UnreadableCode(note.failure)));
                 break;
             }
         }
         return GetPropsOf(props, tags, flags, count, array);
+    }
+
+    // Why the last GetProps could not give the out-of-office state: the file or the server and
+    // the cause, as the mail system put it.
+    HRESULT GetLastError(HRESULT, ULONG flags, LPMAPIERROR* error) override {
+        return LastErrorOf(m_lastError, flags, error);
     }
 
     HRESULT StoreLogoff(ULONG* flags) override {
@@ -119,6 +145,7 @@ private:
     PropList m_props;
     std::optional<mail::AddressEntry> m_mailbox; // set for a user's mailbox
     bool m_loggedOff = false;
+    std::string m_lastError; // the last GetProps' failure to read the state; empty: none
 };
 
 PropList StoreProps(EntryKind kind, const std::string& entryId, const std::string& name) {
@@ -157,6 +184,12 @@ HRESULT FindMailbox(const SessionPtr& session, const EntryFields& fields,
         return onOtherStore ? MAPI_E_NO_ACCESS : MAPI_E_NOT_FOUND;
     if (!(flags & OPENSTORE_USE_ADMIN_PRIVILEGE))
         return MAPI_E_NO_ACCESS;
+    // With an out-of-office server the mailbox's state lives there: no folder is needed (its
+    // calendars may come from a calendar server too).
+    if (!session->profile.outOfOffice.url.empty()) {
+        owner = *found;
+        return S_OK;
+    }
     const std::string directory = session->mailSystem->MailboxDirectory(*found);
     struct stat st;
     if (directory.empty() || ::stat(directory.c_str(), &st) != 0)

@@ -2,6 +2,7 @@
 #include "users/CUserList.h"
 
 #include "outlook/COutlook.h"
+#include "paging/COOFCheck.h"
 
 #include <algorithm>
 #include <new>
@@ -124,6 +125,7 @@ void CUserList::DeleteUser(UserlistStru* user) {
         if (user->Code >= 1 && user->Code < NextCode)
             NextCode = user->Code;
         m_users.erase(it); // frees the record
+        m_OOFRoundTaken = 0; // the round's count of its Server's users no longer holds
     } else {
         delete user; // not ours, but handed to us for deletion all the same
     }
@@ -133,6 +135,9 @@ void CUserList::DeleteAllUsers() {
     while (!m_users.empty())
         m_users.pop_front();
     NextCode = 1;
+    // A round in progress reads the users of its current Server from the first again: the
+    // records that come in place of these have not been read.
+    m_OOFRoundTaken = 0;
 }
 
 void CUserList::SortByServer() {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class COOFCheck;
 class COutlook;
 class CSentPages;
 class IPassListener;
@@ -71,10 +72,14 @@ public:
     // what one tick may cost, so that the paging pass runs at every tick.
     // About once a minute, reads the out-of-office flag of every user who pages only when out
     // of office, one checker per Server: a round that begins by sorting the list by Server and
-    // reads Servers' users in turn while the pass is within "ScanMillisecondsPerTick" (and at
-    // least a twentieth of the Servers a tick, so that it ends within twenty ticks); the rest
-    // at the next ticks. 1 when a round ended in this call, else 0.
+    // reads the users one after the other while the pass is within "ScanMillisecondsPerTick"
+    // (at least one user a call); the rest at the next calls, each Server's users over the one
+    // checker kept between them. Users not reached yet keep their flags. 1 when this call
+    // changed a user's flag or ended a round (what the list view shows changed), else 0.
     int UpdateOOFFlags();
+    // Whether an out-of-office round is in progress with users still to read: another call may
+    // go on with it before the next tick.
+    bool OOFRoundWaiting() const { return m_OOFRoundRunning; }
     // Rescans the active users whose NextScan has come, those waiting longest first, over one
     // Outlook session for the pass, until the pass has run for "ScanMillisecondsPerTick": the
     // users not reached keep their NextScan and come first at the next passes. A scan once
@@ -117,10 +122,17 @@ private:
     CTime m_latestPagingTime; // the time the paging pass last read; 0 before the first
     bool m_scansWaiting = false;
     // The out-of-office round in progress: the Servers still to read, in order, from
-    // m_OOFRoundNext on, and when the round began. Users are found by Server when their turn
-    // comes, so a list replaced meanwhile is read as it is then.
+    // m_OOFRoundNext on, how many users of that Server (in list order) were read, and when the
+    // round began. Users are found by Server when their turn comes, so a list replaced meanwhile
+    // is read as it is then.
     bool m_OOFRoundRunning = false;
     CTime m_OOFRoundStart;
     std::vector<CString> m_OOFRoundServers;
     size_t m_OOFRoundNext = 0;
+    size_t m_OOFRoundTaken = 0;
+    // The checker of m_OOFRoundServers[m_OOFRoundNext] while its users are read; none between
+    // Servers and between rounds.
+    std::unique_ptr<COOFCheck> m_OOFChecker;
+    // Ends the current Server's checker (its store closed), if there is one.
+    void CloseOOFChecker();
 };

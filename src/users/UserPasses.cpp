@@ -16,7 +16,6 @@
 namespace {
 
 constexpr CTimeSpan kOOFPeriod{60};           // between the starts of two out-of-office rounds
-constexpr size_t kOOFRoundTicks = 20;         // the most ticks one out-of-office round takes
 constexpr const char* kMailboxPrefix = "EX:"; // how the scan addresses a user's mailbox
 
 // The interval until a user's next scan. A stored interval of zero or less (only a hand-edited
@@ -65,37 +64,53 @@ int CUserList::UpdateOOFFlags() {
                 m_OOFRoundServers.push_back(user.Server);
         }
         m_OOFRoundNext = 0;
+        m_OOFRoundTaken = 0;
         m_OOFRoundStart = now;
         m_OOFRoundRunning = true;
     }
 
-    // Groups until the pass has had its time, as the scan pass, but never fewer than the share
-    // that ends the round within kOOFRoundTicks ticks.
+    // Users one after the other until the pass has had its time, as the scan pass: a read once
+    // begun is finished (its own time is bounded by the mail system's limits), and at least one
+    // user is read a call.
     const int64_t started = Clock::SteadyMilliseconds();
-    const size_t groups = m_OOFRoundServers.size();
-    const size_t share = std::max<size_t>(1, (groups + kOOFRoundTicks - 1) / kOOFRoundTicks);
-    const int64_t limit = groups > m_OOFRoundNext ? Settings::ScanMillisecondsPerTick() : 0;
-    for (size_t taken = 0; m_OOFRoundNext < groups; ++taken) {
-        if (taken >= share && Clock::SteadyMilliseconds() - started >= limit)
-            break;
-        const CString& server = m_OOFRoundServers[m_OOFRoundNext++];
-        // A checker that cannot be made passes this Server's users over in this round.
-        std::unique_ptr<COOFCheck> checker = MakeChecker(server);
-        if (!checker)
-            continue;
-        checker->OpenExchangeStore();
+    const int64_t limit = Settings::ScanMillisecondsPerTick();
+    int read = 0;
+    bool changed = false;
+    bool timeUp = false;
+    while (!timeUp && m_OOFRoundNext < m_OOFRoundServers.size()) {
+        const CString server = m_OOFRoundServers[m_OOFRoundNext];
+        size_t seen = 0;
         for (const auto& record : m_users) {
             UserlistStru& user = *record;
-            if (user.PageOnlyOOF && user.Server == server) {
-                const int read = checker->GetOOF(user.MailboxName, &user.OOFFlag);
-                if (Listener)
-                    Listener->OnOutOfOfficeCheck(user, read != 0);
+            if (!user.PageOnlyOOF || user.Server != server || seen++ < m_OOFRoundTaken)
+                continue;
+            if (read > 0 && Clock::SteadyMilliseconds() - started >= limit) {
+                timeUp = true;
+                break;
             }
+            if (!m_OOFChecker) {
+                // A checker that cannot be made passes this Server's users over in this round.
+                m_OOFChecker = MakeChecker(server);
+                if (!m_OOFChecker)
+                    break;
+                m_OOFChecker->OpenExchangeStore();
+            }
+            const bool wasOut = user.OOFFlag != 0;
+            const int ok = m_OOFChecker->GetOOF(user.MailboxName, &user.OOFFlag);
+            if (Listener)
+                Listener->OnOutOfOfficeCheck(user, ok != 0);
+            changed = changed || (user.OOFFlag != 0) != wasOut;
+            ++m_OOFRoundTaken;
+            ++read;
         }
-        checker->CloseExchangeStore();
+        if (timeUp)
+            break;
+        CloseOOFChecker(); // this Server's users are read
+        ++m_OOFRoundNext;
+        m_OOFRoundTaken = 0;
     }
-    if (m_OOFRoundNext < groups)
-        return 0;
+    if (m_OOFRoundNext < m_OOFRoundServers.size())
+        return changed ? 1 : 0;
 
     // The next round starts a minute after this one did, so each flag is read about once a
     // minute however many ticks a round takes.
@@ -103,6 +118,13 @@ int CUserList::UpdateOOFFlags() {
     m_OOFRoundServers.clear();
     NextOOFCheck = m_OOFRoundStart + kOOFPeriod;
     return 1;
+}
+
+void CUserList::CloseOOFChecker() {
+    if (!m_OOFChecker)
+        return;
+    m_OOFChecker->CloseExchangeStore();
+    m_OOFChecker.reset();
 }
 
 int CUserList::UpdateReminders() {

@@ -17,7 +17,8 @@ bool Same(const mail::Profiles& a, const mail::Profiles& b) {
             p.transport.startTls != q.transport.startTls || p.transport.user != q.transport.user ||
             p.transport.password != q.transport.password ||
             p.transport.sender != q.transport.sender || p.transport.format != q.transport.format ||
-            p.transport.token != q.transport.token || p.transport.insecure != q.transport.insecure)
+            p.transport.token != q.transport.token || p.transport.insecure != q.transport.insecure ||
+            !(p.outOfOffice == q.outOfOffice))
             return false;
     }
     return true;
@@ -43,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const mail::Profile& p : profiles.All()) {
         FUZZ_CHECK(mail::CheckProfileName(p.name).empty(), "a profile name that cannot be saved");
         FUZZ_CHECK(mail::CheckTransport(p.transport).empty(), "a transport that cannot be saved");
+        FUZZ_CHECK(mail::sieve::CheckSieveConfig(p.outOfOffice).empty(),
+                   "an out-of-office server that cannot be saved");
         FUZZ_CHECK(profiles.Find(p.name) != nullptr, "a profile read that cannot be found");
     }
     std::string written;

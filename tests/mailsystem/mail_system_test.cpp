@@ -195,13 +195,50 @@ TEST(MailSystemTest, OutOfOfficeStates) {
         WriteFile(path, row.text);
         EXPECT_EQ(system->ReadOutOfOffice(Entry("box")), row.state);
     }
-    std::filesystem::remove(path);
-    std::filesystem::create_directory(path);
-    EXPECT_EQ(system->ReadOutOfOffice(Entry("box")), mail::OutOfOffice::Unreadable);
-    EXPECT_EQ(system->ReadOutOfOffice(Entry("absent")), mail::OutOfOffice::Unreadable);
+    // What decided, or why nothing could be read, with the kind of failure.
+    using Failure = mail::OutOfOfficeNote::Failure;
     mail::AddressEntry pager = Entry("box");
     pager.mailbox.clear();
-    EXPECT_EQ(system->ReadOutOfOffice(pager), mail::OutOfOffice::Unreadable);
+    const struct {
+        const char* text; // null: the file is a directory
+        mail::AddressEntry entry;
+        mail::OutOfOffice state;
+        std::string why;
+        Failure failure;
+    } notes[] = {
+        {"out\n", Entry("box"), mail::OutOfOffice::Out, "The file " + path + " says out.",
+         Failure::None},
+        {"no\n", Entry("box"), mail::OutOfOffice::In, "The file " + path + " says in.",
+         Failure::None},
+        {"# nothing\n", Entry("box"), mail::OutOfOffice::Missing,
+         "The file " + path + " holds nothing but comments, so no state is stored.", Failure::None},
+        {"maybe", Entry("box"), mail::OutOfOffice::Unreadable,
+         "The file " + path + " holds neither \"out\" nor \"in\"", Failure::Damaged},
+        {nullptr, Entry("box"), mail::OutOfOffice::Unreadable,
+         "The file " + path + " cannot be read: Is a directory.", Failure::Damaged},
+        {nullptr, Entry("absent"), mail::OutOfOffice::Unreadable,
+         "The mailbox folder " + dir.Path() + "/mailboxes/absent of ", Failure::NoMailbox},
+        {nullptr, pager, mail::OutOfOffice::Unreadable, " has no mailbox in the mail system ",
+         Failure::NoMailbox},
+    };
+    for (const auto& row : notes) {
+        SCOPED_TRACE(row.why);
+        std::filesystem::remove(path);
+        if (row.text)
+            WriteFile(path, row.text);
+        else
+            std::filesystem::create_directory(path);
+        mail::OutOfOfficeNote note;
+        EXPECT_EQ(system->ReadOutOfOffice(row.entry, note), row.state);
+        EXPECT_NE(note.why.find(row.why), std::string::npos) << note.why;
+        EXPECT_EQ(note.failure, row.failure);
+    }
+    std::filesystem::remove(path);
+    mail::OutOfOfficeNote note;
+    EXPECT_EQ(system->ReadOutOfOffice(Entry("box"), note), mail::OutOfOffice::Missing);
+    EXPECT_EQ(note.why, "The mailbox folder " + dir.Path() +
+                            "/mailboxes/box holds no out-of-office file, so no out-of-office "
+                            "state is stored.");
 }
 
 } // namespace

@@ -220,6 +220,98 @@ TEST_F(ProfilesTest, WebTransportsAreReadAndWrittenWithTheirSettings) {
     }
 }
 
+TEST_F(ProfilesTest, AnOutOfOfficeServerIsReadBackWholeWithItsDefaultsLeftOut) {
+    const struct {
+        mail::sieve::SieveConfig server;
+        std::vector<std::string> lines; // what the file holds of it
+    } rows[] = {
+        {{"sieve://mail.example.com", "orvane", "", true, "", ""},
+         {"out-of-office = sieve://mail.example.com\nout-of-office-user = orvane\n"}},
+        {{"sieve://[::1]:4190", "master", " \"s3cret\" with \\ and blanks ", false,
+          "{mailbox}@example.com", "Europe/Berlin"},
+         {"out-of-office-password = \" \\\"s3cret\\\" with \\\\ and blanks \"\n",
+          "out-of-office-starttls = no\n", "out-of-office-login = {mailbox}@example.com\n",
+          "out-of-office-zone = Europe/Berlin\n"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.server.url);
+        mail::Profiles profiles;
+        mail::Profile profile{"Office", "/srv/mail", {}, {}};
+        profile.outOfOffice = row.server;
+        profiles.Set(profile);
+        profiles.Set({"Files", "/srv/mail", {}, {}});
+        std::string error;
+        ASSERT_TRUE(profiles.Save(error)) << error;
+        const std::string text = ReadFile(mail::Profiles::FilePath());
+        for (const std::string& line : row.lines)
+            EXPECT_NE(text.find("\n" + line), std::string::npos) << line << text;
+        if (row.server.startTls) {
+            EXPECT_EQ(text.find("out-of-office-starttls"), std::string::npos) << text;
+        }
+        EXPECT_EQ(text.find("out-of-office", text.find("[Files]")), std::string::npos)
+            << "a profile that reads the files names no server";
+
+        mail::Profiles read;
+        ASSERT_TRUE(read.Load(error)) << error;
+        EXPECT_TRUE(read.Find("Office")->outOfOffice == row.server);
+        EXPECT_TRUE(read.Find("Files")->outOfOffice == mail::sieve::SieveConfig{});
+    }
+}
+
+TEST_F(ProfilesTest, AnOutOfOfficeServerThatCannotWorkIsRefusedOnLoadAndOnSave) {
+    const std::string head = "[A]\nmail-system = /a\n";
+    const struct {
+        std::string text;
+        const char* says;
+    } rows[] = {
+        {head + "out-of-office = imap://mail.example.com\nout-of-office-user = o\n",
+         "line 1: in the profile \"A\": The out-of-office server \"imap://mail.example.com\" is "
+         "not sieve://HOST or sieve://HOST:PORT"},
+        {head + "out-of-office = sieve://u@mail.example.com\nout-of-office-user = o\n",
+         "the user and password are settings of their own"},
+        {head + "out-of-office = sieve://mail.example.com:0\nout-of-office-user = o\n",
+         "the port must be 1 to 65535"},
+        {head + "out-of-office = sieve://mail.example.com\n",
+         "needs an administrator to log in as"},
+        {head + "out-of-office = sieve://h\nout-of-office-user = o\nout-of-office-login = all\n",
+         "The out-of-office login \"all\" has no {mailbox}"},
+        {head +
+             "out-of-office = sieve://h\nout-of-office-user = o\nout-of-office-zone = Mars/Base\n",
+         "zone \"Mars/Base\" is not a known time zone"},
+        {head + "out-of-office-user = o\n", "settings are given but no server URL"},
+        {head + "out-of-office = sieve://h\nout-of-office-starttls = perhaps\n",
+         "line 4: \"out-of-office-starttls\" takes yes or no, not \"perhaps\""},
+        {head + "out-of-office = sieve://h\nout-of-office = sieve://i\n",
+         "line 4: a second \"out-of-office\" line"},
+        {head + "out-of-office-password = \"x\ny\"\n", "line 3: the quoted value has no closing"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        WriteProfiles(row.text);
+        mail::Profiles profiles;
+        std::string error;
+        EXPECT_FALSE(profiles.Load(error));
+        EXPECT_NE(error.find(row.says), std::string::npos) << error;
+        EXPECT_TRUE(profiles.All().empty());
+    }
+
+    // A profile made in code is checked before anything is written.
+    std::filesystem::remove_all(Directory());
+    mail::Profiles profiles;
+    mail::Profile profile{"A", "/a", {}, {}};
+    profile.outOfOffice.url = "sieve://mail.example.com";
+    profile.outOfOffice.password = "s3cret";
+    profiles.Set(profile);
+    std::string error;
+    EXPECT_FALSE(profiles.Save(error));
+    EXPECT_NE(error.find("The profile \"A\" cannot be saved: The out-of-office server "
+                         "sieve://mail.example.com:4190 needs an administrator"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(error.find("s3cret"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(mail::Profiles::FilePath()));
+}
+
 TEST(TransportCheckTest, AcceptsOnlyCompleteSmtpUrls) {
     using Kind = mail::TransportConfig::Kind;
     const struct {

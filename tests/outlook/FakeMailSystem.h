@@ -60,7 +60,7 @@ public:
     std::string MailboxDirectory(const mail::AddressEntry& entry) const override {
         return entry.mailbox.empty() ? std::string() : "/fake/" + entry.mailbox;
     }
-    mail::OutOfOffice ReadOutOfOffice(const mail::AddressEntry&) override {
+    mail::OutOfOffice ReadOutOfOffice(const mail::AddressEntry&, mail::OutOfOfficeNote&) override {
         return mail::OutOfOffice::Missing;
     }
     bool FindAppointments(const mail::AddressEntry& entry, int64_t from, int64_t to,

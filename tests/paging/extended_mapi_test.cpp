@@ -66,15 +66,18 @@ TEST_F(ExtendedMapi, TheOutOfOfficeWalkReadsEveryStateAndFailure) {
         HRESULT get; // when opened
         ULONG tag;
         LONG value;
+        const char* why = nullptr; // what GetLastError says afterwards; null: nothing
     } rows[] = {
         {kStore, Dn("aarcher"), S_OK, S_OK, PR_OOF_STATE, 1},
         {kStore, Dn("bbaker"), S_OK, S_OK, PR_OOF_STATE, 0},
         {kStore, Dn("ccole"), S_OK, MAPI_W_ERRORS_RETURNED,
-         CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR), MAPI_E_NOT_FOUND},
+         CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR), MAPI_E_NOT_FOUND,
+         "/mailboxes/ccole holds no out-of-office file, so no out-of-office state is stored."},
         {kStore, Dn("ddrake"), S_OK, MAPI_W_ERRORS_RETURNED,
-         CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR), MAPI_E_CORRUPT_DATA},
+         CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR), MAPI_E_CORRUPT_DATA,
+         "/mailboxes/ddrake/out-of-office holds neither \"out\" nor \"in\""},
         {kOtherStore, Dn("eearly"), S_OK, S_OK, PR_OOF_STATE, 1},
-        // The server's public store: no out-of-office state.
+        // The server's public store: no out-of-office state, and nothing to say of it.
         {kStore, "", S_OK, MAPI_W_ERRORS_RETURNED, CHANGE_PROP_TYPE(PR_OOF_STATE, PT_ERROR),
          MAPI_E_NOT_FOUND},
         {kStore, Dn("nobody"), MAPI_E_NOT_FOUND, 0, 0, 0},
@@ -96,6 +99,17 @@ TEST_F(ExtendedMapi, TheOutOfOfficeWalkReadsEveryStateAndFailure) {
         EXPECT_EQ(oof.hr, row.get);
         EXPECT_EQ(oof.tag, row.tag);
         EXPECT_EQ(oof.value, row.value);
+        LPMAPIERROR error = nullptr;
+        EXPECT_EQ(mailbox->GetLastError(oof.hr, MAPI_UNICODE, &error), MAPI_E_BAD_CHARWIDTH);
+        ASSERT_EQ(mailbox->GetLastError(oof.hr, 0, &error), S_OK);
+        EXPECT_EQ(error != nullptr, row.why != nullptr);
+        if (error) {
+            EXPECT_EQ(error->ulVersion, ULONG(MAPI_ERROR_VERSION));
+            EXPECT_NE(std::string(error->lpszError).find(row.why), std::string::npos)
+                << error->lpszError;
+            EXPECT_STREQ(error->lpszComponent, "Orvane mail system");
+            MAPIFreeBuffer(error); // the strings go with it: TearDown counts the buffers
+        }
         ULONG flags = LOGOFF_NO_WAIT;
         EXPECT_EQ(mailbox->StoreLogoff(&flags), S_OK);
         EXPECT_EQ(UlRelease(mailbox), 0u);

@@ -23,6 +23,10 @@ std::string Dn(const char* user) {
 
 const std::string kOofWarning =
     "Unable to obtain out of office flag.  Error code 40380 was received.";
+// The warning with what the mail system says of the mailbox's state.
+std::string OofWarning(const std::string& why) {
+    return kOofWarning + "  " + why;
+}
 const std::string kRights = "  Please be sure that the logon account has sufficient rights.";
 const std::string kInstalled =
     "  Please be sure that a copy of Microsoft Outlook has been installed on this machine";
@@ -63,6 +67,17 @@ protected:
         std::vector<int32_t> flags;
         std::vector<std::string> events;
     };
+    // The warnings for Cy, who has no state stored, and for Di, whose file says "perhaps".
+    std::string NoState() const {
+        return OofWarning("The mailbox folder " + mail.MailboxDirectory("ccole") +
+                          " holds no out-of-office file, so no out-of-office state is stored.");
+    }
+    std::string Unreadable() const {
+        return OofWarning("The file " + mail.MailboxDirectory("ddrake") +
+                          "/out-of-office holds neither \"out\" nor \"in\" (nor yes or no, true "
+                          "or false, on or off, 1 or 0) as its one word.");
+    }
+
     static Run Check(const char* server, const std::vector<std::string>& mailboxes) {
         CapturedEvents local;
         Run run;
@@ -97,11 +112,12 @@ TEST_F(OOFCheck, EachMailboxStateGivesItsFlagOrItsEvent) {
         {kStore, Dn("aarcher"), 1, 1, {}},
         {kStore, Dn("bbaker"), 1, 0, {}},
         {kOtherStore, Dn("eearly"), 1, 1, {}},
-        // No state, or one that cannot be understood: the warning, with the flag untouched.
-        {kStore, Dn("ccole"), 0, kUnread, {kOofWarning}},
-        {kStore, Dn("ddrake"), 0, kUnread, {kOofWarning}},
+        // No state, or one that cannot be understood: the warning and why, with the flag
+        // untouched.
+        {kStore, Dn("ccole"), 0, kUnread, {NoState()}},
+        {kStore, Dn("ddrake"), 0, kUnread, {Unreadable()}},
         // No mailbox name opens the server's public store (flags 11; with 9 the entry identifier
-        // is refused), which has no out-of-office property.
+        // is refused), which has no out-of-office property and nothing more to say.
         {kStore, "", 0, kUnread, {kOofWarning}},
         // A mailbox of another store, and an unknown one: only the open is reported.
         {kStore, Dn("eearly"), 0, kUnread, {MailboxEvent(Dn("eearly"), "80070005")}},
@@ -128,7 +144,7 @@ TEST_F(OOFCheck, ThePropertyArrayOfAWarningIsFreedAtOnce) {
         EXPECT_EQ(mapi_testing::LiveBuffers(), before) << user;
         EXPECT_EQ(check.Mailbox, nullptr) << "closed between users";
     }
-    EXPECT_EQ(events.Texts(), std::vector<std::string>(2, kOofWarning));
+    EXPECT_EQ(events.Texts(), (std::vector<std::string>{NoState(), Unreadable()}));
 }
 
 TEST_F(OOFCheck, AFailureAtEachStepIsReportedOnceAndAbsorbed) {

@@ -79,6 +79,19 @@ void MailFixture::AddProfile(const std::string& name, const std::string& mailSys
     ASSERT_TRUE(profiles.Save(error)) << error;
 }
 
+void MailFixture::UseOutOfOfficeServer(const std::string& name,
+                                       const mail::sieve::SieveConfig& server) {
+    mail::Profiles profiles;
+    std::string error;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    const mail::Profile* found = profiles.Find(name);
+    ASSERT_NE(found, nullptr) << name;
+    mail::Profile profile = *found;
+    profile.outOfOffice = server;
+    profiles.Set(profile);
+    ASSERT_TRUE(profiles.Save(error)) << error;
+}
+
 void MailFixture::RemoveProfiles() {
     unlink(mail::Profiles::FilePath().c_str());
 }

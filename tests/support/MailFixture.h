@@ -34,6 +34,9 @@ public:
     // Adds another profile; it does not become the default.
     void AddProfile(const std::string& name, const std::string& mailSystem,
                     const mail::TransportConfig& transport = {});
+    // Has the profile `name` read out-of-office states from `server` (empty URL: the files).
+    static void UseOutOfOfficeServer(const std::string& name,
+                                     const mail::sieve::SieveConfig& server);
     // Removes the profiles file altogether.
     static void RemoveProfiles();
 

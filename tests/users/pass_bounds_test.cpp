@@ -1,8 +1,8 @@
 // The passes' bound on one tick, on a clock the tests control: the scan pass takes new users only
 // while it is within "ScanMillisecondsPerTick" and leaves the rest, in order, to the next ticks;
 // scans spread out and stay spread; a page due meanwhile goes out in its own tick; the
-// out-of-office pass reads its Servers over the ticks of a round and starts the next a minute
-// after the last began.
+// out-of-office pass reads its users over the ticks of a round while it is within its time and
+// starts the next a minute after the last began.
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "core/StatusText.h"
@@ -280,10 +280,9 @@ TEST_F(PassBounds, ScansSpreadOverTheFirstRoundAndStaySpread) {
     }
 }
 
-TEST_F(PassBounds, TheOutOfOfficeRoundReadsItsServersOverTicks) {
+TEST_F(PassBounds, TheOutOfOfficeRoundReadsItsUsersOverTicks) {
     // Servers A (two users), B and C, all out of office, and dee, who pages always, on a
-    // Server that sorts first. With no time to spare, a tick reads the one Server that its
-    // share of the round asks for, and scans one user.
+    // Server that sorts first. With no time to spare, a tick reads one user and scans one.
     SetLimit("0");
     UserlistStru* c = Add("cy", "MAIL-C", 1, true);
     UserlistStru* a1 = Add("ann", "MAIL-A", 1, true);
@@ -292,9 +291,6 @@ TEST_F(PassBounds, TheOutOfOfficeRoundReadsItsServersOverTicks) {
     UserlistStru* always = Add("dee", "MAIL-0", 0, true); // never read
     TimedScans scans;
     scans.cost = 0;
-    const auto flags = [&] {
-        return std::vector<int32_t>({a1->OOFFlag, a2->OOFFlag, b->OOFFlag, c->OOFFlag});
-    };
     const auto tick = [&](int64_t at, int oofResult) {
         SCOPED_TRACE(at);
         Clock::Freeze(kStart + CTimeSpan(at));
@@ -303,56 +299,96 @@ TEST_F(PassBounds, TheOutOfOfficeRoundReadsItsServersOverTicks) {
         users.UpdateReminders();
         return std::vector<std::string>(scans.opened.begin() + long(before), scans.opened.end());
     };
+    const auto out = [&] {
+        std::vector<std::string> names;
+        for (const auto& u : users.Users()) {
+            if (u->OOFFlag)
+                names.push_back(u->DisplayName);
+        }
+        return names;
+    };
 
-    EXPECT_EQ(tick(0, 0), std::vector<std::string>{"dee"}) << "the first in the list";
-    EXPECT_EQ(flags(), std::vector<int32_t>({1, 1, 0, 0})) << "A's two users in one tick";
+    // Every read turns a flag on, so every tick of the round changes what the view shows.
+    EXPECT_EQ(tick(0, 1), std::vector<std::string>{"dee"}) << "the first in the list";
     // The list is now in Server order: dee, then A's users in the order the sort left them.
     std::vector<std::string> order;
     for (const auto& u : users.Users())
         order.push_back(u->DisplayName);
     ASSERT_EQ(order.size(), 5u);
     EXPECT_EQ(order[0], "dee");
-    EXPECT_EQ(tick(1, 0), std::vector<std::string>{order[1]});
-    EXPECT_EQ(flags(), std::vector<int32_t>({1, 1, 1, 0}));
-    EXPECT_EQ(tick(2, 1), std::vector<std::string>{order[2]}) << "the round ends with C";
-    EXPECT_EQ(flags(), std::vector<int32_t>({1, 1, 1, 1}));
+    EXPECT_EQ(order[3], "bob");
+    EXPECT_EQ(order[4], "cy");
+    EXPECT_EQ(out(), std::vector<std::string>{order[1]});
+    EXPECT_EQ(tick(1, 1), std::vector<std::string>{order[1]});
+    EXPECT_EQ(out(), (std::vector<std::string>{order[1], order[2]})) << "A's second user";
+    EXPECT_TRUE(users.OOFRoundWaiting());
+    EXPECT_EQ(tick(2, 1), std::vector<std::string>{order[2]});
+    EXPECT_EQ(out(), (std::vector<std::string>{order[1], order[2], "bob"}));
+    EXPECT_EQ(tick(3, 1), std::vector<std::string>{"bob"}) << "the round ends with C";
+    EXPECT_EQ(out(), (std::vector<std::string>{order[1], order[2], "bob", "cy"}));
+    EXPECT_FALSE(users.OOFRoundWaiting());
     EXPECT_EQ(users.NextOOFCheck, kStart + CTimeSpan(60));
-    EXPECT_EQ(tick(3, 0), std::vector<std::string>{"bob"});
-    EXPECT_EQ(tick(59, 0), std::vector<std::string>{"cy"}) << "no round before a minute is up";
+    EXPECT_EQ(tick(4, 0), std::vector<std::string>{"cy"});
+    EXPECT_EQ(tick(59, 0), std::vector<std::string>{}) << "no round before a minute is up";
 
-    // The next round starts a minute after the first began; ann is back in the office.
+    // The next round starts a minute after the first began; ann is back in the office. Reads
+    // that find a flag as it was change nothing the view shows.
     WriteFile(mail.MailboxDirectory("ann") + "/out-of-office", "in\n");
-    EXPECT_EQ(tick(60, 0), std::vector<std::string>{});
-    EXPECT_EQ(flags(), std::vector<int32_t>({0, 1, 1, 1}));
-    EXPECT_EQ(tick(61, 0), std::vector<std::string>{});
-    EXPECT_EQ(tick(62, 1), std::vector<std::string>{});
+    const bool annFirst = order[1] == "ann";
+    EXPECT_EQ(tick(60, annFirst ? 1 : 0), std::vector<std::string>{});
+    EXPECT_EQ(tick(61, annFirst ? 0 : 1), std::vector<std::string>{});
+    EXPECT_EQ(a1->OOFFlag, 0);
+    EXPECT_EQ(a2->OOFFlag, 1);
+    EXPECT_EQ(tick(62, 0), std::vector<std::string>{});
+    EXPECT_EQ(tick(63, 1), std::vector<std::string>{}) << "the round's end";
     EXPECT_EQ(users.NextOOFCheck, kStart + CTimeSpan(120));
+    EXPECT_EQ(b->OOFFlag, 1);
+    EXPECT_EQ(c->OOFFlag, 1);
     EXPECT_EQ(always->OOFFlag, 0);
 }
 
-TEST_F(PassBounds, ManyServersShareTheRoundsTwentyTicks) {
-    // 41 Servers with one user each: three a tick, so the round ends at the fourteenth tick.
-    // With time to spare on a clock that stands still, one tick reads them all.
-    for (const char* limit : {"0", "100"}) {
-        SCOPED_TRACE(limit);
-        users.DeleteAllUsers();
-        users.NextOOFCheck = CTime(0);
+TEST_F(PassBounds, ARoundReadsUsersWhileItIsWithinItsTime) {
+    // Ten users on three Servers whose reads each take 40 ms (each writes an event, as a
+    // mailbox without a stored state does, and the events move the clock).
+    std::vector<UserlistStru*> added;
+    for (int i = 0; i < 10; ++i) {
+        const std::string name = Name(i);
+        mail.Add({name, Dn(name), Store("S" + std::to_string(i % 3)), name, ""});
+        UserlistStru* u = users.CreateUser();
+        u->DisplayName = name;
+        u->MailboxName = Dn(name);
+        u->Server = Store("S" + std::to_string(i % 3));
+        u->PageOnlyOOF = 1;
+        added.push_back(u);
+    }
+    int reads = 0;
+    const auto previous = EventLog::SetObserver([&reads](const EventLog::Entry&) {
+        ++reads;
+        Clock::AdvanceMilliseconds(40);
+    });
+    const struct {
+        const char* limit;
+        std::vector<int> readsPerTick;
+    } rows[] = {
+        {"100", {3, 3, 3, 1}}, // 40, 80, 120 ms: the third read ends the tick's share
+        {"0", std::vector<int>(10, 1)},
+        {"1000", {10}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.limit);
+        SetLimit(row.limit);
         Clock::Freeze(kStart);
-        SetLimit(limit);
-        for (int i = 0; i < 41; ++i)
-            Add(limit + Name(i), "S" + std::to_string(100 + i), 1, true);
-        const size_t ticks = std::string(limit) == "0" ? 14 : 1;
-        for (size_t tick = 1; tick <= ticks; ++tick) {
-            const int result = users.UpdateOOFFlags();
-            size_t read = 0;
-            for (const auto& u : users.Users())
-                read += u->OOFFlag ? 1 : 0;
-            EXPECT_EQ(read, std::min<size_t>(41, tick * (ticks == 1 ? 41 : 3)));
-            EXPECT_EQ(result, tick == ticks ? 1 : 0) << tick;
-            Clock::Advance(1);
+        users.NextOOFCheck = CTime(0);
+        std::vector<int> perTick;
+        for (int tick = 0; tick < 20 && (tick == 0 || users.OOFRoundWaiting()); ++tick) {
+            const int before = reads;
+            users.UpdateOOFFlags();
+            perTick.push_back(reads - before);
         }
+        EXPECT_EQ(perTick, row.readsPerTick);
         EXPECT_EQ(users.NextOOFCheck, kStart + CTimeSpan(60));
     }
+    EventLog::SetObserver(previous);
 }
 
 TEST_F(PassBounds, AListReplacedDuringARoundIsReadAsItIsThen) {
@@ -360,7 +396,7 @@ TEST_F(PassBounds, AListReplacedDuringARoundIsReadAsItIsThen) {
     Add("ann", "MAIL-A", 1, true);
     Add("bob", "MAIL-B", 1, true);
     Add("cy", "MAIL-C", 1, true);
-    EXPECT_EQ(users.UpdateOOFFlags(), 0); // A read
+    EXPECT_EQ(users.UpdateOOFFlags(), 1); // A read: ann's flag turned on
     // An accepted edit: every user afresh, as copies.
     CUserList edited;
     for (const auto& u : users.Users())
@@ -368,8 +404,8 @@ TEST_F(PassBounds, AListReplacedDuringARoundIsReadAsItIsThen) {
     users.DeleteAllUsers();
     for (const auto& u : edited.Users())
         users.CreateUser(u.get());
-    EXPECT_EQ(users.UpdateOOFFlags(), 0); // B
-    EXPECT_EQ(users.UpdateOOFFlags(), 1); // C
+    EXPECT_EQ(users.UpdateOOFFlags(), 1); // B
+    EXPECT_EQ(users.UpdateOOFFlags(), 1); // C, and the round's end
     std::vector<int32_t> flags;
     for (const auto& u : users.Users())
         flags.push_back(u->OOFFlag);

@@ -3,6 +3,7 @@
 
 #include "app/cli/CliAddressList.h"
 #include "app/cli/CliDemo.h"
+#include "app/cli/CliOutOfOffice.h"
 #include "app/cli/CliPage.h"
 #include "app/cli/CliProfile.h"
 #include "app/cli/CliScan.h"
@@ -17,7 +18,7 @@ namespace {
 
 const Command* const kCommands[] = {
     &kUsersCommand, &kStatusCommand, &kAddressListCommand, &kProfileCommand,
-    &kDemoCommand,  &kScanCommand,   &kPageCommand,
+    &kDemoCommand,  &kScanCommand,   &kOutOfOfficeCommand, &kPageCommand,
 };
 
 const Command* Find(const std::string& name) {

@@ -3,6 +3,7 @@
 
 #include "app/cli/CliProfileCalendars.h"
 #include "app/cli/CliProfileDirectory.h"
+#include "app/cli/CliProfileOutOfOffice.h"
 #include "app/cli/CliProfileTransport.h"
 #include "app/cli/CliSecrets.h"
 #include "core/Credentials.h"
@@ -50,7 +51,8 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
         return 1;
     }
     out << "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\taddress "
-           "list\tdirectory user\tcalendars\tcalendar user\tcalendar password\n";
+           "list\tdirectory user\tcalendars\tcalendar user\tcalendar password\tout of "
+           "office\tout-of-office password\n";
     for (const mail::Profile& p : profiles.All()) {
         out << EscapeField(p.name) << '\t' << (p.name == profiles.DefaultName() ? "yes" : "no")
             << '\t' << EscapeField(p.mailSystem) << '\t'
@@ -60,8 +62,11 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
             << '\t' << EscapeField(p.transport.sender) << '\t'
             << EscapeField(mail::DescribeLdap(p.ldap)) << '\t' << EscapeField(p.ldap.user) << '\t'
             << EscapeField(mail::DescribeCalendarServer(p.calendars)) << '\t'
-            << EscapeField(p.calendars.user) << '\t' << DescribeSecret(p.calendars.password)
-            << '\n';
+            << EscapeField(p.calendars.user) << '\t' << DescribeSecret(p.calendars.password) << '\t'
+            << EscapeField(p.outOfOffice.url.empty()
+                               ? std::string("directory")
+                               : mail::sieve::DescribeSieveConfig(p.outOfOffice))
+            << '\t' << DescribeSecret(p.outOfOffice.password) << '\n';
     }
     return 0;
 }
@@ -116,6 +121,9 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         return 2;
     WebTransportOptions web;
     if (!TakeWebTransportOptions(args, web, err))
+        return 2;
+    OutOfOfficeOptions outOfOffice;
+    if (!TakeOutOfOfficeOptions(args, outOfOffice, err))
         return 2;
     std::vector<OptionValue> values;
     Args positional;
@@ -209,6 +217,8 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         return code;
     if (const int code = ApplyCalendarOptions(calendars, profile.calendars, err); code != 0)
         return code;
+    if (const int code = ApplyOutOfOfficeOptions(outOfOffice, profile.outOfOffice, err); code != 0)
+        return code;
 
     profiles.Set(profile);
     if (makeDefault)
@@ -301,9 +311,11 @@ const Command kProfileCommand = {
     "      it is the default (yes or no), mail system directory, transport, SMTP user,\n"
     "      whether a password is set (or the credential:NAME it is read from), sender,\n"
     "      address list, directory user, where the calendars are read (directory, or the\n"
-    "      calendar server's URL template), calendar user and whether a calendar password\n"
-    "      is set (or its credential:NAME). Passwords are never shown. The password field\n"
-    "      says \"set\" for a web transport's token too.\n"
+    "      calendar server's URL template), calendar user, whether a calendar password\n"
+    "      is set (or its credential:NAME), where the out-of-office states are read\n"
+    "      (directory, or the Sieve server with its administrator) and whether its\n"
+    "      password is set (or its credential:NAME). Passwords are never shown. The\n"
+    "      password field says \"set\" for a web transport's token too.\n"
     "  profile set NAME [--mail-system DIR] [--transport outbox|URL] [--default]\n"
     "                   [--starttls yes|no] [--user NAME] [--password-file FILE]\n"
     "                   [--password TEXT] [--sender ADDRESS]\n"
@@ -348,6 +360,20 @@ const Command kProfileCommand = {
     "      in the URL stands for the address list's Mailbox field and gives that\n"
     "      mailbox's calendar home, as in http://127.0.0.1:5232/{mailbox}/ for Radicale;\n"
     "      see docs/calendar-servers.md.\n"
+    "  profile set NAME --out-of-office sieve://HOST[:PORT] [--out-of-office-user USER]\n"
+    "                   [--out-of-office-password-file FILE]\n"
+    "                   [--out-of-office-password credential:NAME]\n"
+    "                   [--out-of-office-starttls yes|no] [--out-of-office-login TEMPLATE]\n"
+    "                   [--out-of-office-zone ZONE]\n"
+    "      Reads every mailbox's out-of-office state from its Sieve vacation rule over\n"
+    "      ManageSieve (port 4190 by default) instead of the mailbox's out-of-office file\n"
+    "      (--out-of-office \"\" returns to the files). USER is an administrator (a Dovecot\n"
+    "      master user, a Cyrus admin) who logs in once and acts as each user, whose login\n"
+    "      is TEMPLATE with {mailbox} standing for the address list's Mailbox field\n"
+    "      (default {mailbox}). STARTTLS is required unless --out-of-office-starttls no;\n"
+    "      certificates are always verified. ZONE (such as Europe/Berlin) is the mail\n"
+    "      server's, for dates that name none (default the local zone); see\n"
+    "      docs/mailsystem.md.\n"
     "  profile remove NAME\n"
     "      Removes a profile. The profiles are kept in\n"
     "      $XDG_CONFIG_HOME/Quorvik/Orvane-profiles.conf, readable by its owner only.\n",

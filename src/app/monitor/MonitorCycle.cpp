@@ -131,8 +131,11 @@ bool CMonitorCycle::OnBetweenTicks(int msToNextTick) {
     // Room for a whole pass and the scan it may finish past its time; an edit waiting to be
     // applied is applied at the next tick first.
     constexpr int kMarginMs = 50;
+    const auto waiting = [this] {
+        return m_UserList.OOFRoundWaiting() || m_UserList.ScansWaiting();
+    };
     if (m_Busy == 1 || m_Paused == 1 || !m_Passes || m_PendingList || m_QuitRequested == 1 ||
-        !m_UserList.ScansWaiting())
+        !waiting())
         return false;
     if (msToNextTick < Settings::ScanMillisecondsPerTick() + kMarginMs)
         return false;
@@ -141,11 +144,15 @@ bool CMonitorCycle::OnBetweenTicks(int msToNextTick) {
         m_Busy = 1;
         FlagReset notBusy(m_Busy);
         try {
-            if (m_Passes->UpdateReminders(m_UserList)) {
+            // An out-of-office round goes first: the flags it reads decide who is scanned.
+            const int changed = m_UserList.OOFRoundWaiting()
+                                    ? m_Passes->UpdateOOFFlags(m_UserList)
+                                    : m_Passes->UpdateReminders(m_UserList);
+            if (changed) {
                 m_StatusChanged = true;
                 RefreshView();
             }
-            more = m_UserList.ScansWaiting();
+            more = waiting();
         } catch (const std::exception& e) {
             ReportEscapedFailure(e.what());
         } catch (...) {

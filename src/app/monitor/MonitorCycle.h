@@ -21,7 +21,7 @@ class IPassListener;
 class IMonitorPasses {
 public:
     virtual ~IMonitorPasses() = default;
-    virtual int UpdateOOFFlags(CUserList& users) = 0;   // 1 when the out-of-office pass ran
+    virtual int UpdateOOFFlags(CUserList& users) = 0;   // 1 when a flag changed or a round ended
     virtual int UpdateReminders(CUserList& users) = 0;  // 1 when a user was scanned
     virtual int ProcessReminders(CUserList& users) = 0; // reminders that left the lists
 };
@@ -46,10 +46,11 @@ public:
     bool OnCreate();
     // One monitoring cycle; a tick during a cycle, or while paused, does nothing.
     void OnTimer();
-    // The rest of a second after its cycle, `msToNextTick` long: when the cycle's scan pass
-    // stopped at its time with users still due, one more scan pass of that length runs now if it
-    // fits before the next tick, so that a long round of scans uses the idle part of each
-    // second while every tick still pages on time. True when another may follow.
+    // The rest of a second after its cycle, `msToNextTick` long: when an out-of-office round
+    // has users left, or the cycle's scan pass stopped at its time with users still due, one
+    // more pass of that length (out-of-office first, else scans) runs now if it fits before
+    // the next tick, so that long rounds use the idle part of each second while every tick
+    // still pages on time. True when another may follow.
     bool OnBetweenTicks(int msToNextTick);
     void OnActionPause();
     // File, Exit: closes now when idle; during a cycle asks "Quit Notice" and defers.

@@ -57,6 +57,22 @@ struct Task {
 // The out-of-office state of a mailbox as stored.
 enum class OutOfOffice { In, Out, Missing /* no state stored */, Unreadable };
 
+// What a reading of an out-of-office state found out besides the state, for the administrator.
+struct OutOfOfficeNote {
+    // Why a state could not be read (Unreadable), as the MAPI layer tells it apart.
+    enum class Failure {
+        None,
+        Damaged,     // the stored state (a file, a Sieve script) cannot be understood
+        Unreachable, // the server holding it cannot be reached, or stopped answering
+        Refused,     // the server refused the account the mail system reads it with
+        NoMailbox,   // the server does not know the mailbox
+    };
+    // One sentence: what decided (In, Out), why nothing is stored (Missing), or what failed,
+    // naming the file or server and the cause (Unreadable). Never holds a password.
+    std::string why;
+    Failure failure = Failure::None; // Unreadable only
+};
+
 // Reads an out-of-office file: one word, "out" or "in" (also yes/no, true/false, on/off, 1/0, in
 // any case); blank lines and "#" comments are ignored. Nothing but comments: Missing.
 OutOfOffice ParseOutOfOffice(std::string_view text);

@@ -3,6 +3,7 @@
 #include "mailsystem/sieve/SieveOutOfOffice.h"
 
 #include "core/Clock.h"
+#include "core/Credentials.h"
 #include "core/Text.h"
 
 #include <QUrl>
@@ -20,11 +21,12 @@ struct Kept {
     std::unique_ptr<ManageSieveClient> client;
     std::string caFile; // the CA bundle the client was made with
     std::string failure;
+    SieveOutOfOfficeReader::Failure failureKind = SieveOutOfOfficeReader::Failure::Unreachable;
     int64_t failureUntil = 0; // Clock::SteadyMilliseconds()
 };
 
 struct Pool {
-    std::mutex mutex; // held for a whole check: checks on all servers take turns
+    std::mutex mutex;                 // held for a whole check: checks on all servers take turns
     std::map<std::string, Kept> kept; // by server, administrator, password and TLS
     SieveOutOfOfficeReader::Stats retired; // of clients no longer kept
 };
@@ -52,13 +54,21 @@ bool AboutTheUser(const std::string& refusal) {
     return lower.find("authoriz") != std::string::npos;
 }
 
-// Reads one user's state on a logged-in client. False with the sentence; the client is closed
-// when the connection was lost.
-bool Decide(ManageSieveClient& client, const std::string& login, const Zone& zone,
-            Verdict& out, std::string& error) {
+using Failure = SieveOutOfOfficeReader::Failure;
+
+// Reads one user's state on a logged-in client. False with the sentence and its kind; the
+// client is closed when the connection was lost.
+bool Decide(ManageSieveClient& client, const std::string& login, const Zone& zone, Verdict& out,
+            std::string& error, Failure& failure) {
+    // A request the server answered with NO leaves the connection open: a refusal. Anything
+    // else that ends a request closes it.
+    const auto requestFailed = [&client, &failure] {
+        failure = client.IsOpen() ? Failure::Refused : Failure::Unreachable;
+        return false;
+    };
     std::vector<ScriptEntry> scripts;
     if (!client.ListScripts(scripts, error))
-        return false;
+        return requestFailed();
     const ScriptEntry* active = nullptr;
     for (const ScriptEntry& s : scripts) {
         if (s.active)
@@ -71,10 +81,13 @@ bool Decide(ManageSieveClient& client, const std::string& login, const Zone& zon
     std::string text;
     bool missing = false;
     if (!client.GetScript(active->name, text, missing, error)) {
-        if (missing)
-            error = "The Sieve server " + client.Server() + " lists the script \"" +
-                    active->name + "\" of " + login + " as active but does not hand it out.";
-        return false;
+        if (missing) {
+            error = "The Sieve server " + client.Server() + " lists the script \"" + active->name +
+                    "\" of " + login + " as active but does not hand it out.";
+            failure = Failure::Script;
+            return false;
+        }
+        return requestFailed();
     }
     Situation situation;
     situation.now = Clock::Now().GetTime();
@@ -96,6 +109,10 @@ bool Decide(ManageSieveClient& client, const std::string& login, const Zone& zon
     ScriptFault fault;
     if (!DecideVacation(active->name, text, situation, out, fault)) {
         error = FaultSentence(fault, " of " + login + " on " + client.Server());
+        // An include whose fetch broke the connection is the server's failure, not the script's.
+        failure = fault.fetchError.empty() ? Failure::Script
+                  : client.IsOpen()        ? Failure::Refused
+                                           : Failure::Unreachable;
         return false;
     }
     return true;
@@ -110,8 +127,8 @@ bool operator==(const SieveConfig& a, const SieveConfig& b) {
 
 bool ParseSieveUrl(const std::string& url, SieveUrl& out, std::string& error) {
     const QUrl parsed(QString::fromStdString(url), QUrl::StrictMode);
-    const std::string expected = "The out-of-office server \"" + url +
-                                 "\" is not sieve://HOST or sieve://HOST:PORT";
+    const std::string expected =
+        "The out-of-office server \"" + url + "\" is not sieve://HOST or sieve://HOST:PORT";
     if (!parsed.isValid() || parsed.scheme() != QLatin1String("sieve") || parsed.host().isEmpty()) {
         error = expected + ".";
         return false;
@@ -189,10 +206,24 @@ std::string LoginFor(const SieveConfig& config, const std::string& mailbox) {
 SieveOutOfOfficeReader::SieveOutOfOfficeReader(SieveConfig config) : m_config(std::move(config)) {}
 
 bool SieveOutOfOfficeReader::Read(const std::string& mailbox, Verdict& out, std::string& error) {
+    Failure failure = Failure::Unreachable;
+    return Read(mailbox, out, error, failure);
+}
+
+bool SieveOutOfOfficeReader::Read(const std::string& mailbox, Verdict& out, std::string& error,
+                                  Failure& failure) {
     const std::string problem = CheckSieveConfig(m_config);
     SieveUrl url;
     if (!problem.empty() || !ParseSieveUrl(m_config.url, url, error)) {
         error = problem.empty() ? error : problem;
+        failure = Failure::Refused;
+        return false;
+    }
+    // A password held as credential:NAME is read at each check and kept no longer.
+    std::string password;
+    if (!credentials::Resolve(m_config.password, password, error)) {
+        error = "The out-of-office password is not available. " + error;
+        failure = Failure::Refused;
         return false;
     }
     Zone zone;
@@ -204,11 +235,12 @@ bool SieveOutOfOfficeReader::Read(const std::string& mailbox, Verdict& out, std:
     std::lock_guard<std::mutex> guard(pool.mutex);
     // The password is part of the key: a reader with another password never gets a connection
     // (or a remembered refusal) that was made with this one.
-    Kept& kept = pool.kept[url.server + '\n' + m_config.user + '\n' + m_config.password + '\n' +
+    Kept& kept = pool.kept[url.server + '\n' + m_config.user + '\n' + password + '\n' +
                            (m_config.startTls ? "tls" : "clear")];
     const int64_t now = Clock::SteadyMilliseconds();
     if (!kept.failure.empty() && now < kept.failureUntil) {
         error = kept.failure;
+        failure = kept.failureKind;
         return false;
     }
     kept.failure.clear();
@@ -220,8 +252,9 @@ bool SieveOutOfOfficeReader::Read(const std::string& mailbox, Verdict& out, std:
         kept.caFile = limits.caFile;
     }
     ManageSieveClient& client = *kept.client;
-    auto remember = [&](const std::string& sentence) {
+    auto remember = [&](const std::string& sentence, Failure kind) {
         kept.failure = sentence;
+        kept.failureKind = kind;
         kept.failureUntil = now + kRememberMs;
     };
 
@@ -236,29 +269,33 @@ bool SieveOutOfOfficeReader::Read(const std::string& mailbox, Verdict& out, std:
         if (!client.IsOpen()) {
             fresh = true;
             if (!client.Connect(error)) {
-                remember(error);
+                failure = Failure::Unreachable;
+                remember(error, failure);
                 return false;
             }
         }
         const bool retry = !fresh && attempt == 0;
         if (client.AuthorizedAs() != login) {
             bool refused = false;
-            if (!client.Authenticate(login, m_config.user, m_config.password, error, refused)) {
+            if (!client.Authenticate(login, m_config.user, password, error, refused)) {
                 if (!refused && retry)
                     continue;
                 // After a refusal the next user starts on a fresh connection.
                 client.Logout();
-                if (!refused || !AboutTheUser(client.LastRefusal()))
-                    remember(error);
+                failure = !refused                             ? Failure::Unreachable
+                          : AboutTheUser(client.LastRefusal()) ? Failure::NoSuchUser
+                                                               : Failure::Refused;
+                if (failure != Failure::NoSuchUser)
+                    remember(error, failure);
                 return false;
             }
         }
-        if (Decide(client, login, zone, out, error))
+        if (Decide(client, login, zone, out, error, failure))
             return true;
         if (client.IsOpen())
             return false; // this user's failure: the connection serves the next one
         if (!retry) {
-            remember(error);
+            remember(error, failure);
             return false;
         }
     }

@@ -68,6 +68,15 @@ public:
     // it once per user.
     bool Read(const std::string& mailbox, Verdict& out, std::string& error);
 
+    // What kind of failure a Read met, for callers that answer each kind with a code.
+    enum class Failure {
+        Unreachable, // no connection, a broken one, a time limit, an answer that cannot be read
+        Refused,     // the administrator's login or a request was refused; unusable settings
+        NoSuchUser,  // the server refused to act as this user (it does not know the login)
+        Script,      // a script cannot be read or followed
+    };
+    bool Read(const std::string& mailbox, Verdict& out, std::string& error, Failure& failure);
+
     // Requests and connections made for all readers since the process started (benchmarks).
     struct Stats {
         long requests = 0;

@@ -199,7 +199,7 @@ TEST_F(CliCredentials, CalendarAndDirectoryPasswordsTakeCredentials) {
     ASSERT_NE(office, nullptr);
     EXPECT_EQ(office->ldap.password, "credential:ldap");
     EXPECT_EQ(office->calendars.password, "credential:caldav");
-    EXPECT_NE(Cli({"profile", "list"}).out.find("\torvane\tcredential:caldav\n"),
+    EXPECT_NE(Cli({"profile", "list"}).out.find("\torvane\tcredential:caldav\tdirectory\t\n"),
               std::string::npos);
     // The pager is looked up in the directory, whose bind needs the missing credential.
     const Outcome page = Cli({"page", "Ann Archer Pager", "x"});

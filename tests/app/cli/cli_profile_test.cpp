@@ -17,7 +17,8 @@ using namespace testing_support;
 namespace {
 
 const char* kHeader = "name\tdefault\tmail system\ttransport\tuser\tpassword\tsender\taddress "
-                      "list\tdirectory user\tcalendars\tcalendar user\tcalendar password\n";
+                      "list\tdirectory user\tcalendars\tcalendar user\tcalendar password\tout "
+                      "of office\tout-of-office password\n";
 
 class CliProfileTest : public testing::Test {
 protected:
@@ -52,9 +53,10 @@ TEST_F(CliProfileTest, SetsListsAndRemovesProfiles) {
     EXPECT_EQ(
         r.out,
         std::string(kHeader) + "Local\tyes\t" + dir.Path() +
-            "\toutbox\t\t\t\taddress-list.txt\t\tdirectory\t\t\n" + "Office\tno\t" + dir.Path() +
+            "\toutbox\t\t\t\taddress-list.txt\t\tdirectory\t\t\tdirectory\t\n" + "Office\tno\t" +
+            dir.Path() +
             "\tsmtp://mail.example.com:587 (STARTTLS)\tpager\tset\torvane@example.com\taddress-"
-            "list.txt\t\tdirectory\t\t\n");
+            "list.txt\t\tdirectory\t\t\tdirectory\t\n");
     EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
 
     mail::Profiles profiles;
@@ -88,7 +90,7 @@ TEST_F(CliProfileTest, SetsListsAndRemovesProfiles) {
     EXPECT_EQ(r.err, "orvane: there is no profile \"Office\"\n");
     r = RunCli({"profile", "list"});
     EXPECT_EQ(r.out, std::string(kHeader) + "Local\tno\t" + dir.Path() +
-                         "\toutbox\t\t\t\taddress-list.txt\t\tdirectory\t\t\n");
+                         "\toutbox\t\t\t\taddress-list.txt\t\tdirectory\t\t\tdirectory\t\n");
 
     struct stat st;
     ASSERT_EQ(stat(mail::Profiles::FilePath().c_str(), &st), 0);
@@ -105,7 +107,7 @@ TEST_F(CliProfileTest, NamesACalendarServerAndReturnsToTheDirectory) {
     r = RunCli({"profile", "list"});
     EXPECT_EQ(r.out, std::string(kHeader) + "Dav\tyes\t" + dir.Path() +
                          "\toutbox\t\t\t\taddress-list.txt\t\thttps://cloud.example/remote.php/"
-                         "dav/calendars/{mailbox}/\torvane\tset\n");
+                         "dav/calendars/{mailbox}/\torvane\tset\tdirectory\t\n");
     EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
     mail::Profiles profiles;
     std::string error;
@@ -282,7 +284,7 @@ TEST_F(CliProfileTest, ReadsTheAddressListFromADirectory) {
     r = RunCli({"profile", "list"});
     EXPECT_EQ(r.out, std::string(kHeader) + "Office\tyes\t" + dir.Path() + "\toutbox\t\t\t\t" +
                          server.Url() + "\t" + testing_support::SlapdTestServer::kReaderDn +
-                         "\tdirectory\t\t\n");
+                         "\tdirectory\t\t\tdirectory\t\n");
     EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
 
     // A wrong password is kept (the server may be fixed later) but said at once.
@@ -363,7 +365,7 @@ TEST_F(CliProfileTest, SendsPagesToAWebServiceWithATokenThatIsNeverShown) {
     r = RunCli({"profile", "list"});
     EXPECT_EQ(r.out, std::string(kHeader) + "Phones\tyes\t" + dir.Path() +
                          "\thttps://ntfy.example.org/ (ntfy)\t\tset\t\taddress-list.txt\t\t"
-                         "directory\t\t\n");
+                         "directory\t\t\tdirectory\t\n");
     EXPECT_EQ(r.out.find("tk_AbC"), std::string::npos);
     mail::Profiles profiles;
     std::string error;

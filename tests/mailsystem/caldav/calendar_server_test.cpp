@@ -128,7 +128,9 @@ TEST_F(CalendarProfiles, AreRefusedWithTheLineWhenTheFileIsWrong) {
          "unknown setting \"calendar\" (the settings are mail-system, transport, "
          "transport-format, transport-token, transport-insecure, starttls, user, password, "
          "sender, directory, directory-user, directory-password, directory-filter, "
-         "directory-map, directory-starttls, calendars, calendar-user and calendar-password)"},
+         "directory-map, directory-starttls, calendars, calendar-user, calendar-password, "
+         "out-of-office, out-of-office-user, out-of-office-password, out-of-office-starttls, "
+         "out-of-office-login and out-of-office-zone)"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);

@@ -5,8 +5,8 @@
 #include "core/Clock.h"
 #include "mailsystem/sieve/SieveOutOfOffice.h"
 #include "support/DovecotTestServer.h"
+#include "support/SieveScripts.h"
 
-#include <QByteArray>
 #include <arpa/inet.h>
 #include <atomic>
 #include <gtest/gtest.h>
@@ -21,6 +21,7 @@ namespace {
 
 using namespace mail::sieve;
 using testing_support::DovecotTestServer;
+using namespace testing_support::sieve_scripts;
 
 constexpr int kUsers = 24;
 
@@ -65,47 +66,6 @@ void FreezeAt(const char* iso) {
     int64_t instant = 0;
     ASSERT_TRUE(ReadDateTime(iso, Zone::Fixed(0), instant)) << iso;
     Clock::Freeze(CTime(static_cast<int32_t>(instant)));
-}
-
-const char* const kRoundcube =
-    "require [\"vacation\",\"date\",\"relational\"];\r\n# rule:[Christmas away]\r\n"
-    "if allof (currentdate :zone \"+0100\" :value \"ge\" \"date\" \"2026-12-24\", currentdate "
-    ":zone \"+0100\" :value \"le\" \"date\" \"2027-01-06\")\r\n"
-    "{\r\n\tvacation :days 1 :subject \"Away\" \"Back on 7 January.\";\r\n}\r\n";
-const char* const kRoundcubeOff =
-    "require [\"vacation\",\"date\",\"relational\"];\r\n# rule:[Christmas away]\r\n"
-    "if false # allof (currentdate :zone \"+0100\" :value \"ge\" \"date\" \"2026-12-24\")\r\n"
-    "{\r\n\tvacation :days 1 \"Back on 7 January.\";\r\n}\r\n";
-const char* const kSogo =
-    "require [\"vacation\",\"date\",\"relational\"];\n"
-    "if allof (currentdate :value \"ge\" \"date\" \"2026-12-24\", currentdate :value \"le\" "
-    "\"date\" \"2027-01-06\") {\nvacation :days 7 :subject \"Away\" text:\nI am away.\n.\n;\n}\n";
-const char* const kNextcloud =
-    "### Nextcloud Mail: Vacation Responder ### DON'T EDIT ###\n"
-    "# DATA: {\"version\":1,\"enabled\":true,\"start\":\"2026-12-24\",\"end\":\"2027-01-06\"}\n"
-    "require [\"date\",\"relational\",\"vacation\"];\n"
-    "if allof(currentdate :value \"ge\" \"iso8601\" \"2026-12-23T23:00:00Z\", currentdate "
-    ":value \"le\" \"iso8601\" \"2027-01-06T22:59:59Z\") {\n"
-    "\tvacation :days 4 :subject \"Away\" \"I am away.\";\n}\n"
-    "### Nextcloud Mail: Vacation Responder ### DON'T EDIT ###\n";
-const char* const kNextcloudOff =
-    "### Nextcloud Mail: Vacation Responder ### DON'T EDIT ###\n"
-    "# DATA: {\"version\":1,\"enabled\":false,\"start\":\"2026-12-24\",\"end\":\"2027-01-06\"}\n"
-    "### Nextcloud Mail: Vacation Responder ### DON'T EDIT ###\n";
-const char* const kHorde =
-    "require [\"vacation\", \"regex\", \"date\", \"relational\"];\n# Vacation\n"
-    "if allof ( not exists [\"list-help\", \"list-id\"], currentdate :value \"ge\" \"date\" "
-    "\"2026-12-24\" ) {\nvacation :days 7 :addresses \"a@example.com\" \"I am away.\";\n}\n";
-const char* const kFilters = "require \"fileinto\";\nif header :contains \"subject\" \"[list]\" "
-                             "{\n  fileinto \"Lists\";\n}\n";
-
-std::string RainLoop() {
-    const QByteArray header = QByteArray(R"({"ID":"6a9f","Name":"Holiday reply"})").toBase64();
-    return "# RAINLOOP:SIEVE\r\nrequire [\"vacation\"];\r\n/*\r\nBEGIN:FILTER:6a9f\r\n"
-           "BEGIN:HEADER\r\n" +
-           header.toStdString() +
-           "\r\nEND:HEADER\r\n*/\r\nif true\r\n{\r\n\tvacation \"On holiday.\";\r\n}\r\n"
-           "/*\r\nEND:FILTER\r\n*/\r\n";
 }
 
 struct Row {
@@ -163,9 +123,8 @@ TEST(SieveServerTest, EachUsersScriptsDecideTheirState) {
         {"scripts but none active", {{"roundcube", kRoundcube}}, "", eve, "UTC", false,
          "No Sieve script is active"},
         {"a user without scripts", {}, "", eve, "UTC", false, "No Sieve script is active"},
-        {"a damaged script", {{"main", "require \"vacation\";\n\nvacation \"away;\n"}}, "main",
-         eve, "UTC", false, "is damaged on line 3: a string begun on line 3 is never closed",
-         true},
+        {"a damaged script", {{"main", kDamaged}}, "main", eve, "UTC", false,
+         "is damaged on line 3: a string begun on line 3 is never closed", true},
         {"a missing include", {{"main", "require \"include\";\ninclude \"gone\";\n"}}, "main",
          eve, "UTC", false, "it includes \"gone\", which the server does not have", true},
     };
