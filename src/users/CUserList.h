@@ -3,6 +3,7 @@
 
 #include "core/CString.h"
 #include "core/CTime.h"
+#include "paging/LatePages.h"
 #include "users/UserlistStru.h"
 
 #include <cstdint>
@@ -85,8 +86,18 @@ public:
     bool ScansWaiting() const { return m_scansWaiting; }
     // Pages the due reminders of every active user; the number that left the lists. When the
     // clock reads earlier than at the previous paging of a user, one event says so and paging
-    // goes on.
+    // goes on. A user's LateReminders go first, by the late rule; those of users not active are
+    // dropped once over.
     int ProcessReminders();
+
+    // Called by a restore that put reminders into LateReminders: once the first out-of-office
+    // round since has ended (so that every user who pages only when out has its flag read and
+    // has been paged if out), ProcessReminders writes one event that tells what became of them.
+    void AwaitLatePages();
+    // Moves on whenever what the monitor's saved state holds has changed: a user's reminders
+    // (a scan that found others, a page sent or dropped), its scan status or its out-of-office
+    // flag. Scans that find what the user had before do not move it.
+    uint64_t StateChanges() const { return m_stateChanges; }
 
     Records& Users() { return m_users; }
     const Records& Users() const { return m_users; }
@@ -113,8 +124,14 @@ private:
     // The code search; 0 (and `whyNot` set) when it cannot hand out a code.
     int FindUniqueCode(CString& whyNot);
 
+    // The event about the late reminders, once the first out-of-office round has ended.
+    void ReportLatePages();
+
     Records m_users;
     CTime m_latestPagingTime; // the time the paging pass last read; 0 before the first
+    uint64_t m_stateChanges = 0;
+    bool m_latePagesAwaited = false; // AwaitLatePages was called and its event is not written
+    paging::LatePagesTally m_latePages;
     bool m_scansWaiting = false;
     // The out-of-office round in progress: the Servers still to read, in order, from
     // m_OOFRoundNext on, and when the round began. Users are found by Server when their turn

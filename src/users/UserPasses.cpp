@@ -5,6 +5,7 @@
 #include "outlook/COutlook.h"
 #include "paging/COOFCheck.h"
 #include "paging/EventLog.h"
+#include "paging/LatePages.h"
 #include "users/CUserList.h"
 #include "users/PassListener.h"
 
@@ -33,6 +34,21 @@ std::unique_ptr<COOFCheck> MakeChecker(const CString& server) {
     } catch (const std::bad_alloc&) {
         return nullptr; // the users of this store are passed over in this pass
     }
+}
+
+// A reminder that waits among the user's LateReminders belongs there: a rescan that finds it
+// again (its reminder time is still to come) leaves it to the late rule, so that it is paged once
+// and counted as late.
+void LeaveLateRemindersLate(UserlistStru& user) {
+    if (user.LateReminders.IsEmpty())
+        return;
+    std::vector<const ReminderStru*> twins;
+    for (const auto& r : user.Reminders.GetRecords()) {
+        if (user.LateReminders.IsReminderDuplicate(r.get()))
+            twins.push_back(r.get());
+    }
+    for (const ReminderStru* r : twins)
+        user.Reminders.DeleteReminder(r);
 }
 
 // Ends the scan pass's Outlook session however the pass is left.
@@ -86,8 +102,11 @@ int CUserList::UpdateOOFFlags() {
         checker->OpenExchangeStore();
         for (const auto& record : m_users) {
             UserlistStru& user = *record;
-            if (user.PageOnlyOOF && user.Server == server)
+            if (user.PageOnlyOOF && user.Server == server) {
+                const int32_t before = user.OOFFlag;
                 checker->GetOOF(user.MailboxName, &user.OOFFlag);
+                m_stateChanges += user.OOFFlag != before ? 1 : 0;
+            }
         }
         checker->CloseExchangeStore();
     }
@@ -146,6 +165,10 @@ int CUserList::UpdateReminders() {
         if (!OpenOutlookOLE())
             return result; // this user and the ones after it are tried again at the next tick
 
+        // What the monitor's saved state holds of the user, to tell whether this scan changed it.
+        const uint64_t remindersBefore = user.Reminders.Fingerprint();
+        const int32_t statusBefore = user.ScanStatus;
+        const CString errorBefore = user.LastScanError;
         // A reminder found again after the paging pass handled it (a rescan in the minute between
         // its page time and its alarm) is not paged twice: the record of handled pages says so.
         user.Reminders.ClearList();
@@ -166,6 +189,7 @@ int CUserList::UpdateReminders() {
             user.ScanStatus = FALSE;
             CloseOutlookOLE();
         }
+        LeaveLateRemindersLate(user);
         user.Reminders.SortList();
         // Whatever the outcome: a failed user is retried after its interval, not at the next tick.
         // Counted from this pass, so users reached in later ticks fall due later too.
@@ -173,6 +197,9 @@ int CUserList::UpdateReminders() {
         user.LastScanError = user.ScanStatus == FALSE ? scanEvents.FirstText() : CString();
         if (user.ScanStatus == FALSE && user.LastScanError.empty())
             user.LastScanError = "The scan of " + mailbox + " failed.";
+        if (user.Reminders.Fingerprint() != remindersBefore || user.ScanStatus != statusBefore ||
+            user.LastScanError != errorBefore)
+            ++m_stateChanges;
         if (Listener)
             Listener->OnScan(user);
         result = 1;
@@ -206,8 +233,18 @@ int CUserList::ProcessReminders() {
     bool clockBackReported = false;
     for (const auto& record : m_users) {
         UserlistStru& user = *record;
-        if (!IsActiveUser(user))
+        if (!IsActiveUser(user)) {
+            // Their late reminders wait for them to be out, but not past the late rule.
+            if (!user.LateReminders.IsEmpty()) {
+                LastPageKeeper keeper(user, Listener);
+                const int over =
+                    paging::DropLateRemindersOver(user.LateReminders, CTime::GetCurrentTime(),
+                                                  PagingFields(user), &keeper, m_latePages);
+                sum += over;
+                m_stateChanges += over ? 1 : 0;
+            }
             continue;
+        }
         const CTime t = CTime::GetCurrentTime(); // read anew for each user
         if (t < m_latestPagingTime && !clockBackReported) {
             const char* format = "%m/%d/%y %H:%M:%S";
@@ -218,14 +255,40 @@ int CUserList::ProcessReminders() {
             clockBackReported = true;
         }
         m_latestPagingTime = t;
+        int left = 0;
+        // Before the user's other reminders: one that a rescan found again is paged as late.
+        if (user.LateReminders.HeadPageTime() <= t) {
+            LastPageKeeper keeper(user, Listener);
+            left += paging::PageLateReminders(user.LateReminders, t, PagingFields(user), SentPages,
+                                              &keeper, m_latePages);
+        }
         // Nothing is due before the first record's page time: the call would return at once.
         if (user.Reminders.HeadPageTime() <= t) {
             LastPageKeeper keeper(user, Listener);
-            sum += user.Reminders.PageReminders(t, PagingFields(user), SentPages, &keeper);
+            left += user.Reminders.PageReminders(t, PagingFields(user), SentPages, &keeper);
         }
         user.LastPageCheck = t;
+        sum += left;
+        m_stateChanges += left ? 1 : 0;
     }
+    // Every flag has been read once the first out-of-office round has ended: the users who are
+    // out have been paged in this pass at the latest.
+    if (m_latePagesAwaited && !m_OOFRoundRunning && NextOOFCheck != CTime(0))
+        ReportLatePages();
     return sum;
+}
+
+void CUserList::AwaitLatePages() {
+    m_latePagesAwaited = true;
+    m_latePages = {};
+}
+
+void CUserList::ReportLatePages() {
+    m_latePagesAwaited = false;
+    m_latePages.waiting = 0;
+    for (const auto& user : m_users)
+        m_latePages.waiting += user->LateReminders.GetCount();
+    LogEvent(EventLog::kEventId, paging::LatePagesText(m_latePages).c_str());
 }
 
 int CUserList::OpenOutlookOLE() {

@@ -10,6 +10,7 @@
 #include "paging/EventLog.h"
 #include "users/UserFile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -73,7 +74,7 @@ bool CMonitorCycle::OnCreate() {
     m_UserList.LoadUsers();
     RestoreLastPages();
     CMAPI::KeepLibraryResident(true); // a page a tick must not map and relocate it every time
-    m_SentPages.Load(DATFileName(CSentPages::kFileName), CTime::GetCurrentTime());
+    RestoreState();
     m_UserList.SentPages = &m_SentPages;
     if (m_MonitorLock.IsLocked())
         StartControl(); // only the holder of the lock may claim the directory's socket
@@ -89,6 +90,19 @@ bool CMonitorCycle::OnCreate() {
     return true;
 }
 
+void CMonitorCycle::RestoreState() {
+    m_StateKeeper.SetPath(DATFileName(monitorstate::kFileName));
+    const CTime now = CTime::GetCurrentTime();
+    monitorstate::State state;
+    const bool restoring = m_StateKeeper.Load(state);
+    // Loaded as at the save, so that it still holds what was paged between the save and the stop
+    // (the restore leaves those out); what has passed by now is forgotten at its first use.
+    m_SentPages.Load(DATFileName(CSentPages::kFileName),
+                     restoring ? std::min(now, state.SavedAt) : now);
+    m_Restored = restoring ? monitorstate::Restore(m_UserList, state, now, &m_SentPages)
+                           : monitorstate::RestoreCounts();
+}
+
 void CMonitorCycle::OnTimer() {
     if (m_Busy == 1 || m_Paused == 1)
         return;
@@ -99,6 +113,8 @@ void CMonitorCycle::OnTimer() {
         RefreshUserList();
         RunPasses();
         SaveStatusIfDue();
+        if (m_MonitorLock.IsLocked())
+            m_StateKeeper.SaveIfDue(m_UserList);
     } catch (const std::exception& e) {
         ReportEscapedFailure(e.what());
     } catch (...) {
@@ -229,6 +245,7 @@ void CMonitorCycle::RefreshUserList() {
     for (const auto& user : pending->Users())
         m_UserList.CreateUser(user.get());
     status::RestoreLastPages(m_UserList, before);
+    m_StateKeeper.NoteListReplaced();
     m_UserList.SaveUsers();
     m_StatusChanged = true;
     RefreshView();
@@ -240,7 +257,9 @@ void CMonitorCycle::OnDestroy() {
     m_TimerId = 0;
     RefreshUserList();
     m_Control.reset();
-    if (m_MonitorLock.IsLocked())
+    if (m_MonitorLock.IsLocked()) {
         SaveStatus();
+        m_StateKeeper.Save(m_UserList);
+    }
     m_MonitorLock.Unlock(); // nothing is written any more: the commands may edit the file
 }

@@ -1,6 +1,7 @@
 // The monitoring cycle of the main window: timer, busy/pause/quit rules and the pending user list.
 #pragma once
 
+#include "app/monitor/StateKeeper.h"
 #include "core/CString.h"
 #include "core/FileSystem.h"
 #include "paging/SentPages.h"
@@ -77,6 +78,9 @@ public:
     bool IsQuitRequested() const { return m_QuitRequested != 0; }
     const CString& WorkingDirectory() const { return m_WorkingDirectory; }
     const CSentPages& SentPages() const { return m_SentPages; }
+    // What the start took from the monitor's saved state (all zero when it started without).
+    const monitorstate::RestoreCounts& Restored() const { return m_Restored; }
+    const CStateKeeper& StateKeeper() const { return m_StateKeeper; }
 
     // The control socket's requests (MonitorControl.cpp): {"request": "status"} answers the
     // status snapshot; {"request": "users", "args": [...]} applies an `orvane users` change to
@@ -103,6 +107,8 @@ protected:
     // The status file is written after a cycle that changed something, at most this often, and
     // when the monitor stops.
     std::chrono::seconds m_StatusSavePeriod{60};
+    // The monitor's state file beside Users.dat (its save period can be set before OnCreate).
+    CStateKeeper m_StateKeeper;
 
     // Hooks of the window system.
     virtual bool CreateBars() { return true; }
@@ -124,6 +130,9 @@ private:
     void StartControl();
     // Gives the users the latest pages that the status file saved last holds.
     void RestoreLastPages();
+    // Reads the record of pages sent and the monitor's saved state, and gives the users the
+    // reminder lists, scan times and flags it holds for them.
+    void RestoreState();
     void SaveStatusIfDue();
     int HandUserEdit(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
@@ -137,6 +146,7 @@ private:
     IMonitorPasses* m_Passes = nullptr;
     FileLock m_MonitorLock; // tells the command line that this directory is monitored
     CSentPages m_SentPages; // pages sent, so that a reminder collected again is not paged twice
+    monitorstate::RestoreCounts m_Restored;
     std::unique_ptr<CControlServer> m_Control; // `orvane users` and `orvane status` reach us here
     bool m_UserDialogOpen = false; // a command-line edit now would be lost at the dialog's OK
     bool m_StatusChanged = false;  // something changed since the status file was written
