@@ -138,10 +138,11 @@ public:
     bool Count(uint32_t& n, size_t each, const char* what) {
         if (!U32(n))
             return false;
-        if (n > Remaining() / each) {
+        const size_t left = Remaining();
+        if (n > left / each) {
             m_pos -= 4;
             return Fail(std::to_string(n) + " " + what + " cannot fit in the " +
-                        std::to_string(Remaining() + 4) + " bytes left");
+                        std::to_string(left) + " bytes that follow");
         }
         return true;
     }
