@@ -99,7 +99,12 @@ CString LatePagesText(const LatePagesTally& tally) {
                        "its appointment ends"
                      : " wait to be paged (their sends failed, or their users are in the office) "
                        "until their appointments end");
-    return text + ".";
+    text += ".";
+    if (tally.unknownAfter != CTime())
+        text += " Reminders due after " + tally.unknownAfter.Format("%m/%d/%y %H:%M") +
+                " were not kept when Orvane stopped; any of them that fell due before it started "
+                "again are not paged.";
+    return text;
 }
 
 } // namespace paging

@@ -28,6 +28,7 @@ struct LatePagesTally {
     int outsideHours = 0; // due outside the paging hours when met: dropped
     int waiting = 0;      // still waiting when the account was written (failed sends, users in
                           // the office); set by whoever writes it
+    CTime unknownAfter;   // not 0: reminders due after it while stopped were not kept
 };
 
 // Removes the due reminders of `late` that no longer deserve a page at `now`, without one

@@ -209,14 +209,25 @@ Key KeyOf(const UserState& user) {
 } // namespace
 
 CString Encode(const CUserList& users, CTime savedAt) {
-    size_t size = kHeaderSize + 8 + 4 + kChecksumSize;
+    const CTime keptUntil = savedAt + kHorizon;
+    // The kept reminders of each list: a prefix, since the lists are in page-time order.
+    const auto kept = [keptUntil](const CRemList& list, bool all, size_t* bytes) {
+        uint32_t n = 0;
+        for (const auto& r : list.GetRecords()) {
+            if (!all && r->PageTime > keptUntil)
+                break;
+            ++n;
+            if (bytes)
+                *bytes += kMinReminder + r->TimeKey.size() + r->Text.size();
+        }
+        return n;
+    };
+    size_t size = kHeaderSize + 8 + 8 + 4 + kChecksumSize;
     for (const auto& user : users.Users()) {
         size += kMinUser + user->MailboxName.size() + user->PagerName.size() +
                 user->LastScanError.size();
-        for (const CRemList* list : {&user->Reminders, &user->LateReminders}) {
-            for (const auto& r : list->GetRecords())
-                size += kMinReminder + r->TimeKey.size() + r->Text.size();
-        }
+        kept(user->Reminders, false, &size);
+        kept(user->LateReminders, true, &size);
     }
     CString out;
     out.reserve(size);
@@ -225,6 +236,7 @@ CString Encode(const CUserList& users, CTime savedAt) {
     w.U32(kVersion);
     w.U32(0); // the payload's length, once known
     w.Time(savedAt);
+    w.Time(keptUntil);
     w.U32(static_cast<uint32_t>(users.Users().size()));
     for (const auto& record : users.Users()) {
         const UserlistStru& user = *record;
@@ -237,9 +249,11 @@ CString Encode(const CUserList& users, CTime savedAt) {
         w.I32(user.OOFFlag);
         w.Str(user.LastScanError);
         for (const CRemList* list : {&user.Reminders, &user.LateReminders}) {
-            w.U32(static_cast<uint32_t>(list->GetCount()));
-            for (const auto& r : list->GetRecords())
-                w.Reminder(*r);
+            const uint32_t n = kept(*list, list == &user.LateReminders, nullptr);
+            w.U32(n);
+            auto r = list->GetRecords().begin();
+            for (uint32_t i = 0; i < n; ++i, ++r)
+                w.Reminder(**r);
         }
     }
     const auto payload = static_cast<uint32_t>(out.size() - kHeaderSize);
@@ -280,7 +294,7 @@ bool Decode(std::string_view bytes, State& state, CString& problem) {
 
     Reader in(bytes.substr(0, end), kHeaderSize);
     uint32_t users = 0;
-    if (in.Time(state.SavedAt) && in.Count(users, kMinUser, "users")) {
+    if (in.Time(state.SavedAt) && in.Time(state.KeptUntil) && in.Count(users, kMinUser, "users")) {
         state.Users.resize(users);
         for (UserState& u : state.Users) {
             uint8_t option = 0;
@@ -348,8 +362,9 @@ RestoreCounts Restore(CUserList& users, const State& state, CTime now, CSentPage
         counts.reminders += user.Reminders.GetCount();
         counts.late += user.LateReminders.GetCount();
     }
-    if (counts.late)
-        users.AwaitLatePages();
+    counts.keptUntil = state.KeptUntil;
+    if (counts.late || now > state.KeptUntil)
+        users.AwaitLatePages(now > state.KeptUntil ? state.KeptUntil : CTime());
     return counts;
 }
 

@@ -10,6 +10,7 @@
 #include "users/PassListener.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <vector>
@@ -255,32 +256,68 @@ int CUserList::ProcessReminders() {
             clockBackReported = true;
         }
         m_latestPagingTime = t;
-        int left = 0;
-        // Before the user's other reminders: one that a rescan found again is paged as late.
-        if (user.LateReminders.HeadPageTime() <= t) {
-            LastPageKeeper keeper(user, Listener);
-            left += paging::PageLateReminders(user.LateReminders, t, PagingFields(user), SentPages,
-                                              &keeper, m_latePages);
-        }
         // Nothing is due before the first record's page time: the call would return at once.
         if (user.Reminders.HeadPageTime() <= t) {
             LastPageKeeper keeper(user, Listener);
-            left += user.Reminders.PageReminders(t, PagingFields(user), SentPages, &keeper);
+            const int left =
+                user.Reminders.PageReminders(t, PagingFields(user), SentPages, &keeper);
+            sum += left;
+            m_stateChanges += left ? 1 : 0;
         }
         user.LastPageCheck = t;
-        sum += left;
-        m_stateChanges += left ? 1 : 0;
     }
+    // After the pages due now, so that a burst of late ones after a long stop holds none up.
+    return sum + PageLateReminders();
+}
+
+int CUserList::PageLateReminders() {
+    const CTime now = CTime::GetCurrentTime();
+    if (m_lateNext >= m_users.size()) {
+        // A new turn at most once a second: a late page whose send failed is tried again once
+        // a second, as the paging pass tries the others.
+        if (!m_anyLate || now == m_lateTurnStart)
+            return 0;
+        m_lateNext = 0;
+        m_lateTurnStart = now;
+        m_lateSeen = false;
+    }
+    const int64_t started = Clock::SteadyMilliseconds();
+    const int64_t limit = Settings::ScanMillisecondsPerTick();
+    int sum = 0;
+    bool paged = false;
+    for (auto it = std::next(m_users.begin(), static_cast<long>(m_lateNext)); it != m_users.end();
+         ++it, ++m_lateNext) {
+        UserlistStru& user = **it;
+        if (user.LateReminders.IsEmpty())
+            continue;
+        // A turn once begun pages at least one user; the rest wait for the next call.
+        if (paged && Clock::SteadyMilliseconds() - started >= limit)
+            return sum;
+        if (IsActiveUser(user) && user.LateReminders.HeadPageTime() <= now) {
+            LastPageKeeper keeper(user, Listener);
+            // The turns keep to once a second themselves.
+            const PagingUser fields{user.MailboxName, user.PagerName, CTime(), &user};
+            const int left = paging::PageLateReminders(user.LateReminders, now, fields, SentPages,
+                                                       &keeper, m_latePages);
+            sum += left;
+            m_stateChanges += left ? 1 : 0;
+            paged = true;
+        }
+        m_lateSeen = m_lateSeen || !user.LateReminders.IsEmpty();
+    }
+    m_anyLate = m_lateSeen;
     // Every flag has been read once the first out-of-office round has ended: the users who are
-    // out have been paged in this pass at the latest.
+    // out have been paged in this turn at the latest.
     if (m_latePagesAwaited && !m_OOFRoundRunning && NextOOFCheck != CTime(0))
         ReportLatePages();
     return sum;
 }
 
-void CUserList::AwaitLatePages() {
+void CUserList::AwaitLatePages(CTime keptUntil) {
     m_latePagesAwaited = true;
     m_latePages = {};
+    m_latePages.unknownAfter = keptUntil;
+    m_anyLate = true;
 }
 
 void CUserList::ReportLatePages() {

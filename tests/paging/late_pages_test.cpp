@@ -50,29 +50,35 @@ TEST(LatePages, TheAccountCountsWhatWasSentDroppedAndStillWaitsWithTheLargestLat
         paging::LatePagesTally tally;
         const char* text;
     } rows[] = {
-        {{3, CTimeSpan(200), 2, 1, 0},
+        {{3, CTimeSpan(200), 2, 1, 0, CTime()},
          "While Orvane was stopped, 6 reminders fell due: 3 were paged late (by at most 3 "
          "minutes 20 seconds), 3 were dropped (2 over before Orvane was back, 1 outside the paging "
          "hours)."},
-        {{1, CTimeSpan(1), 0, 0, 0},
+        {{1, CTimeSpan(1), 0, 0, 0, CTime()},
          "While Orvane was stopped, 1 reminder fell due: 1 was paged late (by at most 1 second), 0 "
          "were dropped (0 over before Orvane was back, 0 outside the paging hours)."},
-        {{0, CTimeSpan(), 1, 0, 1},
+        {{0, CTimeSpan(), 1, 0, 1, CTime()},
          "While Orvane was stopped, 2 reminders fell due: 0 were paged late, 1 was dropped (1 over "
          "before Orvane was back, 0 outside the paging hours), and 1 waits to be paged (its send "
          "failed, or its user is in the office) until its appointment ends."},
-        {{2, CTimeSpan(7260), 0, 0, 4},
+        {{2, CTimeSpan(7260), 0, 0, 4, CTime()},
          "While Orvane was stopped, 6 reminders fell due: 2 were paged late (by at most 2 hours 1 "
          "minute), 0 were dropped (0 over before Orvane was back, 0 outside the paging hours), "
          "and 4 wait to be paged (their sends failed, or their users are in the office) until "
          "their appointments end."},
-        {{1, CTimeSpan(3600), 0, 0, 0},
+        {{1, CTimeSpan(3600), 0, 0, 0, CTime()},
          "While Orvane was stopped, 1 reminder fell due: 1 was paged late (by at most 1 hour), 0 "
          "were dropped (0 over before Orvane was back, 0 outside the paging hours)."},
-        {{1, CTimeSpan(120), 0, 0, 0},
+        {{1, CTimeSpan(120), 0, 0, 0, CTime()},
          "While Orvane was stopped, 1 reminder fell due: 1 was paged late (by at most 2 minutes), "
          "0 were dropped (0 over before Orvane was back, 0 outside the paging hours)."},
+        {{0, CTimeSpan(), 0, 0, 0, CTime(2026, 6, 4, 9, 30, 12)},
+         "While Orvane was stopped, 0 reminders fell due: 0 were paged late, 0 were dropped (0 "
+         "over before Orvane was back, 0 outside the paging hours). Reminders due after 06/04/26 "
+         "09:30 were not kept when Orvane stopped; any of them that fell due before it started "
+         "again are not paged."},
     };
+    ScopedTimeZone zone("UTC");
     for (const auto& row : rows)
         EXPECT_EQ(paging::LatePagesText(row.tally), row.text);
 }

@@ -97,6 +97,7 @@ TEST_F(MonitorState, WhatIsEncodedDecodesToTheSameUsersAndReminders) {
     CString problem;
     ASSERT_TRUE(monitorstate::Decode(bytes, state, problem)) << problem;
     EXPECT_EQ(state.SavedAt, At(9, 30));
+    EXPECT_EQ(state.KeptUntil, CTime(2026, 6, 4, 9, 30, 0));
     ASSERT_EQ(state.Users.size(), 2u);
     auto it = before.Users().begin();
     for (const monitorstate::UserState& u : state.Users) {
@@ -151,7 +152,7 @@ TEST_F(MonitorState, EveryCutAndEveryChangedByteIsFoundAndNothingIsKept) {
 
 TEST_F(MonitorState, ForeignFilesOtherFormatsAndInconsistentContentsAreNamed) {
     const std::string good = monitorstate::Encode(before, At(9, 30));
-    // Offsets in the payload: saved-at at 16, the user count at 24, Ann's mailbox length at 28.
+    // Offsets: saved-at at 16, kept-until at 24, the user count at 32, Ann's mailbox length at 36.
     const struct {
         const char* name;
         std::function<std::string()> bytes;
@@ -178,20 +179,20 @@ TEST_F(MonitorState, ForeignFilesOtherFormatsAndInconsistentContentsAreNamed) {
         {"a user count beyond the bytes",
          [&] {
              std::string b = good;
-             SetU32(b, 24, 0x40000000);
+             SetU32(b, 32, 0x40000000);
              Reseal(b);
              return b;
          },
-         "it is damaged at byte offset 24: 1073741824 users cannot fit in the " +
-             std::to_string(good.size() - 4 - 28) + " bytes that follow"},
+         "it is damaged at byte offset 32: 1073741824 users cannot fit in the " +
+             std::to_string(good.size() - 4 - 36) + " bytes that follow"},
         {"a string length over any string's",
          [&] {
              std::string b = good;
-             SetU32(b, 28, 70000);
+             SetU32(b, 36, 70000);
              Reseal(b);
              return b;
          },
-         "it is damaged at byte offset 28: a string length of 70000 is over the 65536 bytes of "
+         "it is damaged at byte offset 36: a string length of 70000 is over the 65536 bytes of "
          "any string in it"},
         {"a saved-at beyond the clock",
          [&] {
@@ -206,7 +207,7 @@ TEST_F(MonitorState, ForeignFilesOtherFormatsAndInconsistentContentsAreNamed) {
         {"one user fewer than counted",
          [&] {
              std::string b = good;
-             SetU32(b, 24, 3);
+             SetU32(b, 32, 3);
              Reseal(b);
              return b;
          },
@@ -215,7 +216,7 @@ TEST_F(MonitorState, ForeignFilesOtherFormatsAndInconsistentContentsAreNamed) {
         {"one user more than counted",
          [&] {
              std::string b = good;
-             SetU32(b, 24, 1);
+             SetU32(b, 32, 1);
              Reseal(b);
              return b;
          },
@@ -348,4 +349,23 @@ TEST_F(MonitorState, RemindersDueBetweenTheSaveAndTheStartAreLateUnlessThePaging
         EXPECT_EQ(counts.reminders, int(row.reminders.size()));
         EXPECT_EQ(counts.late, int(row.late.size()));
     }
+}
+
+TEST_F(MonitorState, RemindersAreKeptForADayAheadAndLateOnesAllWithTheirLimitInTheState) {
+    UserlistStru& ann = *before.Users().front();
+    // A day after the save (09:30) is kept, a second more is not; the late list is kept whole.
+    Task(ann.Reminders, CTime(2026, 6, 4, 9, 31, 0), "A day ahead");
+    Task(ann.Reminders, CTime(2026, 6, 4, 9, 31, 1), "A day and a second ahead");
+    Task(ann.LateReminders, At(8, 1), "Late since 08:00");
+    monitorstate::State state;
+    CString problem;
+    ASSERT_TRUE(monitorstate::Decode(monitorstate::Encode(before, At(9, 30)), state, problem));
+    std::vector<std::string> kept, late;
+    for (const ReminderStru& r : state.Users.front().Reminders)
+        kept.push_back(r.Text);
+    for (const ReminderStru& r : state.Users.front().LateReminders)
+        late.push_back(r.Text);
+    EXPECT_EQ(kept, std::vector<std::string>(
+                        {"10:00-10:30 Budget review", "Submit\ttimesheet\n", "A day ahead"}));
+    EXPECT_EQ(late, std::vector<std::string>({"Late since 08:00", "09:00-10:00 Left late"}));
 }

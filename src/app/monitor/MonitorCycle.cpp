@@ -101,6 +101,9 @@ void CMonitorCycle::RestoreState() {
                      restoring ? std::min(now, state.SavedAt) : now);
     m_Restored = restoring ? monitorstate::Restore(m_UserList, state, now, &m_SentPages)
                            : monitorstate::RestoreCounts();
+    // Not saved at once: the first round of scans, the first ticks' busiest work, reads again
+    // whatever a crash in that time would lose.
+    m_StateKeeper.StartPeriod();
 }
 
 void CMonitorCycle::OnTimer() {
@@ -139,7 +142,7 @@ bool CMonitorCycle::OnBetweenTicks(int msToNextTick) {
     // applied is applied at the next tick first.
     constexpr int kMarginMs = 50;
     if (m_Busy == 1 || m_Paused == 1 || !m_Passes || m_PendingList || m_QuitRequested == 1 ||
-        !m_UserList.ScansWaiting())
+        !(m_UserList.ScansWaiting() || m_UserList.LatePagesWaiting()))
         return false;
     if (msToNextTick < Settings::ScanMillisecondsPerTick() + kMarginMs)
         return false;
@@ -148,11 +151,15 @@ bool CMonitorCycle::OnBetweenTicks(int msToNextTick) {
         m_Busy = 1;
         FlagReset notBusy(m_Busy);
         try {
-            if (m_Passes->UpdateReminders(m_UserList)) {
+            // Pages already late before scans: until a user is scanned, its restored list pages.
+            const bool changed = m_UserList.LatePagesWaiting()
+                                     ? m_UserList.PageLateReminders() != 0
+                                     : m_Passes->UpdateReminders(m_UserList) != 0;
+            if (changed) {
                 m_StatusChanged = true;
                 RefreshView();
             }
-            more = m_UserList.ScansWaiting();
+            more = m_UserList.ScansWaiting() || m_UserList.LatePagesWaiting();
         } catch (const std::exception& e) {
             ReportEscapedFailure(e.what());
         } catch (...) {

@@ -46,7 +46,9 @@ public:
     // The rest of a second after its cycle, `msToNextTick` long: when the cycle's scan pass
     // stopped at its time with users still due, one more scan pass of that length runs now if it
     // fits before the next tick, so that a long round of scans uses the idle part of each
-    // second while every tick still pages on time. True when another may follow.
+    // second while every tick still pages on time. A turn of late pages (reminders that fell due
+    // while the monitor was stopped) that the paging pass did not finish goes on first, in
+    // passes of the same length. True when another may follow.
     bool OnBetweenTicks(int msToNextTick);
     void OnActionPause();
     // File, Exit: closes now when idle; during a cycle asks "Quit Notice" and defers.

@@ -62,18 +62,21 @@ bool CStateKeeper::Load(monitorstate::State& state) {
     return false;
 }
 
+void CStateKeeper::StartPeriod() {
+    m_savedAtMs = Clock::SteadyMilliseconds();
+}
+
 void CStateKeeper::SaveIfDue(const CUserList& users) {
     if (!m_replaced && users.StateChanges() == m_savedChanges)
         return;
     const int64_t now = Clock::SteadyMilliseconds();
     // A clock set back in a test runs the period anew from its new reading.
-    if (m_saved && now >= m_savedAtMs && now - m_savedAtMs < m_periodMs)
+    if (now >= m_savedAtMs && now - m_savedAtMs < m_periodMs)
         return;
     Save(users);
 }
 
 bool CStateKeeper::Save(const CUserList& users) {
-    m_saved = true;
     m_savedAtMs = Clock::SteadyMilliseconds();
     m_savedChanges = users.StateChanges();
     m_replaced = false;

@@ -14,15 +14,18 @@ class CUserList;
 class CStateKeeper {
 public:
     // How long changes are gathered before they are saved, on Clock::SteadyMilliseconds. A
-    // crash loses what changed in this time; a page sent in it is still not sent again after
-    // the restart, since the record of pages sent keeps it for two minutes.
-    static constexpr int64_t kDefaultPeriodMs = 10000;
+    // crash loses what changed in this time (the first round of scans after the restart reads
+    // it again), but a page sent in it is still not sent again: the record of pages sent keeps
+    // it for two minutes, which the period must stay well below.
+    static constexpr int64_t kDefaultPeriodMs = 30000;
 
     // The file at `path` (the directory's monitorstate::kFileName).
     void SetPath(const CString& path) { m_path = path; }
     const CString& Path() const { return m_path; }
     void SetPeriodMs(int64_t periodMs) { m_periodMs = periodMs; }
 
+    // Counts the period from now: the file in place (read by Load, or none) stands until then.
+    void StartPeriod();
     // Reads the file into `state`. False when there is none (quietly) or when it cannot be used
     // (unreadable, foreign, of another format, damaged): it is then renamed beside itself to
     // "MonitorState.dat.damaged-YYYYMMDD-HHMMSS" (kept for a look, out of the next start's way)
@@ -49,8 +52,7 @@ public:
 private:
     CString m_path;
     int64_t m_periodMs = kDefaultPeriodMs;
-    bool m_saved = false;           // a save has been made by this monitor
-    int64_t m_savedAtMs = 0;        // Clock::SteadyMilliseconds at the last save
+    int64_t m_savedAtMs = 0;        // Clock::SteadyMilliseconds at the last save (or the start)
     uint64_t m_savedChanges = 0;    // CUserList::StateChanges at the last save
     bool m_replaced = false;        // NoteListReplaced since the last save
     bool m_reportedFailure = false; // an event about a failed save has been written

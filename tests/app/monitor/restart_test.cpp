@@ -170,6 +170,17 @@ TEST_F(Restart, RemindersDueDuringTheStopArePagedWhileTheyLastOrDroppedWithOneEv
          {},
          "While Orvane was stopped, 5 reminders fell due: 1 was paged late (by at most 1 hour 21 "
          "minutes), 4 were dropped (4 over before Orvane was back, 0 outside the paging hours)."},
+        {"a day and a minute later, past what was kept",
+         CTime(2026, 6, 4, 9, 1, 30),
+         "0",
+         {},
+         {"09:07-09:12 Short call", "09:10-09:40 Budget review", "Submit timesheet",
+          "09:30-09:45 Daily stand-up", "10:00-11:00 Quarterly review"},
+         {},
+         "While Orvane was stopped, 5 reminders fell due: 0 were paged late, 5 were dropped (5 "
+         "over before Orvane was back, 0 outside the paging hours). Reminders due after 06/04/26 "
+         "09:00 were not kept when Orvane stopped; any of them that fell due before it started "
+         "again are not paged."},
         {"at 09:20:30, outside the paging hours",
          At(9, 20, 30),
          "10",
@@ -394,7 +405,7 @@ TEST_F(Restart, ADamagedOrForeignStateFileIsSetAsideWithOneEventAndTheMonitorSta
 }
 
 TEST_F(Restart, TheStateIsSavedWhenRemindersChangeGatheredAndNotAtEveryTick) {
-    const Item call{"Call", At(9, 25, 4), 10, 5, CTime()}; // due at 09:19:04
+    const Item call{"Call", At(9, 25, 24), 10, 5, CTime()}; // due at 09:19:24
     setup.WriteItems(kAnn, {budget, standup, call});
     CountingStateSaves counting;
     IFileSystem* previous = SetFileSystem(&counting);
@@ -405,13 +416,14 @@ TEST_F(Restart, TheStateIsSavedWhenRemindersChangeGatheredAndNotAtEveryTick) {
         int saves;
         const char* why;
     } steps[] = {
-        {At(9, 0), 1, "the first scan changed the list: saved at once"},
+        {At(9, 0, 29), 0, "the first scan changed the list: saved after the period"},
+        {At(9, 0, 30), 1, "half a minute after the start"},
         {At(9, 3, 59), 1, "nothing changed"},
         {At(9, 4, 0), 2, "the budget review was paged"},
         {At(9, 16, 0), 2, "the rescan at 09:15:00 found what the list held"},
         {At(9, 19, 0), 3, "the stand-up was paged"},
-        {At(9, 19, 9), 3, "the call, paged at 09:19:04, waits for the period"},
-        {At(9, 19, 10), 4, "ten seconds after the save before"},
+        {At(9, 19, 29), 3, "the call, paged at 09:19:24, waits for the period"},
+        {At(9, 19, 30), 4, "half a minute after the save before"},
     };
     for (const auto& step : steps) {
         TickThrough(monitor, step.through);
@@ -427,8 +439,10 @@ TEST_F(Restart, ACrashLongBeforeTheRestartPagesNothingTwiceAndWhatFellDueMeanwhi
     setup.WriteItems(kAnn, {budget, timesheet, standup});
     {
         TickedMonitor crashing;
-        crashing.SetStateSavePeriodMs(3600 * 1000); // only the first scan's state is saved
+        crashing.SetStateSavePeriodMs(2000); // the first scan's state is saved at 09:00:02
         ASSERT_TRUE(crashing.Create());
+        TickThrough(crashing, At(9, 0, 5));
+        crashing.SetStateSavePeriodMs(3600 * 1000); // and nothing after it
         TickThrough(crashing, At(9, 4, 5));
         ASSERT_EQ(crashing.With(PageOutcome::Sent).size(), 2u);
         // Gone without its orderly end: the state on disk is that of 09:00:00.
@@ -449,4 +463,62 @@ TEST_F(Restart, ACrashLongBeforeTheRestartPagesNothingTwiceAndWhatFellDueMeanwhi
                   {"While Orvane was stopped, 1 reminder fell due: 1 was paged late (by at most "
                    "11 minutes), 0 were dropped (0 over before Orvane was back, 0 outside the "
                    "paging hours)."}));
+}
+
+namespace {
+
+// Every page sent takes 60 ms of the test clock.
+class SlowPager : public TickedMonitor {
+public:
+    void OnPage(const UserlistStru& user, const ReminderStru& reminder, const CTime& now,
+                PageOutcome outcome, const CString& event) override {
+        TickedMonitor::OnPage(user, reminder, now, outcome, event);
+        if (outcome == PageOutcome::Sent)
+            Clock::AdvanceMilliseconds(60);
+    }
+};
+
+} // namespace
+
+TEST_F(Restart, LatePagesFollowThePagesDueNowInTurnsThatGoOnBetweenTicks) {
+    const std::vector<std::string> names = {kAnn, kBob, "Cleo Diaz", "Dan Evans"};
+    // Due at 09:04 (late after the stop) and at 09:20:30, the second the monitor starts again.
+    const Item now{"Stand-up", At(9, 26, 30), 15, 5, CTime()};
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i)
+            setup.AddUser(names[i], "55501" + std::to_string(10 + i) + "@pager.example.org");
+        setup.WriteItems(names[i], {budget, now});
+    }
+    RunThrough(At(9, 0, 30));
+
+    Clock::Freeze(At(9, 20, 30));
+    SlowPager monitor;
+    ASSERT_TRUE(monitor.Create());
+    monitor.OnTimer(); // the scan pass costs nothing on the frozen clock; each page 60 ms
+    const auto texts = [&] {
+        std::vector<std::string> out;
+        for (const TickedMonitor::Page& p : monitor.pages)
+            out.push_back(p.text);
+        return out;
+    };
+    const std::string standup = "09:26-09:41 Stand-up", review = "09:10-09:40 Budget review";
+    EXPECT_EQ(texts(),
+              std::vector<std::string>({standup, standup, standup, standup, review, review}))
+        << "the pages due now first; then late ones until 100 ms had passed";
+    EXPECT_TRUE(monitor.LiveUsers().LatePagesWaiting());
+    EXPECT_TRUE(EventsWith("While Orvane was stopped").empty()) << "not before every one was met";
+
+    EXPECT_FALSE(monitor.OnBetweenTicks(600)) << "the turn ended: nothing more to do";
+    EXPECT_EQ(texts().size(), 8u) << "the turn went on between the ticks";
+    EXPECT_FALSE(monitor.LiveUsers().LatePagesWaiting());
+    for (const TickedMonitor::Page& p : monitor.pages)
+        EXPECT_EQ(p.when, At(9, 20, 30));
+    EXPECT_EQ(EventsWith("While Orvane was stopped"),
+              std::vector<std::string>(
+                  {"While Orvane was stopped, 4 reminders fell due: 4 were paged late (by at most "
+                   "16 minutes 30 seconds), 0 were dropped (0 over before Orvane was back, 0 "
+                   "outside the paging hours)."}));
+    TickThrough(monitor, At(9, 21, 30));
+    monitor.OnDestroy();
+    EXPECT_EQ(Outbox().size(), 8u) << "each once";
 }
