@@ -175,6 +175,11 @@ TEST(HelpPages, EveryEventTextIsExplained) {
         "The user data file",
         "The damaged user data file",
         "A monitoring cycle was interrupted by",
+        "While Orvane was stopped,",
+        "over before Orvane was back,",
+        "The monitor's state file",
+        "cannot be used:",
+        "was not written",
     };
     for (const char* text : texts)
         EXPECT_TRUE(eventLog.contains(QString(text).simplified())) << text;

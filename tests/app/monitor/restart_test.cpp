@@ -522,3 +522,48 @@ TEST_F(Restart, LatePagesFollowThePagesDueNowInTurnsThatGoOnBetweenTicks) {
     monitor.OnDestroy();
     EXPECT_EQ(Outbox().size(), 8u) << "each once";
 }
+
+namespace {
+
+// Fails the rename that puts a new state file in place.
+class StateNotWritten : public IFileSystem {
+public:
+    int attempts = 0;
+    int Rename(const char* from, const char* to) override {
+        if (std::strstr(to, monitorstate::kFileName)) {
+            ++attempts;
+            errno = ENOSPC;
+            return -1;
+        }
+        return IFileSystem::Rename(from, to);
+    }
+};
+
+} // namespace
+
+TEST_F(Restart, AStateThatCannotBeSavedIsRemovedWithOneEventSoThatNoRestartUsesAStaleOne) {
+    setup.WriteItems(kAnn, {shortCall, budget, standup});
+    RunThrough(At(9, 0, 5));
+    ASSERT_TRUE(fs::exists(StateFile()));
+
+    StateNotWritten failing;
+    IFileSystem* previous = SetFileSystem(&failing);
+    Clock::Freeze(At(9, 1));
+    TickedMonitor monitor;
+    monitor.SetStateSavePeriodMs(0);
+    ASSERT_TRUE(monitor.Create());
+    TickThrough(monitor, At(9, 4, 1)); // saves tried when the call and the review were paged
+    EXPECT_EQ(failing.attempts, 2);
+    EXPECT_FALSE(fs::exists(StateFile()));
+    EXPECT_EQ(EventsWith("state file"),
+              std::vector<std::string>({"The monitor's state file " + StateFile() +
+                                        " was not written (rename: No space left on device); "
+                                        "the one before it was removed, so a restart now reads "
+                                        "every user's reminders by a scan before paging them."}))
+        << "one event while saves keep failing";
+    SetFileSystem(previous);
+    TickThrough(monitor, At(9, 19, 0)); // the stand-up is paged: saved again
+    EXPECT_TRUE(fs::exists(StateFile()));
+    monitor.OnDestroy();
+    EXPECT_EQ(EventsWith("state file").size(), 1u);
+}
