@@ -8,7 +8,6 @@
 
 #include <cstdint>
 
-class CSentPages;
 class CUserList;
 
 class CStateKeeper {
