@@ -9,44 +9,34 @@
 //
 // Usage: first_round_bench [--users N] [--limit MS ...] [--ticks-only MS ...]
 //   (default: --limit 100 --ticks-only 100 --limit 1000000000)
+#include "MonitorBenchSetup.h"
 #include "app/monitor/SecondTimer.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "core/StatusText.h"
-#include "mailsystem/Profiles.h"
-#include "mailsystem/addressbook/AddressList.h"
 #include "mailsystem/ical/CalendarCache.h"
 #include "users/CUserList.h"
 
 #include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The generator's reference moment (2026-03-14 13:05:40 UTC, 09:05:40 in New York). The
-// generated reminders fall on whole five minutes, so none of their pages is due in the first
-// 200 seconds: the pages measured are the probes'.
-constexpr int32_t kStart = 1773493540;
-constexpr int kMailboxes = 1000;
-constexpr int kProbes = 100;
+using namespace bench;
+
 constexpr int kProbePages = 12;    // per probe mailbox, ten seconds apart
-constexpr int kProbeLead = 5;      // minutes between a probe's start and its reminder
 constexpr int kWatchSeconds = 130; // at least this long, and until the first round has ended
 
 struct Options {
@@ -55,35 +45,6 @@ struct Options {
     std::vector<std::pair<std::string, bool>> runs;
 };
 
-std::string Folder(int mailbox) {
-    char name[16];
-    std::snprintf(name, sizeof name, "mbox%05d", mailbox);
-    return name;
-}
-std::string ProbeFolder(int probe) {
-    char name[16];
-    std::snprintf(name, sizeof name, "probe%03d", probe);
-    return name;
-}
-std::string Number(int i) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%05d", i);
-    return text;
-}
-// Every hundredth user reads a probe mailbox, from the 50th on: probes spread through the list.
-bool IsProbeUser(int user) {
-    return user % 100 == 50 && user / 100 < kProbes;
-}
-
-std::string Utc(int64_t t) {
-    const time_t x = time_t(t);
-    struct tm tm;
-    gmtime_r(&x, &tm);
-    char buffer[24];
-    std::strftime(buffer, sizeof buffer, "%Y%m%dT%H%M%SZ", &tm);
-    return buffer;
-}
-
 // The seconds after kStart at which probe `probe`'s pages fall due: even (Outlook's dates go in
 // two-second steps), ten seconds apart, each probe at its own phase.
 std::vector<int> ProbeOffsets(int probe) {
@@ -91,83 +52,6 @@ std::vector<int> ProbeOffsets(int probe) {
     for (int k = 0; k < kProbePages; ++k)
         offsets.push_back(4 + 2 * ((probe + 3 * k) % 5) + 10 * k);
     return offsets;
-}
-
-void WriteProbe(const fs::path& folder, int probe) {
-    fs::create_directories(folder);
-    std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Orvane bench//EN\r\n";
-    for (int offset : ProbeOffsets(probe)) {
-        const int64_t start = int64_t(kStart) + offset + 60 + kProbeLead * 60;
-        text += "BEGIN:VEVENT\r\nUID:probe" + std::to_string(probe) + "-" + std::to_string(offset) +
-                "\r\nSUMMARY:Probe " + std::to_string(probe) + " at " + std::to_string(offset) +
-                "\r\nDTSTART:" + Utc(start) + "\r\nDTEND:" + Utc(start + 1800) +
-                "\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT" + std::to_string(kProbeLead) +
-                "M\r\nEND:VALARM\r\nEND:VEVENT\r\n";
-    }
-    std::ofstream(folder / "calendar.ics") << text << "END:VCALENDAR\r\n";
-}
-
-// The mail system: the generated calendars (made once, shared with the scan benchmark), the
-// probes, an address list with a mailbox entry and a pager entry for every user.
-fs::path Prepare(const Options& options) {
-    const fs::path data = fs::path(ORVANE_BENCH_DATA_DIR);
-    const fs::path generated = data / "m1000" / "mailboxes";
-    if (!fs::exists(generated / "MANIFEST")) {
-        std::cerr << "Generating " << kMailboxes << " mailboxes into " << generated << " ...\n";
-        const std::string command = "python3 '" ORVANE_SHARED_BENCH_DIR "/gen.py' --out '" +
-                                    generated.string() + "' --mailboxes " +
-                                    std::to_string(kMailboxes) + " >/dev/null";
-        if (std::system(command.c_str()) != 0) {
-            std::cerr << "gen.py failed\n";
-            std::exit(1);
-        }
-    }
-    const fs::path root = data / ("monitor-" + std::to_string(options.users));
-    fs::create_directories(root / "mailboxes");
-    fs::create_directories(root / "outbox");
-    for (int m = 0; m < kMailboxes; ++m) {
-        const fs::path link = root / "mailboxes" / Folder(m);
-        if (!fs::exists(link))
-            fs::create_directory_symlink(generated / Folder(m), link);
-    }
-    for (int p = 0; p < kProbes; ++p)
-        WriteProbe(root / "mailboxes" / ProbeFolder(p), p);
-
-    std::vector<mail::AddressEntry> entries;
-    for (int u = 0; u < options.users; ++u) {
-        const std::string folder = IsProbeUser(u) ? ProbeFolder(u / 100) : Folder(u % kMailboxes);
-        entries.push_back({"Bench User " + Number(u), "/o=Bench/cn=user" + Number(u),
-                           "/o=Bench/cn=MAIL1", folder, ""});
-        entries.push_back({"Bench User " + Number(u) + " (Pager)", "/o=Bench/cn=pager" + Number(u),
-                           "", "", "user" + Number(u) + "@pager.bench.example"});
-    }
-    std::ofstream(root / mail::kAddressListFileName)
-        << mail::FormatAddressList(entries, "monitoring benchmark");
-    return root;
-}
-
-void UseProfile(const fs::path& root) {
-    const fs::path config = root / "config";
-    fs::create_directories(config);
-    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    mail::Profiles profiles;
-    mail::Profile profile;
-    profile.name = "Bench";
-    profile.mailSystem = root.string();
-    profiles.Set(profile);
-    profiles.SetDefault("Bench");
-    std::string error;
-    if (!profiles.Save(error)) {
-        std::cerr << error << "\n";
-        std::exit(1);
-    }
-    Settings::WriteProfileString(Settings::kPreferences, Settings::kProfileName, "Bench");
-}
-
-double RealNow() {
-    struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
 // When each user's first scan began (real time), from the session's status texts.
@@ -185,24 +69,6 @@ private:
     IStatusText* m_previous;
 };
 
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t i = std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5));
-    return values[i];
-}
-
-std::string Summary(const std::vector<double>& seconds) {
-    if (seconds.empty())
-        return "none";
-    char text[160];
-    std::snprintf(text, sizeof text, "%zu pages: p50 %.3f s, p99 %.3f s, max %.3f s",
-                  seconds.size(), Percentile(seconds, 0.5), Percentile(seconds, 0.99),
-                  *std::max_element(seconds.begin(), seconds.end()));
-    return text;
-}
-
 // One run: a fresh list, the outbox emptied, the clock started at kStart, ticks as the window
 // timer gives them (a tick that falls due during a long cycle fires once when it ends).
 void Run(const fs::path& root, const Options& options, const std::string& limit,
@@ -213,29 +79,11 @@ void Run(const fs::path& root, const Options& options, const std::string& limit,
     mail::cache::Clear();
 
     CUserList users;
-    for (int u = 0; u < options.users; ++u) {
-        UserlistStru* user = users.CreateUser();
-        user->DisplayName = "Bench User " + Number(u);
-        user->MailboxName = "/o=Bench/cn=user" + Number(u);
-        user->Server = "/o=Bench/cn=MAIL1";
-        user->PagerName = "Bench User " + Number(u) + " (Pager)";
-        user->ScanInterval = 60;
-        user->PageOnlyOOF = 0;
-    }
+    AddUsers(users, options.users);
 
     FirstScans scans;
     Clock::StartAt(CTime(kStart));
-    // The clock reads floor(real time) + offset; a page due at clock time P is due from real
-    // time P - offset on.
-    double offset = 0;
-    for (;;) {
-        const double before = std::floor(RealNow());
-        const int32_t now = Clock::Now().GetTime();
-        if (std::floor(RealNow()) == before) {
-            offset = double(now) - before;
-            break;
-        }
-    }
+    const double offset = ClockOffset();
 
     using Steady = std::chrono::steady_clock;
     const auto begin = Steady::now();
@@ -309,35 +157,18 @@ void Run(const fs::path& root, const Options& options, const std::string& limit,
         if (!IsProbeUser(u))
             continue;
         const int probe = u / 100;
-        const auto seen = scans.begun.find("/o=Bench/cn=user" + Number(u));
+        const auto seen = scans.begun.find(MailboxOf(u));
         for (int offset2 : ProbeOffsets(probe)) {
-            Expected& e =
-                expected["Probe " + std::to_string(probe) + " at " + std::to_string(offset2)];
+            Expected& e = expected[ProbeSubject(probe, offset2)];
             e.due = startReal + offset2;
             e.scanned = seen == scans.begun.end() ? 1e18 : seen->second;
         }
     }
     int others = 0;
-    for (const auto& entry : fs::directory_iterator(root / "outbox")) {
-        if (entry.path().extension() != ".eml")
-            continue;
-        std::ifstream in(entry.path());
-        const std::string text((std::istreambuf_iterator<char>(in)), {});
-        const size_t body = text.find("\r\n\r\n");
-        const size_t probe = text.find("Probe ", body == std::string::npos ? 0 : body);
-        if (probe == std::string::npos) {
-            ++others;
-            continue;
-        }
-        std::string subject = text.substr(probe);
-        while (!subject.empty() && (subject.back() == '\n' || subject.back() == '\r'))
-            subject.pop_back();
-        struct stat st;
-        if (stat(entry.path().c_str(), &st) != 0)
-            continue;
+    for (const auto& [subject, sent] : ProbePagesSent(root / "outbox", others)) {
         const auto found = expected.find(subject);
         if (found != expected.end())
-            found->second.sent = double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
+            found->second.sent = sent;
     }
 
     std::vector<double> known, unknown, all;
@@ -422,7 +253,8 @@ int main(int argc, char** argv) {
         options.runs = {{Settings::kScanMillisecondsPerTickDefault, true},
                         {Settings::kScanMillisecondsPerTickDefault, false},
                         {"1000000000", true}};
-    const fs::path root = Prepare(options);
+    const fs::path root =
+        Prepare("monitor-" + std::to_string(options.users), options.users, ProbeOffsets);
     UseProfile(root);
     // The store reads a file written in the last two seconds again at every use.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));

@@ -12,6 +12,7 @@ set -eu
 PACKAGES="
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libical-dev libicu-dev libcurl4-openssl-dev libsystemd-dev libldap-dev
+  zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd openssl ca-certificates tzdata
   slapd ldap-utils

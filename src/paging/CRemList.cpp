@@ -61,6 +61,23 @@ void CRemList::AddReminder(const CTime& reminderTime, const CTime& start, const 
     NoteHead();
 }
 
+void CRemList::AppendReminder(const ReminderStru& record) {
+    if (IsReminderDuplicate(&record))
+        return;
+    m_keys.push_back(KeyOf(record));
+    m_records.push_back(std::make_unique<ReminderStru>(record));
+    NoteHead();
+}
+
+uint64_t CRemList::Fingerprint() const {
+    // A sum does not depend on the order; the count keeps a list apart from one that holds a
+    // record whose key is the sum of two others.
+    uint64_t sum = 0;
+    for (const size_t key : m_keys)
+        sum += key;
+    return sum ^ (uint64_t(m_keys.size()) * 0x9e3779b97f4a7c15ull);
+}
+
 size_t CRemList::KeyOf(const ReminderStru& r) {
     size_t key = std::hash<CString>()(r.Text);
     for (const size_t part : {std::hash<CString>()(r.TimeKey), size_t(r.PageTime.GetTime()),

@@ -4,6 +4,7 @@
 #include "core/CString.h"
 #include "core/CTime.h"
 
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <vector>
@@ -26,8 +27,10 @@ enum class PageOutcome {
     Dropped,     // due outside the paging hours: removed without a page
     Failed,      // not sent (the event says why); kept for the next call
     AlreadySent, // sent before (a restart or a rescan collected it again): removed, not sent
+    Expired,     // fell due while the monitor was stopped and is over by now (an appointment that
+                 // has ended, a task an hour past its reminder): removed without a page
 };
-// "sent", "dropped", "failed", "already sent".
+// "sent", "dropped", "failed", "already sent", "expired".
 const char* PageOutcomeName(PageOutcome outcome);
 
 // The latest page of a user, for the status view.
@@ -75,8 +78,16 @@ public:
     // time 0 marks an item without appointment times (a task).
     void AddReminder(const CTime& reminderTime, const CTime& start, const CTime& end,
                      const CString& subject);
+    // Appends a copy of `record` as it stands (a reminder restored from the monitor's saved
+    // state, whose text was built when it was first collected) unless an equal one is present.
+    // The caller sorts the list afterwards.
+    void AppendReminder(const ReminderStru& record);
     // 1 when a record equal in all five fields is in the list, else 0.
     int IsReminderDuplicate(const ReminderStru* candidate) const;
+    // The same value for two lists that hold equal records, in whatever order; another value for
+    // lists that differ (but for a chance of one in 2^64). Lets a rescan tell whether it changed
+    // anything without keeping the old records.
+    uint64_t Fingerprint() const;
     void SortList();
     // Removes and destroys `record` if this list holds it (by identity); otherwise does nothing.
     void DeleteReminder(const ReminderStru* record);

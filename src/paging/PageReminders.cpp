@@ -15,6 +15,8 @@ const char* PageOutcomeName(PageOutcome outcome) {
         return "failed";
     case PageOutcome::AlreadySent:
         return "already sent";
+    case PageOutcome::Expired:
+        return "expired";
     }
     return "";
 }

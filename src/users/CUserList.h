@@ -3,6 +3,7 @@
 
 #include "core/CString.h"
 #include "core/CTime.h"
+#include "paging/LatePages.h"
 #include "users/UserlistStru.h"
 
 #include <cstdint>
@@ -90,8 +91,27 @@ public:
     bool ScansWaiting() const { return m_scansWaiting; }
     // Pages the due reminders of every active user; the number that left the lists. When the
     // clock reads earlier than at the previous paging of a user, one event says so and paging
-    // goes on.
+    // goes on. Then a turn of PageLateReminders; the LateReminders of users not active are
+    // dropped once over.
     int ProcessReminders();
+    // Pages the users' LateReminders by the late rule, in turns over the list: a turn begins at
+    // most once a second (at the paging pass) and goes on from user to user while within
+    // "ScanMillisecondsPerTick", the rest of it at the next calls. The number that left the lists.
+    int PageLateReminders();
+    // Whether a turn of PageLateReminders is under way: another call may go on with it before
+    // the next tick.
+    bool LatePagesWaiting() const { return m_lateNext < m_users.size(); }
+
+    // Called by a restore that put reminders into LateReminders: once the first out-of-office
+    // round since has ended (so that every user who pages only when out has its flag read and
+    // has been paged if out), ProcessReminders writes one event that tells what became of them.
+    // `keptUntil` not 0: reminders due after it while the monitor was stopped are not known, and
+    // the event says so.
+    void AwaitLatePages(CTime keptUntil = CTime());
+    // Moves on whenever what the monitor's saved state holds has changed: a user's reminders
+    // (a scan that found others, a page sent or dropped), its scan status or its out-of-office
+    // flag. Scans that find what the user had before do not move it.
+    uint64_t StateChanges() const { return m_stateChanges; }
 
     Records& Users() { return m_users; }
     const Records& Users() const { return m_users; }
@@ -118,8 +138,21 @@ private:
     // The code search; 0 (and `whyNot` set) when it cannot hand out a code.
     int FindUniqueCode(CString& whyNot);
 
+    // The event about the late reminders, once the first out-of-office round has ended.
+    void ReportLatePages();
+
     Records m_users;
     CTime m_latestPagingTime; // the time the paging pass last read; 0 before the first
+    uint64_t m_stateChanges = 0;
+    bool m_latePagesAwaited = false; // AwaitLatePages was called and its event is not written
+    paging::LatePagesTally m_latePages;
+    // The turn of PageLateReminders: the position of the next user (the list's size: no turn
+    // under way), the second it began, whether it has met a late reminder that is still there,
+    // and whether the last turn did (false: no turn begins).
+    size_t m_lateNext = SIZE_MAX;
+    CTime m_lateTurnStart;
+    bool m_lateSeen = false;
+    bool m_anyLate = false;
     bool m_scansWaiting = false;
     // The out-of-office round in progress: the Servers still to read, in order, from
     // m_OOFRoundNext on, how many users of that Server (in list order) were read, and when the

@@ -5,10 +5,12 @@
 #include "outlook/COutlook.h"
 #include "paging/COOFCheck.h"
 #include "paging/EventLog.h"
+#include "paging/LatePages.h"
 #include "users/CUserList.h"
 #include "users/PassListener.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <vector>
@@ -32,6 +34,21 @@ std::unique_ptr<COOFCheck> MakeChecker(const CString& server) {
     } catch (const std::bad_alloc&) {
         return nullptr; // the users of this store are passed over in this pass
     }
+}
+
+// A reminder that waits among the user's LateReminders belongs there: a rescan that finds it
+// again (its reminder time is still to come) leaves it to the late rule, so that it is paged once
+// and counted as late.
+void LeaveLateRemindersLate(UserlistStru& user) {
+    if (user.LateReminders.IsEmpty())
+        return;
+    std::vector<const ReminderStru*> twins;
+    for (const auto& r : user.Reminders.GetRecords()) {
+        if (user.LateReminders.IsReminderDuplicate(r.get()))
+            twins.push_back(r.get());
+    }
+    for (const ReminderStru* r : twins)
+        user.Reminders.DeleteReminder(r);
 }
 
 // Ends the scan pass's Outlook session however the pass is left.
@@ -100,6 +117,7 @@ int CUserList::UpdateOOFFlags() {
             if (Listener)
                 Listener->OnOutOfOfficeCheck(user, ok != 0);
             changed = changed || (user.OOFFlag != 0) != wasOut;
+            m_stateChanges += (user.OOFFlag != 0) != wasOut ? 1 : 0;
             ++m_OOFRoundTaken;
             ++read;
         }
@@ -171,6 +189,10 @@ int CUserList::UpdateReminders() {
         if (!OpenOutlookOLE())
             return result; // this user and the ones after it are tried again at the next tick
 
+        // What the monitor's saved state holds of the user, to tell whether this scan changed it.
+        const uint64_t remindersBefore = user.Reminders.Fingerprint();
+        const int32_t statusBefore = user.ScanStatus;
+        const CString errorBefore = user.LastScanError;
         // A reminder found again after the paging pass handled it (a rescan in the minute between
         // its page time and its alarm) is not paged twice: the record of handled pages says so.
         user.Reminders.ClearList();
@@ -193,6 +215,7 @@ int CUserList::UpdateReminders() {
             user.ScanStatus = FALSE;
             CloseOutlookOLE();
         }
+        LeaveLateRemindersLate(user);
         user.Reminders.SortList();
         // Whatever the outcome: a failed user is retried after its interval, not at the next tick.
         // Counted from this pass, so users reached in later ticks fall due later too.
@@ -200,6 +223,9 @@ int CUserList::UpdateReminders() {
         user.LastScanError = user.ScanStatus == FALSE ? scanEvents.FirstText() : CString();
         if (user.ScanStatus == FALSE && user.LastScanError.empty())
             user.LastScanError = "The scan of " + mailbox + " failed.";
+        if (user.Reminders.Fingerprint() != remindersBefore || user.ScanStatus != statusBefore ||
+            user.LastScanError != errorBefore)
+            ++m_stateChanges;
         if (Listener)
             Listener->OnScan(user);
         result = 1;
@@ -233,8 +259,18 @@ int CUserList::ProcessReminders() {
     bool clockBackReported = false;
     for (const auto& record : m_users) {
         UserlistStru& user = *record;
-        if (!IsActiveUser(user))
+        if (!IsActiveUser(user)) {
+            // Their late reminders wait for them to be out, but not past the late rule.
+            if (!user.LateReminders.IsEmpty()) {
+                LastPageKeeper keeper(user, Listener);
+                const int over =
+                    paging::DropLateRemindersOver(user.LateReminders, CTime::GetCurrentTime(),
+                                                  PagingFields(user), &keeper, m_latePages);
+                sum += over;
+                m_stateChanges += over ? 1 : 0;
+            }
             continue;
+        }
         const CTime t = CTime::GetCurrentTime(); // read anew for each user
         if (t < m_latestPagingTime && !clockBackReported) {
             const char* format = "%m/%d/%y %H:%M:%S";
@@ -248,11 +284,73 @@ int CUserList::ProcessReminders() {
         // Nothing is due before the first record's page time: the call would return at once.
         if (user.Reminders.HeadPageTime() <= t) {
             LastPageKeeper keeper(user, Listener);
-            sum += user.Reminders.PageReminders(t, PagingFields(user), SentPages, &keeper);
+            const int left =
+                user.Reminders.PageReminders(t, PagingFields(user), SentPages, &keeper);
+            sum += left;
+            m_stateChanges += left ? 1 : 0;
         }
         user.LastPageCheck = t;
     }
+    // After the pages due now, so that a burst of late ones after a long stop holds none up.
+    return sum + PageLateReminders();
+}
+
+int CUserList::PageLateReminders() {
+    const CTime now = CTime::GetCurrentTime();
+    if (m_lateNext >= m_users.size()) {
+        // A new turn at most once a second: a late page whose send failed is tried again once
+        // a second, as the paging pass tries the others.
+        if (!m_anyLate || now == m_lateTurnStart)
+            return 0;
+        m_lateNext = 0;
+        m_lateTurnStart = now;
+        m_lateSeen = false;
+    }
+    const int64_t started = Clock::SteadyMilliseconds();
+    const int64_t limit = Settings::ScanMillisecondsPerTick();
+    int sum = 0;
+    bool paged = false;
+    for (auto it = std::next(m_users.begin(), static_cast<long>(m_lateNext)); it != m_users.end();
+         ++it, ++m_lateNext) {
+        UserlistStru& user = **it;
+        if (user.LateReminders.IsEmpty())
+            continue;
+        // A turn once begun pages at least one user; the rest wait for the next call.
+        if (paged && Clock::SteadyMilliseconds() - started >= limit)
+            return sum;
+        if (IsActiveUser(user) && user.LateReminders.HeadPageTime() <= now) {
+            LastPageKeeper keeper(user, Listener);
+            // The turns keep to once a second themselves.
+            const PagingUser fields{user.MailboxName, user.PagerName, CTime(), &user};
+            const int left = paging::PageLateReminders(user.LateReminders, now, fields, SentPages,
+                                                       &keeper, m_latePages);
+            sum += left;
+            m_stateChanges += left ? 1 : 0;
+            paged = true;
+        }
+        m_lateSeen = m_lateSeen || !user.LateReminders.IsEmpty();
+    }
+    m_anyLate = m_lateSeen;
+    // Every flag has been read once the first out-of-office round has ended: the users who are
+    // out have been paged in this turn at the latest.
+    if (m_latePagesAwaited && !m_OOFRoundRunning && NextOOFCheck != CTime(0))
+        ReportLatePages();
     return sum;
+}
+
+void CUserList::AwaitLatePages(CTime keptUntil) {
+    m_latePagesAwaited = true;
+    m_latePages = {};
+    m_latePages.unknownAfter = keptUntil;
+    m_anyLate = true;
+}
+
+void CUserList::ReportLatePages() {
+    m_latePagesAwaited = false;
+    m_latePages.waiting = 0;
+    for (const auto& user : m_users)
+        m_latePages.waiting += user->LateReminders.GetCount();
+    LogEvent(EventLog::kEventId, paging::LatePagesText(m_latePages).c_str());
 }
 
 int CUserList::OpenOutlookOLE() {

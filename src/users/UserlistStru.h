@@ -35,6 +35,10 @@ struct UserlistStru {
     // Run-time state for the status view.
     LastPageStru LastPage; // the latest reminder sent, dropped or failed
     CString LastScanError; // why the last scan failed; empty when it succeeded or never ran
+    // Run-time state after a restart: restored reminders whose page times passed while the
+    // monitor was stopped, in page-time order. The paging pass pages or drops them by the late
+    // rule (paging::PageLateReminders); a scan never clears them.
+    CRemList LateReminders;
 };
 
 // A user is active (scanned and paged) unless it pages only when out of office and is in.

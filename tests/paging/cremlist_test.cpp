@@ -211,3 +211,42 @@ TEST(CRemList, TheHeadPageTimeFollowsEveryChangeOfTheFirstRecord) {
     list.ClearList();
     expectHead("clearing");
 }
+
+TEST(CRemList, TheFingerprintFollowsTheRecordsNotTheirOrderAndRestoredRecordsKeepTheirFields) {
+    ScopedTimeZone zone("UTC");
+    const CTime nine(2026, 6, 1, 9, 0, 0);
+    const auto fill = [&](CRemList& list, const std::vector<std::string>& subjects) {
+        for (const std::string& subject : subjects)
+            list.AddReminder(nine, nine + CTimeSpan(600), nine + CTimeSpan(1200), subject);
+    };
+    CRemList ab, ba, abb, a, abc;
+    fill(ab, {"A", "B"});
+    fill(ba, {"B", "A"});
+    fill(abb, {"A", "B", "B"}); // the duplicate is not added
+    fill(a, {"A"});
+    fill(abc, {"A", "B", "C"});
+    EXPECT_EQ(ab.Fingerprint(), ba.Fingerprint());
+    EXPECT_EQ(ab.Fingerprint(), abb.Fingerprint());
+    for (const CRemList* other : {&a, &abc})
+        EXPECT_NE(ab.Fingerprint(), other->Fingerprint());
+    // The same records again after a clear (a rescan that found what the list held).
+    const uint64_t before = abc.Fingerprint();
+    abc.ClearList();
+    EXPECT_NE(abc.Fingerprint(), before);
+    fill(abc, {"C", "A", "B"});
+    EXPECT_EQ(abc.Fingerprint(), before);
+    // One paged: another fingerprint.
+    abc.DeleteReminder(abc.GetHead());
+    EXPECT_NE(abc.Fingerprint(), before);
+
+    // A restored record keeps its text, though its times would build another one today.
+    ReminderStru saved = *ab.GetHead();
+    saved.Text = "09:10-09:20 Built under another zone";
+    CRemList restored;
+    restored.AppendReminder(saved);
+    restored.AppendReminder(saved); // equal: not added
+    restored.AppendReminder(*ab.GetHead());
+    EXPECT_EQ(Texts(restored),
+              std::vector<std::string>({"09:10-09:20 Built under another zone", "09:10-09:20 A"}));
+    EXPECT_EQ(restored.HeadPageTime(), nine - CTimeSpan(60));
+}

@@ -38,6 +38,7 @@ public:
     std::vector<std::string> With(PageOutcome outcome) const;
     UserlistStru* Find(const std::string& displayName);
     void SetStatusSavePeriod(std::chrono::seconds period) { m_StatusSavePeriod = period; }
+    void SetStateSavePeriodMs(int64_t periodMs) { m_StateKeeper.SetPeriodMs(periodMs); }
 
 protected:
     unsigned StartTimer(unsigned, unsigned) override { return 1; }

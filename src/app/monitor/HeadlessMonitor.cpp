@@ -63,6 +63,9 @@ CString PageLine(const UserlistStru& user, const ReminderStru& reminder, CTime n
     case PageOutcome::AlreadySent:
         what = "page sent before, not sent again";
         break;
+    case PageOutcome::Expired:
+        what = "page dropped, due while Orvane was stopped and over since";
+        break;
     }
     CString line = now.Format(kLineTimeFormat) + " " + what + ": " + EscapeField(user.DisplayName) +
                    " -> " + EscapeField(user.PagerName) + ": " + EscapeField(reminder.Text);
@@ -105,6 +108,12 @@ bool CHeadlessMonitor::Start() {
     if (!OnCreate())
         return false;
     SetPassListener(this);
+    if (const monitorstate::RestoreCounts& restored = Restored(); restored.users)
+        std::fprintf(stderr,
+                     "orvane: restored the reminders of %s from %s: %d pending, %d due while it "
+                     "was stopped\n",
+                     Users(restored.users).c_str(), StateKeeper().Path().c_str(),
+                     restored.reminders, restored.late);
     connect(&m_signals, &CSignals::quitRequested, this, &CHeadlessMonitor::OnQuitSignal);
     connect(&m_signals, &CSignals::reloadRequested, this, &CHeadlessMonitor::Reload);
     m_signals.Install(true);

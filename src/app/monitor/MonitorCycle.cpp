@@ -12,6 +12,7 @@
 #include "paging/EventLog.h"
 #include "users/UserFile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -75,7 +76,7 @@ bool CMonitorCycle::OnCreate() {
     m_UserList.LoadUsers();
     RestoreLastPages();
     CMAPI::KeepLibraryResident(true); // a page a tick must not map and relocate it every time
-    m_SentPages.Load(DATFileName(CSentPages::kFileName), CTime::GetCurrentTime());
+    RestoreState();
     m_UserList.SentPages = &m_SentPages;
     if (m_MonitorLock.IsLocked())
         StartControl(); // only the holder of the lock may claim the directory's socket
@@ -93,6 +94,22 @@ bool CMonitorCycle::OnCreate() {
     return true;
 }
 
+void CMonitorCycle::RestoreState() {
+    m_StateKeeper.SetPath(DATFileName(monitorstate::kFileName));
+    const CTime now = CTime::GetCurrentTime();
+    monitorstate::State state;
+    const bool restoring = m_StateKeeper.Load(state);
+    // Loaded as at the save, so that it still holds what was paged between the save and the stop
+    // (the restore leaves those out); what has passed by now is forgotten at its first use.
+    m_SentPages.Load(DATFileName(CSentPages::kFileName),
+                     restoring ? std::min(now, state.SavedAt) : now);
+    m_Restored = restoring ? monitorstate::Restore(m_UserList, state, now, &m_SentPages)
+                           : monitorstate::RestoreCounts();
+    // Not saved at once: the first round of scans, the first ticks' busiest work, reads again
+    // whatever a crash in that time would lose.
+    m_StateKeeper.StartPeriod();
+}
+
 void CMonitorCycle::OnTimer() {
     if (m_Instruments)
         m_Instruments->TickArrived(m_Paused == 1);
@@ -106,6 +123,8 @@ void CMonitorCycle::OnTimer() {
         RefreshUserList();
         RunPasses();
         SaveStatusIfDue();
+        if (m_MonitorLock.IsLocked())
+            m_StateKeeper.SaveIfDue(m_UserList);
     } catch (const std::exception& e) {
         ReportEscapedFailure(e.what());
     } catch (...) {
@@ -132,7 +151,8 @@ bool CMonitorCycle::OnBetweenTicks(int msToNextTick) {
     // applied is applied at the next tick first.
     constexpr int kMarginMs = 50;
     const auto waiting = [this] {
-        return m_UserList.OOFRoundWaiting() || m_UserList.ScansWaiting();
+        return m_UserList.LatePagesWaiting() || m_UserList.OOFRoundWaiting() ||
+               m_UserList.ScansWaiting();
     };
     if (m_Busy == 1 || m_Paused == 1 || !m_Passes || m_PendingList || m_QuitRequested == 1 ||
         !waiting())
@@ -144,8 +164,10 @@ bool CMonitorCycle::OnBetweenTicks(int msToNextTick) {
         m_Busy = 1;
         FlagReset notBusy(m_Busy);
         try {
-            // An out-of-office round goes first: the flags it reads decide who is scanned.
-            const int changed = m_UserList.OOFRoundWaiting()
+            // Pages already late go first: until a user is scanned, its restored list pages.
+            // Then an out-of-office round: the flags it reads decide who is scanned.
+            const int changed = m_UserList.LatePagesWaiting() ? m_UserList.PageLateReminders()
+                                : m_UserList.OOFRoundWaiting()
                                     ? m_Passes->UpdateOOFFlags(m_UserList)
                                     : m_Passes->UpdateReminders(m_UserList);
             if (changed) {
@@ -290,6 +312,7 @@ void CMonitorCycle::RefreshUserList() {
     for (const auto& user : pending->Users())
         m_UserList.CreateUser(user.get());
     status::RestoreLastPages(m_UserList, before);
+    m_StateKeeper.NoteListReplaced();
     m_UserList.SaveUsers();
     m_StatusChanged = true;
     RefreshView();
@@ -305,7 +328,9 @@ void CMonitorCycle::OnDestroy() {
         m_Instruments.reset();
         SetPassListener(m_PassListener);
     }
-    if (m_MonitorLock.IsLocked())
+    if (m_MonitorLock.IsLocked()) {
         SaveStatus();
+        m_StateKeeper.Save(m_UserList);
+    }
     m_MonitorLock.Unlock(); // nothing is written any more: the commands may edit the file
 }

@@ -1,6 +1,7 @@
 // The monitoring cycle of the main window: timer, busy/pause/quit rules and the pending user list.
 #pragma once
 
+#include "app/monitor/StateKeeper.h"
 #include "core/CString.h"
 #include "core/FileSystem.h"
 #include "paging/SentPages.h"
@@ -46,11 +47,13 @@ public:
     bool OnCreate();
     // One monitoring cycle; a tick during a cycle, or while paused, does nothing.
     void OnTimer();
-    // The rest of a second after its cycle, `msToNextTick` long: when an out-of-office round
-    // has users left, or the cycle's scan pass stopped at its time with users still due, one
-    // more pass of that length (out-of-office first, else scans) runs now if it fits before
-    // the next tick, so that long rounds use the idle part of each second while every tick
-    // still pages on time. True when another may follow.
+    // The rest of a second after its cycle, `msToNextTick` long: when a turn of late pages
+    // (reminders that fell due while the monitor was stopped) that the paging pass did not finish
+    // is under way, or an out-of-office round has users left, or the cycle's scan pass stopped at
+    // its time with users still due, one more pass of that length (late pages first, then the
+    // out-of-office round, else scans) runs now if it fits before the next tick, so that long
+    // rounds use the idle part of each second while every tick still pages on time. True when
+    // another may follow.
     bool OnBetweenTicks(int msToNextTick);
     void OnActionPause();
     // File, Exit: closes now when idle; during a cycle asks "Quit Notice" and defers.
@@ -91,6 +94,9 @@ public:
     bool IsQuitRequested() const { return m_QuitRequested != 0; }
     const CString& WorkingDirectory() const { return m_WorkingDirectory; }
     const CSentPages& SentPages() const { return m_SentPages; }
+    // What the start took from the monitor's saved state (all zero when it started without).
+    const monitorstate::RestoreCounts& Restored() const { return m_Restored; }
+    const CStateKeeper& StateKeeper() const { return m_StateKeeper; }
 
     // The control socket's requests (MonitorControl.cpp): {"request": "status"} answers the
     // status snapshot; {"request": "users", "args": [...]} applies an `orvane users` change to
@@ -117,6 +123,8 @@ protected:
     // The status file is written after a cycle that changed something, at most this often, and
     // when the monitor stops.
     std::chrono::seconds m_StatusSavePeriod{60};
+    // The monitor's state file beside Users.dat (its save period can be set before OnCreate).
+    CStateKeeper m_StateKeeper;
 
     // Hooks of the window system.
     virtual bool CreateBars() { return true; }
@@ -142,6 +150,9 @@ private:
     void StartControl();
     // Gives the users the latest pages that the status file saved last holds.
     void RestoreLastPages();
+    // Reads the record of pages sent and the monitor's saved state, and gives the users the
+    // reminder lists, scan times and flags it holds for them.
+    void RestoreState();
     void SaveStatusIfDue();
     int HandUserEdit(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
@@ -155,6 +166,7 @@ private:
     IMonitorPasses* m_Passes = nullptr;
     FileLock m_MonitorLock; // tells the command line that this directory is monitored
     CSentPages m_SentPages; // pages sent, so that a reminder collected again is not paged twice
+    monitorstate::RestoreCounts m_Restored;
     std::unique_ptr<CControlServer> m_Control; // `orvane users` and `orvane status` reach us here
     bool m_UserDialogOpen = false; // a command-line edit now would be lost at the dialog's OK
     bool m_StatusChanged = false;  // something changed since the status file was written

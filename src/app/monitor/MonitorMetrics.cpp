@@ -105,6 +105,7 @@ void CMonitorMetrics::CountPage(PageOutcome outcome, double delaySeconds) const 
         pageDelay.Observe(std::max(0.0, delaySeconds));
         break;
     case PageOutcome::Dropped:
+    case PageOutcome::Expired: // a late reminder over before it could be paged
         pagesDropped.Inc();
         break;
     case PageOutcome::Failed:

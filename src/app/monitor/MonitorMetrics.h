@@ -32,10 +32,10 @@ public:
     metrics::Registry& Registry() { return m_registry; }
     const metrics::Registry& Registry() const { return m_registry; }
 
-    // A due reminder that left its list (Sent, Dropped) or stayed after a failed send (Failed);
-    // for Sent, `delaySeconds` is observed in pageDelay (a negative delay, after the clock was
-    // set back, as 0). AlreadySent, a page that a restart or rescan collected again, is not a
-    // page and is not counted.
+    // A due reminder that left its list (Sent, Dropped, Expired: counted as dropped) or stayed
+    // after a failed send (Failed); for Sent, `delaySeconds` is observed in pageDelay (a negative
+    // delay, after the clock was set back, as 0). AlreadySent, a page that a restart or rescan
+    // collected again, is not a page and is not counted.
     void CountPage(PageOutcome outcome, double delaySeconds) const;
     void CountScan(bool succeeded, double seconds) const;
     void CountOutOfOfficeCheck(bool succeeded) const;

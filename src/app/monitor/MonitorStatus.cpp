@@ -154,7 +154,8 @@ void RestoreLastPages(CUserList& users, const QJsonObject& snapshot) {
             continue;
         LastPageStru last{true, time, S(page["text"]), PageOutcome::Sent, S(page["event"])};
         bool known = false;
-        for (PageOutcome outcome : {PageOutcome::Sent, PageOutcome::Dropped, PageOutcome::Failed}) {
+        for (PageOutcome outcome :
+             {PageOutcome::Sent, PageOutcome::Dropped, PageOutcome::Failed, PageOutcome::Expired}) {
             if (S(page["outcome"]) == PageOutcomeName(outcome)) {
                 last.Outcome = outcome;
                 known = true;

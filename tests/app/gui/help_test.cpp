@@ -184,6 +184,11 @@ TEST(HelpPages, EveryEventTextIsExplained) {
         "more than once; the first is used.",
         "cannot be read; it is ignored, so the dates it would exclude are paged.",
         "more rules that are not read as written, like those named.",
+        "While Orvane was stopped,",
+        "over before Orvane was back,",
+        "The monitor's state file",
+        "cannot be used:",
+        "was not written",
     };
     for (const char* text : texts)
         EXPECT_TRUE(eventLog.contains(QString(text).simplified())) << text;

@@ -1,6 +1,6 @@
 // The built program monitoring headless as a service would run it: a line per scan and page,
 // --at, the service manager's notifications (READY, WATCHDOG, RELOADING, STOPPING) on a
-// notification socket of the test's own, SIGHUP, and a kill right after a page.
+// notification socket of the test's own, SIGHUP, a kill right after a page, and a restart.
 #include "support/MonitoredSetup.h"
 #include "users/UserFile.h"
 
@@ -208,6 +208,32 @@ TEST_F(HeadlessService, AMonitorKilledRightAfterAPageDoesNotSendItAgainWhenResta
               "Budget review");
     second.Signal(SIGTERM);
     EXPECT_EQ(second.WaitForExit(), 0) << second.Err();
+    EXPECT_EQ(setup.Mail().OutboxMessages().size(), 1u);
+}
+
+TEST_F(HeadlessService, AServiceRestartPagesWhatFellDueWhileItWasStoppedWithOneEvent) {
+    {
+        Headless first("2026-06-03 09:00:00", environment);
+        EXPECT_NE(first.Line("scan: Ann Archer"), "");
+        first.Signal(SIGTERM); // saves the state as it stops
+        EXPECT_EQ(first.WaitForExit(), 0) << first.Err();
+    }
+    // Started again at 09:05, after the budget review's page time (09:04) and before its end.
+    Headless second("2026-06-03 09:05:00", environment);
+    EXPECT_EQ(Tail(second.Line("page sent")),
+              "page sent: Ann Archer -> Ann Archer (Pager): 09:10-09:40 Budget review");
+    second.Signal(SIGTERM);
+    EXPECT_EQ(second.WaitForExit(), 0) << second.Err();
+    EXPECT_NE(second.Err().find("orvane: restored the reminders of 1 user from " +
+                                setup.File("MonitorState.dat") +
+                                ": 0 pending, 1 due while it was stopped"),
+              std::string::npos)
+        << second.Err();
+    const std::string events = ReadFile(runtime.File("events.jsonl"));
+    EXPECT_NE(events.find("While Orvane was stopped, 1 reminder fell due: 1 was paged late (by at "
+                          "most 1 minute"),
+              std::string::npos)
+        << events;
     EXPECT_EQ(setup.Mail().OutboxMessages().size(), 1u);
 }
 
