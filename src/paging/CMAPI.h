@@ -3,7 +3,7 @@
 
 #include "core/CString.h"
 #include "paging/PageIdentity.h"
-#include "paging/SimpleMapi.h"
+#include "paging/simplemapi/SimpleMapi.h"
 
 #include <string>
 #include <vector>

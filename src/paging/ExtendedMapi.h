@@ -18,7 +18,7 @@
 // HRESULT, S_OK, E_FAIL, E_NOINTERFACE, E_INVALIDARG, E_OUTOFMEMORY, SUCCEEDED and FAILED are
 // shared with the automation layer, so that one file can use both.
 #include "core/WinError.h"
-#include "paging/MapiTypes.h"
+#include "paging/simplemapi/MapiTypes.h"
 
 // --- Result codes --------------------------------------------------------------------------
 #define HR_FAILED(hr) FAILED(hr)

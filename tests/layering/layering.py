@@ -22,7 +22,8 @@ mailsystem/caldav:       mailsystem/ical mailsystem/net
 mailsystem/transport:    mailsystem/net
 mailsystem/sieve:        core
 mailsystem:              mailsystem/caldav mailsystem/ldap mailsystem/transport mailsystem/sieve
-paging:                  mailsystem
+paging/simplemapi:       mailsystem
+paging:                  paging/simplemapi
 outlook:                 paging
 users:                   outlook
 app/metrics:             core

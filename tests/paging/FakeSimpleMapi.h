@@ -1,7 +1,7 @@
 // A recording stand-in for the Simple MAPI library, for tests of CMAPI's calls and reactions.
 #pragma once
 
-#include "paging/SimpleMapi.h"
+#include "paging/simplemapi/SimpleMapi.h"
 
 // What the fake answers and what it was called with. The test holds the library open itself
 // (so the state survives CMAPI's unloading) and reaches the state through "FakeMapiControl".

@@ -1,7 +1,7 @@
 // A Simple MAPI stand-in whose sends fail or succeed call by call, for tests of the paging walk.
 #pragma once
 
-#include "paging/SimpleMapi.h"
+#include "paging/simplemapi/SimpleMapi.h"
 
 // The test holds the library open (so the state outlives CMAPI's unloading) and reaches the
 // state through "ScriptedMapiControl".

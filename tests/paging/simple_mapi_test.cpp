@@ -1,6 +1,6 @@
 // The Simple MAPI library as a program loads it: exports, logon, recipient resolution, delivery
 // to the outbox and over SMTP, and the result code of every failure.
-#include "paging/SimpleMapi.h"
+#include "paging/simplemapi/SimpleMapi.h"
 #include "support/MailFixture.h"
 #include "support/SmtpTestServer.h"
 

@@ -5,7 +5,7 @@
 #include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
 #include "mailsystem/transport/Transport.h"
-#include "paging/SimpleMapi.h"
+#include "paging/simplemapi/SimpleMapi.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The Simple MAPI C interface: message types, flags, result codes and the entry points' types.
 #pragma once
 
-#include "paging/MapiTypes.h"
+#include "paging/simplemapi/MapiTypes.h"
 
 // The library is loaded at run time and its entry points are found by name (CMAPI.h says
 // where it is looked for), so this header declares only their pointer types.
