@@ -56,12 +56,12 @@ TEST_F(EtcdFailoverTest, GoesOnToTheNextMemberAndRemembersIt) {
         const char* fault;
         std::function<void()> inflict;
         const char* words; // how the first member's failure is told
-        long atMostMs;     // what the failover may cost: the fault's own bound and some room
+        long atMostMs; // far below "never": a busy machine must not fail it, a missing bound does
     };
     const long requestMs = config.requestTimeoutMs;
     const Row rows[] = {
-        {"killed", [&] { m_cluster->Kill(victim); }, "refused the connection", 1000},
-        {"stopped", [&] { m_cluster->Pause(victim); }, "did not answer within", requestMs + 1000},
+        {"killed", [&] { m_cluster->Kill(victim); }, "refused the connection", requestMs + 4000},
+        {"stopped", [&] { m_cluster->Pause(victim); }, "did not answer within", requestMs + 4000},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);
@@ -151,7 +151,8 @@ TEST_F(EtcdFailoverTest, WithoutQuorumRequestsFailWithinTheirBoundAndRecover) {
     m_cluster->Kill(1);
     m_cluster->Kill(2);
 
-    const long boundMs = m_config.operationTimeoutMs + 500;
+    // Room for a busy machine; without the bound a request would wait for good.
+    const long boundMs = m_config.operationTimeoutMs + 4000;
     for (int i = 0; i < 3; ++i) {
         auto start = SteadyClock::now();
         RangeResult read;
