@@ -29,8 +29,9 @@ users:                   outlook
 app/metrics:             core
 app/cluster:             mailsystem/net
 app/monitor:             users app/metrics app/cluster
-app/cli:                 app/monitor
-app/gui:                 app/monitor
+app/admin:               mailsystem
+app/cli:                 app/monitor app/admin
+app/gui:                 app/monitor app/admin
 app:                     app/cli app/gui
 """
 

@@ -1,22 +1,18 @@
 // "orvane profile": lists, sets and removes the mail profiles of the current user.
 #include "app/cli/CliProfile.h"
 
+#include "app/admin/ProfileChange.h"
+#include "app/admin/ProfileSecrets.h"
 #include "app/cli/CliProfileCalendars.h"
 #include "app/cli/CliProfileDirectory.h"
 #include "app/cli/CliProfileOutOfOffice.h"
 #include "app/cli/CliProfileTransport.h"
-#include "app/cli/CliSecrets.h"
-#include "core/Credentials.h"
 #include "core/FileSystem.h"
 #include "core/Text.h"
-#include "mailsystem/MailSystem.h"
 #include "mailsystem/Profiles.h"
 
-#include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
 #include <ostream>
-#include <sys/stat.h>
 
 namespace cli {
 namespace {
@@ -58,72 +54,41 @@ int List(const Args& args, std::ostream& out, std::ostream& err) {
             << '\t' << EscapeField(p.mailSystem) << '\t'
             << EscapeField(mail::DescribeTransport(p.transport)) << '\t'
             << EscapeField(p.transport.user) << '\t'
-            << DescribeSecret(p.transport.token.empty() ? p.transport.password : p.transport.token)
+            << admin::DescribeSecret(p.transport.token.empty() ? p.transport.password
+                                                               : p.transport.token)
             << '\t' << EscapeField(p.transport.sender) << '\t'
             << EscapeField(mail::DescribeLdap(p.ldap)) << '\t' << EscapeField(p.ldap.user) << '\t'
             << EscapeField(mail::DescribeCalendarServer(p.calendars)) << '\t'
-            << EscapeField(p.calendars.user) << '\t' << DescribeSecret(p.calendars.password) << '\t'
+            << EscapeField(p.calendars.user) << '\t' << admin::DescribeSecret(p.calendars.password)
+            << '\t'
             << EscapeField(p.outOfOffice.url.empty()
                                ? std::string("directory")
                                : mail::sieve::DescribeSieveConfig(p.outOfOffice))
-            << '\t' << DescribeSecret(p.outOfOffice.password) << '\n';
+            << '\t' << admin::DescribeSecret(p.outOfOffice.password) << '\n';
     }
     return 0;
 }
 
-} // namespace
-
-bool ReadPasswordFile(const std::string& path, std::string& password, std::ostream& err) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        err << "orvane: the password file " << path << " cannot be read\n";
-        return false;
+// Writes a refusal or failure of the profile rules, each of its lines as one message.
+void PrintError(const std::string& error, std::ostream& err) {
+    size_t begin = 0;
+    while (begin <= error.size()) {
+        const size_t end = std::min(error.find('\n', begin), error.size());
+        err << "orvane: " << error.substr(begin, end - begin) << "\n";
+        begin = end + 1;
     }
-    std::getline(in, password);
-    if (!password.empty() && password.back() == '\r')
-        password.pop_back();
-    if (password.empty()) {
-        err << "orvane: the password file " << path << " holds no password on its first line\n";
-        return false;
-    }
-    if (credentials::IsReference(password)) {
-        password.clear();
-        err << "orvane: the password in " << path << " begins with \"" << credentials::kPrefix
-            << "\", which would name a credential rather than be a password; name a credential "
-               "with the password option itself (such as --password credential:NAME)\n";
-        return false;
-    }
-    return true;
-}
-
-namespace {
-
-// Takes the profiles' lock and reads them; false, with the reason on err, when either fails.
-bool LoadForChange(FileLock& lock, mail::Profiles& profiles, std::ostream& err) {
-    if (!LockProfiles(lock, err))
-        return false;
-    std::string error;
-    if (!profiles.Load(error)) {
-        err << "orvane: " << error
-            << "\norvane: nothing was changed; repair or remove the file first\n";
-        return false;
-    }
-    return true;
 }
 
 int Set(Args args, std::ostream& out, std::ostream& err) {
-    const bool makeDefault = TakeFlag(args, "default");
-    DirectoryOptions directory;
-    if (!TakeDirectoryOptions(args, directory, err))
+    admin::ProfileChange change;
+    change.makeDefault = TakeFlag(args, "default");
+    if (!TakeDirectoryOptions(args, change.directory, err))
         return 2;
-    CalendarOptions calendars;
-    if (!TakeCalendarOptions(args, calendars, err))
+    if (!TakeCalendarOptions(args, change.calendars, err))
         return 2;
-    WebTransportOptions web;
-    if (!TakeWebTransportOptions(args, web, err))
+    if (!TakeWebTransportOptions(args, change.web, err))
         return 2;
-    OutOfOfficeOptions outOfOffice;
-    if (!TakeOutOfOfficeOptions(args, outOfOffice, err))
+    if (!TakeOutOfOfficeOptions(args, change.outOfOffice, err))
         return 2;
     std::vector<OptionValue> values;
     Args positional;
@@ -133,109 +98,22 @@ int Set(Args args, std::ostream& out, std::ostream& err) {
         err << "orvane: profile set takes one profile name; see orvane --help\n";
         return 2;
     }
-    if (values[Password].present && values[PasswordFile].present) {
-        err << "orvane: give either --password or --password-file\n";
-        return 2;
-    }
+    change.mailSystem = values[MailSystem];
+    change.transport = values[Transport];
+    change.startTls = values[StartTls];
+    change.user = values[User];
+    change.password = values[Password];
+    change.passwordFile = values[PasswordFile];
+    change.sender = values[Sender];
     const std::string& name = positional[0];
-    const std::string nameProblem = mail::CheckProfileName(name);
-    if (!nameProblem.empty()) {
-        err << "orvane: " << nameProblem << "\n";
-        return 1;
+    const admin::ChangeResult result = admin::SetProfile(name, change);
+    if (result.code != 0) {
+        PrintError(result.error, err);
+        return result.code;
     }
-    for (Option option : {MailSystem, Transport, User, Password, Sender}) {
-        if (values[option].present && HasControlCharacter(values[option].value)) {
-            err << "orvane: --" << kOptions[option] << " must not contain control characters\n";
-            return 1;
-        }
-    }
-
-    FileLock lock;
-    mail::Profiles profiles;
-    if (!LoadForChange(lock, profiles, err))
-        return 1;
-    mail::Profile profile;
-    if (const mail::Profile* existing = profiles.Find(name)) {
-        profile = *existing;
-    } else {
-        if (!values[MailSystem].present) {
-            err << "orvane: the new profile \"" << name << "\" needs --mail-system DIR\n";
-            return 2;
-        }
-        profile.name = name;
-    }
-
-    if (values[MailSystem].present) {
-        if (values[MailSystem].value.empty()) {
-            err << "orvane: --mail-system needs a directory\n";
-            return 1;
-        }
-        std::error_code ec;
-        profile.mailSystem =
-            std::filesystem::absolute(values[MailSystem].value, ec).lexically_normal().string();
-        while (profile.mailSystem.size() > 1 && profile.mailSystem.back() == '/')
-            profile.mailSystem.pop_back();
-    }
-    mail::TransportConfig& t = profile.transport;
-    // No stale credentials stay behind in a profile that no longer uses them.
-    if (values[Transport].present)
-        SetTransportUrl(values[Transport].value, t);
-    if (values[StartTls].present) {
-        const std::string& v = values[StartTls].value;
-        if (v != "yes" && v != "no") {
-            err << "orvane: --starttls takes yes or no\n";
-            return 2;
-        }
-        t.startTls = v == "yes";
-    }
-    if (values[User].present)
-        t.user = values[User].value;
-    if (values[Password].present &&
-        !TakeSecretOption(kOptions[Password], values[Password].value, true, kOptions[PasswordFile],
-                          t.password, err))
-        return 1;
-    if (values[PasswordFile].present &&
-        !ReadPasswordFile(values[PasswordFile].value, t.password, err))
-        return 1;
-    if (values[Sender].present)
-        t.sender = values[Sender].value;
-    if (t.kind != mail::TransportConfig::Kind::Smtp &&
-        (values[StartTls].present || values[User].present || values[Password].present ||
-         values[PasswordFile].present)) {
-        err << "orvane: --starttls, --user and --password apply to an SMTP transport; give "
-               "--transport smtp://HOST too\n";
-        return 1;
-    }
-    if (const int code = ApplyWebTransportOptions(web, t, err); code != 0)
-        return code;
-    const std::string transportProblem = mail::CheckTransport(t);
-    if (!transportProblem.empty()) {
-        err << "orvane: " << transportProblem << "\n";
-        return 1;
-    }
-    if (const int code = ApplyDirectoryOptions(directory, profile.ldap, err); code != 0)
-        return code;
-    if (const int code = ApplyCalendarOptions(calendars, profile.calendars, err); code != 0)
-        return code;
-    if (const int code = ApplyOutOfOfficeOptions(outOfOffice, profile.outOfOffice, err); code != 0)
-        return code;
-
-    profiles.Set(profile);
-    if (makeDefault)
-        profiles.SetDefault(name);
-    std::string error;
-    if (!profiles.Save(error)) {
-        err << "orvane: " << error << "\n";
-        return 1;
-    }
-    if (values[MailSystem].present || (directory.url.present && profile.ldap.url.empty())) {
-        std::string why;
-        if (!mail::MailSystem::OpenWithoutCalendarServer(profile, why))
-            err << "orvane: warning: " << why << "\n";
-    }
-    if (directory.Any())
-        WarnIfDirectoryFails(profile, err);
-    if (profiles.DefaultName() == name && (makeDefault || profiles.All().size() == 1))
+    for (const std::string& warning : result.warnings)
+        err << "orvane: warning: " << warning << "\n";
+    if (result.nowDefault)
         out << "\"" << name << "\" is the default profile.\n";
     return 0;
 }
@@ -245,23 +123,13 @@ int Remove(const Args& args, std::ostream& out, std::ostream& err) {
         err << "orvane: profile remove takes one profile name\n";
         return 2;
     }
-    FileLock lock;
-    mail::Profiles profiles;
-    if (!LoadForChange(lock, profiles, err))
-        return 1;
-    const bool wasDefault = profiles.DefaultName() == args[1];
-    if (!profiles.Remove(args[1])) {
-        err << "orvane: there is no profile \"" << EscapeField(args[1]) << "\"\n";
-        return 1;
+    const admin::ChangeResult result = admin::RemoveProfile(args[1]);
+    if (result.code != 0) {
+        PrintError(result.error, err);
+        return result.code;
     }
-    std::string error;
-    if (!profiles.Save(error)) {
-        err << "orvane: " << error << "\n";
-        return 1;
-    }
-    if (wasDefault && !profiles.All().empty())
-        out << "There is no default profile now; choose one with: orvane profile set NAME "
-               "--default\n";
+    for (const std::string& note : result.warnings)
+        out << note << "\n";
     return 0;
 }
 
@@ -283,24 +151,11 @@ int RunProfile(const Args& args, std::ostream& out, std::ostream& err) {
 
 } // namespace
 
-// The lock lies beside the profiles file, which saves replace (a lock on it would be lost).
 bool LockProfiles(FileLock& lock, std::ostream& err) {
-    const std::string path = mail::Profiles::FilePath();
-    const std::string directory = path.substr(0, path.rfind('/'));
-    std::error_code ec;
-    std::filesystem::create_directories(directory, ec);
-    int error = 0;
-    switch (lock.TryLock(directory + "/Orvane-profiles.lock", FileLock::Exclusive, &error)) {
-    case FileLock::Locked:
+    std::string error;
+    if (admin::LockProfiles(lock, error))
         return true;
-    case FileLock::Busy:
-        err << "orvane: another orvane profile command is changing the profiles; try again\n";
-        return false;
-    case FileLock::Unavailable:
-        err << "orvane: the profiles in " << directory
-            << " cannot be locked: " << std::strerror(error) << "\n";
-        return false;
-    }
+    err << "orvane: " << error << "\n";
     return false;
 }
 

@@ -1,31 +1,18 @@
-// The --out-of-office options of "orvane profile set": the Sieve server a profile reads every
-// mailbox's out-of-office state from.
+// "orvane profile set --out-of-office ...": the options of the Sieve server a profile reads
+// out-of-office states from.
 #pragma once
 
+#include "app/admin/ProfileRules.h"
 #include "app/cli/Cli.h"
-#include "mailsystem/Profiles.h"
 
 #include <iosfwd>
 
 namespace cli {
 
-struct OutOfOfficeOptions {
-    OptionValue url, user, passwordFile, password, startTls, login, zone;
-    bool Any() const {
-        return url.present || user.present || passwordFile.present || password.present ||
-               startTls.present || login.present || zone.present;
-    }
-};
+using admin::OutOfOfficeOptions;
 
-// Moves every --out-of-office... option and its value out of `args` (so that the other options
-// parse alone). False, with a message on `err`, for an unknown --out-of-office option or a
-// missing value.
+// Moves the options of this concern out of `args` into `options`, so that the others parse
+// alone. False, with a message on `err`, for an unknown option or a missing value.
 bool TakeOutOfOfficeOptions(Args& args, OutOfOfficeOptions& options, std::ostream& err);
-
-// Applies the options to `server`: --out-of-office "" returns the profile to the mailbox
-// folders' files and drops every out-of-office setting. Returns 0, or the exit code (1 or 2)
-// after a message on `err`.
-int ApplyOutOfOfficeOptions(const OutOfOfficeOptions& options, mail::sieve::SieveConfig& server,
-                            std::ostream& err);
 
 } // namespace cli
