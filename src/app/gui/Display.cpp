@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QSet>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -73,11 +74,14 @@ display::display(const CUserList& users, QWidget* parent)
     m_list->setHeaderLabels(titles);
     for (int column = 0; column < DisplayRowStru::kColumns; ++column)
         m_list->headerItem()->setToolTip(column, titles[column]);
+    // A width the user set is kept as it is; the initial one is widened where its title would
+    // be cut at the window's font (the seed's 64 pixels cut "Office Flag" and "Reminders").
+    const char* const absent = "-"; // no width stored: not a number a save writes
     for (int column = 0; column < DisplayRowStru::kColumns; ++column) {
         const CString stored = Settings::GetProfileString(
-            Settings::kPreferences, display_columns::kWidthSettings[column],
-            std::to_string(display_columns::kDefaultWidths[column]).c_str());
-        const int width = Settings::TextToInt(stored);
+            Settings::kPreferences, display_columns::kWidthSettings[column], absent);
+        const int width =
+            stored == absent ? InitialColumnWidth(column) : Settings::TextToInt(stored);
         m_list->setColumnWidth(column, width > 0 ? width : 0);
     }
 
@@ -136,6 +140,15 @@ void display::DoDataExchange() {
         m_list->setCurrentItem(currentItem, 0, QItemSelectionModel::NoUpdate);
     m_list->verticalScrollBar()->setValue(scrolled);
     m_list->setUpdatesEnabled(true);
+}
+
+int display::InitialColumnWidth(int column) const {
+    return std::max(display_columns::kDefaultWidths[column], TitleWidth(column));
+}
+
+int display::TitleWidth(int column) const {
+    // The header's own measure: the title at the header's font plus the style's section margins.
+    return m_list->header()->sectionSizeHint(column);
 }
 
 int display::ColumnWidth(int column) const {

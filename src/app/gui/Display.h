@@ -36,6 +36,12 @@ public:
     void DoDataExchange();
 
     int ColumnWidth(int column) const;
+    // The width a column starts at when none is stored: the seed's default, widened to
+    // TitleWidth where the title would be cut.
+    int InitialColumnWidth(int column) const;
+    // Pixels the column's title needs in the header: its text at the header's font plus the
+    // style's section margins.
+    int TitleWidth(int column) const;
     // Writes the six widths to "Column1Width" ... "Column6Width".
     void SaveColumnWidths() const;
 
