@@ -2,6 +2,8 @@
 #include "paging/EventLog.h"
 
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -29,6 +31,27 @@ State& GetState() {
 }
 
 thread_local Collector* t_innermostCollector = nullptr;
+
+// The session's entries, newest at the back; shared by every thread that writes.
+struct Session {
+    std::mutex mutex;
+    std::deque<Entry> entries; // at most kSessionLimit
+    uint64_t serial = 0;       // entries ever written; only grows
+};
+
+Session& GetSession() {
+    static Session session;
+    return session;
+}
+
+void RememberForSession(const Entry& entry) {
+    Session& session = GetSession();
+    const std::lock_guard<std::mutex> hold(session.mutex);
+    session.entries.push_back(entry);
+    while (session.entries.size() > kSessionLimit)
+        session.entries.pop_front();
+    ++session.serial;
+}
 
 const char* TypeName(int type) {
     return type == kErrorType ? "error" : "information";
@@ -196,6 +219,7 @@ void Write(unsigned long eventId, const char* first, const char* second) {
         if (state.systemLog && !WriteToJournal(entry))
             WriteToSyslog(entry);
         WriteToFile(entry);
+        RememberForSession(entry);
         for (Collector* c = t_innermostCollector; c; c = c->m_outer)
             c->m_entries.push_back(entry);
         if (state.observer)
@@ -217,6 +241,22 @@ std::function<void(const Entry&)> SetCountingObserver(std::function<void(const E
 
 void SetSystemLogEnabled(bool enabled) {
     GetState().systemLog = enabled;
+}
+
+std::vector<Entry> SessionEntries() {
+    Session& session = GetSession();
+    const std::lock_guard<std::mutex> hold(session.mutex);
+    return std::vector<Entry>(session.entries.rbegin(), session.entries.rend());
+}
+
+uint64_t SessionSerial() {
+    Session& session = GetSession();
+    const std::lock_guard<std::mutex> hold(session.mutex);
+    return session.serial;
+}
+
+const char* TypeText(int type) {
+    return TypeName(type);
 }
 
 Collector::Collector() : m_outer(t_innermostCollector) {

@@ -4,6 +4,8 @@
 #include "core/CString.h"
 #include "core/CTime.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -48,6 +50,18 @@ void SetSystemLogEnabled(bool enabled);
 // metrics), so that neither front end nor test has to hand its observer on. Called after the
 // observer, on the thread that wrote the entry. Returns the one it replaces; empty to stop.
 std::function<void(const Entry&)> SetCountingObserver(std::function<void(const Entry&)> counter);
+
+// The session sink: every entry written since the program started is kept in memory too, for
+// the window's Events view, up to the latest kSessionLimit (the oldest go first). Safe from any
+// thread.
+inline constexpr size_t kSessionLimit = 1000;
+// The kept entries, newest first (a copy).
+std::vector<Entry> SessionEntries();
+// How many entries were ever written in this session; a reader that saw the same number has
+// seen every entry there is.
+uint64_t SessionSerial();
+// "error" or "information": the entry type's name in the journal's and the file's fields.
+const char* TypeText(int type);
 
 // Keeps, besides every sink, the entries written on this thread while it lives, so that a caller
 // can tell what an operation reported (the text of a failed page, the reason a scan failed).

@@ -31,7 +31,8 @@ app/cluster:             mailsystem/net
 app/monitor:             users app/metrics app/cluster
 app/admin:               mailsystem
 app/cli:                 app/monitor app/admin
-app/gui:                 app/monitor app/admin
+app/gui/profiles:        app/monitor app/admin
+app/gui:                 app/monitor app/gui/profiles
 app:                     app/cli app/gui
 """
 

@@ -69,11 +69,44 @@ int ApplyTransport(const ProfileChange& change, mail::TransportConfig& t, std::s
 
 } // namespace
 
-ChangeResult SetProfile(const std::string& name, const ProfileChange& change) {
+int ApplyProfileChange(const std::string& name, const mail::Profile* existing,
+                       const ProfileChange& change, mail::Profile& profile, std::string& error) {
+    if (existing) {
+        profile = *existing;
+    } else {
+        if (!change.mailSystem.present) {
+            error = "the new profile \"" + name + "\" needs --mail-system DIR";
+            return 2;
+        }
+        profile = mail::Profile();
+        profile.name = name;
+    }
+    if (change.mailSystem.present) {
+        if (change.mailSystem.value.empty()) {
+            error = "--mail-system needs a directory";
+            return 1;
+        }
+        std::error_code ec;
+        profile.mailSystem =
+            std::filesystem::absolute(change.mailSystem.value, ec).lexically_normal().string();
+        while (profile.mailSystem.size() > 1 && profile.mailSystem.back() == '/')
+            profile.mailSystem.pop_back();
+    }
+    if (const int code = ApplyTransport(change, profile.transport, error); code != 0)
+        return code;
+    if (const int code = ApplyDirectoryOptions(change.directory, profile.ldap, error); code != 0)
+        return code;
+    if (const int code = ApplyCalendarOptions(change.calendars, profile.calendars, error);
+        code != 0)
+        return code;
+    return ApplyOutOfOfficeOptions(change.outOfOffice, profile.outOfOffice, error);
+}
+
+std::string CheckChange(const std::string& name, const ProfileChange& change) {
     if (change.password.present && (change.passwordFile.present || change.passwordTyped.present))
-        return Refused(2, "give either --password or --password-file");
+        return "give either --password or --password-file";
     if (std::string problem = mail::CheckProfileName(name); !problem.empty())
-        return Refused(1, problem);
+        return problem;
     const std::pair<const OptionValue*, const char*> checked[] = {
         {&change.mailSystem, "mail-system"},
         {&change.transport, "transport"},
@@ -82,8 +115,16 @@ ChangeResult SetProfile(const std::string& name, const ProfileChange& change) {
         {&change.sender, "sender"}};
     for (const auto& [value, option] : checked) {
         if (value->present && HasControlCharacter(value->value))
-            return Refused(1, std::string("--") + option + " must not contain control characters");
+            return std::string("--") + option + " must not contain control characters";
     }
+    return "";
+}
+
+ChangeResult SetProfile(const std::string& name, const ProfileChange& change) {
+    if (change.password.present && (change.passwordFile.present || change.passwordTyped.present))
+        return Refused(2, CheckChange(name, change));
+    if (std::string problem = CheckChange(name, change); !problem.empty())
+        return Refused(1, problem);
 
     FileLock lock;
     mail::Profiles profiles;
@@ -91,30 +132,7 @@ ChangeResult SetProfile(const std::string& name, const ProfileChange& change) {
     if (!LoadForChange(lock, profiles, error))
         return Refused(1, error);
     mail::Profile profile;
-    if (const mail::Profile* existing = profiles.Find(name)) {
-        profile = *existing;
-    } else {
-        if (!change.mailSystem.present)
-            return Refused(2, "the new profile \"" + name + "\" needs --mail-system DIR");
-        profile.name = name;
-    }
-    if (change.mailSystem.present) {
-        if (change.mailSystem.value.empty())
-            return Refused(1, "--mail-system needs a directory");
-        std::error_code ec;
-        profile.mailSystem =
-            std::filesystem::absolute(change.mailSystem.value, ec).lexically_normal().string();
-        while (profile.mailSystem.size() > 1 && profile.mailSystem.back() == '/')
-            profile.mailSystem.pop_back();
-    }
-    if (const int code = ApplyTransport(change, profile.transport, error); code != 0)
-        return Refused(code, error);
-    if (const int code = ApplyDirectoryOptions(change.directory, profile.ldap, error); code != 0)
-        return Refused(code, error);
-    if (const int code = ApplyCalendarOptions(change.calendars, profile.calendars, error);
-        code != 0)
-        return Refused(code, error);
-    if (const int code = ApplyOutOfOfficeOptions(change.outOfOffice, profile.outOfOffice, error);
+    if (const int code = ApplyProfileChange(name, profiles.Find(name), change, profile, error);
         code != 0)
         return Refused(code, error);
 

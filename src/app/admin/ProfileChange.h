@@ -31,6 +31,16 @@ struct ChangeResult {
     bool nowDefault = false; // the changed profile is the default, newly or as the only one
 };
 
+// Empty when `change` may be applied to the profile `name` at all (the name, the values'
+// characters, one password source); otherwise the refusal.
+std::string CheckChange(const std::string& name, const ProfileChange& change);
+
+// The profile `name` as `change` makes it out of `existing` (null: a new profile) into
+// `profile`, without saving anything; 0, or the refusal's code with the sentence in `error`.
+// What a trial of an edited profile runs against before it is saved.
+int ApplyProfileChange(const std::string& name, const mail::Profile* existing,
+                       const ProfileChange& change, mail::Profile& profile, std::string& error);
+
 // Adds or changes the profile `name` by `change`, exactly as "orvane profile set" does: checks
 // it, takes the profiles' lock, reads them, applies and saves. Nothing is saved on a refusal.
 ChangeResult SetProfile(const std::string& name, const ProfileChange& change);

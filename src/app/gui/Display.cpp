@@ -85,6 +85,13 @@ display::display(const CUserList& users, QWidget* parent)
         m_list->setColumnWidth(column, width > 0 ? width : 0);
     }
 
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item, int column) {
+                if (column == display_columns::kReminders &&
+                    item->text(column) == QLatin1String("ERROR"))
+                    emit scanErrorActivated(static_cast<int16_t>(item->data(0, kCodeRole).toInt()));
+            });
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kMargin, 2, kMargin, kMargin);
     layout->addWidget(m_list);
@@ -126,8 +133,13 @@ void display::DoDataExchange() {
             item->setFont(column, bold);
             item->setForeground(column, error.ink);
             item->setBackground(column, error.tint);
+            // The scan's own words; double-clicking the cell lists the user's events.
             item->setToolTip(column,
-                             tr("The last scan of this user failed; the system log says why."));
+                             row.ScanError.empty()
+                                 ? tr("The last scan of this user failed; the Events view says "
+                                      "why (double-click).")
+                                 : QString::fromStdString(row.ScanError) +
+                                       tr("\n(Double-click for this user's events.)"));
         }
         if (row.Code == currentCode)
             currentItem = item;

@@ -46,6 +46,12 @@ public:
     void SaveColumnWidths() const;
 
     CUserListControl* ListControl() const { return m_list; }
+
+signals:
+    // The user's "ERROR" cell was double-clicked: the user of that code failed its last scan.
+    void scanErrorActivated(int16_t code);
+
+public:
     QSize sizeHint() const override;
 
 protected:

@@ -20,6 +20,7 @@ DisplayRowStru MakeDisplayRow(const UserlistStru& user) {
     } else if (user.ScanStatus == 0) {
         row.Cells[kReminders] = "ERROR";
         row.ScanFailed = true;
+        row.ScanError = user.LastScanError;
     }
     // The page time lies a minute before the reminder time, which is what the user expects.
     if (const ReminderStru* first = user.Reminders.GetHead())

@@ -14,6 +14,7 @@ struct DisplayRowStru {
     std::array<CString, kColumns> Cells;
     int16_t Code = 0;        // the user's code: finds the row again after a rebuild
     bool ScanFailed = false; // "Reminders" reads "ERROR"
+    CString ScanError;       // why the last scan failed (the ERROR cell's tool tip); may be empty
 };
 
 namespace display_columns {

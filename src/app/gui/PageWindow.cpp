@@ -3,8 +3,10 @@
 
 #include "app/gui/Display.h"
 #include "app/gui/DlgPreferences.h"
+#include "app/gui/EventsView.h"
 #include "app/gui/MyStatusBar.h"
 #include "app/gui/Placement.h"
+#include "app/gui/profiles/DlgMailProfiles.h"
 #include "core/Help.h"
 #include "core/Settings.h"
 #include "users/DlgUserList.h"
@@ -82,12 +84,23 @@ void CPageWindow::CreateMenus() {
     connect(exit, &QAction::triggered, this, [this] { OnAppExit(); });
     file->addAction(exit);
 
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    view->setObjectName("menuView");
+    QAction* events =
+        AddCommand(tr("&Events"), "actionViewEvents", tr("Show the events the monitor wrote"));
+    connect(events, &QAction::triggered, this, &CPageWindow::OnViewEvents);
+    view->addAction(events);
+
     QMenu* configure = menuBar()->addMenu(tr("&Configure"));
     configure->setObjectName("menuConfigure");
     QAction* users =
         AddCommand(tr("&Users..."), "actionConfigureUsers", tr("Configure the User List"));
     connect(users, &QAction::triggered, this, [this] { OnConfigureUsers(); });
     configure->addAction(users);
+    QAction* profiles = AddCommand(tr("&Mail Profiles..."), "actionConfigureMailProfiles",
+                                   tr("Configure the mail profiles"));
+    connect(profiles, &QAction::triggered, this, &CPageWindow::OnConfigureMailProfiles);
+    configure->addAction(profiles);
     configure->addSeparator();
     QAction* preferences = AddCommand(tr("P&references..."), "actionConfigurePreferences",
                                       tr("Configure the program preferences"));
@@ -137,7 +150,7 @@ void CPageWindow::CreateMenus() {
     help->addAction(about);
 
     // The message pane returns to "Ready" when a menu closes, as the idle text.
-    for (QMenu* menu : {file, configure, help})
+    for (QMenu* menu : {file, view, configure, help})
         connect(menu, &QMenu::aboutToHide, this, [this] {
             m_statusBar->SetPaneText(CMyStatusBar::kMessagePaneId,
                                      QString::fromLatin1(CMyStatusBar::kIdleText));
@@ -179,6 +192,8 @@ void CPageWindow::CreateToolBar() {
 void CPageWindow::SetDisplay(display* view) {
     m_display = view;
     setCentralWidget(view);
+    if (view)
+        connect(view, &display::scanErrorActivated, this, &CPageWindow::ShowEvents);
 }
 
 void CPageWindow::RefreshView() {
@@ -247,6 +262,8 @@ void CPageWindow::Destroy() {
         m_display->SaveColumnWidths();
     SavePlacement();
     m_wantedOuter.reset();
+    if (m_eventsView && m_eventsView->isVisible())
+        m_eventsView->close(); // it remembers its place as it closes
 }
 
 void CPageWindow::SavePlacement() {
@@ -371,6 +388,23 @@ void CPageWindow::OnConfigurePreferences() {
     // Nothing is reloaded afterwards: every setting is read again at its next use.
     DlgPreferences dialog(this);
     dialog.exec();
+}
+
+void CPageWindow::OnConfigureMailProfiles() {
+    // The monitor opens its sessions with the profiles as saved, read again at each use: a
+    // change here reaches it at its next cycle.
+    DlgMailProfiles dialog(this);
+    dialog.exec();
+}
+
+void CPageWindow::OnViewEvents() {
+    ShowEvents(0);
+}
+
+void CPageWindow::ShowEvents(int16_t code) {
+    if (!m_eventsView)
+        m_eventsView = new CEventsView(LiveUsers(), this);
+    m_eventsView->ShowFiltered(code);
 }
 
 void CPageWindow::OnHelpContents() {

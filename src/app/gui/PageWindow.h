@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+class CEventsView;
 class CMyStatusBar;
 class QAction;
 class QPrinter;
@@ -58,6 +59,12 @@ public:
     // Menu commands.
     void OnFilePrintSetup();
     void OnConfigurePreferences();
+    void OnConfigureMailProfiles();
+    void OnViewEvents();
+    // The Events view, with the events of the user `code` only (0: every user's).
+    void ShowEvents(int16_t code);
+    // Null until the Events view was first shown.
+    CEventsView* EventsView() const { return m_eventsView; }
     void OnHelpContents();
     void OnHelpSearch();
     void OnHelpHelp();
@@ -97,6 +104,7 @@ private:
 
     CMyStatusBar* m_statusBar = nullptr;
     display* m_display = nullptr;
+    CEventsView* m_eventsView = nullptr; // a child window, made when first shown
     QToolBar* m_toolBar = nullptr;
     CSecondTimer m_ticker{[this] { OnTimer(); }, [this](int ms) { return OnBetweenTicks(ms); }};
     QAction* m_pauseAction = nullptr;
