@@ -19,6 +19,7 @@ LPMAPIFINDNEXT CMAPI::lpfnMAPIFindNext = nullptr;
 LPMAPIREADMAIL CMAPI::lpfnMAPIReadMail = nullptr;
 LPMAPISENDMAIL CMAPI::lpfnMAPISendMail = nullptr;
 LPORVANELASTSENDERROR CMAPI::lpfnOrvaneLastSendError = nullptr;
+LPORVANELASTSENDERROR CMAPI::lpfnOrvaneLastSendCause = nullptr;
 
 namespace {
 
@@ -110,6 +111,7 @@ void CMAPI::OpenMailServer() {
     lpfnMAPIReadMail = Resolve<LPMAPIREADMAIL>(Library, "MAPIReadMail");
     lpfnMAPISendMail = Resolve<LPMAPISENDMAIL>(Library, "MAPISendMail");
     lpfnOrvaneLastSendError = Resolve<LPORVANELASTSENDERROR>(Library, "OrvaneLastSendError");
+    lpfnOrvaneLastSendCause = Resolve<LPORVANELASTSENDERROR>(Library, "OrvaneLastSendCause");
 
     if (!lpfnMAPILogon || !lpfnMAPILogoff || !lpfnMAPIFreeBuffer || !lpfnMAPIFindNext ||
         !lpfnMAPIReadMail || !lpfnMAPISendMail) {
@@ -262,6 +264,16 @@ CString CMAPI::LastSendError() const {
         return {};
     char text[1024];
     if (lpfnOrvaneLastSendError(Session, text, sizeof text) == 0)
+        return {};
+    text[sizeof text - 1] = '\0';
+    return text;
+}
+
+CString CMAPI::LastSendCause() const {
+    if (!ServerOpen || !Session || !lpfnOrvaneLastSendCause)
+        return {};
+    char text[1024];
+    if (lpfnOrvaneLastSendCause(Session, text, sizeof text) == 0)
         return {};
     text[sizeof text - 1] = '\0';
     return text;

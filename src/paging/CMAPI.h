@@ -63,6 +63,12 @@ private:
     // The library's words for why the session's last send failed; empty when it has none.
     CString LastSendError() const;
 
+public:
+    // The library's words for why the last SendMail failed, whatever the transport (empty when
+    // it has none); what a trial of a profile shows beside the event text.
+    CString LastSendCause() const;
+
+private:
     // Held once for the class and overwritten by every OpenMailServer.
     static LPMAPILOGON lpfnMAPILogon;
     static LPMAPILOGOFF lpfnMAPILogoff;
@@ -72,4 +78,5 @@ private:
     static LPMAPISENDMAIL lpfnMAPISendMail;
     // Optional (SimpleMapi.h): the cause in words of a failed send, added to its event.
     static LPORVANELASTSENDERROR lpfnOrvaneLastSendError;
+    static LPORVANELASTSENDERROR lpfnOrvaneLastSendCause; // optional too
 };

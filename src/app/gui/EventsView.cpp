@@ -96,7 +96,7 @@ CEventsView::CEventsView(const CUserList& users, QWidget* parent)
 }
 
 QString CEventsView::Notice() const {
-    return m_notice->isVisible() ? m_notice->text() : QString();
+    return m_notice->isHidden() ? QString() : m_notice->text();
 }
 
 void CEventsView::FillUsers() {

@@ -117,6 +117,9 @@ typedef ULONG (*LPMAPISENDMAIL)(LHANDLE lhSession, ULONG_PTR ulUIParam, lpMapiMe
 // NUL into lpszText; returns the length of the whole text, 0 when there is none. Optional: a
 // library without it is used all the same.
 typedef ULONG (*LPORVANELASTSENDERROR)(LHANDLE lhSession, LPSTR lpszText, ULONG cbText);
+// OrvaneLastSendCause, of the same type: the cause of the last failed send whatever the library
+// knows of it (an SMTP server's refusal of the login too), for a person trying a profile;
+// events keep OrvaneLastSendError's. Optional as well.
 
 #ifdef __cplusplus
 }

@@ -33,6 +33,7 @@ SIMPLE_MAPI_EXPORT ULONG MAPIReadMail(LHANDLE lhSession, ULONG_PTR ulUIParam, LP
 SIMPLE_MAPI_EXPORT ULONG MAPISendMail(LHANDLE lhSession, ULONG_PTR ulUIParam,
                                       lpMapiMessage lpMessage, FLAGS flFlags, ULONG ulReserved);
 SIMPLE_MAPI_EXPORT ULONG OrvaneLastSendError(LHANDLE lhSession, LPSTR lpszText, ULONG cbText);
+SIMPLE_MAPI_EXPORT ULONG OrvaneLastSendCause(LHANDLE lhSession, LPSTR lpszText, ULONG cbText);
 
 // The definitions must keep the types that callers look them up as.
 static_assert(std::is_same_v<decltype(&MAPILogon), LPMAPILOGON>);
@@ -42,6 +43,7 @@ static_assert(std::is_same_v<decltype(&MAPIFindNext), LPMAPIFINDNEXT>);
 static_assert(std::is_same_v<decltype(&MAPIReadMail), LPMAPIREADMAIL>);
 static_assert(std::is_same_v<decltype(&MAPISendMail), LPMAPISENDMAIL>);
 static_assert(std::is_same_v<decltype(&OrvaneLastSendError), LPORVANELASTSENDERROR>);
+static_assert(std::is_same_v<decltype(&OrvaneLastSendCause), LPORVANELASTSENDERROR>);
 
 namespace {
 
@@ -52,6 +54,9 @@ struct Session {
     std::unique_ptr<mail::Transport> transport;
     std::mutex sending;    // one delivery at a time per session
     std::string lastError; // the cause of the last failed send, when known; guarded by sending
+    // The cause of the last failed send whatever the transport (an SMTP server's refusal too),
+    // for a person trying a profile; guarded by sending.
+    std::string lastCause;
 };
 
 // A bound on open sessions, so that a caller that never logs off cannot grow this without end.
@@ -205,6 +210,7 @@ void ReadDates(const char* text, int64_t& pageTime, int64_t& reminderTime) {
 ULONG Send(Session& session, const MapiMessage& message) {
     std::lock_guard<std::mutex> guard(session.sending);
     session.lastError.clear();
+    session.lastCause.clear();
     if (message.nFileCount != 0)
         return MAPI_E_NOT_SUPPORTED;
     if (message.nRecipCount == 0 || !message.lpRecips)
@@ -222,6 +228,7 @@ ULONG Send(Session& session, const MapiMessage& message) {
         if (rc != SUCCESS_SUCCESS) {
             if (tellsCause && session.lastError.empty())
                 session.lastError = why;
+            session.lastCause = session.lastError.empty() ? why : session.lastError;
             return rc;
         }
     }
@@ -246,6 +253,8 @@ ULONG Send(Session& session, const MapiMessage& message) {
     // a web service.
     if (result.outcome == mail::DeliveryOutcome::Failed || (!result.ok() && tellsCause))
         session.lastError = result.detail;
+    if (!result.ok())
+        session.lastCause = result.detail;
     return ResultFor(result.outcome);
 }
 
@@ -340,13 +349,17 @@ ULONG MAPIReadMail(LHANDLE lhSession, ULONG_PTR, LPSTR, FLAGS, ULONG, lpMapiMess
     return MAPI_E_NOT_SUPPORTED;
 }
 
-ULONG OrvaneLastSendError(LHANDLE lhSession, LPSTR lpszText, ULONG cbText) {
+namespace {
+
+// Copies the text `field` picks of the session into lpszText (at most cbText - 1 bytes and a
+// NUL); the whole text's length, 0 when there is none.
+ULONG CopySendText(LHANDLE lhSession, LPSTR lpszText, ULONG cbText, std::string Session::*field) {
     try {
         std::shared_ptr<Session> session = FindSession(lhSession);
         if (!session)
             return 0;
         std::lock_guard<std::mutex> guard(session->sending);
-        const std::string& text = session->lastError;
+        const std::string& text = (*session).*field;
         if (lpszText && cbText > 0) {
             const size_t n = std::min<size_t>(text.size(), cbText - 1);
             std::memcpy(lpszText, text.data(), n);
@@ -356,6 +369,16 @@ ULONG OrvaneLastSendError(LHANDLE lhSession, LPSTR lpszText, ULONG cbText) {
     } catch (...) {
         return 0;
     }
+}
+
+} // namespace
+
+ULONG OrvaneLastSendError(LHANDLE lhSession, LPSTR lpszText, ULONG cbText) {
+    return CopySendText(lhSession, lpszText, cbText, &Session::lastError);
+}
+
+ULONG OrvaneLastSendCause(LHANDLE lhSession, LPSTR lpszText, ULONG cbText) {
+    return CopySendText(lhSession, lpszText, cbText, &Session::lastCause);
 }
 
 // Nothing this library returns is allocated for the caller, so only a null pointer is valid.

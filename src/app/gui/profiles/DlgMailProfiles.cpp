@@ -102,7 +102,7 @@ void DlgMailProfiles::SetEditorHook(std::function<void(DlgProfileEditor&)> hook)
 }
 
 QString DlgMailProfiles::Notice() const {
-    return m_notice->isVisible() ? m_notice->text() : QString();
+    return m_notice->isHidden() ? QString() : m_notice->text();
 }
 
 void DlgMailProfiles::SetNotice(const QString& text) {

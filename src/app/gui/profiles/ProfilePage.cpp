@@ -35,7 +35,7 @@ void CProfilePage::ShowRefusal(const QString& text) {
 }
 
 QString CProfilePage::Refusal() const {
-    return m_refusal->isVisible() ? m_refusal->text() : QString();
+    return m_refusal->isHidden() ? QString() : m_refusal->text();
 }
 
 QLineEdit* CProfilePage::AddField(const QString& label, const char* objectName) {

@@ -53,7 +53,8 @@ QStringList CProfileTrial::Arguments(Kind kind, const QString& subject,
     const QStringList profile = {QStringLiteral("--profile"), profileName};
     switch (kind) {
     case Kind::Page:
-        return QStringList{QStringLiteral("page"), subject, QString::fromLatin1(kTestPageText)} +
+        return QStringList{QStringLiteral("page"), subject, QString::fromLatin1(kTestPageText),
+                           QStringLiteral("--cause"), QStringLiteral("yes")} +
                profile;
     case Kind::Scan:
         return QStringList{QStringLiteral("scan"), subject} + profile;
