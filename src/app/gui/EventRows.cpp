@@ -60,15 +60,18 @@ bool ReadEventFile(const std::string& path, size_t maxBytes, std::vector<EventRo
                    size_t& skipped, std::string& error) {
     rows.clear();
     skipped = 0;
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
-        std::error_code ec;
-        if (!std::filesystem::exists(path, ec))
-            return true;
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec) && !ec)
+        return true;
+    // A directory opens as a stream on Linux, and fails only at the first read.
+    std::ifstream in;
+    if (!std::filesystem::is_directory(path, ec))
+        in.open(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    if (size < 0) {
         error = "The event file " + path + " cannot be read.";
         return false;
     }
-    const std::streamoff size = in.tellg();
     const std::streamoff start = size > static_cast<std::streamoff>(maxBytes)
                                      ? size - static_cast<std::streamoff>(maxBytes)
                                      : 0;
