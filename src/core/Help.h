@@ -3,18 +3,18 @@
 
 // Topics opened by context number from the Help menu and the dialogs' Help buttons.
 enum : int {
-    kHelpContextSales = 2,       // Help, Contacting Quorvik Sales
-    kHelpContextSupport = 3,     // Help, Obtaining Technical Support
-    kHelpContextUserProps = 5,   // the User Properties dialog
-    kHelpContextUserList = 21,   // the User List dialog
-    kHelpContextPreferences = 26, // the Preferences dialog
-    kHelpContextMailProfiles = 40,        // the Mail Profiles dialog
-    kHelpContextProfileMailSystem = 41,   // the profile editor's pages, one topic each
-    kHelpContextProfileSending = 42,      //
-    kHelpContextProfileCalendars = 43,    //
-    kHelpContextProfileAddressList = 44,  //
-    kHelpContextProfileOutOfOffice = 45,  //
-    kHelpContextEvents = 46               // the Events view
+    kHelpContextSales = 2,               // Help, Contacting Quorvik Sales
+    kHelpContextSupport = 3,             // Help, Obtaining Technical Support
+    kHelpContextUserProps = 5,           // the User Properties dialog
+    kHelpContextUserList = 21,           // the User List dialog
+    kHelpContextPreferences = 26,        // the Preferences dialog
+    kHelpContextMailProfiles = 40,       // the Mail Profiles dialog
+    kHelpContextProfileMailSystem = 41,  // the profile editor's pages, one topic each
+    kHelpContextProfileSending = 42,     //
+    kHelpContextProfileCalendars = 43,   //
+    kHelpContextProfileAddressList = 44, //
+    kHelpContextProfileOutOfOffice = 45, //
+    kHelpContextEvents = 46              // the Events view
 };
 
 // Implemented by the desktop's help window; elsewhere (command line, headless, most tests) the

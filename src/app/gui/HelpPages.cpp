@@ -14,16 +14,34 @@ struct ContentsLine {
     int level;
 };
 constexpr ContentsLine kContents[] = {
-    {"index.html", 0},        {"main-window.html", 0},
-    {"list-view.html", 1},    {"tool-bar-and-status-bar.html", 1},
-    {"menus.html", 1},        {"monitoring.html", 0},
-    {"paging-hours.html", 1}, {"out-of-office.html", 1},
-    {"setting-up.html", 0},   {"mail-profile.html", 1},
-    {"mail-system.html", 1},  {"pager-entry.html", 1},
-    {"user-list.html", 0},    {"user-properties.html", 1},
-    {"preferences.html", 0},  {"settings.html", 1},
-    {"event-log.html", 0},    {"command-line.html", 0},
-    {"sales.html", 0},        {"support.html", 0},
+    {"index.html", 0},
+    {"main-window.html", 0},
+    {"list-view.html", 1},
+    {"tool-bar-and-status-bar.html", 1},
+    {"menus.html", 1},
+    {"monitoring.html", 0},
+    {"paging-hours.html", 1},
+    {"out-of-office.html", 1},
+    {"setting-up.html", 0},
+    {"mail-profile.html", 1},
+    {"mail-profiles-dialog.html", 1},
+    {"profile-editor.html", 1},
+    {"profile-mail-system.html", 1},
+    {"profile-sending.html", 1},
+    {"profile-calendars.html", 1},
+    {"profile-address-list.html", 1},
+    {"profile-out-of-office.html", 1},
+    {"mail-system.html", 1},
+    {"pager-entry.html", 1},
+    {"user-list.html", 0},
+    {"user-properties.html", 1},
+    {"preferences.html", 0},
+    {"settings.html", 1},
+    {"event-log.html", 0},
+    {"events.html", 1},
+    {"command-line.html", 0},
+    {"sales.html", 0},
+    {"support.html", 0},
     {"using-help.html", 0},
 };
 
@@ -32,8 +50,18 @@ struct ContextLine {
     const char* file;
 };
 constexpr ContextLine kContexts[] = {
-    {2, "sales.html"},      {3, "support.html"},      {5, "user-properties.html"},
-    {21, "user-list.html"}, {26, "preferences.html"},
+    {2, "sales.html"},
+    {3, "support.html"},
+    {5, "user-properties.html"},
+    {21, "user-list.html"},
+    {26, "preferences.html"},
+    {40, "mail-profiles-dialog.html"},
+    {41, "profile-mail-system.html"},
+    {42, "profile-sending.html"},
+    {43, "profile-calendars.html"},
+    {44, "profile-address-list.html"},
+    {45, "profile-out-of-office.html"},
+    {46, "events.html"},
 };
 
 QString ReadPage(const QString& file) {

@@ -28,7 +28,7 @@ public:
 
     // The contents, in reading order.
     const QList<Entry>& Contents() const { return m_entries; }
-    // The page of a context number (2, 3, 5, 21, 26); empty for an unknown number.
+    // The page of a context number (2, 3, 5, 21, 26, 40 to 46); empty for an unknown number.
     static QString FileForContext(int contextId);
     // Where a page is read from.
     static QUrl Url(const QString& file);

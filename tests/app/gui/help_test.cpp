@@ -66,6 +66,13 @@ TEST(HelpPages, ContextNumbersOpenTheirTopics) {
         {5, "The User Properties dialog"},
         {21, "The User List dialog"},
         {26, "Preferences"},
+        {40, "The Mail Profiles dialog"},
+        {41, "Profile: Mail system"},
+        {42, "Profile: Sending"},
+        {43, "Profile: Calendars"},
+        {44, "Profile: Address list"},
+        {45, "Profile: Out of office"},
+        {46, "The Events view"},
     };
     CHelpWindow window;
     for (const auto& row : rows) {

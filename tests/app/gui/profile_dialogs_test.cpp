@@ -5,11 +5,13 @@
 #include "app/gui/profiles/DlgMailProfiles.h"
 #include "app/gui/profiles/DlgProfileEditor.h"
 #include "app/gui/profiles/ProfilePage.h"
+#include "core/Help.h"
 #include "core/Settings.h"
 #include "support/MailFixture.h"
 #include "support/SmtpTestServer.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -58,6 +60,12 @@ std::vector<std::string> ListedFields(const std::string& name) {
     }
     ADD_FAILURE() << "no profile " << name << " in\n" << list.out;
     return {};
+}
+
+// True when "profile list" has no profile of that name.
+bool ListedFieldsOrNone(const std::string& name) {
+    const CliOutcome list = RunCli({"profile", "list"});
+    return list.code == 0 && list.out.find("\n" + name + "\t") == std::string::npos;
 }
 
 template <typename T> T* Child(QWidget* parent, const char* name) {
@@ -407,4 +415,61 @@ TEST_F(ProfileDialogs, CancelEndsATestOfASilentServerAtOnce) {
     EXPECT_FALSE(Child<QProgressBar>(page, "busy")->isVisible());
     EXPECT_TRUE(Child<QPushButton>(page, "testButton")->isEnabled());
     editor.reject();
+}
+
+namespace {
+
+// Makes `window` the active window, as a click on it would; shortcuts reach only that one.
+bool Activate(QWidget* window) {
+    return QTest::qWaitFor([window] {
+        if (QApplication::activeWindow() == window)
+            return true;
+        window->activateWindow();
+        return false;
+    });
+}
+
+// Records the topics asked for instead of opening the help window.
+class RecordedHelp : public IHelp {
+public:
+    RecordedHelp() : m_previous(SetHelp(this)) {}
+    ~RecordedHelp() override { SetHelp(m_previous); }
+    void ShowContents() override { topics.push_back(0); }
+    void ShowSearch() override {}
+    void ShowHowToUseHelp() override {}
+    void ShowTopic(int contextId) override { topics.push_back(contextId); }
+    std::vector<int> topics;
+
+private:
+    IHelp* m_previous;
+};
+
+} // namespace
+
+// F1 opens the topic of what is in front (the dialog, or the editor's page); Esc closes the
+// editor without saving; Ctrl+Tab moves between its pages.
+TEST_F(ProfileDialogs, TheKeyboardReachesHelpPagesAndEscape) {
+    RecordedHelp help;
+    DlgMailProfiles dialog(nullptr);
+    dialog.show();
+    ASSERT_TRUE(Activate(&dialog));
+    QTest::keyClick(dialog.List(), Qt::Key_F1);
+    DlgProfileEditor editor(std::nullopt, nullptr);
+    editor.show();
+    ASSERT_TRUE(Activate(&editor));
+    QTest::keyClick(&editor, Qt::Key_F1);
+    QTest::keyClick(editor.Pages(), Qt::Key_Tab, Qt::ControlModifier);
+    QTest::keyClick(&editor, Qt::Key_F1);
+    QTest::keyClick(editor.Pages(), Qt::Key_Tab, Qt::ControlModifier);
+    QTest::keyClick(editor.Pages(), Qt::Key_Tab, Qt::ControlModifier);
+    QTest::keyClick(editor.Pages(), Qt::Key_Tab, Qt::ControlModifier);
+    QTest::keyClick(&editor, Qt::Key_F1);
+    EXPECT_EQ(help.topics,
+              (std::vector<int>{kHelpContextMailProfiles, kHelpContextProfileMailSystem,
+                                kHelpContextProfileSending, kHelpContextProfileOutOfOffice}));
+    Type(&editor, "profileName", "Escaped");
+    QTest::keyClick(&editor, Qt::Key_Escape);
+    EXPECT_EQ(editor.result(), QDialog::Rejected);
+    EXPECT_FALSE(editor.isVisible());
+    EXPECT_TRUE(ListedFieldsOrNone("Escaped"));
 }
