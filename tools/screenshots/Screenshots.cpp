@@ -5,6 +5,10 @@
 // Every picture is one line of Shots() below: a name and how to open the window to draw.
 #include "app/cli/Cli.h"
 #include "app/gui/DlgPreferences.h"
+#include "app/gui/EventsView.h"
+#include "app/gui/profiles/DlgMailProfiles.h"
+#include "app/gui/profiles/DlgProfileEditor.h"
+#include "mailsystem/Profiles.h"
 #include "app/gui/HelpAbout.h"
 #include "app/gui/HelpWindow.h"
 #include "app/gui/OrvaneApp.h"
@@ -27,6 +31,8 @@
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <QTabWidget>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -64,6 +70,18 @@ void WaitForScans(CPageWindow& window) {
         20000);
     if (!scanned)
         std::fprintf(stderr, "screenshots: not every user was scanned in time\n");
+}
+
+// The profile editor of the demonstration's profile, at its page `page`.
+QWidget* Editor(ShotContext& c, int page) {
+    mail::Profiles profiles;
+    std::string error;
+    std::optional<mail::Profile> demo;
+    if (profiles.Load(error) && profiles.Find("Demo"))
+        demo = *profiles.Find("Demo");
+    auto* editor = c.Keep(std::make_unique<DlgProfileEditor>(demo, c.window));
+    editor->Pages()->setCurrentIndex(page);
+    return editor;
 }
 
 std::vector<Shot> Shots() {
@@ -108,6 +126,18 @@ std::vector<Shot> Shots() {
                  std::fprintf(stderr, "screenshots: the damaged calendar did not fail its scan\n");
              return c.window;
          }},
+        // The events of this run, the failed scan's among them.
+        {"events",
+         [](ShotContext& c) -> QWidget* {
+             c.window->ShowEvents(0);
+             return c.window->EventsView();
+         }},
+        {"mail-profiles",
+         [](ShotContext& c) -> QWidget* {
+             return c.Keep(std::make_unique<DlgMailProfiles>(c.window));
+         }},
+        {"profile-editor-sending", [](ShotContext& c) -> QWidget* { return Editor(c, 1); }},
+        {"profile-editor-address-list", [](ShotContext& c) -> QWidget* { return Editor(c, 3); }},
     };
 }
 

@@ -98,7 +98,16 @@ display::display(const CUserList& users, QWidget* parent)
 }
 
 QSize display::sizeHint() const {
-    return QSize(kDefaultListWidth + 2 * kMargin, kDefaultListHeight + 2 + kMargin);
+    return QSize(DefaultListWidth() + 2 * kMargin, kDefaultListHeight + 2 + kMargin);
+}
+
+int display::DefaultListWidth() const {
+    // Columns widened to their titles widen the list by as much, so that "Next Due" keeps its
+    // room in a window at its default size.
+    int widened = 0;
+    for (int column = 0; column < display_columns::kNextDue; ++column)
+        widened += InitialColumnWidth(column) - display_columns::kDefaultWidths[column];
+    return kDefaultListWidth + widened;
 }
 
 void display::DoDataExchange() {

@@ -42,6 +42,9 @@ public:
     // Pixels the column's title needs in the header: its text at the header's font plus the
     // style's section margins.
     int TitleWidth(int column) const;
+    // The list's width in a window at its default size: kDefaultListWidth, plus what the
+    // columns before "Next Due" were widened by to fit their titles.
+    int DefaultListWidth() const;
     // Writes the six widths to "Column1Width" ... "Column6Width".
     void SaveColumnWidths() const;
 

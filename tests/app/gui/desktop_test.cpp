@@ -185,7 +185,8 @@ TEST_F(DesktopTest, TheFirstStartIsCentredAroundTheListViewAtItsDefaultSize) {
     // The window is as large as its bars around the list at its default size, and no smaller
     // than its minimum.
     const QSize list = Window().Display()->ListControl()->size();
-    EXPECT_EQ(list.width(), display::kDefaultListWidth);
+    EXPECT_EQ(list.width(), Window().Display()->DefaultListWidth());
+    EXPECT_GE(list.width(), display::kDefaultListWidth);
     EXPECT_GE(list.height(), display::kDefaultListHeight);
     EXPECT_GE(outer.height(), CPageWindow::kMinimumHeight);
     EXPECT_TRUE(Window().Display()->ListControl()->hasFocus());

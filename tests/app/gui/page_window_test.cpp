@@ -90,12 +90,14 @@ TEST_F(PageWindowTest, TheMenuHasEveryEntryWithItsPrompt) {
         for (const MenuLine& line : Describe(action->menu()))
             lines.push_back(line);
     }
-    EXPECT_EQ(titles, (std::vector<std::string>{"&File", "&Configure", "&Help"}));
+    EXPECT_EQ(titles, (std::vector<std::string>{"&File", "&View", "&Configure", "&Help"}));
     const std::vector<MenuLine> expected = {
         {"&Print Setup...", "Configure the printer settings"},
         {"-", ""},
         {"E&xit", "Quit the application"},
+        {"&Events", "Show the events the monitor wrote"},
         {"&Users...", "Configure the User List"},
+        {"&Mail Profiles...", "Configure the mail profiles"},
         {"-", ""},
         {"P&references...", "Configure the program preferences"},
         {"&Contents", "Display help contents"},

@@ -35,6 +35,7 @@ DlgProfileEditor::DlgProfileEditor(const std::optional<mail::Profile>& existing,
     m_refusal->hide();
 
     m_tabs->setObjectName("pages");
+    m_tabs->setUsesScrollButtons(false); // every page title in sight: the dialog widens to them
     m_pages = {new CProfilePageMailSystem(this), new CProfilePageSending(this),
                new CProfilePageCalendars(this), new CProfilePageAddressList(this),
                new CProfilePageOutOfOffice(this)};
@@ -61,6 +62,7 @@ DlgProfileEditor::DlgProfileEditor(const std::optional<mail::Profile>& existing,
     layout->addWidget(m_tabs, 1);
     layout->addWidget(m_refusal);
     layout->addWidget(m_buttons);
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
     (existing ? static_cast<QWidget*>(m_tabs) : m_name)->setFocus();
 }
 
