@@ -2,11 +2,11 @@
 #include "paging/EventLog.h"
 
 #include <cstdio>
-#include <deque>
-#include <mutex>
 #include <cstdlib>
 #include <ctime>
+#include <deque>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/uio.h>
 #include <syslog.h>
 #include <unistd.h>

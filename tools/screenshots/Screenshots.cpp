@@ -6,16 +6,16 @@
 #include "app/cli/Cli.h"
 #include "app/gui/DlgPreferences.h"
 #include "app/gui/EventsView.h"
-#include "app/gui/profiles/DlgMailProfiles.h"
-#include "app/gui/profiles/DlgProfileEditor.h"
-#include "mailsystem/Profiles.h"
 #include "app/gui/HelpAbout.h"
 #include "app/gui/HelpWindow.h"
 #include "app/gui/OrvaneApp.h"
 #include "app/gui/PageWindow.h"
+#include "app/gui/profiles/DlgMailProfiles.h"
+#include "app/gui/profiles/DlgProfileEditor.h"
 #include "app/monitor/UserListPasses.h"
 #include "core/CTime.h"
 #include "core/Help.h"
+#include "mailsystem/Profiles.h"
 #include "paging/EventLog.h"
 
 #include <QApplication>
@@ -24,15 +24,15 @@
 #include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <sstream>
-#include <QTabWidget>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 namespace {

@@ -9,8 +9,8 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QHeaderView>
 #include <QFontMetrics>
+#include <QHeaderView>
 #include <QHelpEvent>
 #include <QMenu>
 #include <QMenuBar>

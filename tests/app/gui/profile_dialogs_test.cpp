@@ -8,6 +8,7 @@
 #include "core/Help.h"
 #include "core/Settings.h"
 #include "support/MailFixture.h"
+#include "support/SlapdTestServer.h"
 #include "support/SmtpTestServer.h"
 #include "support/TestSupport.h"
 
@@ -26,6 +27,7 @@
 #include <QTreeWidget>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <sstream>
 
 using namespace testing_support;
@@ -467,9 +469,60 @@ TEST_F(ProfileDialogs, TheKeyboardReachesHelpPagesAndEscape) {
     EXPECT_EQ(help.topics,
               (std::vector<int>{kHelpContextMailProfiles, kHelpContextProfileMailSystem,
                                 kHelpContextProfileSending, kHelpContextProfileOutOfOffice}));
+    // Within each page, with the name above the pages, every accelerator is a key of its own.
+    for (int i = 0; i < editor.Pages()->count(); ++i) {
+        std::map<QChar, QString> keys = {{QChar('n'), QStringLiteral("Profile &name")}};
+        QWidget* page = editor.Pages()->widget(i);
+        QStringList texts;
+        for (const QLabel* label : page->findChildren<QLabel*>())
+            texts << label->text();
+        for (const QAbstractButton* button : page->findChildren<QAbstractButton*>())
+            texts << button->text();
+        for (const QString& text : texts) {
+            const qsizetype at = text.indexOf('&');
+            if (at < 0 || at + 1 >= text.size())
+                continue;
+            const QChar key = text[at + 1].toLower();
+            EXPECT_TRUE(keys.emplace(key, text).second)
+                << editor.Pages()->tabText(i).toStdString() << ": " << text.toStdString() << " and "
+                << keys[key].toStdString();
+        }
+    }
     Type(&editor, "profileName", "Escaped");
     QTest::keyClick(&editor, Qt::Key_Escape);
     EXPECT_EQ(editor.result(), QDialog::Rejected);
     EXPECT_FALSE(editor.isVisible());
     EXPECT_TRUE(ListedFieldsOrNone("Escaped"));
+}
+
+// Test on the Address list page reads the directory as the edited page says, and a wrong bind
+// password says that the directory refused the bind, never the password.
+TEST_F(ProfileDialogs, TestReadsTheDirectoryAndSaysWhyItCannot) {
+    SlapdTestServer server(ReadFile(DataDir() + "/directory/demo.ldif"));
+    ASSERT_TRUE(server.Started());
+    mail.UseProfile("Office");
+    mail::Profiles profiles;
+    std::string error;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    DlgProfileEditor editor(*profiles.Find("Office"), nullptr);
+    editor.show();
+    CProfilePage* page = Page(editor, "pageAddressList");
+    editor.Pages()->setCurrentWidget(page);
+    Press(Child<QRadioButton>(page, "addressListDirectory"));
+    Type(page, "directoryUrl", QString::fromStdString(server.Url()));
+    Type(page, "directoryUser", SlapdTestServer::kReaderDn);
+    Type(page, "directoryPassword", SlapdTestServer::kReaderPassword);
+    Press(Child<QCheckBox>(page, "directoryStartTls")); // plain ldap:// on loopback
+    const std::string read = TestOutcome(page);
+    EXPECT_EQ(read.rfind("Succeeded.", 0), 0u) << read;
+    EXPECT_NE(read.find("Hiro Tanaka (Pager)"), std::string::npos) << read;
+
+    Type(page, "directoryPassword", "wrong guess");
+    const std::string refused = TestOutcome(page);
+    EXPECT_EQ(refused.rfind("Failed.", 0), 0u) << refused;
+    EXPECT_NE(refused.find("refused the bind as " + std::string(SlapdTestServer::kReaderDn)),
+              std::string::npos)
+        << refused;
+    EXPECT_EQ(refused.find("wrong guess"), std::string::npos);
+    editor.reject();
 }

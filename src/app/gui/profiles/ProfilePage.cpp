@@ -88,7 +88,7 @@ void CProfilePage::AddTrial(CProfileTrial::Kind kind, const QString& subjectLabe
     m_busy->setRange(0, 0); // moving without an end: the time a server takes is unknown
     m_busy->setTextVisible(false);
     m_busy->hide();
-    m_cancel = new QPushButton(tr("Cance&l Test"), this);
+    m_cancel = new QPushButton(tr("&Cancel Test"), this);
     m_cancel->setObjectName("cancelTestButton");
     m_cancel->setAutoDefault(false);
     m_cancel->hide();

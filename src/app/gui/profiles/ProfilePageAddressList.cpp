@@ -13,7 +13,7 @@
 
 CProfilePageAddressList::CProfilePageAddressList(QWidget* parent)
     : CProfilePage(tr("Address list"), kHelpContextProfileAddressList, parent),
-      m_file(new QRadioButton(tr("The mail system's address-list.&txt"), this)),
+      m_file(new QRadioButton(tr("The mail system's &address-list.txt"), this)),
       m_directory(new QRadioButton(tr("An &LDAP directory"), this)) {
     setObjectName("pageAddressList");
     m_file->setObjectName("addressListFile");

@@ -25,7 +25,7 @@ CProfilePageSending::CProfilePageSending(QWidget* parent)
     Form()->addRow(kindLabel, m_kind);
     m_url = AddField(tr("Server &URL"), "transportUrl");
     m_url->setPlaceholderText(tr("smtp://HOST[:PORT], smtps://HOST[:PORT] or https://HOST/PATH"));
-    m_startTls = new QCheckBox(tr("Require &STARTTLS"), this);
+    m_startTls = new QCheckBox(tr("&Require STARTTLS"), this);
     m_startTls->setObjectName("startTls");
     Form()->addRow(QString(), m_startTls);
     m_user = AddField(tr("U&ser"), "user");
@@ -37,7 +37,7 @@ CProfilePageSending::CProfilePageSending(QWidget* parent)
     formatLabel->setBuddy(m_format);
     Form()->addRow(formatLabel, m_format);
     m_token = AddPasswordField(tr("To&ken"), "token");
-    m_sender = AddField(tr("Se&nder"), "sender");
+    m_sender = AddField(tr("Sen&der"), "sender");
     m_sender->setPlaceholderText(tr("orvane@ this host's name"));
     AddTrial(CProfileTrial::Kind::Page, tr("Test pa&ger name"));
     connect(m_kind, &QComboBox::currentIndexChanged, this, &CProfilePageSending::EnableFields);
