@@ -281,8 +281,9 @@ TEST_F(PageWindowTest, TheListShowsEveryStateInDisplayNameOrderAndKeepsTheSelect
         const int needed = metrics.horizontalAdvance(titles[c]) + 2 * margin;
         EXPECT_LE(needed, view->ColumnWidth(c)) << titles[c].toStdString();
         EXPECT_GE(view->ColumnWidth(c), seeds[c]) << c;
-        if (needed <= seeds[c] && c < 5)
+        if (needed <= seeds[c] && c < 5) {
             EXPECT_EQ(view->ColumnWidth(c), seeds[c]) << c;
+        }
     }
 
     // Whole rows are selected, from the keyboard too, and a refresh keeps them selected.
