@@ -7,6 +7,7 @@
 #include "app/gui/profiles/ProfilePage.h"
 #include "core/Help.h"
 #include "core/Settings.h"
+#include "support/CalDavServers.h"
 #include "support/MailFixture.h"
 #include "support/SlapdTestServer.h"
 #include "support/SmtpTestServer.h"
@@ -25,6 +26,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <ctime>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -523,6 +525,49 @@ TEST_F(ProfileDialogs, TestReadsTheDirectoryAndSaysWhyItCannot) {
     EXPECT_NE(refused.find("refused the bind as " + std::string(SlapdTestServer::kReaderDn)),
               std::string::npos)
         << refused;
+    EXPECT_EQ(refused.find("wrong guess"), std::string::npos);
+    editor.reject();
+}
+
+// Test on the Calendars page scans one mailbox on a CalDAV server (Radicale) as the edited page
+// says: its reminder with the right password, the server's refusal with a wrong one.
+TEST_F(ProfileDialogs, TestScansAMailboxOnACalendarServer) {
+    caldav_test::DavServer server(caldav_test::Kind::Radicale);
+    ASSERT_TRUE(server.Started());
+    mail.Add({"Bea Berg", "/o=Quorvik/cn=bberg", "", "bberg", ""});
+    ASSERT_TRUE(server.MakeHome("bberg"));
+    ASSERT_TRUE(server.MakeCollection("bberg", "calendar"));
+    // An appointment tomorrow (the trial scans at the real time), reminded 15 minutes before.
+    const CTime start(static_cast<int32_t>(std::time(nullptr) + 86400));
+    ASSERT_TRUE(server.PutCalendar(
+        "bberg", "calendar",
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Orvane tests//EN\r\nBEGIN:VEVENT\r\n"
+        "UID:review\r\nDTSTAMP:20260101T000000Z\r\nSUMMARY:Budget review\r\nDTSTART:" +
+            start.FormatGmt("%Y%m%dT%H%M%SZ") +
+            "\r\nDURATION:PT30M\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\n"
+            "END:VALARM\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"));
+    mail.UseProfile("Office");
+    mail::Profiles profiles;
+    std::string error;
+    ASSERT_TRUE(profiles.Load(error)) << error;
+    DlgProfileEditor editor(*profiles.Find("Office"), nullptr);
+    editor.show();
+    CProfilePage* page = Page(editor, "pageCalendars");
+    editor.Pages()->setCurrentWidget(page);
+    Press(Child<QRadioButton>(page, "calendarServer"));
+    Type(page, "calendarUrl", QString::fromStdString(server.Template()));
+    Type(page, "calendarUser", QString::fromStdString(server.Reader().user));
+    Type(page, "calendarPassword", QString::fromStdString(server.Reader().password));
+    Type(page, "trialSubject", "/o=Quorvik/cn=bberg");
+    const std::string scanned = TestOutcome(page);
+    EXPECT_EQ(scanned.rfind("Succeeded.", 0), 0u) << scanned;
+    EXPECT_NE(scanned.find("Budget review"), std::string::npos) << scanned;
+    EXPECT_NE(scanned.find("status: succeeded"), std::string::npos) << scanned;
+
+    Type(page, "calendarPassword", "wrong guess");
+    const std::string refused = TestOutcome(page);
+    EXPECT_EQ(refused.rfind("Failed.", 0), 0u) << refused;
+    EXPECT_NE(refused.find("401"), std::string::npos) << refused;
     EXPECT_EQ(refused.find("wrong guess"), std::string::npos);
     editor.reject();
 }
