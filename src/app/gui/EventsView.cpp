@@ -18,6 +18,7 @@
 #include <QShortcut>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 #include <cstdlib>
 
@@ -125,9 +126,9 @@ void CEventsView::ShowFiltered(int16_t code) {
         m_user->setCurrentIndex(index < 0 ? 0 : index);
     }
     Reload();
-    if (!m_placed)
-        RestorePlace();
     show();
+    if (!m_placed)
+        RestorePlace(); // once shown: the frame around it is known then
     raise();
     activateWindow();
     m_poll.start();
@@ -199,10 +200,11 @@ void CEventsView::RestorePlace() {
     const QScreen* primary = QGuiApplication::primaryScreen();
     if (!primary)
         return;
-    const QRect place =
-        placement::Mend(saved, screens, primary->geometry(), primary->availableGeometry(), size());
-    resize(place.size());
-    move(place.topLeft());
+    const QRect place = placement::Mend(saved, screens, primary->geometry(),
+                                        primary->availableGeometry(), frameGeometry().size());
+    // The saved rectangle is the outer one, frame included.
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    setGeometry(place.marginsRemoved(frame));
 }
 
 void CEventsView::SavePlace() {

@@ -136,5 +136,14 @@ TEST(EventsView, ListsWhatTheCycleWroteAndFiltersByUser) {
     // No information events were written: that type lists nothing.
     events->TypeFilter()->setCurrentIndex(events->TypeFilter()->findData("information"));
     EXPECT_TRUE(Listed(*events).empty());
+
+    // Its place is remembered when it closes, and taken again by the next one.
+    events->move(QPoint(50, 60));
+    events->resize(640, 380);
+    const QRect place = events->frameGeometry();
     events->close();
+    CEventsView again(window.LiveUsers(), nullptr);
+    again.ShowFiltered(0);
+    EXPECT_EQ(again.frameGeometry(), place);
+    again.close();
 }
