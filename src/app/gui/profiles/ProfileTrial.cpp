@@ -69,7 +69,10 @@ QStringList CProfileTrial::Arguments(Kind kind, const QString& subject,
 QString CProfileTrial::Outcome(bool succeeded, const QString& output, const QString& errors) {
     constexpr int kMaxLines = 20;
     QStringList lines;
-    for (QString line : (succeeded ? output : errors).split('\n', Qt::SkipEmptyParts)) {
+    // A success's own words go on in its notes (what decided an out-of-office state, which
+    // calendars a scan read); a failure's output holds nothing its errors do not say better.
+    const QString said = succeeded ? output + QLatin1Char('\n') + errors : errors;
+    for (QString line : said.split('\n', Qt::SkipEmptyParts)) {
         if (line.startsWith(QLatin1String("orvane: ")))
             line.remove(0, 8);
         lines << line.trimmed();

@@ -36,8 +36,8 @@ public:
     // The command line of a trial of the profile named `profileName` (without the program).
     static QStringList Arguments(Kind kind, const QString& subject, const QString& profileName);
     // What a person reads of a finished trial: whether it succeeded, then the command's own
-    // words (its output when it succeeded, its errors when not), without the "orvane: " that
-    // starts each of its error lines, at most 20 lines.
+    // words (its output and then its notes on standard error when it succeeded, its errors when
+    // not), without the "orvane: " that starts each of its error lines, at most 20 lines.
     static QString Outcome(bool succeeded, const QString& output, const QString& errors);
 
     // Starts the trial of `profile` (saved nowhere but in the child's configuration, readable by
