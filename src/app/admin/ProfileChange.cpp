@@ -147,7 +147,7 @@ ChangeResult SetProfile(const std::string& name, const ProfileChange& change) {
         if (!mail::MailSystem::OpenWithoutCalendarServer(profile, why))
             result.warnings.push_back(why);
     }
-    if (change.directory.Any()) {
+    if (change.directory.Any() && change.tryDirectory) {
         if (std::string problem = DirectoryProblem(profile); !problem.empty())
             result.warnings.push_back(problem);
     }

@@ -18,6 +18,9 @@ struct ProfileChange {
     WebTransportOptions web;
     OutOfOfficeOptions outOfOffice;
     bool makeDefault = false;
+    // After saving a change of the directory, search it once to warn when it cannot be; that
+    // waits on the server (up to its time limit), so the window leaves it to its Test instead.
+    bool tryDirectory = true;
 };
 
 // What came of a change: `code` 0 when it was saved, else the command line's exit code (2 for

@@ -250,7 +250,8 @@ TEST_F(ProfileDialogs, AProfileMadeInTheEditorEqualsTheOneTheCommandLineMakes) {
         warnings += (warnings.empty() ? "" : "\n") + line.substr(prefix.size());
     }
     EXPECT_NE(warnings.find("127.0.0.1:9"), std::string::npos) << set.err;
-    EXPECT_EQ(notice, warnings);
+    // OK in the window does not wait on the directory (its Test does): no such warning.
+    EXPECT_EQ(notice, "");
     const std::vector<std::string> edited = ListedFields("Edited");
     EXPECT_EQ(edited, ListedFields("Typed"));
     ASSERT_GE(edited.size(), 2u);

@@ -72,6 +72,7 @@ QString DlgProfileEditor::ProfileName() const {
 
 admin::ProfileChange DlgProfileEditor::Change() const {
     admin::ProfileChange change;
+    change.tryDirectory = false; // OK never waits on a server: the page's Test tries it
     for (const CProfilePage* page : m_pages)
         page->Fill(change);
     return change;

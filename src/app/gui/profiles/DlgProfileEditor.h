@@ -26,8 +26,8 @@ public:
     // The edited profile as OK would save it; false with the refusal (shown beside the fields of
     // the page it concerns, which is brought forward).
     bool EditedProfile(mail::Profile& profile, QString& error);
-    // Warnings of the saved profile (a mail system that does not open, a directory that cannot
-    // be searched): the profile is saved but does not work yet.
+    // Warnings of the saved profile (a mail system directory that does not open): the profile
+    // is saved but does not work yet. Servers are not tried on OK; each page's Test tries one.
     const std::vector<std::string>& Warnings() const { return m_warnings; }
     QTabWidget* Pages() const { return m_tabs; }
 
