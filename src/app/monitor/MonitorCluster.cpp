@@ -1,14 +1,22 @@
 // The monitoring cycle's part in a cluster: joining it, the election's step before the passes,
 // and the user list shared with the other instances.
+#include "app/cluster/SharedBlob.h"
 #include "app/monitor/ClusterNode.h"
 #include "app/monitor/ClusterUsers.h"
 #include "app/monitor/MonitorCycle.h"
+#include "core/Clock.h"
 #include "core/MessageBoxes.h"
 #include "mailsystem/transport/Transport.h"
 #include "paging/EventLog.h"
 #include "users/UserFile.h"
 
 namespace {
+
+// A leader publishes its state at most this often (when it changed), so that a standby taking
+// over pages what fell due in the switch without waiting for its scans.
+constexpr int64_t kStatePublishPeriodMs = 5000;
+// After etcd refused the state (larger than its request limit), asked again no sooner than this.
+constexpr int64_t kStateRefusedPauseMs = 300000;
 
 // "etcd://host:port,host:port/prefix", as it was given (without user or password).
 CString UrlText(const cluster::ClusterUrl& url) {
@@ -38,6 +46,8 @@ bool CMonitorCycle::StartCluster() {
     m_SharedUsers =
         std::make_unique<cluster::SharedUsers>(m_Cluster->Client(), m_Cluster->Url().UsersKey(),
                                                DATFileName(cluster::SharedUsers::kSyncFileName));
+    m_SharedState = std::make_unique<cluster::SharedBlob>(m_Cluster->Client(),
+                                                          m_Cluster->Url().KeyRoot() + "state");
     m_SentPages.SetGate(m_Cluster.get());
     return true;
 }
@@ -77,16 +87,77 @@ void CMonitorCycle::StepCluster() {
                   m_Cluster->GetElection().LastError())
                      .c_str());
     }
+    CString sentence = ClusterSentence(role);
     if (tookOver) {
-        // The reminder lists are those of the last time this instance led, or of its start:
-        // every user is scanned again at once, while the lists it has page what is due (each
-        // page claimed first, so none another leader sent goes twice).
-        for (const auto& user : m_UserList.Users())
-            user->NextScan = CTime(0);
+        const int restored = TakeOverClusterState();
+        sentence += restored ? "; the reminders of " + std::to_string(restored) +
+                                   (restored == 1 ? " user were" : " users were") +
+                                   " taken from the last leader's state"
+                             : CString("; every user is scanned first");
     }
     m_ClusterRole = role;
     m_StatusChanged = true;
-    ShowClusterRole(role, ClusterSentence(role));
+    ShowClusterRole(role, sentence);
+}
+
+int CMonitorCycle::TakeOverClusterState() {
+    // The lists held now are those of the last time this instance led, or of its start: the
+    // published state replaces them, and a user it does not hold is scanned at once.
+    for (const auto& user : m_UserList.Users())
+        user->NextScan = CTime(0);
+    std::string bytes;
+    int64_t revision = 0;
+    if (!m_SharedState->Read(bytes, revision).IsOk() || revision == 0)
+        return 0;
+    monitorstate::State state;
+    CString problem;
+    if (!monitorstate::Decode(bytes, state, problem)) {
+        LogEvent(EventLog::kEventId,
+                 ("The monitor state that the last leader published under " + m_SharedState->Key() +
+                  " cannot be used: " + problem + ". Every user is scanned again.")
+                     .c_str());
+        return 0;
+    }
+    for (const auto& user : m_UserList.Users()) {
+        user->Reminders.ClearList();
+        user->LateReminders.ClearList();
+    }
+    // Pages the last leader sent after it published are claimed before they leave: its records
+    // keep them from going twice.
+    const monitorstate::RestoreCounts counts =
+        monitorstate::Restore(m_UserList, state, CTime::GetCurrentTime(), &m_SentPages);
+    m_StatePublishedChanges = m_UserList.StateChanges();
+    m_StatePublishedAtMs = Clock::SteadyMilliseconds();
+    RefreshView();
+    return counts.users;
+}
+
+void CMonitorCycle::PublishClusterState() {
+    if (!m_Cluster || !m_Cluster->IsLeader())
+        return;
+    const int64_t nowMs = Clock::SteadyMilliseconds();
+    const int64_t pause = m_StateRefused ? kStateRefusedPauseMs : kStatePublishPeriodMs;
+    if (m_StatePublishedAtMs && nowMs - m_StatePublishedAtMs < pause)
+        return;
+    if (m_StatePublishedAtMs && m_UserList.StateChanges() == m_StatePublishedChanges)
+        return;
+    const CString bytes = monitorstate::Encode(m_UserList, CTime::GetCurrentTime());
+    bool conflict = false;
+    int64_t revision = 0;
+    const cluster::Status s =
+        m_SharedState->Write(bytes, cluster::SharedBlob::kAnyRevision, conflict, revision);
+    m_StatePublishedAtMs = nowMs;
+    if (s.IsOk()) {
+        m_StatePublishedChanges = m_UserList.StateChanges();
+        m_StateRefused = false;
+    } else if (s.kind == cluster::Status::Refused && !m_StateRefused) {
+        m_StateRefused = true;
+        LogEvent(EventLog::kEventId, ("The monitor state (" + std::to_string(bytes.size()) +
+                                      " bytes before compression) could not be published under " +
+                                      m_SharedState->Key() + ": " + s.message +
+                                      ". A standby that takes over scans every user first.")
+                                         .c_str());
+    }
 }
 
 void CMonitorCycle::SyncClusterUsers() {

@@ -1,6 +1,7 @@
 // The monitoring cycle.
 #include "app/monitor/MonitorCycle.h"
 
+#include "app/cluster/SharedBlob.h"
 #include "app/monitor/ClusterNode.h"
 #include "app/monitor/ClusterUsers.h"
 #include "app/monitor/ControlSocket.h"
@@ -127,8 +128,10 @@ void CMonitorCycle::OnTimer() {
     try {
         StepCluster();
         RefreshUserList();
-        if (MayPage())
+        if (MayPage()) {
             RunPasses();
+            PublishClusterState();
+        }
         SaveStatusIfDue();
         if (m_MonitorLock.IsLocked())
             m_StateKeeper.SaveIfDue(m_UserList);

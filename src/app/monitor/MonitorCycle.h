@@ -17,6 +17,7 @@
 
 namespace cluster {
 class Node;
+class SharedBlob;
 class SharedUsers;
 } // namespace cluster
 class CControlServer;
@@ -177,6 +178,12 @@ private:
     bool StartCluster();
     void StepCluster();
     void SyncClusterUsers();
+    // The leader publishes its reminder lists (the state a restart restores) when they changed,
+    // at most every kStatePublishPeriodMs; a new leader restores them before its first passes.
+    void PublishClusterState();
+    // Returns how many users took a part of the published state (0: none was published, or it
+    // could not be read: every user is then scanned again at once).
+    int TakeOverClusterState();
     CString ClusterSentence(cluster::Role role) const;
     int HandUserEdit(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
@@ -200,7 +207,11 @@ private:
     cluster::ClusterOptions m_ClusterOptions;
     std::unique_ptr<cluster::Node> m_Cluster;            // null: no cluster
     std::unique_ptr<cluster::SharedUsers> m_SharedUsers; // with m_Cluster
-    std::optional<cluster::Role> m_ClusterRole;          // nullopt: no step yet
+    std::unique_ptr<cluster::SharedBlob> m_SharedState;  // with m_Cluster
+    int64_t m_StatePublishedAtMs = 0;                    // Clock::SteadyMilliseconds; 0: not yet
+    uint64_t m_StatePublishedChanges = 0;       // CUserList::StateChanges when it was published
+    bool m_StateRefused = false;                // etcd refused it (too large): said once
+    std::optional<cluster::Role> m_ClusterRole; // nullopt: no step yet
     bool m_PendingFromCluster = false; // the pending list is another instance's, not an edit here
     // Destroyed before the live list it describes (declared after it).
     std::unique_ptr<CMonitorInstruments> m_Instruments;

@@ -192,6 +192,11 @@ TEST_F(ClusterMonitors, TheStandbyTakesOverFromAKilledLeaderAndEveryPageGoesOutO
     leader->Signal(SIGKILL);
     MonitorProcess* next = WaitForOneLeader(leader);
     ASSERT_NE(next, nullptr) << Outputs();
+    // It starts from the reminders the killed leader published, as a restart would.
+    EXPECT_NE(next->Err().find("ACTIVE: this instance ("), std::string::npos);
+    EXPECT_NE(next->Err().find("the reminders of 1 user were taken from the last leader's state"),
+              std::string::npos)
+        << next->Err();
     ASSERT_TRUE(Wait([&] { return AllSent(); })) << Outputs();
     ExpectEachSentOnce();
     // Killed between two sends, the leader left no claim without its record: nothing was paged
