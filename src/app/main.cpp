@@ -3,7 +3,7 @@
 #include "app/gui/OrvaneApp.h"
 #include "app/gui/QtMessageBoxes.h"
 #include "app/metrics/MetricsServer.h"
-#include "app/monitor/ClusterSetup.h"
+#include "app/cluster/ClusterSetup.h"
 #include "app/monitor/HeadlessMonitor.h"
 #include "app/monitor/ServiceNotify.h"
 #include "app/monitor/UserListPasses.h"

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/gui/SingleInstance.h"
-#include "app/monitor/ClusterSetup.h"
+#include "app/cluster/ClusterSetup.h"
 #include "app/monitor/Signals.h"
 
 #include <QObject>

@@ -1,5 +1,5 @@
 // The monitor's side of the control socket, its status file and the reload of its users.
-#include "app/monitor/ClusterNode.h"
+#include "app/cluster/ClusterNode.h"
 #include "app/monitor/ControlSocket.h"
 #include "app/monitor/MonitorCycle.h"
 #include "app/monitor/MonitorStatus.h"

@@ -2,8 +2,8 @@
 #include "app/monitor/MonitorCycle.h"
 
 #include "app/cluster/SharedBlob.h"
-#include "app/monitor/ClusterNode.h"
-#include "app/monitor/ClusterUsers.h"
+#include "app/cluster/ClusterNode.h"
+#include "app/cluster/ClusterUsers.h"
 #include "app/monitor/ControlSocket.h"
 #include "app/monitor/MonitorInstruments.h"
 #include "app/monitor/MonitorStatus.h"

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/cluster/Election.h"
-#include "app/monitor/ClusterSetup.h"
+#include "app/cluster/ClusterSetup.h"
 #include "app/monitor/StateKeeper.h"
 #include "core/CString.h"
 #include "core/FileSystem.h"

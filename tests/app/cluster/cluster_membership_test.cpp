@@ -1,9 +1,9 @@
 // A monitor's membership of a cluster, piece by piece against the real etcd: which cluster the
 // options and settings name, the page gate over claims and records, and the shared user list.
 #include "ClusterTestSupport.h"
-#include "app/monitor/ClusterNode.h"
-#include "app/monitor/ClusterSetup.h"
-#include "app/monitor/ClusterUsers.h"
+#include "app/cluster/ClusterNode.h"
+#include "app/cluster/ClusterSetup.h"
+#include "app/cluster/ClusterUsers.h"
 #include "core/CTime.h"
 #include "core/Settings.h"
 #include "paging/CRemList.h"

@@ -1,5 +1,5 @@
 // Reading the cluster's options and settings into the etcd client's configuration.
-#include "app/monitor/ClusterSetup.h"
+#include "app/cluster/ClusterSetup.h"
 
 #include "core/Credentials.h"
 #include "core/FileStamp.h"

@@ -1,5 +1,5 @@
 // Publishing and taking the shared user list.
-#include "app/monitor/ClusterUsers.h"
+#include "app/cluster/ClusterUsers.h"
 
 #include "core/FileStamp.h"
 #include "core/FileSystem.h"

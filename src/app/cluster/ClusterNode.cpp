@@ -1,5 +1,5 @@
 // The cluster member's election step and its page gate over etcd's claims and records.
-#include "app/monitor/ClusterNode.h"
+#include "app/cluster/ClusterNode.h"
 
 #include "core/CTime.h"
 #include "paging/CRemList.h"
