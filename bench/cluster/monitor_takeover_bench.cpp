@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <sstream>
 
 using namespace testing_support;
 using SteadyClock = std::chrono::steady_clock;
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
     setup.WriteItems("Ann Archer", items);
 
     const std::vector<std::string> args{"--cluster", etcd.Url("bench/takeover")};
-    std::vector<std::unique_ptr<MonitorProcess>> monitors;
+    std::vector<std::unique_ptr<MonitorProcess>> monitors, killedMonitors;
     int started = 0;
     auto startOne = [&] {
         monitors.push_back(std::make_unique<MonitorProcess>("m" + std::to_string(++started),
@@ -123,20 +124,33 @@ int main(int argc, char** argv) {
         takeovers.push_back(ms);
         std::printf("round %2d: first page of the new leader %ld ms after the kill\n", round, ms);
         std::fflush(stdout);
-        monitors.erase(std::find_if(monitors.begin(), monitors.end(),
-                                    [&](const auto& m) { return m.get() == leader; }));
+        const auto dead = std::find_if(monitors.begin(), monitors.end(),
+                                       [&](const auto& m) { return m.get() == leader; });
+        killedMonitors.push_back(std::move(*dead));
+        monitors.erase(dead);
         startOne();
     }
     std::sort(takeovers.begin(), takeovers.end());
     std::printf("median %ld ms, worst %ld ms over %zu kills (lease TTL 5 s)\n",
                 takeovers[takeovers.size() / 2], takeovers.back(), takeovers.size());
+    // Duplicates as the monitors printed them: a page text sent by more than one line.
     int duplicates = 0;
     std::map<std::string, int> seen;
-    for (const std::string& message : setup.Mail().OutboxMessages()) {
-        const size_t at = message.find("\nPage ");
-        if (at != std::string::npos)
-            duplicates +=
-                seen[message.substr(at + 1, message.find('\r', at + 1) - at - 1)]++ ? 1 : 0;
+    for (auto* list : {&monitors, &killedMonitors}) {
+        for (auto& m : *list) {
+            m->Read();
+            std::istringstream lines(m->Out());
+            for (std::string line; std::getline(lines, line);) {
+                const size_t at = line.find(" page sent: ");
+                if (at == std::string::npos)
+                    continue;
+                const std::string text = line.substr(line.rfind(": ") + 2);
+                if (seen[text]++) {
+                    ++duplicates;
+                    std::printf("sent twice: %s (again by %s)\n", text.c_str(), m->Name().c_str());
+                }
+            }
+        }
     }
     std::printf("pages sent: %zu, sent twice: %d\n", setup.Mail().OutboxMessages().size(),
                 duplicates);

@@ -64,13 +64,15 @@ IPageGate::Verdict Node::Claim(const PageDescription& page, const CTime&) {
         m_options.unixMs() - r.claim.claimedAtMs > m_options.maybeSentAfterMs) {
         // Left by a leader that stopped between its claim and its record: it may have sent the
         // page or not. Paged again, so that none is lost; one duplicate is possible.
-        LogEvent(EventLog::kEventId,
-                 ("The page " + key + " for " + page.UserName + " was claimed by the instance " +
-                  r.claim.candidate +
-                  ", which stopped leading before it recorded whether it sent it; it is sent "
-                  "again, so it may arrive twice (with the same Message-ID).")
-                     .c_str());
+        const std::string claimant = r.claim.candidate;
         r = m_claims.Claim(m_election, key, m_options.unixMs(), r.claim.revision);
+        if (r.outcome == PageClaims::Outcome::Claimed)
+            LogEvent(EventLog::kEventId,
+                     ("The page " + key + " for " + page.UserName +
+                      " was claimed by the instance " + claimant +
+                      ", which stopped leading before it recorded whether it sent it; it is sent "
+                      "again, so it may arrive twice (with the same Message-ID).")
+                         .c_str());
     }
     switch (r.outcome) {
     case PageClaims::Outcome::Claimed:

@@ -1,8 +1,8 @@
 // The monitoring cycle's part in a cluster: joining it, the election's step before the passes,
 // and the user list shared with the other instances.
-#include "app/cluster/SharedBlob.h"
 #include "app/cluster/ClusterNode.h"
 #include "app/cluster/ClusterUsers.h"
+#include "app/cluster/SharedBlob.h"
 #include "app/monitor/MonitorCycle.h"
 #include "core/Clock.h"
 #include "core/MessageBoxes.h"

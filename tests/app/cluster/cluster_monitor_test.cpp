@@ -2,12 +2,14 @@
 // etcd: exactly one pages; a leader killed or stopped between pages; etcd members lost; an edit
 // on a standby. Bounds catch "never"; how fast a standby takes over is the benchmark's figure.
 #include "ClusterTestSupport.h"
+#include "support/MetricsClient.h"
 #include "support/MonitorProcess.h"
 #include "support/MonitoredSetup.h"
 
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 
 using namespace testing_support;
 
@@ -70,11 +72,11 @@ protected:
         setup.WriteItems("Ann Archer", items);
     }
 
-    MonitorProcess& Start(const std::string& name) {
-        monitors.push_back(std::make_unique<MonitorProcess>(
-            name, setup.File("Users.dat"),
-            std::vector<std::string>{"--at", kStart, "--cluster",
-                                     etcd->Url(cluster_test::TestPrefix())}));
+    MonitorProcess& Start(const std::string& name, const std::vector<std::string>& more = {}) {
+        std::vector<std::string> args{"--at", kStart, "--cluster",
+                                      etcd->Url(cluster_test::TestPrefix())};
+        args.insert(args.end(), more.begin(), more.end());
+        monitors.push_back(std::make_unique<MonitorProcess>(name, setup.File("Users.dat"), args));
         return *monitors.back();
     }
 
@@ -139,11 +141,19 @@ protected:
 
 TEST_F(ClusterMonitors, ExactlyOneOfThreePagesAndAnEditOnAStandbyReachesTheOthers) {
     AddPages(4);
-    Start("a");
-    Start("b");
-    Start("c");
+    std::map<MonitorProcess*, int> metrics; // each one's metrics port
+    for (const char* name : {"a", "b", "c"}) {
+        const int port = FreePort();
+        metrics[&Start(name, {"--metrics", "127.0.0.1:" + std::to_string(port)})] = port;
+    }
     MonitorProcess* leader = WaitForOneLeader();
     ASSERT_NE(leader, nullptr) << Outputs();
+    for (const auto& [monitor, port] : metrics) {
+        const HttpReply reply = HttpGet(port, "/metrics");
+        EXPECT_EQ(Sample(reply.body, "orvane_cluster_active"), monitor == leader ? 1 : 0)
+            << monitor->Name() << ":\n"
+            << reply.body;
+    }
     ASSERT_TRUE(Wait([&] { return AllSent(); })) << Outputs();
     ASSERT_TRUE(Wait([&] { return leader->CountOut("page sent: ") == 4; })) << Outputs();
     std::vector<MonitorProcess*> standbys;
