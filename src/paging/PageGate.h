@@ -6,6 +6,7 @@
 
 class CTime;
 enum class PageOutcome;
+struct ReminderStru;
 
 // Set on the record of pages sent (CSentPages::SetGate) by a monitor that is one of several; the
 // paging pass then asks it before every page it sends or drops. A monitor of its own has none,
@@ -21,8 +22,11 @@ public:
     virtual ~IPageGate() = default;
     // Asked once per attempt, before anything is sent. `page.Identity` names the page.
     virtual Verdict Claim(const PageDescription& page, const CTime& now) = 0;
-    // After a Go: the page was sent, or dropped (Sent or Dropped), and every instance is to know.
-    virtual void Done(const PageDescription& page, PageOutcome outcome, const CTime& now) = 0;
+    // After a Go: the page of `reminder` was sent, or dropped (Sent or Dropped), and every
+    // instance is to know, for as long as a copy of the reminder could still be paged (a copy
+    // restored from a saved state is paged late until paging::LateUntil).
+    virtual void Done(const PageDescription& page, const ReminderStru& reminder,
+                      PageOutcome outcome, const CTime& now) = 0;
     // After a Go: the send failed; the page is to be tried again, by whichever instance pages.
     virtual void Failed(const PageDescription& page) = 0;
 };

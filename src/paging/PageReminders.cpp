@@ -83,7 +83,7 @@ int CRemList::PageReminders(const CTime& now, const PagingUser& user, CSentPages
             if (sent)
                 sent->Record(user.MailboxName, user.PagerName, r, now);
             if (gate)
-                gate->Done(page, PageOutcome::Dropped, now);
+                gate->Done(page, r, PageOutcome::Dropped, now);
             tell(r, PageOutcome::Dropped, CString());
             it = remove(it);
             continue;
@@ -102,7 +102,7 @@ int CRemList::PageReminders(const CTime& now, const PagingUser& user, CSentPages
             if (sent)
                 sent->Record(user.MailboxName, user.PagerName, r, now);
             if (gate)
-                gate->Done(page, PageOutcome::Sent, now);
+                gate->Done(page, r, PageOutcome::Sent, now);
             tell(r, PageOutcome::Sent, CString());
             it = remove(it);
         } else {

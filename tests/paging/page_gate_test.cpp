@@ -31,7 +31,9 @@ public:
         const auto it = verdicts.find(text);
         return it == verdicts.end() ? Verdict::Go : it->second;
     }
-    void Done(const PageDescription& page, PageOutcome outcome, const CTime&) override {
+    void Done(const PageDescription& page, const ReminderStru& reminder, PageOutcome outcome,
+              const CTime&) override {
+        EXPECT_EQ(reminder.Text, TextOf(page)) << "the reminder of the page";
         calls.push_back("done " + TextOf(page) + " " + PageOutcomeName(outcome));
     }
     void Failed(const PageDescription& page) override { calls.push_back("failed " + TextOf(page)); }

@@ -4,10 +4,12 @@
 #include "core/CTime.h"
 #include "paging/CRemList.h"
 #include "paging/EventLog.h"
+#include "paging/LatePages.h"
 #include "paging/SentPages.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 
 namespace cluster {
 namespace {
@@ -92,12 +94,14 @@ IPageGate::Verdict Node::Claim(const PageDescription& page, const CTime&) {
     return Verdict::Stop;
 }
 
-void Node::Done(const PageDescription& page, PageOutcome outcome, const CTime& now) {
+void Node::Done(const PageDescription& page, const ReminderStru& reminder, PageOutcome outcome,
+                const CTime& now) {
     const std::string key = page.Identity;
     m_ours.erase(key);
-    ReminderStru reminder;
-    reminder.PageTime = page.PageTime;
-    const int64_t keepUntil = CSentPages::KeepUntil(reminder).GetTime();
+    // A leader's published state may hold the reminder for a while after it was paged, and a
+    // leader that restores it pages it late until LateUntil: the record must last as long.
+    const int64_t keepUntil =
+        std::max(CSentPages::KeepUntil(reminder), paging::LateUntil(reminder)).GetTime();
     m_owed.emplace_back(key,
                         EncodeRecord(outcome, now.GetTime(), keepUntil, m_election.Candidate()));
     PayOwedRecords();

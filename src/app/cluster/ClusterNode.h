@@ -51,7 +51,8 @@ public:
     size_t RecordsOwed() const { return m_owed.size(); }
 
     Verdict Claim(const PageDescription& page, const CTime& now) override;
-    void Done(const PageDescription& page, PageOutcome outcome, const CTime& now) override;
+    void Done(const PageDescription& page, const ReminderStru& reminder, PageOutcome outcome,
+              const CTime& now) override;
     void Failed(const PageDescription& page) override;
 
 private:
