@@ -48,9 +48,11 @@ Role Node::Step() {
     m_later.clear();
     m_blocked = false;
     const Role role = m_election.Step();
+    if (role == Role::NoCluster)
+        return role;
+    PayOwedRecords(); // standing by too: a record tells what happened, whoever leads now
     if (role != Role::Active)
         return role;
-    PayOwedRecords();
     ForgetPassedRecords();
     return m_election.CurrentRole();
 }

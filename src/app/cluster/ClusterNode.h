@@ -34,9 +34,10 @@ public:
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
 
-    // One step, once a tick before the passes: the election's step, then, while this instance
-    // leads, the records that could not be written before and, once a minute, the forgetting of
-    // records whose reminders have passed. Returns the role after the step.
+    // One step, once a tick before the passes: the election's step, then, while etcd answers,
+    // the records that could not be written before, and while this instance leads, once a
+    // minute, the forgetting of records whose reminders can no longer be paged. Returns the
+    // role after the step.
     Role Step();
     // Judged now, on the local clock: whether this instance may page.
     bool IsLeader() const { return m_election.IsLeader(); }
