@@ -1,9 +1,9 @@
 // Orvane: the monitor (desktop or headless) and the administrator's commands.
 #include "app/cli/Cli.h"
+#include "app/cluster/ClusterSetup.h"
 #include "app/gui/OrvaneApp.h"
 #include "app/gui/QtMessageBoxes.h"
 #include "app/metrics/MetricsServer.h"
-#include "app/cluster/ClusterSetup.h"
 #include "app/monitor/HeadlessMonitor.h"
 #include "app/monitor/ServiceNotify.h"
 #include "app/monitor/UserListPasses.h"

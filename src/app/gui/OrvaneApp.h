@@ -1,8 +1,8 @@
 // The application object: start-up, one copy per user and desktop, the about box.
 #pragma once
 
-#include "app/gui/SingleInstance.h"
 #include "app/cluster/ClusterSetup.h"
+#include "app/gui/SingleInstance.h"
 #include "app/monitor/Signals.h"
 
 #include <QObject>

@@ -1,9 +1,9 @@
 // The monitoring cycle.
 #include "app/monitor/MonitorCycle.h"
 
-#include "app/cluster/SharedBlob.h"
 #include "app/cluster/ClusterNode.h"
 #include "app/cluster/ClusterUsers.h"
+#include "app/cluster/SharedBlob.h"
 #include "app/monitor/ControlSocket.h"
 #include "app/monitor/MonitorInstruments.h"
 #include "app/monitor/MonitorStatus.h"

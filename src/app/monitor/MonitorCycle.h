@@ -1,8 +1,8 @@
 // The monitoring cycle of the main window: timer, busy/pause/quit rules and the pending user list.
 #pragma once
 
-#include "app/cluster/Election.h"
 #include "app/cluster/ClusterSetup.h"
+#include "app/cluster/Election.h"
 #include "app/monitor/StateKeeper.h"
 #include "core/CString.h"
 #include "core/FileSystem.h"
