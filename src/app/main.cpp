@@ -1,5 +1,6 @@
 // Orvane: the monitor (desktop or headless) and the administrator's commands.
 #include "app/cli/Cli.h"
+#include "app/cluster/ClusterSetup.h"
 #include "app/gui/OrvaneApp.h"
 #include "app/gui/QtMessageBoxes.h"
 #include "app/metrics/MetricsServer.h"
@@ -25,7 +26,29 @@ bool HasDisplay() {
            (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY"));
 }
 
-int RunHeadless(int argc, char** argv, const std::optional<std::string>& metricsAddress) {
+// Reads "--NAME VALUE" or "--NAME=VALUE" at args[i] (moving i past the value) into `value`;
+// false when args[i] is not that option. A missing value ends the program's parsing with 2.
+bool TakeValue(const cli::Args& args, size_t& i, const std::string& name,
+               std::optional<std::string>& value, bool& missing) {
+    const std::string& a = args[i];
+    const std::string flag = "--" + name;
+    if (a == flag) {
+        if (i + 1 == args.size()) {
+            missing = true;
+            return true;
+        }
+        value = args[++i];
+        return true;
+    }
+    if (a.rfind(flag + "=", 0) == 0) {
+        value = a.substr(flag.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+int RunHeadless(int argc, char** argv, const std::optional<std::string>& metricsAddress,
+                const cluster::ClusterOptions& clusterOptions) {
     QCoreApplication app(argc, argv);
     // Without a window, events are also shown where the administrator started the monitor,
     // unless that is the journal, which has them with their fields already.
@@ -42,12 +65,14 @@ int RunHeadless(int argc, char** argv, const std::optional<std::string>& metrics
     monitor.SetPasses(&passes);
     if (metricsAddress)
         monitor.SetMetricsAddress(*metricsAddress);
+    monitor.SetClusterOptions(clusterOptions);
     if (!monitor.Start())
         return 1;
     return app.exec();
 }
 
-int RunDesktop(int argc, char** argv, const std::optional<std::string>& metricsAddress) {
+int RunDesktop(int argc, char** argv, const std::optional<std::string>& metricsAddress,
+               const cluster::ClusterOptions& clusterOptions) {
     QApplication app(argc, argv);
     QtMessageBoxes boxes;
     SetMessageBoxes(&boxes);
@@ -57,6 +82,7 @@ int RunDesktop(int argc, char** argv, const std::optional<std::string>& metricsA
         COrvaneApp orvane;
         orvane.SetPasses(&passes);
         orvane.SetMetricsAddress(metricsAddress);
+        orvane.SetClusterOptions(clusterOptions);
         code = orvane.InitInstance() ? app.exec() : orvane.ExitCode();
     }
     SetMessageBoxes(nullptr);
@@ -73,9 +99,27 @@ int main(int argc, char** argv) {
     }
     bool headless = false;
     std::optional<std::string> metricsAddress; // nullopt: the setting decides
+    cluster::ClusterOptions clusterOptions;    // each nullopt: its setting decides
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--headless") {
+        bool missing = false;
+        if (TakeValue(args, i, "cluster", clusterOptions.url, missing) ||
+            TakeValue(args, i, "cluster-user", clusterOptions.user, missing) ||
+            TakeValue(args, i, "cluster-password-file", clusterOptions.passwordFile, missing)) {
+            if (missing) {
+                std::cerr << "orvane: option " << a << " needs a value\n";
+                return 2;
+            }
+            if (a.rfind("--cluster=", 0) == 0 || a == "--cluster") {
+                cluster::ClusterUrl url;
+                std::string error;
+                if (!clusterOptions.url->empty() &&
+                    !cluster::ParseClusterUrl(*clusterOptions.url, url, error)) {
+                    std::cerr << "orvane: --cluster: " << error << "\n";
+                    return 2;
+                }
+            }
+        } else if (a == "--headless") {
             headless = true;
         } else if (a == "--metrics" || a.rfind("--metrics=", 0) == 0) {
             const bool inline_ = a.size() > 9;
@@ -112,6 +156,6 @@ int main(int argc, char** argv) {
         }
     }
     if (headless || !HasDisplay())
-        return RunHeadless(argc, argv, metricsAddress);
-    return RunDesktop(argc, argv, metricsAddress);
+        return RunHeadless(argc, argv, metricsAddress, clusterOptions);
+    return RunDesktop(argc, argv, metricsAddress, clusterOptions);
 }

@@ -48,12 +48,16 @@ CString Span(CTimeSpan span) {
 
 } // namespace
 
-bool StillWorthPaging(const ReminderStru& reminder, CTime now) {
+CTime LateUntil(const ReminderStru& reminder) {
     const bool withoutTimes =
         reminder.StartTime == reminder.PageTime && reminder.EndTime == reminder.PageTime;
     if (withoutTimes)
-        return now < reminder.PageTime + timespans::kMinute + kLateTaskGrace;
-    return now < reminder.EndTime;
+        return reminder.PageTime + timespans::kMinute + kLateTaskGrace;
+    return reminder.EndTime;
+}
+
+bool StillWorthPaging(const ReminderStru& reminder, CTime now) {
+    return now < LateUntil(reminder);
 }
 
 int DropLateRemindersOver(CRemList& late, const CTime& now, const PagingUser& user,

@@ -19,6 +19,9 @@ inline constexpr CTimeSpan kLateTaskGrace{3600};
 // after its page time). An item without appointment times is one whose start and end are its
 // page time, as CRemList::AddReminder builds it.
 bool StillWorthPaging(const ReminderStru& reminder, CTime now);
+// The moment from which StillWorthPaging is false: the end of an appointment, kLateTaskGrace
+// after an item without appointment times.
+CTime LateUntil(const ReminderStru& reminder);
 
 // What became of the reminders that fell due while the monitor was stopped.
 struct LatePagesTally {

@@ -3,6 +3,7 @@
 #include "paging/CMAPI.h"
 #include "paging/CRemList.h"
 #include "paging/EventLog.h"
+#include "paging/PageGate.h"
 #include "paging/SentPages.h"
 
 const char* PageOutcomeName(PageOutcome outcome) {
@@ -55,12 +56,34 @@ int CRemList::PageReminders(const CTime& now, const PagingUser& user, CSentPages
             continue;
         }
 
+        const PageDescription page = DescribePage(user.DisplayName ? *user.DisplayName : CString(),
+                                                  user.MailboxName, user.PagerName, r);
+        IPageGate* gate = sent ? sent->Gate() : nullptr;
+        if (gate) {
+            const IPageGate::Verdict verdict = gate->Claim(page, now);
+            if (verdict == IPageGate::Verdict::Stop)
+                break;
+            if (verdict == IPageGate::Verdict::Later) {
+                ++it;
+                continue;
+            }
+            if (verdict == IPageGate::Verdict::Handled) {
+                // Remembered here too, so that a rescan does not ask again.
+                sent->Record(user.MailboxName, user.PagerName, r, now);
+                tell(r, PageOutcome::AlreadySent, CString());
+                it = remove(it);
+                continue;
+            }
+        }
+
         // Read for every reminder, so a change of the hours applies at once.
         if (!Settings::IsPagingHour(now.GetHour())) {
             // Remembered as handled, so that a rescan finding it again once the hours have
             // begun does not page it after all.
             if (sent)
                 sent->Record(user.MailboxName, user.PagerName, r, now);
+            if (gate)
+                gate->Done(page, r, PageOutcome::Dropped, now);
             tell(r, PageOutcome::Dropped, CString());
             it = remove(it);
             continue;
@@ -73,16 +96,18 @@ int CRemList::PageReminders(const CTime& now, const PagingUser& user, CSentPages
             mapi.OpenMailSession(Settings::ProfileName());
             opened = true;
         }
-        const PageDescription page = DescribePage(user.DisplayName ? *user.DisplayName : CString(),
-                                                  user.MailboxName, user.PagerName, r);
         if (mapi.SendMail(user.PagerName.c_str(), "", r.Text.c_str(), 1, page)) {
             // Recorded before anything else, so that only a crash in this very moment can
             // send it again.
             if (sent)
                 sent->Record(user.MailboxName, user.PagerName, r, now);
+            if (gate)
+                gate->Done(page, r, PageOutcome::Sent, now);
             tell(r, PageOutcome::Sent, CString());
             it = remove(it);
         } else {
+            if (gate)
+                gate->Failed(page);
             tell(r, PageOutcome::Failed, events.FirstText());
             ++it; // kept for the next call
         }

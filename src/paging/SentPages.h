@@ -9,6 +9,7 @@
 #include <vector>
 
 struct ReminderStru;
+class IPageGate;
 
 // One line per page in a small text file beside Users.dat:
 //   KEEP-UNTIL <tab> MAILBOX <tab> PAGER <tab> TIME-KEY <tab> TEXT
@@ -33,8 +34,8 @@ public:
     // has not passed yet at `now`.
     bool WasSent(const CString& mailbox, const CString& pager, const ReminderStru& reminder,
                  CTime now);
-    // Remembers a page that has just been sent or dropped and saves the record (when it has a path). A save
-    // that fails writes an event, once until a save succeeds again; the page is still
+    // Remembers a page that has just been sent or dropped and saves the record (when it has a
+    // path). A save that fails writes an event, once until a save succeeds again; the page is still
     // remembered for as long as this process runs.
     void Record(const CString& mailbox, const CString& pager, const ReminderStru& reminder,
                 CTime now);
@@ -43,6 +44,11 @@ public:
     // page time plus two minutes), since the task search matches reminder times to the minute
     // and so can collect a reminder again up to then.
     static CTime KeepUntil(const ReminderStru& reminder);
+
+    // The gate every page is claimed at before it leaves (not owned); null: none, the pages are
+    // this instance's alone.
+    void SetGate(IPageGate* gate) { m_gate = gate; }
+    IPageGate* Gate() const { return m_gate; }
 
     int GetCount() const { return static_cast<int>(m_entries.size()); }
     const CString& Path() const { return m_path; }
@@ -60,4 +66,5 @@ private:
     CString m_path; // empty: kept in memory only
     std::vector<Entry> m_entries;
     bool m_saveFailing = false; // an event about a failed save has been written
+    IPageGate* m_gate = nullptr;
 };

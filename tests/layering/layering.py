@@ -27,7 +27,7 @@ paging:                  paging/simplemapi
 outlook:                 paging
 users:                   outlook
 app/metrics:             core
-app/cluster:             mailsystem/net
+app/cluster:             paging
 app/monitor:             users app/metrics app/cluster
 app/admin:               mailsystem
 app/cli:                 app/monitor app/admin

@@ -34,6 +34,8 @@ const Command* Find(const std::string& name) {
 std::string HelpText() {
     std::string text =
         "Usage: orvane [--headless] [--at \"YYYY-MM-DD HH:MM:SS\"] [--metrics ADDRESS:PORT]\n"
+        "              [--cluster etcd://HOST:PORT[,HOST:PORT...]/PREFIX [--cluster-user USER\n"
+        "               --cluster-password-file FILE|credential:NAME]]\n"
         "       orvane COMMAND ...\n"
         "\n"
         "Without a command, Orvane monitors the users listed in Users.dat in the current\n"
@@ -45,6 +47,9 @@ std::string HelpText() {
         "--metrics serves GET /metrics (for Prometheus) and GET /healthz on that address,\n"
         "such as 127.0.0.1:9842 (default: the setting MetricsAddress of Preferences;\n"
         "empty: none).\n"
+        "--cluster monitors with the other instances of that etcd cluster (etcds:// for TLS):\n"
+        "one of them pages, the others stand by and take over when it stops (default: the\n"
+        "settings Cluster, ClusterUser and ClusterPasswordFile of Preferences; empty: alone).\n"
         "SIGHUP reads Users.dat again; SIGINT or SIGTERM stops it after the running cycle.\n"
         "\n"
         "Commands:\n";

@@ -20,7 +20,15 @@ CMyStatusBar::CMyStatusBar(QWidget* parent) : QStatusBar(parent) {
     m_modePane->setAlignment(Qt::AlignCenter);
     m_modePane->setFrameShape(QFrame::StyledPanel);
     m_modePane->setFrameShadow(QFrame::Sunken);
+    m_clusterPane = new QLabel(this);
+    m_clusterPane->setObjectName("clusterPane");
+    m_clusterPane->setTextFormat(Qt::PlainText);
+    m_clusterPane->setAlignment(Qt::AlignCenter);
+    m_clusterPane->setFrameShape(QFrame::StyledPanel);
+    m_clusterPane->setFrameShadow(QFrame::Sunken);
+    m_clusterPane->hide();
     addWidget(m_messagePane, 1);
+    addPermanentWidget(m_clusterPane);
     addPermanentWidget(m_modePane);
     FitModePane();
 }
@@ -31,6 +39,8 @@ QLabel* CMyStatusBar::Pane(int paneId) const {
         return m_messagePane;
     case kModePaneId:
         return m_modePane;
+    case kClusterPaneId:
+        return m_clusterPane;
     default:
         return nullptr;
     }
@@ -41,6 +51,8 @@ bool CMyStatusBar::SetPaneText(int paneId, const QString& text) {
     if (!pane)
         return false;
     pane->setText(text);
+    if (pane == m_clusterPane)
+        pane->setVisible(!text.isEmpty());
     // A scan blocks the event loop; the pane shows the mailbox before the scan begins.
     if (pane->isVisible())
         pane->repaint();

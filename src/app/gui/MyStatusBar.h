@@ -10,6 +10,9 @@ class CMyStatusBar : public QStatusBar {
 public:
     static constexpr int kMessagePaneId = 0;  // prompts, "Ready", "EX:" and the mailbox scanned
     static constexpr int kModePaneId = 61228; // "MONITORING" or "PAUSED"
+    // The role in a cluster ("ACTIVE", "STANDBY", "NO CLUSTER"); hidden until one is set, so
+    // that a monitor of its own shows the two panes alone.
+    static constexpr int kClusterPaneId = 61229;
     static constexpr const char* kIdleText = "Ready";
     static constexpr const char* kModeWidthText = "MONITORING"; // the mode pane is fitted to it
 
@@ -30,4 +33,5 @@ private:
 
     QLabel* m_messagePane;
     QLabel* m_modePane;
+    QLabel* m_clusterPane;
 };

@@ -54,6 +54,7 @@ bool COrvaneApp::InitInstance() {
     m_window->SetPasses(m_passes);
     if (m_metricsAddress)
         m_window->SetMetricsAddress(*m_metricsAddress);
+    m_window->SetClusterOptions(m_clusterOptions);
     if (!m_window->Create()) {
         m_window.reset();
         m_exitCode = 1;

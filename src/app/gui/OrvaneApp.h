@@ -1,6 +1,7 @@
 // The application object: start-up, one copy per user and desktop, the about box.
 #pragma once
 
+#include "app/cluster/ClusterSetup.h"
 #include "app/gui/SingleInstance.h"
 #include "app/monitor/Signals.h"
 
@@ -32,6 +33,9 @@ public:
         m_metricsAddress = address;
     }
 
+    // The command line's cluster options; before InitInstance.
+    void SetClusterOptions(const cluster::ClusterOptions& options) { m_clusterOptions = options; }
+
     // Starts the program; SIGINT and SIGTERM then close the window as Exit does, without a
     // question (after the running cycle). False to end at once: another copy runs (it has been
     // asked to come forward; ExitCode 0) or the main window could not be created (ExitCode 1).
@@ -56,6 +60,7 @@ private:
     CSignals m_quitSignals;
     IMonitorPasses* m_passes = nullptr;
     std::optional<std::string> m_metricsAddress;
+    cluster::ClusterOptions m_clusterOptions;
     std::unique_ptr<CHelpWindow> m_help;
     IHelp* m_previousHelp = nullptr;
     bool m_helpInstalled = false;

@@ -15,6 +15,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPageSetupDialog>
@@ -242,6 +243,13 @@ QString CPageWindow::ModeText() const {
 void CPageWindow::SetModeText(const CString& text) {
     if (m_statusBar)
         m_statusBar->SetPaneText(CMyStatusBar::kModePaneId, QString::fromStdString(text));
+}
+
+void CPageWindow::ShowClusterRole(cluster::Role role, const CString& sentence) {
+    if (!m_statusBar)
+        return;
+    m_statusBar->SetPaneText(CMyStatusBar::kClusterPaneId, cluster::RoleName(role));
+    m_statusBar->findChild<QLabel*>("clusterPane")->setToolTip(QString::fromStdString(sentence));
 }
 
 void CPageWindow::closeEvent(QCloseEvent* event) {

@@ -88,6 +88,8 @@ protected:
     void StopTimer(unsigned timerId) override;
     void RefreshView() override;
     void SetModeText(const CString& text) override;
+    // The status bar's cluster pane: the role, with the sentence as its tool tip.
+    void ShowClusterRole(cluster::Role role, const CString& sentence) override;
     void PostCloseRequest() override;
     bool RunUserListDialog(CUserList& workingCopy) override;
 

@@ -155,6 +155,10 @@ void CHeadlessMonitor::SetModeText(const CString& text) {
     std::fprintf(stderr, "orvane: %s %s\n", text.c_str(), WorkingDirectory().c_str());
 }
 
+void CHeadlessMonitor::ShowClusterRole(cluster::Role role, const CString& sentence) {
+    std::fprintf(stderr, "orvane: cluster: %s: %s\n", cluster::RoleName(role), sentence.c_str());
+}
+
 void CHeadlessMonitor::PostCloseRequest() {
     QMetaObject::invokeMethod(
         this, [this] { Close(); }, Qt::QueuedConnection);

@@ -47,6 +47,8 @@ protected:
     void RefreshView() override;
     void PostCloseRequest() override;
     bool RunUserListDialog(CUserList& workingCopy) override;
+    // "orvane: cluster: STANDBY: the instance host/12 pages the users; this one stands by"
+    void ShowClusterRole(cluster::Role role, const CString& sentence) override;
 
 private:
     // One cycle, then a sign of life to a service manager.

@@ -1,4 +1,5 @@
 // The monitor's side of the control socket, its status file and the reload of its users.
+#include "app/cluster/ClusterNode.h"
 #include "app/monitor/ControlSocket.h"
 #include "app/monitor/MonitorCycle.h"
 #include "app/monitor/MonitorStatus.h"
@@ -81,8 +82,17 @@ int CMonitorCycle::HandUserEdit(const std::vector<std::string>& args, std::ostre
 }
 
 QJsonObject CMonitorCycle::StatusSnapshot() const {
-    return status::Snapshot(m_UserList, m_WorkingDirectory, CTime::GetCurrentTime(), m_Paused != 0,
-                            m_PendingList != nullptr);
+    QJsonObject snapshot = status::Snapshot(m_UserList, m_WorkingDirectory, CTime::GetCurrentTime(),
+                                            m_Paused != 0, m_PendingList != nullptr);
+    if (m_Cluster) {
+        const cluster::Role role = m_ClusterRole.value_or(cluster::Role::NoCluster);
+        snapshot.insert("cluster", cluster::RoleName(role));
+        snapshot.insert("cluster_leader",
+                        QString::fromStdString(m_Cluster->GetElection().Leader()));
+        snapshot.insert("cluster_instance",
+                        QString::fromStdString(m_Cluster->GetElection().Candidate()));
+    }
+    return snapshot;
 }
 
 bool CMonitorCycle::SaveStatus() {

@@ -1,6 +1,9 @@
 // The monitoring cycle.
 #include "app/monitor/MonitorCycle.h"
 
+#include "app/cluster/ClusterNode.h"
+#include "app/cluster/ClusterUsers.h"
+#include "app/cluster/SharedBlob.h"
 #include "app/monitor/ControlSocket.h"
 #include "app/monitor/MonitorInstruments.h"
 #include "app/monitor/MonitorStatus.h"
@@ -17,6 +20,7 @@
 #include <cstring>
 #include <exception>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -80,6 +84,8 @@ bool CMonitorCycle::OnCreate() {
     m_UserList.SentPages = &m_SentPages;
     if (m_MonitorLock.IsLocked())
         StartControl(); // only the holder of the lock may claim the directory's socket
+    if (!StartCluster())
+        return false;
     if (!StartInstruments())
         return false;
 
@@ -120,8 +126,12 @@ void CMonitorCycle::OnTimer() {
     const int64_t startedMs = m_Instruments ? Clock::SteadyMilliseconds() : 0;
 
     try {
+        StepCluster();
         RefreshUserList();
-        RunPasses();
+        if (MayPage()) {
+            RunPasses();
+            PublishClusterState();
+        }
         SaveStatusIfDue();
         if (m_MonitorLock.IsLocked())
             m_StateKeeper.SaveIfDue(m_UserList);
@@ -155,7 +165,7 @@ bool CMonitorCycle::OnBetweenTicks(int msToNextTick) {
                m_UserList.ScansWaiting();
     };
     if (m_Busy == 1 || m_Paused == 1 || !m_Passes || m_PendingList || m_QuitRequested == 1 ||
-        !waiting())
+        !MayPage() || !waiting())
         return false;
     if (msToNextTick < Settings::ScanMillisecondsPerTick() + kMarginMs)
         return false;
@@ -277,7 +287,8 @@ bool CMonitorCycle::StartInstruments() {
     CMonitorInstruments::Options options;
     options.address = *address;
     options.version = ORVANE_VERSION;
-    // A cluster, once configured, gives options.clusterActive here: whether this node monitors.
+    if (m_Cluster)
+        options.clusterActive = [this] { return MayPage(); };
     auto instruments = std::make_unique<CMonitorInstruments>(m_UserList, std::move(options));
     if (!instruments->Listen(whyNot)) {
         AfxMessageBox(whyNot, "Initialization Error", MB_OK | MB_ICONSTOP);
@@ -307,6 +318,7 @@ void CMonitorCycle::RefreshUserList() {
     // Taken first: an edit handed over while the save below waits for an answer becomes a new
     // pending list instead of being dropped with this one.
     const std::unique_ptr<CUserList> pending = std::move(m_PendingList);
+    const bool fromCluster = std::exchange(m_PendingFromCluster, false);
     const QJsonObject before = StatusSnapshot(); // the users' latest pages outlive the edit
     m_UserList.DeleteAllUsers();
     for (const auto& user : pending->Users())
@@ -314,6 +326,8 @@ void CMonitorCycle::RefreshUserList() {
     status::RestoreLastPages(m_UserList, before);
     m_StateKeeper.NoteListReplaced();
     m_UserList.SaveUsers();
+    if (m_SharedUsers && !fromCluster)
+        m_SharedUsers->MarkEdited(); // the other instances take it from the next tick
     m_StatusChanged = true;
     RefreshView();
 }
@@ -324,6 +338,11 @@ void CMonitorCycle::OnDestroy() {
     m_TimerId = 0;
     RefreshUserList();
     m_Control.reset();
+    if (m_Cluster) {
+        if (m_SharedUsers && m_Cluster->CurrentRole() != cluster::Role::NoCluster)
+            SyncClusterUsers(); // an edit applied just now reaches the others
+        m_Cluster->Resign();    // a standby takes over at its next step, not when the lease ends
+    }
     if (m_Instruments) { // the endpoint closes with the monitor
         m_Instruments.reset();
         SetPassListener(m_PassListener);

@@ -1,6 +1,8 @@
 // The monitoring cycle of the main window: timer, busy/pause/quit rules and the pending user list.
 #pragma once
 
+#include "app/cluster/ClusterSetup.h"
+#include "app/cluster/Election.h"
 #include "app/monitor/StateKeeper.h"
 #include "core/CString.h"
 #include "core/FileSystem.h"
@@ -13,6 +15,11 @@
 #include <optional>
 #include <string>
 
+namespace cluster {
+class Node;
+class SharedBlob;
+class SharedUsers;
+} // namespace cluster
 class CControlServer;
 class CMonitorInstruments;
 class IPassListener;
@@ -82,6 +89,15 @@ public:
     // The metrics address the command line gave (--metrics; empty turns the endpoint off);
     // without it OnCreate reads the setting "MetricsAddress". Before OnCreate.
     void SetMetricsAddress(const std::string& address) { m_MetricsAddress = address; }
+    // The cluster the command line named (--cluster and its user and password file); what it
+    // leaves out the settings "Cluster", "ClusterUser" and "ClusterPasswordFile" decide. Before
+    // OnCreate. No cluster: the monitor pages alone.
+    void SetClusterOptions(const cluster::ClusterOptions& options) { m_ClusterOptions = options; }
+    // This instance's membership of its cluster; null without a cluster.
+    const cluster::Node* Cluster() const { return m_Cluster.get(); }
+    // Whether this instance runs the passes now: always without a cluster; with one, while it
+    // leads (judged on its own clock, without asking etcd).
+    bool MayPage() const;
     // The metrics endpoint and its counts; null when it is off.
     CMonitorInstruments* Instruments() const { return m_Instruments.get(); }
 
@@ -138,6 +154,9 @@ protected:
     virtual void PostCloseRequest() = 0;
     // Runs the user-list dialog on `workingCopy`; true for OK.
     virtual bool RunUserListDialog(CUserList& workingCopy) = 0;
+    // The instance's role in its cluster changed (and once after the first step): "ACTIVE",
+    // "STANDBY" or "NO CLUSTER", with a sentence that says what it means here.
+    virtual void ShowClusterRole(cluster::Role, const CString& /*sentence*/) {}
 
 private:
     void RunPasses();
@@ -154,6 +173,18 @@ private:
     // reminder lists, scan times and flags it holds for them.
     void RestoreState();
     void SaveStatusIfDue();
+    // MonitorCluster.cpp: joins the cluster when one is named (false, the reason shown, when its
+    // options cannot be used); each tick, the election's step and the shared user list.
+    bool StartCluster();
+    void StepCluster();
+    void SyncClusterUsers();
+    // The leader publishes its reminder lists (the state a restart restores) when they changed,
+    // at most every kStatePublishPeriodMs; a new leader restores them before its first passes.
+    void PublishClusterState();
+    // Returns how many users took a part of the published state (0: none was published, or it
+    // could not be read: every user is then scanned again at once).
+    int TakeOverClusterState();
+    CString ClusterSentence(cluster::Role role) const;
     int HandUserEdit(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
     CString m_WorkingDirectory;               // captured at creation, with one trailing "/"
@@ -173,6 +204,15 @@ private:
     std::chrono::steady_clock::time_point m_StatusSavedAt{}; // epoch: never
     IPassListener* m_PassListener = nullptr;
     std::optional<std::string> m_MetricsAddress; // nullopt: the setting decides
+    cluster::ClusterOptions m_ClusterOptions;
+    std::unique_ptr<cluster::Node> m_Cluster;            // null: no cluster
+    std::unique_ptr<cluster::SharedUsers> m_SharedUsers; // with m_Cluster
+    std::unique_ptr<cluster::SharedBlob> m_SharedState;  // with m_Cluster
+    int64_t m_StatePublishedAtMs = 0;                    // Clock::SteadyMilliseconds; 0: not yet
+    uint64_t m_StatePublishedChanges = 0;       // CUserList::StateChanges when it was published
+    bool m_StateRefused = false;                // etcd refused it (too large): said once
+    std::optional<cluster::Role> m_ClusterRole; // nullopt: no step yet
+    bool m_PendingFromCluster = false; // the pending list is another instance's, not an edit here
     // Destroyed before the live list it describes (declared after it).
     std::unique_ptr<CMonitorInstruments> m_Instruments;
 };

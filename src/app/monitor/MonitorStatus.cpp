@@ -192,6 +192,15 @@ CString Format(const QJsonObject& snapshot) {
         }
     }
     CString text;
+    if (snapshot.contains("cluster")) {
+        // "Cluster: STANDBY (this instance host/12; the leader host2/40)"
+        text = "Cluster: " + S(snapshot["cluster"]) + " (this instance " +
+               EscapeField(S(snapshot["cluster_instance"]));
+        const CString leader = S(snapshot["cluster_leader"]);
+        text += (leader.empty() ? CString("; no leader known")
+                                : "; the leader " + EscapeField(leader)) +
+                ")\n";
+    }
     for (const auto& line : lines) {
         CString out;
         for (size_t i = 0; i < line.size(); ++i) {

@@ -44,8 +44,10 @@ bool Read(const CString& path, QJsonObject& snapshot, CString& problem);
 // code and mailbox, so that the status view keeps it across a restart or an edit of the users.
 void RestoreLastPages(CUserList& users, const QJsonObject& snapshot);
 
-// The terminal text of a snapshot: a header line of column titles and one line per user, the
-// columns aligned; control characters in texts are escaped.
+// The terminal text of a snapshot: a line with the cluster role when the monitor is one of a
+// cluster ("cluster", "cluster_instance" and "cluster_leader", which StatusSnapshot adds), a
+// header line of column titles and one line per user, the columns aligned; control characters
+// in texts are escaped.
 CString Format(const QJsonObject& snapshot);
 
 } // namespace status

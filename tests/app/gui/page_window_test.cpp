@@ -12,6 +12,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
@@ -359,4 +360,37 @@ TEST_F(PageWindowTest, ThePauseButtonAndTheCloseBoxReachTheMetrics) {
     EXPECT_EQ(instruments->Health().Check().reason, "the monitor is stopping");
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 2000));
     EXPECT_EQ(window.Instruments(), nullptr) << "the endpoint closes with the window";
+}
+
+TEST_F(PageWindowTest, TheClusterPaneShowsTheRoleOnlyForAMemberOfACluster) {
+    CapturedEvents events;
+    {
+        CPageWindow alone;
+        ASSERT_TRUE(alone.Create());
+        alone.show();
+        auto* pane = alone.StatusBar()->findChild<QLabel*>("clusterPane");
+        ASSERT_NE(pane, nullptr);
+        alone.OnTimer();
+        EXPECT_FALSE(pane->isVisible());
+    }
+    // A member whose etcd refuses every connection: it pages nothing and says so.
+    CPageWindow member;
+    member.SetClusterOptions({std::string("etcd://127.0.0.1:1/site"), {}, {}});
+    ASSERT_TRUE(member.Create());
+    member.show();
+    auto* pane = member.StatusBar()->findChild<QLabel*>("clusterPane");
+    ASSERT_NE(pane, nullptr);
+    member.OnTimer();
+    EXPECT_TRUE(pane->isVisible());
+    EXPECT_EQ(pane->text(), "NO CLUSTER");
+    EXPECT_NE(pane->toolTip().indexOf("this instance pages nothing"), -1)
+        << pane->toolTip().toStdString();
+    EXPECT_FALSE(member.MayPage());
+    ASSERT_EQ(events.Texts().size(), 1u);
+    EXPECT_NE(events.Texts()[0].find("Orvane lost its connection to the cluster "
+                                     "etcd://127.0.0.1:1/site and pages nothing"),
+              std::string::npos)
+        << events.Texts()[0];
+    member.OnTimer();
+    EXPECT_EQ(events.Texts().size(), 1u) << "one event while it stays out of reach";
 }

@@ -194,3 +194,29 @@ TEST(MonitorRequests, AReloadTakesUsersDatOnlyWhenItIsReadWhole) {
     EXPECT_FALSE(monitor.HasPendingList());
     monitor.OnDestroy();
 }
+
+TEST(MonitorStatus, AMemberOfAClusterShowsItsRoleAboveTheUsers) {
+    CUserList list;
+    AddUser(list, "Alice", 1);
+    QJsonObject snapshot = status::Snapshot(list, "/srv/orvane/", At(9, 5), false, false);
+    const std::string alone = status::Format(snapshot);
+    EXPECT_EQ(alone.rfind("Display Name", 0), 0u) << "no cluster line without a cluster";
+    const struct {
+        const char* role;
+        const char* leader;
+        std::string line;
+    } rows[] = {
+        {"ACTIVE", "pager1/812",
+         "Cluster: ACTIVE (this instance pager1/812; the leader pager1/812)"},
+        {"STANDBY", "pager1/812",
+         "Cluster: STANDBY (this instance pager2/77; the leader pager1/812)"},
+        {"NO CLUSTER", "", "Cluster: NO CLUSTER (this instance pager2/77; no leader known)"},
+    };
+    for (const auto& row : rows) {
+        snapshot.insert("cluster", row.role);
+        snapshot.insert("cluster_leader", row.leader);
+        snapshot.insert("cluster_instance",
+                        std::string(row.role) == "ACTIVE" ? "pager1/812" : "pager2/77");
+        EXPECT_EQ(status::Format(snapshot), row.line + "\n" + alone);
+    }
+}
