@@ -30,10 +30,13 @@ public:
     Status Write(const std::string& bytes, int64_t expected, bool& conflict, int64_t& revision);
 
     const std::string& Key() const { return m_key; }
+    // The size of the last write's compressed bytes, 0 before the first.
+    size_t PackedBytes() const { return m_packedBytes; }
 
 private:
     EtcdClient& m_client;
     std::string m_key;
+    size_t m_packedBytes = 0;
 };
 
 } // namespace cluster

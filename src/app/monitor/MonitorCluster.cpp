@@ -15,6 +15,11 @@ namespace {
 // A leader publishes its state at most this often (when it changed), so that a standby taking
 // over pages what fell due in the switch without waiting for its scans.
 constexpr int64_t kStatePublishPeriodMs = 5000;
+// A large state is published less often: every write is replicated to each etcd member and kept
+// in its log until the next snapshot, and the state a minute old still holds the reminders due
+// now (scans collect them ahead), which is what a new leader needs from it.
+constexpr size_t kLargeStateBytes = 256u << 10;
+constexpr int64_t kLargeStatePublishPeriodMs = 60000;
 // After etcd refused the state (larger than its request limit), asked again no sooner than this.
 constexpr int64_t kStateRefusedPauseMs = 300000;
 
@@ -136,7 +141,10 @@ void CMonitorCycle::PublishClusterState() {
     if (!m_Cluster || !m_Cluster->IsLeader())
         return;
     const int64_t nowMs = Clock::SteadyMilliseconds();
-    const int64_t pause = m_StateRefused ? kStateRefusedPauseMs : kStatePublishPeriodMs;
+    const int64_t pause = m_StateRefused ? kStateRefusedPauseMs
+                          : m_SharedState->PackedBytes() > kLargeStateBytes
+                              ? kLargeStatePublishPeriodMs
+                              : kStatePublishPeriodMs;
     if (m_StatePublishedAtMs && nowMs - m_StatePublishedAtMs < pause)
         return;
     if (m_StatePublishedAtMs && m_UserList.StateChanges() == m_StatePublishedChanges)

@@ -179,7 +179,8 @@ private:
     void StepCluster();
     void SyncClusterUsers();
     // The leader publishes its reminder lists (the state a restart restores) when they changed,
-    // at most every kStatePublishPeriodMs; a new leader restores them before its first passes.
+    // at most every kStatePublishPeriodMs (a minute once it is large); a new leader restores
+    // them before its first passes.
     void PublishClusterState();
     // Returns how many users took a part of the published state (0: none was published, or it
     // could not be read: every user is then scanned again at once).
