@@ -213,6 +213,20 @@ Response Send(const Request& request, const Account& account, const Limits& limi
         response.failure = "it is not an http:// or https:// address";
         return response;
     }
+    // A request waits for a free connection no longer than it may wait for an answer.
+    const auto waitUntil =
+        std::min(deadline, Clock::now() + std::chrono::milliseconds(limits.requestTimeoutMs));
+    Lease lease(origin, limits.connectionsPerServer, waitUntil);
+    if (!lease.get()) {
+        response.failure = waitUntil == deadline
+                               ? "the time allowed for one mailbox (" +
+                                     Seconds(limits.mailboxTimeoutMs) +
+                                     ") ran out while waiting for a free connection"
+                               : "no connection to the server came free within " +
+                                     Seconds(limits.requestTimeoutMs);
+        return response;
+    }
+    // Counted from when the request can go out.
     const long left = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
     const bool budgetBound = left < limits.requestTimeoutMs;
@@ -220,15 +234,6 @@ Response Send(const Request& request, const Account& account, const Limits& limi
     if (timeoutMs <= 0) {
         response.failure = "the time allowed for one mailbox (" + Seconds(limits.mailboxTimeoutMs) +
                            ") ran out before it";
-        return response;
-    }
-    Lease lease(origin, limits.connectionsPerServer,
-                std::min(deadline, Clock::now() + std::chrono::milliseconds(timeoutMs)));
-    if (!lease.get()) {
-        response.failure =
-            budgetBound ? "the time allowed for one mailbox (" + Seconds(limits.mailboxTimeoutMs) +
-                              ") ran out while waiting for a free connection"
-                        : "no connection to the server came free within " + Seconds(timeoutMs);
         return response;
     }
     Connection& connection = *lease.get();
