@@ -7,7 +7,10 @@
 // and with the whole round in one tick, for comparison. The program's own one-second timer drives
 // the cycles. A small program, not a Google Benchmark: each run is a minute or so of real time.
 //
-// Usage: first_round_bench [--users N] [--limit MS ...] [--ticks-only MS ...]
+// Each run is made once for every "--threads N" given ("ReadThreads": the calendars read ahead
+// on N worker threads; 1 reads them in the scan pass), or once with the setting's default.
+//
+// Usage: first_round_bench [--users N] [--threads N ...] [--limit MS ...] [--ticks-only MS ...]
 //   (default: --limit 100 --ticks-only 100 --limit 1000000000)
 #include "MonitorBenchSetup.h"
 #include "app/monitor/SecondTimer.h"
@@ -23,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -43,7 +47,15 @@ struct Options {
     int users = 10000;
     // Each run: "ScanMillisecondsPerTick", and whether more scan passes use the rest of a second.
     std::vector<std::pair<std::string, bool>> runs;
+    std::vector<int> threads; // "ReadThreads" of each run; empty: the default
 };
+
+// Processor seconds of the whole process (every thread) so far.
+double ProcessorSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
 
 // The seconds after kStart at which probe `probe`'s pages fall due: even (Outlook's dates go in
 // two-second steps), ten seconds apart, each probe at its own phase.
@@ -72,8 +84,10 @@ private:
 // One run: a fresh list, the outbox emptied, the clock started at kStart, ticks as the window
 // timer gives them (a tick that falls due during a long cycle fires once when it ends).
 void Run(const fs::path& root, const Options& options, const std::string& limit,
-         bool betweenTicks) {
+         bool betweenTicks, int threads) {
     Settings::WriteProfileString(Settings::kPreferences, Settings::kScanMillisecondsPerTick, limit);
+    Settings::WriteProfileString(Settings::kPreferences, Settings::kReadThreads,
+                                 threads > 0 ? std::to_string(threads) : std::string());
     for (const auto& entry : fs::directory_iterator(root / "outbox"))
         fs::remove(entry.path());
     mail::cache::Clear();
@@ -82,6 +96,8 @@ void Run(const fs::path& root, const Options& options, const std::string& limit,
     AddUsers(users, options.users);
 
     FirstScans scans;
+    const double processorStart = ProcessorSeconds();
+    double processorRound = 0; // processor seconds of the first round
     Clock::StartAt(CTime(kStart));
     const double offset = ClockOffset();
 
@@ -100,6 +116,7 @@ void Run(const fs::path& root, const Options& options, const std::string& limit,
                 return;
         }
         roundEnd = RealNow();
+        processorRound = ProcessorSeconds() - processorStart;
         roundTicks = ticks;
         roundSlices = sliceMs.size();
     };
@@ -196,9 +213,10 @@ void Run(const fs::path& root, const Options& options, const std::string& limit,
         }
     }
 
-    std::printf("\nScanMillisecondsPerTick %s, %s, %d users:\n", limit.c_str(),
+    std::printf("\nScanMillisecondsPerTick %s, %s, %d users, ReadThreads %d:\n", limit.c_str(),
                 betweenTicks ? "more scan passes between ticks" : "one scan pass a tick",
-                options.users);
+                options.users, Settings::ReadThreads());
+    std::printf("  processor time during the first round: %.1f s (all threads)\n", processorRound);
     std::printf(
         "  first round: %.1f s, %d ticks; cycles during it: p50 %.3f s, p99 %.3f s, "
         "max %.3f s\n",
@@ -243,8 +261,10 @@ int main(int argc, char** argv) {
             options.runs.emplace_back(argv[++i], true);
         else if (std::strcmp(argv[i], "--ticks-only") == 0 && i + 1 < argc)
             options.runs.emplace_back(argv[++i], false);
+        else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc)
+            options.threads.push_back(std::max(1, std::atoi(argv[++i])));
         else {
-            std::cerr << "usage: first_round_bench [--users N] [--limit MS ...] "
+            std::cerr << "usage: first_round_bench [--users N] [--threads N ...] [--limit MS ...] "
                          "[--ticks-only MS ...]\n";
             return 2;
         }
@@ -258,7 +278,10 @@ int main(int argc, char** argv) {
     UseProfile(root);
     // The store reads a file written in the last two seconds again at every use.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    if (options.threads.empty())
+        options.threads.push_back(0);
     for (const auto& [limit, betweenTicks] : options.runs)
-        Run(root, options, limit, betweenTicks);
+        for (int threads : options.threads)
+            Run(root, options, limit, betweenTicks, threads);
     return 0;
 }

@@ -3,8 +3,10 @@
 
 #include <QSettings>
 #include <QString>
+#include <algorithm>
 #include <cctype>
 #include <climits>
+#include <thread>
 
 namespace {
 
@@ -82,6 +84,20 @@ int ScanMillisecondsPerTick() {
     const int value = TextToInt(
         GetProfileString(kPreferences, kScanMillisecondsPerTick, kScanMillisecondsPerTickDefault));
     return value < 0 ? 0 : value;
+}
+
+int ReadThreads() {
+    const int value = TextToInt(GetProfileString(kPreferences, kReadThreads, ""));
+    if (value <= 0) {
+        const unsigned processors = std::thread::hardware_concurrency();
+        return processors == 0 ? 1 : static_cast<int>(std::min(processors, 64u));
+    }
+    return std::min(value, 64);
+}
+
+int CalendarServerConnections() {
+    const int value = TextToInt(GetProfileString(kPreferences, kCalendarServerConnections, ""));
+    return value <= 0 ? kCalendarServerConnectionsDefault : std::min(value, 16);
 }
 
 } // namespace Settings

@@ -18,6 +18,12 @@ inline constexpr const char* kEndHour = "EndHour";         // default "24"
 // next ticks, so that paging runs at every tick however many users are due.
 inline constexpr const char* kScanMillisecondsPerTick = "ScanMillisecondsPerTick";
 inline constexpr const char* kScanMillisecondsPerTickDefault = "100";
+// How many worker threads read and parse calendars ahead of the scan pass; absent: one per
+// processor; 1: the scan pass reads every calendar itself.
+inline constexpr const char* kReadThreads = "ReadThreads";
+// How many requests may be in flight at once to one calendar server; absent: 4.
+inline constexpr const char* kCalendarServerConnections = "CalendarServerConnections";
+inline constexpr int kCalendarServerConnectionsDefault = 4;
 
 // The value, or `defaultValue` when it is absent or the store cannot be read.
 CString GetProfileString(const char* section, const char* entry, const char* defaultValue);
@@ -41,5 +47,10 @@ CString ProfileName();
 
 // "ScanMillisecondsPerTick" read now; 0 (one user a tick) for a value below 0.
 int ScanMillisecondsPerTick();
+
+// "ReadThreads" read now, from 1 to 64; absent, 0 or unreadable: the number of processors.
+int ReadThreads();
+// "CalendarServerConnections" read now, from 1 to 16; absent, 0 or unreadable: 4.
+int CalendarServerConnections();
 
 } // namespace Settings

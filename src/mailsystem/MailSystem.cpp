@@ -47,6 +47,7 @@ public:
                           std::vector<Appointment>& out, std::string& error) override;
     bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out,
                    std::string& error) override;
+    void ReadAhead(const AddressEntry& mailbox, int64_t from, int64_t to) override;
     std::string OutboxDirectory() const override {
         return m_directory + "/" + kOutboxDirectoryName;
     }
@@ -99,8 +100,9 @@ OutOfOffice DirectoryMailSystem::ReadOutOfOffice(const AddressEntry& entry, OutO
         return OutOfOffice::Missing;
     case ReadStatus::Failed:
         note.why = "The file " + path + " cannot be read: " +
-                   (readError == EFBIG ? "it is larger than " + std::to_string(kMaxStateFileSize) + " bytes"
-                                       : std::string(std::strerror(readError))) +
+                   (readError == EFBIG
+                        ? "it is larger than " + std::to_string(kMaxStateFileSize) + " bytes"
+                        : std::string(std::strerror(readError))) +
                    ".";
         note.failure = OutOfOfficeNote::Failure::Damaged;
         return OutOfOffice::Unreadable;
@@ -162,6 +164,19 @@ bool DirectoryMailSystem::FindAppointments(const AddressEntry& mailbox, int64_t 
         out.begin(), out.begin() + std::ptrdiff_t(firstFile), out.end(),
         [](const Appointment& a, const Appointment& b) { return a.start < b.start; });
     return true;
+}
+
+void DirectoryMailSystem::ReadAhead(const AddressEntry& mailbox, int64_t from, int64_t to) {
+    const std::string folder = MailboxDirectory(mailbox);
+    if (folder.empty() || !IsDirectory(folder))
+        return; // FindAppointments says why
+    constexpr int64_t kFarthest = int64_t(1) << 40;
+    from = std::max(from, -kFarthest);
+    to = std::min(to, kFarthest);
+    if (from > to)
+        return;
+    for (const char* name : {kCalendarFileName, kTasksFileName})
+        cache::ReadAhead(folder + "/" + name, calendar::Window{from, to});
 }
 
 bool DirectoryMailSystem::FindTasks(const AddressEntry& mailbox, std::vector<Task>& out,

@@ -62,6 +62,15 @@ public:
     virtual bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out,
                            std::string& error) = 0;
 
+    // Reads and parses, now and on the calling thread, what FindAppointments for starts in
+    // [from, to] and FindTasks will ask of the mailbox, into the process-wide caches, so that
+    // those calls (from another MailSystem object of the same profile, on another thread) find
+    // it ready. Nothing is told here: the notices and failures of the reading are told by the
+    // calls that use it, as if they had read it themselves. By default it does nothing.
+    virtual void ReadAhead(const AddressEntry& mailbox, int64_t from, int64_t to) {
+        (void)mailbox, (void)from, (void)to;
+    }
+
     // Where the local transport delivers: one message a file, renamed into place when whole.
     virtual std::string OutboxDirectory() const = 0;
 };

@@ -44,6 +44,9 @@ public:
                           std::vector<Appointment>& out, std::string& error) override {
         return m_directory->FindAppointments(mailbox, from, to, out, error);
     }
+    void ReadAhead(const AddressEntry& mailbox, int64_t from, int64_t to) override {
+        m_directory->ReadAhead(mailbox, from, to);
+    }
     bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out,
                    std::string& error) override {
         return m_directory->FindTasks(mailbox, out, error);

@@ -54,6 +54,14 @@ public:
         return caldav::FindAppointments(*home, from, to, out, error);
     }
 
+    void ReadAhead(const AddressEntry& mailbox, int64_t, int64_t) override {
+        if (mailbox.mailbox.empty())
+            return;
+        const std::string url = CalendarHomeUrl(m_server.urlTemplate, mailbox.mailbox);
+        if (!url.empty())
+            caldav::ReadHomeAhead(url, m_account, m_limits);
+    }
+
     bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out,
                    std::string& error) override {
         out.clear();

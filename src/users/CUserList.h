@@ -4,6 +4,7 @@
 #include "core/CString.h"
 #include "core/CTime.h"
 #include "paging/LatePages.h"
+#include "users/ScanReadAhead.h"
 #include "users/UserlistStru.h"
 
 #include <cstdint>
@@ -127,6 +128,8 @@ public:
     CSentPages* SentPages = nullptr;
     // Told of every scan and page (not owned); null tells nobody.
     IPassListener* Listener = nullptr;
+    // The threads that read calendars ahead of the scan pass ("ReadThreads").
+    ScanReadAhead& ReadAhead() { return m_readAhead; }
 
 private:
     // TRUE when the list holds an Outlook client afterwards (created with the "ProfileName"
@@ -154,6 +157,7 @@ private:
     bool m_lateSeen = false;
     bool m_anyLate = false;
     bool m_scansWaiting = false;
+    ScanReadAhead m_readAhead;
     // The out-of-office round in progress: the Servers still to read, in order, from
     // m_OOFRoundNext on, how many users of that Server (in list order) were read, and when the
     // round began. Users are found by Server when their turn comes, so a list replaced meanwhile

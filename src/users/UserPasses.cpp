@@ -169,23 +169,31 @@ int CUserList::UpdateReminders() {
     }
     if (due.empty())
         return 0; // no session, nothing read
-    const auto later = [](const Due& a, const Due& b) {
-        return a.nextScan != b.nextScan ? a.nextScan > b.nextScan : a.position > b.position;
-    };
-    std::make_heap(due.begin(), due.end(), later);
+    std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) {
+        return a.nextScan != b.nextScan ? a.nextScan < b.nextScan : a.position < b.position;
+    });
     const int64_t limit = Settings::ScanMillisecondsPerTick();
+    // With worker threads, the calendars of the users next in this order are read and parsed
+    // ahead; the scans below find them ready and tell what the reading met, as if they had read
+    // them (the same reminders and events in the same order).
+    std::vector<UserlistStru*> order;
+    if (m_readAhead.BeginPass(Settings::ProfileName(), now)) {
+        order.reserve(due.size());
+        for (const Due& d : due)
+            order.push_back(d.user);
+    }
 
     int result = 0;
     AtExit closeSession([this] { CloseOutlookOLE(); });
-    while (!due.empty()) {
+    for (size_t next = 0; next < due.size(); ++next) {
         // A scan once begun is finished; no new one begins once the pass has had its time.
         if (result && Clock::SteadyMilliseconds() - started >= limit) {
             m_scansWaiting = true;
             break;
         }
-        std::pop_heap(due.begin(), due.end(), later);
-        UserlistStru& user = *due.back().user;
-        due.pop_back();
+        UserlistStru& user = *due[next].user;
+        m_readAhead.Scanning(user);
+        m_readAhead.TopUp(order, next + 1);
         if (!OpenOutlookOLE())
             return result; // this user and the ones after it are tried again at the next tick
 

@@ -4,6 +4,8 @@
 #include "mailsystem/addressbook/AddressList.h"
 
 #include <cstring>
+#include <unordered_map>
+#include <vector>
 
 namespace mail {
 namespace {
@@ -25,12 +27,12 @@ public:
 
     bool FindByDisplayName(const std::string& name, std::vector<AddressEntry>& found,
                            std::string& error) override {
-        return Select(&AddressEntry::displayName, name, found, error);
+        return Select(m_byDisplayName, name, found, error);
     }
 
     bool FindByAddress(const std::string& address, std::vector<AddressEntry>& found,
                        std::string& error) override {
-        return Select(&AddressEntry::address, address, found, error);
+        return Select(m_byAddress, address, found, error);
     }
 
 private:
@@ -63,19 +65,30 @@ private:
             return false;
         }
         m_entries = std::move(entries);
+        m_byAddress.clear();
+        m_byDisplayName.clear();
+        for (size_t i = 0; i < m_entries.size(); ++i) {
+            m_byAddress[m_entries[i].address].push_back(i);
+            m_byDisplayName[m_entries[i].displayName].push_back(i);
+        }
         m_stamp = stamp;
         m_loaded = true;
         return true;
     }
 
-    bool Select(std::string AddressEntry::*field, const std::string& value,
-                std::vector<AddressEntry>& found, std::string& error) {
+    // Positions in m_entries, in file order, by the exact bytes of one field.
+    using Index = std::unordered_map<std::string, std::vector<size_t>>;
+
+    // The entries whose field is exactly `value`, in file order: a look-up, not a walk of the
+    // list, since every scan and every page looks a name up in lists of many thousands.
+    bool Select(const Index& index, const std::string& value, std::vector<AddressEntry>& found,
+                std::string& error) {
         found.clear();
         if (!Load(error))
             return false;
-        for (const AddressEntry& e : m_entries) {
-            if (e.*field == value)
-                found.push_back(e);
+        if (auto hit = index.find(value); hit != index.end()) {
+            for (size_t i : hit->second)
+                found.push_back(m_entries[i]);
         }
         return true;
     }
@@ -84,6 +97,7 @@ private:
     FileStamp m_stamp;
     bool m_loaded = false;
     std::vector<AddressEntry> m_entries;
+    Index m_byAddress, m_byDisplayName; // rebuilt with m_entries
 };
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <unordered_map>
 
@@ -66,9 +67,20 @@ struct Collection {
 
 } // namespace
 
+// A reading made ahead of the scan that will use it (ReadHomeAhead), with the lines it would
+// have given the notice observer.
+struct Prepared {
+    bool ok = false;
+    std::string error, cause;
+    bool unreachable = false;
+    std::vector<std::string> lines;
+    dav::Clock::time_point at;
+};
+
 class Home {
 public:
     std::mutex mutex;                              // one reading or query at a time
+    std::optional<Prepared> prepared;              // the latest reading ahead, not used yet
     std::map<std::string, Collection> collections; // by absolute URL
     // The server gave a calendar no getctag: the listing asks for sync-tokens too.
     bool askSyncToken = false;
@@ -82,7 +94,18 @@ struct Cache {
     std::unordered_map<std::string, std::shared_ptr<Home>> homes; // by URL and user
     uint64_t tick = 0;
     NoticeObserver observer;
+    // Servers a reading ahead could not reach, and when: further readings ahead of them wait
+    // kUnreachablePause, leaving the scan to say so, rather than each wait for a connection.
+    std::map<std::string, dav::Clock::time_point> unreachable;
 };
+
+// How long a reading ahead stands for the scan's own reading of the home: the scan comes
+// within a pass or two of it; a later scan reads the home again.
+constexpr auto kPreparedFor = std::chrono::seconds(30);
+constexpr auto kUnreachablePause = std::chrono::seconds(30);
+
+// While a reading ahead runs on this thread, its notice lines are kept here instead of told.
+thread_local std::vector<std::string>* t_heldLines = nullptr;
 
 Cache& TheCache() {
     static Cache* cache = new Cache; // outlives static destructors that might still scan
@@ -110,6 +133,10 @@ std::shared_ptr<Home> HomeFor(const std::string& key) {
 }
 
 void Notice(const std::string& line) {
+    if (t_heldLines) {
+        t_heldLines->push_back(line);
+        return;
+    }
     NoticeObserver observer;
     {
         Cache& cache = TheCache();
@@ -450,11 +477,12 @@ const Item& Built(Item& item, const calendar::Window* window, const std::string&
 
 } // namespace
 
-ReadResult ReadHome(const std::string& url, const dav::Account& account,
-                    const dav::Limits& limits) {
+namespace {
+
+// ReadHome with the home's lock held by the caller.
+ReadResult ReadLocked(const std::shared_ptr<Home>& home, const std::string& url,
+                      const dav::Account& account, const dav::Limits& limits) {
     Reader reader(account, limits);
-    std::shared_ptr<Home> home = HomeFor(url + "\n" + account.user);
-    std::lock_guard<std::mutex> lock(home->mutex);
     dav::Multistatus listing;
     std::string answeredUrl = url;
     if (!reader.Ask("PROPFIND", url, 1, dav::HomePropfindBody(home->askSyncToken), listing,
@@ -516,6 +544,62 @@ ReadResult ReadHome(const std::string& url, const dav::Account& account,
     ReadResult result;
     result.home = home;
     return result;
+}
+
+} // namespace
+
+ReadResult ReadHome(const std::string& url, const dav::Account& account,
+                    const dav::Limits& limits) {
+    std::shared_ptr<Home> home = HomeFor(url + "\n" + account.user);
+    std::optional<Prepared> prepared;
+    {
+        std::lock_guard<std::mutex> lock(home->mutex);
+        prepared.swap(home->prepared);
+        if (!prepared || dav::Clock::now() - prepared->at > kPreparedFor)
+            return ReadLocked(home, url, account, limits);
+    }
+    for (const std::string& line : prepared->lines)
+        Notice(line);
+    ReadResult result;
+    if (prepared->ok)
+        result.home = home;
+    result.error = prepared->error;
+    result.cause = prepared->cause;
+    result.unreachable = prepared->unreachable;
+    return result;
+}
+
+void ReadHomeAhead(const std::string& url, const dav::Account& account, const dav::Limits& limits) {
+    const std::string origin = dav::Origin(url);
+    {
+        Cache& cache = TheCache();
+        std::lock_guard<std::mutex> lock(cache.mutex);
+        auto down = cache.unreachable.find(origin);
+        if (down != cache.unreachable.end()) {
+            if (dav::Clock::now() - down->second < kUnreachablePause)
+                return;
+            cache.unreachable.erase(down);
+        }
+    }
+    std::shared_ptr<Home> home = HomeFor(url + "\n" + account.user);
+    std::lock_guard<std::mutex> lock(home->mutex);
+    if (home->prepared && dav::Clock::now() - home->prepared->at <= kPreparedFor)
+        return;
+    Prepared prepared;
+    t_heldLines = &prepared.lines;
+    const ReadResult result = ReadLocked(home, url, account, limits);
+    t_heldLines = nullptr;
+    prepared.ok = result.home != nullptr;
+    prepared.error = result.error;
+    prepared.cause = result.cause;
+    prepared.unreachable = result.unreachable;
+    prepared.at = dav::Clock::now();
+    home->prepared = std::move(prepared);
+    if (result.unreachable) {
+        Cache& cache = TheCache();
+        std::lock_guard<std::mutex> cacheLock(cache.mutex);
+        cache.unreachable[origin] = dav::Clock::now();
+    }
 }
 
 bool FindAppointments(Home& home, int64_t from, int64_t to, std::vector<Appointment>& out,
@@ -585,6 +669,7 @@ void Clear() {
     Cache& cache = TheCache();
     std::lock_guard<std::mutex> lock(cache.mutex);
     cache.homes.clear();
+    cache.unreachable.clear();
 }
 
 } // namespace mail::caldav

@@ -33,6 +33,13 @@ struct ReadResult {
 // completely, so a failure leaves it as it was.
 ReadResult ReadHome(const std::string& url, const dav::Account& account, const dav::Limits& limits);
 
+// Makes the reading ReadHome would make, now, for a ReadHome of the same home and user that
+// follows within 30 seconds: that call then answers with it (its notice lines told then, its
+// failure given then) without a request. A reading ahead already waiting is kept; a server a
+// reading ahead could not reach is not tried ahead again for 30 seconds. Thread-safe: readings
+// of several homes run at once (up to Limits::connectionsPerServer requests in flight).
+void ReadHomeAhead(const std::string& url, const dav::Account& account, const dav::Limits& limits);
+
 // The appointments of the home's event collections whose start s lies in from <= s <= to, by
 // start (equal starts in collection, item and file order), as MailSystem::FindAppointments
 // gives them. False with a sentence in `error` when an item is not iCalendar that can be read.

@@ -1,17 +1,20 @@
-// WebDAV requests over libcurl: a pool of one easy handle per server, whose connection libcurl
-// keeps alive between requests and between scan passes.
+// WebDAV requests over libcurl: a pool of a few easy handles per server, each of whose
+// connection libcurl keeps alive between requests and between scan passes.
 #include "mailsystem/caldav/DavClient.h"
 
+#include "core/Settings.h"
 #include "mailsystem/net/Curl.h"
 
 #include <QUrl>
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <strings.h>
+#include <vector>
 
 namespace mail::dav {
 namespace {
@@ -29,9 +32,17 @@ struct Connection {
     std::string caFile;   // the CA bundle the handle was made for
 };
 
+// One server's handles: at most Limits::connectionsPerServer requests to it are in flight at
+// once, each on its own handle; a request waits for a free one until its deadline.
+struct Server {
+    std::vector<std::unique_ptr<Connection>> idle;
+    int busy = 0;
+    std::condition_variable freed;
+};
+
 struct Pool {
-    std::mutex mutex;                              // held for a whole request: requests take turns
-    std::map<std::string, Connection> connections; // by scheme://host:port
+    std::mutex mutex;                                       // held to take or give back a handle
+    std::map<std::string, std::shared_ptr<Server>> servers; // by scheme://host:port
     Stats stats;
 };
 
@@ -39,6 +50,48 @@ Pool& ThePool() {
     static Pool* pool = new Pool; // outlives static destructors that might still scan
     return *pool;
 }
+
+// A handle of the server taken for one request, given back (kept alive) when it ends.
+class Lease {
+public:
+    // Null connection when none came free by `deadline`.
+    Lease(const std::string& origin, int most, Clock::time_point deadline) {
+        Pool& pool = ThePool();
+        std::unique_lock<std::mutex> lock(pool.mutex);
+        std::shared_ptr<Server>& server = pool.servers[origin];
+        if (!server)
+            server = std::make_shared<Server>();
+        m_server = server;
+        const bool free = m_server->freed.wait_until(lock, deadline, [&] {
+            return !m_server->idle.empty() || m_server->busy < std::max(most, 1);
+        });
+        if (!free)
+            return;
+        if (!m_server->idle.empty()) {
+            m_connection = std::move(m_server->idle.back());
+            m_server->idle.pop_back();
+        } else {
+            m_connection = std::make_unique<Connection>();
+        }
+        ++m_server->busy;
+    }
+    ~Lease() {
+        if (!m_connection)
+            return;
+        std::lock_guard<std::mutex> lock(ThePool().mutex);
+        --m_server->busy;
+        if (m_connection->curl)
+            m_server->idle.push_back(std::move(m_connection));
+        m_server->freed.notify_one();
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    Connection* get() const { return m_connection.get(); }
+
+private:
+    std::shared_ptr<Server> m_server;
+    std::unique_ptr<Connection> m_connection;
+};
 
 // What one request gathers while libcurl runs it.
 struct Transfer {
@@ -136,6 +189,7 @@ std::string Origin(const std::string& url) {
 
 Limits CurrentLimits() {
     Limits limits;
+    limits.connectionsPerServer = Settings::CalendarServerConnections();
     if (const char* ca = std::getenv("ORVANE_CALDAV_CA_FILE"); ca && *ca)
         limits.caFile = ca;
     if (const char* cap = std::getenv("ORVANE_TEST_CALDAV_TIMEOUT_MS"); cap && *cap) {
@@ -159,6 +213,20 @@ Response Send(const Request& request, const Account& account, const Limits& limi
         response.failure = "it is not an http:// or https:// address";
         return response;
     }
+    // A request waits for a free connection no longer than it may wait for an answer.
+    const auto waitUntil =
+        std::min(deadline, Clock::now() + std::chrono::milliseconds(limits.requestTimeoutMs));
+    Lease lease(origin, limits.connectionsPerServer, waitUntil);
+    if (!lease.get()) {
+        response.failure = waitUntil == deadline
+                               ? "the time allowed for one mailbox (" +
+                                     Seconds(limits.mailboxTimeoutMs) +
+                                     ") ran out while waiting for a free connection"
+                               : "no connection to the server came free within " +
+                                     Seconds(limits.requestTimeoutMs);
+        return response;
+    }
+    // Counted from when the request can go out.
     const long left = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
     const bool budgetBound = left < limits.requestTimeoutMs;
@@ -168,18 +236,14 @@ Response Send(const Request& request, const Account& account, const Limits& limi
                            ") ran out before it";
         return response;
     }
-    Pool& pool = ThePool();
-    std::lock_guard<std::mutex> lock(pool.mutex);
-    Connection& connection = pool.connections[origin];
+    Connection& connection = *lease.get();
     if (connection.curl && connection.caFile != limits.caFile)
         connection = Connection(); // a handle keeps its trust: another bundle needs a new one
     connection.caFile = limits.caFile;
     if (!connection.curl)
         connection.curl = net::NewHandle(response.failure);
-    if (!connection.curl) {
-        pool.connections.erase(origin);
+    if (!connection.curl)
         return response;
-    }
     if (connection.authUser != account.user) {
         connection.auth = kAnyAuth;
         connection.authUser = account.user;
@@ -196,9 +260,10 @@ Response Send(const Request& request, const Account& account, const Limits& limi
         }
     }
 
+    Stats counted; // added to the pool's when the request ends
     Transfer transfer;
     transfer.limit = limits.maxResponseBytes;
-    transfer.stats = &pool.stats;
+    transfer.stats = &counted;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
     CURL* h = connection.curl.get();
     net::Options options(h);
@@ -222,7 +287,7 @@ Response Send(const Request& request, const Account& account, const Limits& limi
     option(CURLOPT_CONNECTTIMEOUT_MS, std::min(limits.connectTimeoutMs, timeoutMs));
     option(CURLOPT_TIMEOUT_MS, timeoutMs);
     option(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxResponseBytes));
-    option(CURLOPT_MAXCONNECTS, 1L);
+    option(CURLOPT_MAXCONNECTS, 1L); // this handle's one connection, kept alive
     option(CURLOPT_SSL_VERIFYPEER, 1L);
     option(CURLOPT_SSL_VERIFYHOST, 2L);
     if (!limits.caFile.empty())
@@ -251,7 +316,14 @@ Response Send(const Request& request, const Account& account, const Limits& limi
     const CURLcode code = curl_easy_perform(h);
     long connects = 0;
     if (curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK)
-        pool.stats.connections += static_cast<uint64_t>(connects);
+        counted.connections += static_cast<uint64_t>(connects);
+    {
+        Pool& pool = ThePool();
+        std::lock_guard<std::mutex> lock(pool.mutex);
+        pool.stats.requests += counted.requests;
+        pool.stats.bytesRead += counted.bytesRead;
+        pool.stats.connections += counted.connections;
+    }
     // Leave no pointer to this call's buffers behind in the kept handle.
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
@@ -328,7 +400,8 @@ Stats GetStats() {
 void CloseConnections() {
     Pool& pool = ThePool();
     std::lock_guard<std::mutex> lock(pool.mutex);
-    pool.connections.clear();
+    // Handles in use go back to the server they were taken from, which is no longer kept.
+    pool.servers.clear();
 }
 
 } // namespace mail::dav

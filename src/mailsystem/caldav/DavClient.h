@@ -1,4 +1,4 @@
-// WebDAV requests over libcurl: one kept-alive connection per server, bounded in time and size,
+// WebDAV requests over libcurl: a few kept-alive connections per server, bounded in time and size,
 // Basic or Digest authentication, certificates verified, failures told apart in words.
 #pragma once
 
@@ -16,10 +16,14 @@ struct Limits {
     long requestTimeoutMs = 30000;
     long mailboxTimeoutMs = 60000;
     size_t maxResponseBytes = size_t(64) << 20; // after decompression
+    // Requests to one server in flight at once, each on a kept-alive connection of its own; a
+    // request waits for a free one within its own time limits.
+    int connectionsPerServer = 4;
     std::string caFile; // a CA bundle to trust instead of the system's; empty: the system's
 };
 
-// The limits in force: the defaults above, with ORVANE_CALDAV_CA_FILE naming a CA bundle, and
+// The limits in force: the defaults above, with the setting "CalendarServerConnections"
+// (Settings.h) as connectionsPerServer, ORVANE_CALDAV_CA_FILE naming a CA bundle, and
 // ORVANE_TEST_CALDAV_TIMEOUT_MS (tests only) capping the connection and request times, and
 // the time for one mailbox at twice that.
 Limits CurrentLimits();
@@ -52,7 +56,8 @@ struct Account {
 // Sends one request to the server of its URL and reads the whole answer, ending by `deadline`
 // at the latest. Only http and https are spoken, also after a redirect (at most 3); the
 // credentials are sent only when the server asks for them and never to another host, port or
-// scheme than the request's. Never throws; thread-safe (requests to one server take turns).
+// scheme than the request's. Never throws; thread-safe (requests from several threads to one
+// server share its connections, at most Limits::connectionsPerServer at once).
 Response Send(const Request& request, const Account& account, const Limits& limits,
               Clock::time_point deadline);
 

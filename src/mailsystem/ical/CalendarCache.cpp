@@ -6,11 +6,14 @@
 #include "mailsystem/model/Notices.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace mail::cache {
 namespace {
@@ -28,11 +31,18 @@ struct Entry {
     ToldNotices told;    // kept from one reading of the path to the next
     size_t textHash = 0; // of the bytes read, to tell a rereading of the same text
     uint64_t lastUse = 0;
+    // A reading made ahead keeps its notices here until the first use tells them, so that they
+    // are told where and when a reading by the user would have told them. `toldBefore` is what
+    // was told before that reading, for a rereading that replaces it untold.
+    std::vector<std::string> pending;
+    ToldNotices toldBefore;
 };
 
 struct Cache {
     std::mutex mutex;
+    std::condition_variable built; // a path left `building`
     std::unordered_map<std::string, std::unique_ptr<Entry>> entries;
+    std::unordered_set<std::string> building; // paths being read outside the lock
     uint64_t tick = 0;
     Stats stats;
 };
@@ -48,24 +58,59 @@ std::string CurrentTimeZone() {
 }
 
 void EvictOne(Cache& cache) {
-    auto oldest = cache.entries.begin();
+    auto oldest = cache.entries.end();
     for (auto it = cache.entries.begin(); it != cache.entries.end(); ++it) {
-        if (it->second->lastUse < oldest->second->lastUse)
+        if (cache.building.count(it->first))
+            continue;
+        if (oldest == cache.entries.end() || it->second->lastUse < oldest->second->lastUse)
             oldest = it;
     }
     if (oldest != cache.entries.end())
         cache.entries.erase(oldest);
 }
 
-} // namespace
+// Reads and builds the file at `path` without the cache's lock; the entry says how it went.
+// Missing when there is no file; `built` tells whether its text was parsed.
+Status ReadEntry(const std::string& path, const calendar::Window* window, Entry& entry,
+                 bool& built) {
+    built = false;
+    std::string bytes;
+    int readError = 0;
+    const ReadStatus read = ReadWholeFile(path, kMaxFileSize, bytes, entry.stamp, readError);
+    if (read == ReadStatus::Missing)
+        return Status::Missing;
+    entry.timeZone = CurrentTimeZone();
+    if (read == ReadStatus::Failed) {
+        entry.error = "The calendar file " + path + " cannot be read: " +
+                      (readError == EFBIG ? std::string("it is larger than 256 MiB")
+                                          : std::strerror(readError)) +
+                      ".";
+        return Status::Failed;
+    }
+    calendar::Window range;
+    if (window && window->from <= window->to) {
+        range.from = window->from;
+        range.to = window->to > INT64_MAX - kHorizon ? INT64_MAX : window->to + kHorizon;
+    }
+    std::string damage;
+    entry.ok = calendar::Build(bytes, range, entry.contents, damage);
+    built = true;
+    if (!entry.ok)
+        entry.error = "The calendar file " + path + " is damaged: " + damage + ".";
+    entry.textHash = std::hash<std::string>{}(bytes);
+    return entry.ok ? Status::Ok : Status::Failed;
+}
 
-namespace {
-
-// WithFile under the cache's lock; the notices of a file read anew are handed back in `notices`
-// (once: not again when a rereading finds the same).
-Status WithFileLocked(Cache& cache, const std::string& path, const calendar::Window* window,
-                      const std::function<void(const calendar::FileContents&)>& use,
-                      std::string& error, std::vector<std::string>& notices) {
+// WithFile and ReadAhead: the entry for `path`, read anew unless the one held is current and
+// covers `window`. With `ahead`, the notices of a new reading wait in the entry; otherwise the
+// notices to tell (a new reading's, or those a reading ahead left waiting) go to `notices`.
+Status Get(const std::string& path, const calendar::Window* window, bool ahead,
+           const std::function<void(const calendar::FileContents&)>& use, std::string& error,
+           std::vector<std::string>& notices) {
+    Cache& cache = TheCache();
+    std::unique_lock<std::mutex> lock(cache.mutex);
+    // One reading of a path at a time: a user waits for the reading ahead of its own file.
+    cache.built.wait(lock, [&] { return !cache.building.count(path); });
     const std::string timeZone = CurrentTimeZone();
     auto found = cache.entries.find(path);
     if (found != cache.entries.end()) {
@@ -78,56 +123,64 @@ Status WithFileLocked(Cache& cache, const std::string& path, const calendar::Win
         }
         if (same &&
             (!entry.ok || !window || entry.contents.window.Covers(window->from, window->to))) {
-            entry.lastUse = ++cache.tick;
-            ++cache.stats.hits;
+            if (!ahead) {
+                entry.lastUse = ++cache.tick;
+                ++cache.stats.hits;
+                std::move(entry.pending.begin(), entry.pending.end(), std::back_inserter(notices));
+                entry.pending.clear();
+            }
             if (!entry.ok) {
                 error = entry.error;
                 return Status::Failed;
             }
-            use(entry.contents);
+            if (use)
+                use(entry.contents);
             return Status::Ok;
         }
     }
 
+    // A rereading tells only what was not told: an event of a rule not read is named once, not
+    // once a day. What a reading ahead left untold counts as never told.
+    ToldNotices told;
+    size_t lastHash = 0;
+    bool readBefore = false;
+    if (found != cache.entries.end()) {
+        const Entry& last = *found->second;
+        told = last.pending.empty() ? last.told : last.toldBefore;
+        lastHash = last.textHash;
+        readBefore = true;
+    }
+    cache.building.insert(path);
+    lock.unlock();
     auto entry = std::make_unique<Entry>();
-    if (found != cache.entries.end())
-        entry->told = found->second->told;
-    std::string bytes;
-    int readError = 0;
-    const ReadStatus read = ReadWholeFile(path, kMaxFileSize, bytes, entry->stamp, readError);
-    if (read == ReadStatus::Missing) {
+    bool built = false;
+    const Status read = ReadEntry(path, window, *entry, built);
+    if (built)
+        ical::ZonePoolTrim(kPooledZones);
+    lock.lock();
+    cache.building.erase(path);
+    cache.built.notify_all();
+    found = cache.entries.find(path);
+    if (read == Status::Missing) {
         if (found != cache.entries.end())
             cache.entries.erase(found);
         return Status::Missing;
     }
     ++cache.stats.reads;
-    entry->timeZone = timeZone;
-    if (read == ReadStatus::Failed) {
-        entry->error = "The calendar file " + path + " cannot be read: " +
-                       (readError == EFBIG ? std::string("it is larger than 256 MiB")
-                                           : std::strerror(readError)) +
-                       ".";
-    } else {
-        calendar::Window built;
-        if (window && window->from <= window->to) {
-            built.from = window->from;
-            built.to = window->to > INT64_MAX - kHorizon ? INT64_MAX : window->to + kHorizon;
-        }
-        std::string damage;
-        entry->ok = calendar::Build(bytes, built, entry->contents, damage);
-        if (!entry->ok)
-            entry->error = "The calendar file " + path + " is damaged: " + damage + ".";
-        // A rereading (a change, or a range further on) tells only what was not told: an event
-        // of a rule not read is named once, not once a day.
-        entry->textHash = std::hash<std::string>{}(bytes);
-        const bool sameText =
-            found != cache.entries.end() && found->second->textHash == entry->textHash;
+    cache.stats.parsedComponents += entry->contents.parsedComponents;
+    entry->told = told;
+    if (built) {
+        const bool sameText = readBefore && lastHash == entry->textHash;
+        std::vector<std::string> fresh;
         for (const std::string& notice : entry->told.Tell(entry->contents.notices, sameText))
-            notices.push_back("The calendar file " + path + " " + notice + ".");
-        cache.stats.parsedComponents += entry->contents.parsedComponents;
-        ical::ZonePoolTrim(kPooledZones);
+            fresh.push_back("The calendar file " + path + " " + notice + ".");
+        if (ahead) {
+            entry->pending = std::move(fresh);
+            entry->toldBefore = std::move(told);
+        } else {
+            std::move(fresh.begin(), fresh.end(), std::back_inserter(notices));
+        }
     }
-    bytes = std::string();
     entry->lastUse = ++cache.tick;
     Entry& kept = *entry;
     cache.entries[path] = std::move(entry);
@@ -137,7 +190,8 @@ Status WithFileLocked(Cache& cache, const std::string& path, const calendar::Win
         error = kept.error;
         return Status::Failed;
     }
-    use(kept.contents);
+    if (use)
+        use(kept.contents);
     return Status::Ok;
 }
 
@@ -145,16 +199,17 @@ Status WithFileLocked(Cache& cache, const std::string& path, const calendar::Win
 
 Status WithFile(const std::string& path, const calendar::Window* window,
                 const std::function<void(const calendar::FileContents&)>& use, std::string& error) {
-    Cache& cache = TheCache();
     std::vector<std::string> notices;
-    Status status;
-    {
-        std::lock_guard<std::mutex> lock(cache.mutex);
-        status = WithFileLocked(cache, path, window, use, error, notices);
-    }
+    const Status status = Get(path, window, false, use, error, notices);
     for (const std::string& notice : notices)
         Notify(notice);
     return status;
+}
+
+void ReadAhead(const std::string& path, const calendar::Window& window) {
+    std::vector<std::string> notices;
+    std::string error;
+    Get(path, &window, true, nullptr, error, notices);
 }
 
 Stats GetStats() {

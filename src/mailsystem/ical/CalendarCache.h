@@ -26,9 +26,16 @@ enum class Status { Ok, Missing, Failed };
 Status WithFile(const std::string& path, const calendar::Window* window,
                 const std::function<void(const calendar::FileContents&)>& use, std::string& error);
 
+// Reads the file at `path` for `window` into the cache now, unless what is held is current and
+// covers it, as WithFile would (the cache's ReadAhead is the worker side of it). What the
+// reading repaired or guessed is told at the first WithFile that uses it, not here; a failed
+// reading is kept, and told by that WithFile too. Thread-safe: several files are read at once,
+// one reading of a path at a time (WithFile waits for a reading of its path under way).
+void ReadAhead(const std::string& path, const calendar::Window& window);
+
 struct Stats {
     uint64_t reads = 0;            // files read (and scanned)
-    uint64_t hits = 0;             // answers from memory
+    uint64_t hits = 0;             // answers from memory (readings ahead are not counted)
     uint64_t parsedComponents = 0; // components parsed by libical
     size_t entries = 0;            // files held
 };

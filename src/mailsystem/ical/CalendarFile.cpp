@@ -240,7 +240,15 @@ void AppendAppointments(const FileContents& contents, int64_t from, int64_t to,
                         std::vector<Appointment>& out) {
     auto it = std::lower_bound(contents.instances.begin(), contents.instances.end(), from,
                                [](const Instance& i, int64_t value) { return i.start < value; });
-    for (; it != contents.instances.end() && it->start <= to; ++it) {
+    const auto end =
+        std::upper_bound(it, contents.instances.end(), to,
+                         [](int64_t value, const Instance& i) { return value < i.start; });
+    // One growth for the range (still geometric, for callers that append item by item) rather
+    // than several, each of which moves every string already appended.
+    const size_t needed = out.size() + static_cast<size_t>(end - it);
+    if (needed > out.capacity())
+        out.reserve(std::max(needed, 2 * out.capacity()));
+    for (; it != end; ++it) {
         const Item& item = contents.items[it->item];
         Appointment a;
         a.subject = item.subject;

@@ -12,6 +12,7 @@ namespace mail::ical {
 namespace {
 
 struct ZonePool {
+    std::shared_mutex inUse; // shared by every live ZoneTable; a trim takes it whole
     std::mutex mutex;
     std::unordered_map<std::string, icaltimezone*> zones; // owned: icaltimezone_free(zone, 1)
 };
@@ -69,6 +70,8 @@ icaltimetype FromInstant(int64_t instant, const Zone& zone, bool isDate) {
     }
     return t;
 }
+
+ZoneTable::ZoneTable() : m_inUse(Pool().inUse) {}
 
 void ZoneTable::Add(std::string_view text) {
     icaltimezone* zone = nullptr;
@@ -144,12 +147,21 @@ Zone ZoneTable::ZoneOf(icalproperty* property, const icaltimetype& value) {
 
 void ZonePoolTrim(size_t keep) {
     ZonePool& pool = Pool();
+    std::unique_lock<std::shared_mutex> unused(pool.inUse, std::try_to_lock);
+    if (!unused.owns_lock())
+        return; // a table on another thread borrows pooled zones
     std::lock_guard<std::mutex> lock(pool.mutex);
     if (pool.zones.size() <= keep)
         return;
     for (auto& [text, zone] : pool.zones)
         icaltimezone_free(zone, 1);
     pool.zones.clear();
+}
+
+void PreloadBuiltinZones() {
+    // The first call parses libical's zone table; the zones themselves load under its own lock.
+    icaltimezone_get_builtin_timezones();
+    icaltimezone_get_utc_timezone();
 }
 
 } // namespace mail::ical

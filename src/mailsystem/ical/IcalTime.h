@@ -6,6 +6,7 @@
 #include <libical/ical.h>
 #include <map>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,12 @@ int64_t LocalMidnight(int year, int month, int day);
 // none of them knows is read as floating, and noted once.
 class ZoneTable {
 public:
+    // Holds the pooled zones in use for the table's lifetime: ZonePoolTrim leaves them while any
+    // table lives, so that tables may be used on several threads at once.
+    ZoneTable();
+    ZoneTable(const ZoneTable&) = delete;
+    ZoneTable& operator=(const ZoneTable&) = delete;
+
     // Registers one VTIMEZONE block (its text). Identical texts share one parsed zone in a
     // process-wide pool, so a thousand calendars with the same zone parse it once.
     void Add(std::string_view vtimezoneText);
@@ -62,10 +69,16 @@ private:
     std::map<std::string, icaltimezone*, std::less<>> m_byKey;  // VTIMEZONEs by tz::Key
     Zone m_floating;
     std::vector<std::string> m_notices;
+    std::shared_lock<std::shared_mutex> m_inUse;
 };
 
-// Frees the pooled zones when more than `keep` distinct ones are held. Call only when no
-// ZoneTable is in use (the calendar cache calls it between builds).
+// Frees the pooled zones when more than `keep` distinct ones are held and no ZoneTable is in use
+// (on any thread); otherwise does nothing, and a later call trims. Never call it while the
+// calling thread holds a ZoneTable.
 void ZonePoolTrim(size_t keep);
+
+// Loads libical's list of built-in zones, so that worker threads that parse calendars find it
+// loaded. Call on the main thread before starting them; later calls cost nothing.
+void PreloadBuiltinZones();
 
 } // namespace mail::ical

@@ -515,6 +515,10 @@ std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profi
     return kept;
 }
 
+std::shared_ptr<mail::MailSystem> OpenMailSystem(const std::string& profile, std::string& error) {
+    return CurrentOpener()(profile, error);
+}
+
 ScopedMailSystemOpener::ScopedMailSystemOpener(MailSystemOpener opener)
     : m_previous(std::move(CurrentOpener())) {
     CurrentOpener() = std::move(opener);

@@ -26,6 +26,10 @@ using MailSystemOpener = std::function<std::shared_ptr<mail::MailSystem>(const s
 std::shared_ptr<mail::MailSystem> OpenProfileMailSystem(const std::string& profile,
                                                         std::string& error);
 
+// The mail system that Logon would open for `profile` now (the production opener, or a test's):
+// for the readers that prepare a session's reads on other threads, each with its own object.
+std::shared_ptr<mail::MailSystem> OpenMailSystem(const std::string& profile, std::string& error);
+
 // Tests: Logon uses `opener` instead while the scope lasts (scopes nest).
 class ScopedMailSystemOpener {
 public:
