@@ -279,6 +279,8 @@ TEST_F(ProfilesTest, AnOutOfOfficeServerThatCannotWorkIsRefusedOnLoadAndOnSave) 
              "out-of-office = sieve://h\nout-of-office-user = o\nout-of-office-zone = Mars/Base\n",
          "zone \"Mars/Base\" is not a known time zone"},
         {head + "out-of-office-user = o\n", "settings are given but no server URL"},
+        // Never written without a server, so it would be lost at the next save.
+        {head + "out-of-office-starttls = no\n", "settings are given but no server URL"},
         {head + "out-of-office = sieve://h\nout-of-office-starttls = perhaps\n",
          "line 4: \"out-of-office-starttls\" takes yes or no, not \"perhaps\""},
         {head + "out-of-office = sieve://h\nout-of-office = sieve://i\n",

@@ -154,7 +154,7 @@ bool ParseSieveUrl(const std::string& url, SieveUrl& out, std::string& error) {
 std::string CheckSieveConfig(const SieveConfig& config) {
     if (config.url.empty()) {
         if (!config.user.empty() || !config.password.empty() || !config.login.empty() ||
-            !config.zone.empty())
+            !config.zone.empty() || !config.startTls)
             return "Out-of-office server settings are given but no server URL.";
         return {};
     }

@@ -68,6 +68,7 @@ TEST(SieveConfigTest, ConfigurationsCheckedShownAndTurnedIntoLogins) {
     const Row rows[] = {
         {{}, "", ""},
         {Config("", "orvane"), "no server URL", ""},
+        {Config("", "", "", "", false), "no server URL", ""},
         {Config(kUrl, "orvane"), "", "sieve://mail.example.com as orvane (STARTTLS)"},
         {Config(kUrl, "orvane", "{mailbox}@example.com", "Europe/Berlin", false), "",
          "sieve://mail.example.com as orvane (no TLS), logins {mailbox}@example.com, zone "
