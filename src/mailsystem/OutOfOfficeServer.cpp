@@ -1,6 +1,8 @@
 // Out-of-office states from a Sieve server in front of a mail system directory.
 #include "mailsystem/OutOfOfficeServer.h"
 
+#include "mailsystem/WrappedMailSystem.h"
+
 namespace mail {
 namespace {
 
@@ -20,39 +22,12 @@ OutOfOfficeNote::Failure NoteFailure(Failure failure) {
     return OutOfOfficeNote::Failure::Unreachable;
 }
 
-class OutOfOfficeServerMailSystem final : public MailSystem {
+class OutOfOfficeServerMailSystem final : public WrappedMailSystem {
 public:
     OutOfOfficeServerMailSystem(std::shared_ptr<MailSystem> directory, sieve::SieveConfig config)
-        : m_directory(std::move(directory)), m_reader(std::move(config)) {}
+        : WrappedMailSystem(std::move(directory)), m_reader(std::move(config)) {}
 
-    const std::string& Directory() const override { return m_directory->Directory(); }
-    bool AddressList(std::vector<AddressEntry>& entries, std::string& error) override {
-        return m_directory->AddressList(entries, error);
-    }
-    bool FindByDisplayName(const std::string& name, std::vector<AddressEntry>& found,
-                           std::string& error) override {
-        return m_directory->FindByDisplayName(name, found, error);
-    }
-    bool FindByAddress(const std::string& address, std::vector<AddressEntry>& found,
-                       std::string& error) override {
-        return m_directory->FindByAddress(address, found, error);
-    }
-    std::string MailboxDirectory(const AddressEntry& entry) const override {
-        return m_directory->MailboxDirectory(entry);
-    }
-    bool FindAppointments(const AddressEntry& mailbox, int64_t from, int64_t to,
-                          std::vector<Appointment>& out, std::string& error) override {
-        return m_directory->FindAppointments(mailbox, from, to, out, error);
-    }
-    void ReadAhead(const AddressEntry& mailbox, int64_t from, int64_t to) override {
-        m_directory->ReadAhead(mailbox, from, to);
-    }
-    bool FindTasks(const AddressEntry& mailbox, std::vector<Task>& out,
-                   std::string& error) override {
-        return m_directory->FindTasks(mailbox, out, error);
-    }
-    std::string OutboxDirectory() const override { return m_directory->OutboxDirectory(); }
-
+    using MailSystem::ReadOutOfOffice;
     OutOfOffice ReadOutOfOffice(const AddressEntry& entry, OutOfOfficeNote& note) override {
         note = OutOfOfficeNote{};
         if (entry.mailbox.empty()) {
@@ -71,7 +46,6 @@ public:
     }
 
 private:
-    std::shared_ptr<MailSystem> m_directory;
     sieve::SieveOutOfOfficeReader m_reader;
 };
 

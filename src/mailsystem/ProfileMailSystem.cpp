@@ -2,6 +2,7 @@
 #include "mailsystem/ProfileMailSystem.h"
 
 #include "core/Credentials.h"
+#include "mailsystem/WrappedMailSystem.h"
 #include "mailsystem/caldav/CalDavStore.h"
 
 #include <algorithm>
@@ -10,33 +11,13 @@
 namespace mail {
 namespace {
 
-class CalendarServerMailSystem final : public MailSystem {
+class CalendarServerMailSystem final : public WrappedMailSystem {
 public:
     CalendarServerMailSystem(std::shared_ptr<MailSystem> directory, CalendarServerConfig server,
                              dav::Limits limits)
-        : m_directory(std::move(directory)),
+        : WrappedMailSystem(std::move(directory)),
           m_server(std::move(server)), m_account{m_server.user, m_server.password},
           m_limits(std::move(limits)) {}
-
-    const std::string& Directory() const override { return m_directory->Directory(); }
-    bool AddressList(std::vector<AddressEntry>& entries, std::string& error) override {
-        return m_directory->AddressList(entries, error);
-    }
-    bool FindByDisplayName(const std::string& name, std::vector<AddressEntry>& found,
-                           std::string& error) override {
-        return m_directory->FindByDisplayName(name, found, error);
-    }
-    bool FindByAddress(const std::string& address, std::vector<AddressEntry>& found,
-                       std::string& error) override {
-        return m_directory->FindByAddress(address, found, error);
-    }
-    std::string MailboxDirectory(const AddressEntry& entry) const override {
-        return m_directory->MailboxDirectory(entry);
-    }
-    OutOfOffice ReadOutOfOffice(const AddressEntry& entry, OutOfOfficeNote& note) override {
-        return m_directory->ReadOutOfOffice(entry, note);
-    }
-    std::string OutboxDirectory() const override { return m_directory->OutboxDirectory(); }
 
     bool FindAppointments(const AddressEntry& mailbox, int64_t from, int64_t to,
                           std::vector<Appointment>& out, std::string& error) override {
@@ -112,7 +93,6 @@ private:
         return reading.home.get();
     }
 
-    std::shared_ptr<MailSystem> m_directory;
     CalendarServerConfig m_server;
     dav::Account m_account;
     dav::Limits m_limits;
